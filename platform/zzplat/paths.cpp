@@ -1,0 +1,84 @@
+#include "zzplat/paths.h"
+
+namespace zzplat {
+
+namespace {
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+}  // namespace
+
+std::string Utf16ToUtf8Lenient(const char16_t* text) {
+  std::string out;
+  if (text == nullptr) return out;
+  for (const char16_t* p = text; *p != 0; ++p) {
+    char32_t cp = *p;
+    if (cp >= 0xD800 && cp <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (p[1] - 0xDC00);
+      ++p;
+    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+      cp = 0xFFFD;
+    }
+    AppendUtf8(out, cp);
+  }
+  return out;
+}
+
+std::u16string Utf8ToUtf16Lenient(const std::string& text) {
+  std::u16string out;
+  std::size_t i = 0;
+  const std::size_t n = text.size();
+  while (i < n) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    char32_t cp = 0xFFFD;
+    std::size_t len = 1;
+    if (c < 0x80) {
+      cp = c;
+    } else if ((c >> 5) == 0x6 && i + 1 < n) {
+      cp = ((c & 0x1F) << 6) | (text[i + 1] & 0x3F);
+      len = 2;
+    } else if ((c >> 4) == 0xE && i + 2 < n) {
+      cp = ((c & 0x0F) << 12) | ((text[i + 1] & 0x3F) << 6) | (text[i + 2] & 0x3F);
+      len = 3;
+    } else if ((c >> 3) == 0x1E && i + 3 < n) {
+      cp = ((c & 0x07) << 18) | ((text[i + 1] & 0x3F) << 12) | ((text[i + 2] & 0x3F) << 6) |
+           (text[i + 3] & 0x3F);
+      len = 4;
+    }
+    if (cp > 0x10FFFF) cp = 0xFFFD;
+    if (cp >= 0x10000) {
+      out += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+      out += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(cp);
+    }
+    i += len;
+  }
+  return out;
+}
+
+std::string LocalPath(const char16_t* path) {
+  std::string out = Utf16ToUtf8Lenient(path);
+  for (char& c : out) {
+    if (c == '\\') c = '/';
+  }
+  return out;
+}
+
+}  // namespace zzplat

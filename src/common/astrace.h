@@ -1,0 +1,89 @@
+// Module-side tracing: the process-wide current sink and the macros every trace line and
+// every throw site goes through.
+//
+// The current sink starts as a do-nothing sink; StartTracing swaps in the tracing library's
+// sink when that library is present. The pointer is atomic, so trace calls from any thread
+// see either sink whole. StartTracing/StopTracing run on the module's set-up and tear-down
+// path only (one thread).
+//
+// Line format: a 21-character prefix, "FILE:LINE -", the text and a newline. AS_THROW*
+// write the exception line first, then throw the exception with the same text.
+#pragma once
+
+#include "common/asexception.h"
+#include "common/catrace.h"
+
+// The sink used while no tracing library is loaded: every operation does nothing.
+class CDummyTrace : public CATrace {
+ public:
+  void SetActive(bool) override {}
+  void Write(const char*) override {}
+  void Printf(const char*, ...) override {}
+  void Trace(unsigned, const char*, ...) override {}
+};
+
+namespace ascommon {
+
+// The current sink; never null.
+CATrace* GetTracer() noexcept;
+// Loads the tracing library and makes its sink current; silent when anything is missing.
+void StartTracing() noexcept;
+// Makes a do-nothing sink current and releases the tracing library if it was loaded.
+void StopTracing() noexcept;
+// Makes the given sink current (null restores a do-nothing sink) and returns the previous
+// one. For tests that capture trace lines; the caller keeps ownership of its sink.
+CATrace* SetTracerForTesting(CATrace* sink) noexcept;
+// The part of a source path after its last backslash; the whole path without one;
+// "[no file]" for null.
+const char* TraceFileName(const char* path) noexcept;
+
+}  // namespace ascommon
+
+#if defined(__FILE_NAME__)
+#define AS_SOURCE_FILE __FILE_NAME__
+#else
+#define AS_SOURCE_FILE __FILE__
+#endif
+
+#define AS_TRACE_PREFIX "[VEVOZOVI]           %s:%d -"
+#define AS_TRACE_EXC_PREFIX "[VEVOZOVI EXCEPTION] %s:%d -"
+
+// An ordinary trace line: AS_TRACE(0, "Creating new module: [%s]", name).
+#define AS_TRACE(level, format, ...)                                                    \
+  ::ascommon::GetTracer()->Trace((level), AS_TRACE_PREFIX format "\n",                  \
+                                 ::ascommon::TraceFileName(AS_SOURCE_FILE),             \
+                                 __LINE__ __VA_OPT__(, ) __VA_ARGS__)
+
+// An exception line without a throw (for the rare sites that trace and go on).
+#define AS_TRACE_EXC(level, format, ...)                                                \
+  ::ascommon::GetTracer()->Trace((level), AS_TRACE_EXC_PREFIX format "\n",              \
+                                 ::ascommon::TraceFileName(AS_SOURCE_FILE),             \
+                                 __LINE__ __VA_OPT__(, ) __VA_ARGS__)
+
+// Traces and throws Cls with the text "Cls - MESSAGE: ..." and code 0.
+#define AS_THROW(level, Cls, format, ...)                                               \
+  do {                                                                                  \
+    AS_TRACE_EXC(level, #Cls " - MESSAGE: " format __VA_OPT__(, ) __VA_ARGS__);         \
+    throw Cls(0, #Cls " - MESSAGE: " format __VA_OPT__(, ) __VA_ARGS__);                \
+  } while (0)
+
+// Traces and throws Cls with the text "Cls - CODE: <code> MESSAGE: ..." and that code.
+#define AS_THROW_CODE(level, Cls, code, format, ...)                                    \
+  do {                                                                                  \
+    const int as_code_ = static_cast<int>(code);                                        \
+    AS_TRACE_EXC(level, #Cls " - CODE: %d MESSAGE: " format, as_code_ __VA_OPT__(, )    \
+                 __VA_ARGS__);                                                          \
+    throw Cls(as_code_, #Cls " - CODE: %d MESSAGE: " format, as_code_ __VA_OPT__(, )    \
+              __VA_ARGS__);                                                             \
+  } while (0)
+
+// Throws like AS_THROW_CODE without a trace line (the few silent throw sites).
+#define AS_RAISE_CODE(Cls, code, format, ...)                                           \
+  do {                                                                                  \
+    const int as_code_ = static_cast<int>(code);                                        \
+    throw Cls(as_code_, #Cls " - CODE: %d MESSAGE: " format, as_code_ __VA_OPT__(, )    \
+              __VA_ARGS__);                                                             \
+  } while (0)
+
+// The "Unused param" notice of operations that accept and ignore a parameter.
+#define AS_TRACE_UNUSED(operation, param) AS_TRACE(3, "Unused param %s :: %s", operation, param)
