@@ -1,0 +1,238 @@
+// Strict UTF-8 <-> UTF-16 conversion, UTF-8 lower-casing and the locale conversions.
+#include "common/convert.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cstdint>
+#include <string>
+
+#include "asfn/asfn.h"
+#include "common/asmemory.h"
+#include "common/ustring.h"
+#include "support/trace_capture.h"
+
+namespace {
+
+using ascommon::sstring;
+using ascommon::usstring;
+
+class LocaleScope {
+ public:
+  explicit LocaleScope(const char* name) : m_previous(std::setlocale(LC_ALL, nullptr)) {
+    m_ok = std::setlocale(LC_ALL, name) != nullptr;
+  }
+  ~LocaleScope() { std::setlocale(LC_ALL, m_previous.c_str()); }
+  bool ok() const { return m_ok; }
+
+ private:
+  std::string m_previous;
+  bool m_ok = false;
+};
+
+struct Decoded {
+  std::int32_t status;
+  std::u16string units;
+};
+
+Decoded Decode(const std::string& bytes) {
+  char16_t out[64];
+  std::size_t produced = 0;
+  const std::int32_t status =
+      ascommon::Utf8ToUtf16(bytes.data(), bytes.size(), out, 64, produced);
+  return {status, std::u16string(out, produced)};
+}
+
+struct Encoded {
+  std::int32_t status;
+  std::string bytes;
+};
+
+Encoded Encode(const std::u16string& units, std::size_t capacity = 64) {
+  char out[64];
+  std::size_t produced = 0;
+  const std::int32_t status =
+      ascommon::WideToUtf8(units.data(), units.size(), out, capacity, produced);
+  return {status, std::string(out, produced)};
+}
+
+TEST(Utf8Decode, WellFormedAndIllFormedSequences) {
+  struct Case {
+    const char* name;
+    std::string input;
+    std::int32_t status;
+    std::u16string units;  // Produced before the error, if any.
+  } const cases[] = {
+      {"ascii", "Az", 0, u"Az"},
+      {"two bytes", "\xC3\xA9", 0, u"\u00E9"},
+      {"three bytes", "\xE2\x82\xAC", 0, u"\u20AC"},
+      {"largest BMP", "\xEF\xBF\xBF", 0, u"\uFFFF"},
+      {"four bytes", "\xF0\x9F\x98\x80", 0, u"\U0001F600"},
+      {"largest", "\xF4\x8F\xBF\xBF", 0, u"\U0010FFFF"},
+      {"overlong 2", "\xC0\xAF", -50, u""},
+      {"overlong 2 C1", "\xC1\xBF", -50, u""},
+      {"overlong 3", "\xE0\x80\xAF", -50, u""},
+      {"overlong 4", "x\xF0\x80\x80\xAF", -50, u"x"},
+      {"encoded surrogate", "\xED\xA0\x80", -50, u""},
+      {"above 10FFFF", "\xF4\x90\x80\x80", -50, u""},
+      {"lead F5", "\xF5\x80\x80\x80", -50, u""},
+      {"five-byte lead", "\xF8\x88\x80\x80\x80", -50, u""},
+      {"stray continuation", "ab\x80", -50, u"ab"},
+      {"bad continuation", "\xC3\x41", -50, u""},
+      {"bad third byte", "\xE2\x82\x41", -50, u""},
+      {"truncated 2", "ab\xC3", -51, u"ab"},
+      {"truncated 3", "\xE2\x82", -51, u""},
+      {"truncated 4", "\xF0\x9F\x98", -51, u""},
+  };
+  for (const Case& c : cases) {
+    const Decoded d = Decode(c.input);
+    EXPECT_EQ(d.status, c.status) << c.name;
+    EXPECT_EQ(d.units, c.units) << c.name;
+  }
+}
+
+TEST(Utf8Decode, FullTargetIsReported) {
+  char16_t out[2];
+  std::size_t produced = 0;
+  EXPECT_EQ(ascommon::Utf8ToUtf16("abc", 3, out, 2, produced), -51);
+  EXPECT_EQ(produced, 2u);
+  // A pair needs both units of room.
+  EXPECT_EQ(ascommon::Utf8ToUtf16("a\xF0\x9F\x98\x80", 5, out, 2, produced), -51);
+  EXPECT_EQ(produced, 1u);
+}
+
+TEST(Utf8Encode, SurrogatesAreStrict) {
+  struct Case {
+    const char* name;
+    std::u16string input;
+    std::int32_t status;
+    std::string bytes;
+  } const cases[] = {
+      {"pair", u"\U0001F600", 0, "\xF0\x9F\x98\x80"},
+      {"mixed", u"a\u00E9\u20AC", 0, "a\xC3\xA9\xE2\x82\xAC"},
+      {"lone low", u"a\xDC00", -50, "a"},
+      {"high then letter", u"\xD800z", -50, ""},
+      {"two highs", u"\xD800\xD800", -50, ""},
+      {"high at the end", u"ab\xD83D", -51, "ab"},
+  };
+  for (const Case& c : cases) {
+    const Encoded e = Encode(c.input);
+    EXPECT_EQ(e.status, c.status) << c.name;
+    EXPECT_EQ(e.bytes, c.bytes) << c.name;
+  }
+  EXPECT_EQ(Encode(u"\u20AC", 2).status, -51) << "no room for three bytes";
+}
+
+TEST(Utf8Encode, NullOutputGivesTheReservationBound) {
+  std::size_t produced = 0;
+  const std::u16string text = u"a\u00E9\u20AC\U0001F600";
+  EXPECT_EQ(ascommon::WideToUtf8(text.data(), text.size(), nullptr, 0, produced), 0);
+  EXPECT_EQ(produced, 1u + 2u + 3u + 6u);
+  EXPECT_EQ(ascommon::Utf8LengthBound(text.data(), text.size()), produced);
+}
+
+// Every scalar value survives UTF-16 -> UTF-8 -> UTF-16 with the expected byte length.
+TEST(Utf8RoundTrip, AllScalarValues) {
+  for (char32_t c = 0; c <= 0x10FFFF; ++c) {
+    if (c >= 0xD800 && c <= 0xDFFF) continue;
+    std::u16string units;
+    if (c > 0xFFFF) {
+      units += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+      units += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      units += static_cast<char16_t>(c);
+    }
+    const Encoded e = Encode(units);
+    const std::size_t expected = c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+    ASSERT_EQ(e.status, 0) << std::hex << static_cast<std::uint32_t>(c);
+    ASSERT_EQ(e.bytes.size(), expected) << std::hex << static_cast<std::uint32_t>(c);
+    const Decoded d = Decode(e.bytes);
+    ASSERT_EQ(d.status, 0);
+    ASSERT_EQ(d.units, units) << std::hex << static_cast<std::uint32_t>(c);
+  }
+}
+
+TEST(StringConversion, UsstringToUtf8ReservesTheBound) {
+  sstring out;
+  EXPECT_EQ(ascommon::UsstringToUtf8(usstring(u"\U0001F600"), out), 0);
+  EXPECT_EQ(out.length(), 4u);
+  EXPECT_EQ(out.capacity(), 7u) << "bound 6 + 1 reserved";
+  EXPECT_STREQ(out.c_str(), "\xF0\x9F\x98\x80");
+
+  EXPECT_EQ(ascommon::UsstringToUtf8(usstring(u"ok\xDC00"), out), -50);
+  EXPECT_STREQ(out.c_str(), "ok") << "the prefix before the error";
+}
+
+TEST(StringConversion, Utf8ToUsstring) {
+  usstring out;
+  EXPECT_EQ(ascommon::Utf8ToUsstring(sstring("caf\xC3\xA9"), out), 0);
+  EXPECT_EQ(std::u16string(out.c_str()), u"caf\u00E9");
+  EXPECT_EQ(out.capacity(), 6u) << "reserved with byte count + 1";
+  EXPECT_EQ(ascommon::Utf8ToUsstring("ab\xC3", 3, out), -51);
+  EXPECT_EQ(std::u16string(out.c_str()), u"ab");
+  EXPECT_EQ(ascommon::Utf8ToUsstring(nullptr, 3, out), -1);
+
+  const std::int64_t live = asfn_live_blocks();
+  {
+    usstring kept(u"kept");
+    asfn_fail_at(1, ASFN_FAIL_ONCE);
+    EXPECT_EQ(ascommon::Utf8ToUsstring(sstring("abc"), kept), -2);
+    asfn_fail_at(0, ASFN_FAIL_OFF);
+    EXPECT_EQ(std::u16string(kept.c_str()), u"kept");
+  }
+  EXPECT_EQ(asfn_live_blocks(), live);
+}
+
+TEST(Utf8Lower, LowerCasesThroughWideText) {
+  LocaleScope locale("C.UTF-8");
+  ASSERT_TRUE(locale.ok());
+  sstring out;
+  const sstring mixed("\xC3\x80" "BC \xC3\x89t\xC3\xA9 \xD0\x96 \xF0\x9F\x98\x80");
+  EXPECT_EQ(ascommon::Utf8Lower(mixed, out), 0);
+  EXPECT_STREQ(out.c_str(), "\xC3\xA0" "bc \xC3\xA9t\xC3\xA9 \xD0\xB6 \xF0\x9F\x98\x80");
+
+  sstring inPlace("MiXeD");
+  EXPECT_EQ(ascommon::Utf8Lower(inPlace, inPlace), 0);
+  EXPECT_STREQ(inPlace.c_str(), "mixed");
+
+  // A truncated last character is dropped and reported.
+  EXPECT_EQ(ascommon::Utf8Lower(sstring("AB\xC3"), out), -51);
+  EXPECT_STREQ(out.c_str(), "ab");
+}
+
+TEST(Utf8Lower, InvalidInputLeavesTargetAndTraces) {
+  zztest::TraceCapture capture;
+  sstring out("untouched");
+  EXPECT_EQ(ascommon::Utf8Lower(sstring("A\xC0\xAF"), out), -50);
+  EXPECT_STREQ(out.c_str(), "untouched");
+  const auto lines = capture.Lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].level, 1u);
+  EXPECT_NE(lines[0].text.find("-could not convert from UTF-8 to UCS: invalid input\n"),
+            std::string::npos);
+}
+
+TEST(LocaleConversion, AllocatedWideAndAnsiText) {
+  LocaleScope locale("C.UTF-8");
+  ASSERT_TRUE(locale.ok());
+  const std::int64_t live = asfn_live_blocks();
+  std::size_t length = 99;
+  char16_t* wide = ascommon::AnsiToWideAlloc("\xC3\xA9\xF0\x9F\x98\x80", length);
+  ASSERT_NE(wide, nullptr);
+  EXPECT_EQ(length, 3u) << "one unit and one surrogate pair";
+  char* back = ascommon::WideToAnsiAlloc(wide, length);
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(length, 6u);
+  EXPECT_STREQ(back, "\xC3\xA9\xF0\x9F\x98\x80");
+  ascommon::as_free(wide);
+  ascommon::as_free(back);
+  EXPECT_EQ(ascommon::WideToAnsiAlloc(u"a\xD800", length), nullptr);
+  EXPECT_EQ(length, 0u);
+  EXPECT_EQ(ascommon::AnsiToWideAlloc("\xC3", length), nullptr);
+  asfn_fail_at(1, ASFN_FAIL_ONCE);
+  EXPECT_EQ(ascommon::AnsiToWideAlloc("abc", length), nullptr);
+  asfn_fail_at(0, ASFN_FAIL_OFF);
+  EXPECT_EQ(asfn_live_blocks(), live);
+}
+
+}  // namespace
