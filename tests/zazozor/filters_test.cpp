@@ -1,0 +1,249 @@
+// What every filter shares: construction and destruction lines, enable rules, filter codes,
+// session blocks, and the common start of Process (session checks, null item, missing
+// shared data, unsupported commands).
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "bayesfilter/bayesfilter.h"
+#include "modnames.h"
+#include "parentalbwlistadvancedfilter/parentalbwlistadvancedfilter.h"
+#include "parentalbwlistfilter/parentalbwlistfilter.h"
+#include "parentalsignfilter/parentalsignfilter.h"
+#include "support/fake_settings.h"
+#include "support/trace_capture.h"
+
+using namespace nsHttpModules;
+
+namespace {
+
+struct FilterCase {
+  const char* label;
+  CAFilter* (*make)();
+  const char* tag;                // the filter's message tag
+  const char16_t* ownKey;         // its own enable key
+  bool enabledWhenUnset;          // IsEnabled with no key set at all
+  std::uint8_t code;
+  bool checksSessions;            // the Bayes filter ignores the session tables
+  const char* constructLine;      // null: no construction line
+  const char* destructLine;
+  const char* nullItemMessage;
+  const char* noSharedDataMessage;
+};
+
+template <class T>
+CAFilter* Make(const ascommon::usstring& name) {
+  return new T(name);
+}
+
+const FilterCase kFilters[] = {
+    {"Bayes", [] { return Make<CBayesFilter>(g_strHttpParentalBayesianFilter); },
+     "[Parental Bayes]", u"/http/filter/bayes/Enabled", true, 100, false, nullptr, nullptr,
+     "ASBadPtrException - MESSAGE: [Parental Bayes] Invalid item to process",
+     "ASBadPtrException - MESSAGE: [Parental Bayes] Invalid session data struct"},
+    {"BWList", [] { return Make<CParentalBWListFilter>(g_strHttpParentalBWListFilter); },
+     "[Parental BW List]", u"/http/filter/parentalbwlist/Enabled", true, 102, true,
+     "Constructing Parental BWList Filter with name Http Parental BWList Filter",
+     "The Parental BW List Filter with name Http Parental BWList Filter is about to be "
+     "destructed",
+     "ASBadPtrException - MESSAGE: [Parental BW List] invalid item received for processing",
+     "ASBadPtrException - MESSAGE: [Parental BW List] invalid shared data struct"},
+    {"BWListAdvanced",
+     [] { return Make<CParentalBWListAdvancedFilter>(g_strHttpParentalBWListAdvancedFilter); },
+     "[Parental BW List Advanced]", u"/http/filter/parentalbwlistadvanced/Enabled", false, 102,
+     true,
+     "Constructing Parental BWList Advanced Filter with name Http Parental BWList Advanced "
+     "Filter",
+     "The Parental BW List Advanced Filter with name Http Parental BWList Advanced Filter is "
+     "about to be destructed",
+     "ASBadPtrException - MESSAGE: [Parental BW List Advanced] invalid item received for "
+     "processing",
+     "ASBadPtrException - MESSAGE: [Parental BW List Advanced] invalid shared data struct"},
+    {"Sign", [] { return Make<CParentalSignFilter>(g_strHttpParentalSignaturesFilter); },
+     "[Parental Sign]", u"/http/filter/parentalbwlist/Enabled", true, 100, true,
+     "Constructing Parental Signatures Filter with name Http Parental Signatures Filter",
+     "The Parental Signatures Filter with name Http Parental Signatures Filter is about to be "
+     "destructed",
+     "ASBadPtrException - MESSAGE: [Parental Sign] invalid item received for processing",
+     "ASBadPtrException - MESSAGE: [Parental Sign] invalid shared data struct"},
+};
+
+class FilterFramework : public ::testing::TestWithParam<FilterCase> {
+ protected:
+  void SetUp() override {
+    m_filter.reset(GetParam().make());
+    m_filter->SetSettings(&m_settings);
+  }
+  void TearDown() override {
+    for (std::uint32_t id : {0u, 7u, 999u}) {
+      void* block = m_filter->GetSessionData(id);
+      if (block != nullptr) m_filter->DestroySessionData(block);
+      m_filter->SetSessionData(id, nullptr);
+    }
+    m_filter->DestroySharedData(m_filter->GetSharedData());
+  }
+  // Opens a session the way the host does.
+  void OpenSession(std::uint32_t id) {
+    m_filter->SetSessionData(id, m_filter->CreateSessionData());
+    m_filter->SetSessionActive(id, m_filter->IsEnabled(id) ? 1 : 0);
+    m_filter->ReloadSessionSettings(id);
+  }
+  void LoadSharedData() {
+    m_filter->SetSharedData(m_filter->CreateSharedData());
+    ASSERT_NE(m_filter->GetSharedData(), nullptr);
+    m_filter->ReloadSharedData();
+  }
+
+  zztest::FakeSettings m_settings;
+  std::unique_ptr<CAFilter> m_filter;
+};
+
+std::string WhatOf(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const AException& e) {
+    return e.what();
+  }
+  return "(no exception)";
+}
+
+TEST_P(FilterFramework, ConstructionAndDestructionLines) {
+  const FilterCase& c = GetParam();
+  zztest::TraceCapture trace;
+  std::unique_ptr<CAFilter> filter(c.make());
+  EXPECT_EQ(filter->GetModuleKind(), 1);
+  filter.reset();
+  auto lines = trace.Lines();
+  if (c.constructLine == nullptr) {
+    EXPECT_TRUE(lines.empty());
+    return;
+  }
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].level, 0u);
+  EXPECT_EQ(lines[0].text.rfind("[VEVOZOVI]           ", 0), 0u);
+  EXPECT_NE(lines[0].text.find(std::string(" -") + c.constructLine + "\n"), std::string::npos)
+      << lines[0].text;
+  EXPECT_NE(lines[1].text.find(std::string(" -") + c.destructLine + "\n"), std::string::npos)
+      << lines[1].text;
+}
+
+TEST_P(FilterFramework, EnableRules) {
+  const FilterCase& c = GetParam();
+  EXPECT_EQ(m_filter->IsEnabled(0), c.enabledWhenUnset);
+  m_settings.SetInt(u"/http/global/AllParentalFiltersEnabled", 1);
+  EXPECT_TRUE(m_filter->IsEnabled(0));
+  m_settings.SetInt(u"/http/global/AllParentalFiltersEnabled", 0);
+  m_settings.SetInt(c.ownKey, 1, 5);
+  EXPECT_TRUE(m_filter->IsEnabled(5));
+  m_settings.SetInt(c.ownKey, 2);  // only exactly 1 is on
+  EXPECT_FALSE(m_filter->IsEnabled(0));
+  m_settings.SetInt(u"/http/global/AllParentalFiltersEnabled", 1, 3);
+  EXPECT_TRUE(m_filter->IsEnabled(3));
+}
+
+TEST_P(FilterFramework, FilterCodeAndSessionBlocks) {
+  const FilterCase& c = GetParam();
+  EXPECT_EQ(m_filter->GetFilterCode(), c.code);
+  OpenSession(7);
+  EXPECT_NE(m_filter->GetSessionData(7), nullptr);
+  zztest::TraceCapture trace;
+  EXPECT_EQ(m_filter->GetSessionData(8), nullptr);
+  EXPECT_EQ(m_filter->GetSessionData(1000), nullptr);
+  EXPECT_EQ(trace.Count("-invalid session or session not initialized for ID (8)\n"), 1);
+  EXPECT_EQ(trace.Count("-invalid session or session not initialized for ID (1000)\n"), 1);
+  EXPECT_EQ(m_filter->GetSessionActive(1000), 0);
+  EXPECT_EQ(trace.Count("-invalid session ID (1000)\n"), 1);
+}
+
+TEST_P(FilterFramework, ProcessPrologue) {
+  const FilterCase& c = GetParam();
+  m_settings.SetInt(u"/http/global/AllParentalFiltersEnabled", 1);
+  OpenSession(0);
+  OpenSession(999);
+  ascommon::CBlackBox ext;
+  AItem item(&ext);
+
+  // Before any shared data exists.
+  EXPECT_EQ(WhatOf([&] { m_filter->Process(0, &item, 0); }), c.noSharedDataMessage);
+  // Null item on an active session.
+  EXPECT_EQ(WhatOf([&] { m_filter->Process(0, nullptr, 0); }), c.nullItemMessage);
+
+  zztest::TraceCapture trace;
+  if (c.checksSessions) {
+    // Session ID 1000 only traces; an inactive session is left alone even with a null item.
+    EXPECT_EQ(WhatOf([&] { m_filter->Process(1000, nullptr, 0); }), "(no exception)");
+    EXPECT_EQ(trace.Count("-invalid session ID (1000)\n"), 1);
+    m_filter->SetSessionActive(0, 0);
+    EXPECT_EQ(WhatOf([&] { m_filter->Process(0, nullptr, 0); }), "(no exception)");
+    // 999 is a valid session ID and reaches the shared data check.
+    EXPECT_EQ(WhatOf([&] { m_filter->Process(999, &item, 0); }), c.noSharedDataMessage);
+  } else {
+    // The Bayes filter processes whatever it is given.
+    m_filter->SetSessionActive(0, 0);
+    EXPECT_EQ(WhatOf([&] { m_filter->Process(4000, &item, 0); }), c.noSharedDataMessage);
+  }
+  EXPECT_EQ(m_filter->GetLocker()->ReaderCount(), 0) << "the read-only lock leaked";
+}
+
+TEST_P(FilterFramework, CommandsOutsideTheFilterAreRefusedOrTraced) {
+  const FilterCase& c = GetParam();
+  if (!c.checksSessions) {
+    // The Bayes filter has commands of its own; they need the shared data.
+    EXPECT_EQ(WhatOf([&] { m_filter->ProcessCommand(0, 36, nullptr); }), c.noSharedDataMessage);
+    return;
+  }
+  m_settings.SetInt(u"/http/global/AllParentalFiltersEnabled", 1);
+  OpenSession(0);
+  LoadSharedData();
+  ascommon::CBlackBox ext;
+  AItem item(&ext);
+  zztest::TraceCapture trace;
+  m_filter->Process(0, &item, 35);
+  EXPECT_EQ(trace.Count(std::string(" -") + c.tag + " this command is not supported\n"), 1);
+  // The framework's ProcessCommand default is overridden by every filter: no exception.
+  EXPECT_NO_THROW(m_filter->ProcessCommand(0, 36, nullptr));
+}
+
+TEST_P(FilterFramework, ReloadWithoutSharedDataRaises) {
+  EXPECT_THROW(m_filter->ReloadSharedData(), ASBadPtrException);
+  EXPECT_EQ(m_filter->GetLocker()->ReaderCount(), 0);
+  // The exclusive lock was released: a reader gets in.
+  ascommon::auto_locker guard(m_filter->GetLocker(), ascommon::auto_locker::kReadOnly, true);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllFilters, FilterFramework, ::testing::ValuesIn(kFilters),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+TEST(AdvancedFilterSessions, SwitchesFollowSettingsPerSession) {
+  zztest::FakeSettings settings;
+  settings.SetInt(u"/http/filter/parentalbwlist/GamesEnabled", 0);
+  settings.SetInt(u"/http/filter/parentalbwlist/GamesEnabled", 1, 2);
+  settings.SetInt(u"/http/filter/parentalbwlist/RegionalTLDSEnabled", 0, 2);
+  CParentalBWListAdvancedFilter filter(g_strHttpParentalBWListAdvancedFilter);
+  filter.SetSettings(&settings);
+  for (std::uint32_t id : {1u, 2u}) {
+    filter.SetSessionData(id, filter.CreateSessionData());
+    filter.ReloadSessionSettings(id);
+  }
+  auto* one = static_cast<std::uint8_t*>(filter.GetSessionData(1));
+  auto* two = static_cast<std::uint8_t*>(filter.GetSessionData(2));
+  // Index 1 is games, 11 online dating and 14 regional TLDs (one switch), 17 "loaded".
+  EXPECT_EQ(one[1], 0);
+  EXPECT_EQ(two[1], 1);
+  EXPECT_EQ(one[11], 1);
+  EXPECT_EQ(one[14], 1);
+  EXPECT_EQ(two[11], 0);
+  EXPECT_EQ(two[14], 0);
+  EXPECT_EQ(one[16], 1);
+  EXPECT_EQ(one[17], 1);
+  for (std::uint32_t id : {1u, 2u}) filter.DestroySessionData(filter.GetSessionData(id));
+
+  zztest::TraceCapture trace;
+  EXPECT_THROW(filter.ReloadSessionSettings(3), ASBadPtrException);
+  EXPECT_EQ(trace.Count("-invalid session or session not initialized for ID (3)\n"), 1);
+  EXPECT_EQ(trace.Count("[Parental BW List Advanced] invalid data struct\n"), 1);
+}
+
+}  // namespace

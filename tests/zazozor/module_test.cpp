@@ -1,0 +1,147 @@
+// The module file as the host sees it: its dynamic symbol table, the version, the factory
+// singleton, the allocators in order, and modules the factory destroys.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "afilter.h"
+#include "class_factory.h"
+#include "zzplat/dynlib.h"
+
+namespace {
+
+std::string BinDir() {
+  const char* dir = std::getenv("ZAZOZOR_BIN");
+  return dir != nullptr ? dir : ".";
+}
+
+std::vector<std::string> RunLines(const std::string& command) {
+  std::vector<std::string> lines;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return lines;
+  char buffer[1024];
+  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+    std::string line(buffer);
+    if (!line.empty() && line.back() == '\n') line.pop_back();
+    lines.push_back(line);
+  }
+  pclose(pipe);
+  return lines;
+}
+
+class LoadedModule : public ::testing::Test {
+ protected:
+  using VersionProc = void (*)(std::uint32_t*, std::uint32_t*, std::uint32_t*);
+  using FactoryProc = CAClassFactory* (*)();
+  using ReleaseProc = std::int32_t (*)();
+
+  void SetUp() override {
+    m_library = zzplat::LoadLibraryLocal((BinDir() + "/zazozor.mdl").c_str());
+    ASSERT_NE(m_library, nullptr) << zzplat::LastLoaderError();
+    m_version = reinterpret_cast<VersionProc>(zzplat::GetProcAddress(m_library, "GetASVersion"));
+    m_factory = reinterpret_cast<FactoryProc>(zzplat::GetProcAddress(m_library, "GetClassFactory"));
+    m_release =
+        reinterpret_cast<ReleaseProc>(zzplat::GetProcAddress(m_library, "ReleaseClassFactory"));
+    ASSERT_TRUE(m_version && m_factory && m_release);
+  }
+  void TearDown() override {
+    if (m_release != nullptr) m_release();
+    zzplat::FreeLibrary(m_library);
+  }
+
+  zzplat::LibraryHandle m_library = nullptr;
+  VersionProc m_version = nullptr;
+  FactoryProc m_factory = nullptr;
+  ReleaseProc m_release = nullptr;
+};
+
+TEST(ModuleFile, ExportsExactlyTheThreeEntryPoints) {
+  std::set<std::string> exported;
+  for (const std::string& line :
+       RunLines("nm -D --defined-only '" + BinDir() + "/zazozor.mdl' 2>&1")) {
+    std::size_t space = line.rfind(' ');
+    exported.insert(space == std::string::npos ? line : line.substr(space + 1));
+  }
+  EXPECT_EQ(exported,
+            (std::set<std::string>{"GetASVersion", "GetClassFactory", "ReleaseClassFactory"}));
+}
+
+TEST_F(LoadedModule, VersionSkipsNullPointers) {
+  std::uint32_t major = 0, minor = 0, build = 0;
+  m_version(&major, &minor, &build);
+  EXPECT_EQ(major, 2u);
+  EXPECT_EQ(minor, 8u);
+  EXPECT_EQ(build, 32u);
+  m_version(nullptr, nullptr, nullptr);
+  std::uint32_t onlyBuild = 0;
+  m_version(nullptr, nullptr, &onlyBuild);
+  EXPECT_EQ(onlyBuild, 32u);
+}
+
+TEST_F(LoadedModule, FactoryIsASingletonUntilReleased) {
+  EXPECT_EQ(m_release(), 0);  // nothing to release yet
+  CAClassFactory* first = m_factory();
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(m_factory(), first);
+  EXPECT_EQ(m_release(), 0);
+  CAClassFactory* second = m_factory();
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(second->GetAllocatorCount(), 4u);
+}
+
+TEST_F(LoadedModule, AllocatorsServeTheFourFiltersInOrder) {
+  CAClassFactory* factory = m_factory();
+  ASSERT_NE(factory, nullptr);
+  const std::u16string expected[] = {
+      u"Http Parental Bayesian Filter", u"Http Parental BWList Filter",
+      u"Http Parental BWList Advanced Filter", u"Http Parental Signatures Filter"};
+  ASSERT_EQ(factory->GetAllocatorCount(), 4u);
+  for (std::uint64_t i = 0; i < 4; ++i) {
+    const ascommon::usstring* name = factory->GetAllocator(i)->GetModuleName();
+    EXPECT_EQ(std::u16string(name->c_str()), expected[i]);
+    EXPECT_EQ(factory->FindAllocator(expected[i].c_str()), factory->GetAllocator(i));
+  }
+  EXPECT_EQ(factory->FindAllocator(u"Http Breaker"), nullptr);
+  EXPECT_EQ(factory->FindAllocator(u"http parental bwlist filter"), nullptr);
+  EXPECT_THROW(factory->GetAllocator(4), InvalidIndexException);
+}
+
+TEST_F(LoadedModule, CreateModuleGivesDistinctNamedFilters) {
+  CAClassFactory* factory = m_factory();
+  CBasicAllocator* allocator = factory->FindAllocator(u"Http Parental Signatures Filter");
+  ASSERT_NE(allocator, nullptr);
+  CAModule* one = allocator->CreateModule();
+  CAModule* two = allocator->CreateModule();
+  ASSERT_NE(one, nullptr);
+  EXPECT_NE(one, two);
+  EXPECT_EQ(std::u16string(one->GetModuleName().c_str()), u"Http Parental Signatures Filter");
+  EXPECT_EQ(one->GetModuleKind(), 1);
+  auto* filter = dynamic_cast<CAFilter*>(one);
+  ASSERT_NE(filter, nullptr) << "type information must match across the module boundary";
+  EXPECT_EQ(filter->GetFilterCode(), 100);
+  // Modules the host places in the module list die with the factory.
+  ASSERT_EQ(factory->GetModuleList().Add(one), 0);
+  ASSERT_EQ(factory->GetModuleList().Add(two), 0);
+}
+
+TEST_F(LoadedModule, ExceptionsCrossTheBoundaryWithTheirType) {
+  CAClassFactory* factory = m_factory();
+  CAModule* module = factory->FindAllocator(u"Http Parental BWList Filter")->CreateModule();
+  auto* filter = dynamic_cast<CAFilter*>(module);
+  ASSERT_NE(filter, nullptr);
+  try {
+    filter->ReloadSharedData();  // no shared data block yet
+    ADD_FAILURE() << "no exception";
+  } catch (const ASBadPtrException& e) {
+    EXPECT_STREQ(e.what(),
+                 "ASBadPtrException - MESSAGE: [Parental BW List] invalid pointer to shared "
+                 "data struct");
+  }
+  delete module;
+}
+
+}  // namespace
