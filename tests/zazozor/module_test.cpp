@@ -145,3 +145,34 @@ TEST_F(LoadedModule, ExceptionsCrossTheBoundaryWithTheirType) {
 }
 
 }  // namespace
+
+namespace {
+
+// Each allocation of the factory's construction fails in turn: the entry point answers null
+// or the allocator library's exception, never a half-built factory, and nothing leaks.
+TEST_F(LoadedModule, FactoryConstructionSurvivesEveryAllocationFailure) {
+  const std::int64_t baseline = asfn_live_blocks();
+  for (std::uint64_t n = 1; n <= 16; ++n) {
+    asfn_fail_at(n, ASFN_FAIL_ONCE);
+    CAClassFactory* factory = nullptr;
+    try {
+      factory = m_factory();
+    } catch (const std::bad_alloc&) {
+    }
+    asfn_fail_at(0, ASFN_FAIL_OFF);
+    if (n == 1) {
+      EXPECT_EQ(factory, nullptr) << "the factory block itself failed";
+    }
+    if (factory != nullptr) {
+      EXPECT_LE(factory->GetAllocatorCount(), 4u);
+    }
+    m_release();
+    EXPECT_EQ(asfn_live_blocks(), baseline) << "allocation " << n;
+  }
+  // After the failures the next call builds a whole factory.
+  CAClassFactory* factory = m_factory();
+  ASSERT_NE(factory, nullptr);
+  EXPECT_EQ(factory->GetAllocatorCount(), 4u);
+}
+
+}  // namespace

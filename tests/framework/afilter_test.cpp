@@ -1,0 +1,100 @@
+// The framework's own defaults: a filter that keeps CAFilter's ProcessCommand refuses
+// commands by name, and the factory base destroys what its lists hold.
+#include "afilter.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "class_factory.h"
+#include "support/trace_capture.h"
+
+namespace {
+
+int g_liveFilters = 0;
+
+// A minimal filter keeping every framework default it can.
+class PlainFilter : public CAFilter {
+ public:
+  explicit PlainFilter(const ascommon::usstring& name) : CAFilter(name) { ++g_liveFilters; }
+  ~PlainFilter() override { --g_liveFilters; }
+  void ReloadSessionSettings(std::uint32_t) override {}
+  void* CreateSessionData() override { return nullptr; }
+  void DestroySessionData(void*) override {}
+  bool IsEnabled(std::uint32_t id) override { return IsEnabledBy(id, u"/x/Enabled", 1); }
+  void* CreateSharedData() override { return nullptr; }
+  void DestroySharedData(void*) override {}
+  void ReloadSharedData() override {}
+  void HostReservedOp1() override {}
+  void HostReservedOp2() override {}
+  std::uint8_t GetFilterCode() override { return 7; }
+  void Process(std::uint32_t, AItem*, std::uint32_t) override {}
+};
+
+class TestFactory : public CAClassFactory {
+ public:
+  TestFactory() {
+    AddAllocator(new TAllocator<PlainFilter>(ascommon::usstring(u"Plain One")));
+    AddAllocator(new TAllocator<PlainFilter>(ascommon::usstring(u"Plain Two")));
+  }
+};
+
+TEST(CAFilterDefaults, ProcessCommandRefusesWithModuleName) {
+  PlainFilter filter(ascommon::usstring(u"Some \u00e9 Filter"));
+  zztest::TraceCapture trace;
+  try {
+    filter.ProcessCommand(0, 34, nullptr);
+    FAIL() << "no exception";
+  } catch (const ASException& e) {
+    EXPECT_STREQ(e.what(),
+                 "ASException - MESSAGE: The filter [Some \xc3\xa9 Filter] does not support "
+                 "command processing!");
+  }
+  EXPECT_EQ(trace.Count("[VEVOZOVI EXCEPTION] afilter.cpp:"), 1);
+}
+
+TEST(CAFilterDefaults, NewModuleStartsEmpty) {
+  PlainFilter filter(ascommon::usstring(u"Plain"));
+  EXPECT_EQ(filter.GetSharedData(), nullptr);
+  EXPECT_EQ(filter.GetSettings(), nullptr);
+  EXPECT_EQ(filter.GetSessionActive(0), 0);
+  EXPECT_EQ(filter.GetSessionActive(999), 0);
+  EXPECT_EQ(filter.GetLocker()->ReaderCount(), 0);
+  EXPECT_FALSE(filter.IsEnabled(0)) << "no settings: nothing is enabled";
+}
+
+TEST(ClassFactory, DestroysAllocatorsAndListedModules) {
+  const std::int64_t baseline = asfn_live_blocks();
+  {
+    zztest::TraceCapture trace;
+    TestFactory factory;
+    ASSERT_EQ(factory.GetAllocatorCount(), 2u);
+    CBasicAllocator* two = factory.FindAllocator(u"Plain Two");
+    ASSERT_NE(two, nullptr);
+    CAModule* module = two->CreateModule();
+    EXPECT_EQ(std::u16string(module->GetModuleName().c_str()), u"Plain Two");
+    EXPECT_EQ(trace.Count(" -VI2FW: Creating new module: [Plain Two]\n"), 1);
+    ASSERT_EQ(factory.GetModuleList().Add(module), 0);
+    ASSERT_EQ(factory.GetModuleList().Add(nullptr), 0);  // null entries are skipped
+    EXPECT_EQ(g_liveFilters, 1);
+  }
+  EXPECT_EQ(g_liveFilters, 0);
+  EXPECT_EQ(asfn_live_blocks(), baseline);
+}
+
+TEST(ClassFactory, AllocatorThatCannotBeListedIsNotLeaked) {
+  const std::int64_t baseline = asfn_live_blocks();
+  for (std::uint64_t n = 1; n <= 12; ++n) {
+    asfn_fail_at(n, ASFN_FAIL_ONCE);
+    try {
+      TestFactory factory;
+      EXPECT_LE(factory.GetAllocatorCount(), 2u);
+    } catch (const std::bad_alloc&) {
+      // A throwing allocation failed: the partly built factory cleaned up after itself.
+    }
+    asfn_fail_at(0, ASFN_FAIL_OFF);
+    EXPECT_EQ(asfn_live_blocks(), baseline) << "allocation " << n;
+  }
+}
+
+}  // namespace
