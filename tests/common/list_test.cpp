@@ -1,0 +1,64 @@
+#include "common/list.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "asfn/asfn.h"
+
+namespace ascommon {
+namespace {
+
+std::vector<std::uint64_t> Values(const CList<std::uint64_t>& list) {
+  std::vector<std::uint64_t> values;
+  for (auto pos = list.GetHeadPosition(); pos != nullptr;) values.push_back(list.GetNext(pos));
+  return values;
+}
+
+TEST(CListTest, EmptyListThrows) {
+  CList<std::uint64_t> list;
+  EXPECT_EQ(0u, list.GetCount());
+  try {
+    list.GetHead();
+    FAIL() << "no exception";
+  } catch (const EmptyListException& e) {
+    EXPECT_EQ(-400, e.GetCode());
+  }
+  EXPECT_THROW(list.GetTail(), EmptyListException);
+  EXPECT_THROW(list.RemoveHead(), EmptyListException);
+}
+
+TEST(CListTest, AppendAndRemoveFromHead) {
+  CList<std::uint64_t> list;
+  for (std::uint64_t v : {5u, 6u, 7u}) ASSERT_EQ(0, list.AddTail(v));
+  EXPECT_EQ(5u, list.GetHead());
+  EXPECT_EQ(7u, list.GetTail());
+  EXPECT_EQ((std::vector<std::uint64_t>{5, 6, 7}), Values(list));
+  list.RemoveHead();
+  list.RemoveHead();
+  EXPECT_EQ(7u, list.GetHead());
+  list.RemoveHead();
+  EXPECT_THROW(list.GetTail(), EmptyListException);
+  // The tail was reset with the last node: a new element is head and tail.
+  ASSERT_EQ(0, list.AddTail(8));
+  EXPECT_EQ(8u, list.GetHead());
+  EXPECT_EQ(8u, list.GetTail());
+  EXPECT_EQ(1u, list.GetCount());
+}
+
+TEST(CListTest, AllocationFailureKeepsList) {
+  CList<std::uint64_t> list;
+  ASSERT_EQ(0, list.AddTail(1));
+  const std::int64_t baseline = asfn_live_blocks();
+  asfn_fail_at(1, ASFN_FAIL_ONCE);
+  EXPECT_EQ(-2, list.AddTail(2));
+  asfn_fail_at(0, ASFN_FAIL_OFF);
+  EXPECT_EQ(baseline, asfn_live_blocks());
+  EXPECT_EQ((std::vector<std::uint64_t>{1}), Values(list));
+  list.RemoveAll();
+  EXPECT_EQ(baseline - 1, asfn_live_blocks());
+}
+
+}  // namespace
+}  // namespace ascommon
