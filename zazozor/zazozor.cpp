@@ -29,6 +29,9 @@ AS_EXPORT std::int32_t ReleaseClassFactory() {
   if (g_factory != nullptr) {
     delete g_factory;
     g_factory = nullptr;
+    // The factory started tracing; nothing of this module traces once it is gone, so the
+    // tracing library is released with it.
+    ascommon::StopTracing();
   }
   return 0;
 }
