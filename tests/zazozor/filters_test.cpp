@@ -33,6 +33,9 @@ struct FilterCase {
   const char* noSharedDataMessage;
 };
 
+// Keeps test names readable in ctest's listing.
+void PrintTo(const FilterCase& c, std::ostream* os) { *os << c.label; }
+
 template <class T>
 CAFilter* Make(const ascommon::usstring& name) {
   return new T(name);

@@ -1,0 +1,42 @@
+// The host's command line: global options, the command and its arguments, and the driver
+// that runs a command and turns errors into exit statuses.
+//
+//   zazozor [--module PATH] [--config FILE] [--set KEY=VALUE]... [--session N] COMMAND [ARGS]
+//
+// Global options may stand before or after the command; "--" ends option parsing. Exit
+// status: 0 success, 1 failure, 2 usage error, with one line on stderr for 1 and 2.
+// Single-threaded.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace zzhost {
+
+struct GlobalOptions {
+  std::string modulePath;              // empty: zazozor.mdl next to the executable
+  std::string configFile;              // empty: the embedded default settings
+  std::vector<std::string> overrides;  // "--set" values in command-line order
+  std::uint32_t session = 0;
+};
+
+struct Invocation {
+  GlobalOptions options;
+  std::string command;            // empty when none was given
+  std::vector<std::string> args;  // everything after the command that is no global option
+  bool help = false;              // -h or --help seen
+};
+
+// Parses the arguments after the program name. Throws UsageError.
+Invocation ParseCommandLine(const std::vector<std::string>& args);
+
+// Parses, runs the command and reports errors: one line "zazozor: ..." on err.
+// Returns the exit status.
+int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
+
+// The global help text.
+std::string GlobalHelp();
+
+}  // namespace zzhost
