@@ -1,0 +1,284 @@
+// CASFile (buffered reads and writes checked against the bytes on disk) and the free file
+// operations on wide paths.
+#include "common/asfile.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <set>
+#include <string>
+
+#include "asfn/asfn.h"
+#include "support/trace_capture.h"
+#include "zzplat/dynlib.h"
+#include "zzplat/paths.h"
+
+namespace ascommon {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::u16string W(const std::string& text) { return zzplat::Utf8ToUtf16Lenient(text); }
+std::string N(const char16_t* text) { return zzplat::Utf16ToUtf8Lenient(text); }
+
+// The message of the ASException op throws ("" when none).
+std::string MessageOf(const std::function<void()>& op, int* code = nullptr) {
+  try {
+    op();
+  } catch (const ASException& e) {
+    if (code != nullptr) *code = e.GetCode();
+    return e.what();
+  }
+  return "";
+}
+
+class ASFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "zz_asfile_XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    m_dir = pattern;
+  }
+  void TearDown() override {
+    asfn_fail_at(0, ASFN_FAIL_OFF);
+    fs::remove_all(m_dir);
+  }
+
+  std::u16string P(const std::string& name) const { return W(m_dir + "\\" + name); }
+  void WriteFile(const std::string& name, const std::string& bytes) const {
+    fs::create_directories(fs::path(m_dir + "/" + name).parent_path());
+    std::ofstream(m_dir + "/" + name, std::ios::binary) << bytes;
+  }
+  std::string ReadFile(const std::string& name) const {
+    std::ifstream in(m_dir + "/" + name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
+  std::string m_dir;
+};
+
+// Mixed small and large writes, seeks and reads give the same bytes as plain stdio would.
+TEST_F(ASFileTest, BufferedTransfersMatchTheFile) {
+  std::mt19937 random(7);
+  std::string expected;
+  {
+    CASFile file(P("data").c_str(), u"wb");
+    for (int i = 0; expected.size() < 300000; ++i) {
+      const std::size_t n = (i % 50 == 0) ? 70000 : random() % 9;
+      std::string chunk(n, '\0');
+      for (char& c : chunk) c = static_cast<char>(random());
+      ASSERT_EQ(file.write(chunk.data(), 1, n), n);
+      expected += chunk;
+      ASSERT_EQ(file.tell(), static_cast<std::int64_t>(expected.size()));
+    }
+  }
+  ASSERT_EQ(ReadFile("data"), expected);
+
+  CASFile file(P("data").c_str(), u"rb");
+  EXPECT_EQ(file.GetSize(), expected.size());
+  std::string got;
+  char buffer[80000];
+  while (true) {
+    const std::size_t n = (got.size() % 7 == 0) ? 70000 : random() % 13 + 1;
+    const std::size_t read = file.read(buffer, 1, n);
+    got.append(buffer, read);
+    if (read < n) break;
+  }
+  EXPECT_EQ(got, expected);
+  ASSERT_EQ(file.seek(-10, 2), 0);
+  ASSERT_EQ(file.read(buffer, 2, 5), 5u);
+  EXPECT_EQ(std::string(buffer, 10), expected.substr(expected.size() - 10));
+  ASSERT_EQ(file.seek(100, 0), 0);
+  file.read(buffer, 1, 3);
+  ASSERT_EQ(file.seek(5, 1), 0) << "relative to the logical position";
+  EXPECT_EQ(file.tell(), 108);
+  file.read(buffer, 4, 1);
+  EXPECT_EQ(std::string(buffer, 4), expected.substr(108, 4));
+  ASSERT_EQ(file.seek(-5, 2), 0);
+  EXPECT_EQ(file.read(buffer, 4, 3), 1u) << "only whole elements count";
+  EXPECT_EQ(file.read(buffer, 1, 1), 0u) << "at the end of the file";
+}
+
+TEST_F(ASFileTest, UpdateModeMixesReadsAndWrites) {
+  WriteFile("u", "0123456789");
+  CASFile file(P("u").c_str(), u"r+b");
+  char c[3] = {};
+  ASSERT_EQ(file.read(c, 1, 2), 2u);
+  ASSERT_EQ(file.write("ab", 1, 2), 2u) << "writes at the logical position, after 01";
+  ASSERT_EQ(file.read(c, 1, 3), 3u);
+  EXPECT_EQ(std::string(c, 3), "456");
+  file.close();
+  EXPECT_EQ(ReadFile("u"), "01ab456789");
+}
+
+TEST_F(ASFileTest, GetsReadsLines) {
+  WriteFile("t", "first line\nsecond\nlast");
+  CASFile file(P("t").c_str(), u"rb");
+  char line[8];
+  std::string all;
+  while (file.gets(line, sizeof(line)) != nullptr) all += std::string(line) + "|";
+  EXPECT_EQ(all, "first l|ine\n|second\n|last|");
+}
+
+TEST_F(ASFileTest, InvalidArgumentsAndOpenFailure) {
+  zztest::TraceCapture trace;
+  WriteFile("f", "x");
+  CASFile file(P("f").c_str(), u"rb");
+  char c;
+  const struct {
+    std::function<void()> op;
+    const char* message;
+  } cases[] = {
+      {[&] { CASFile(nullptr, u"rb"); }, "CASFile constructor - invalid input"},
+      {[&] { CASFile(P("f").c_str(), nullptr); }, "CASFile constructor - invalid input"},
+      {[&] { file.write(nullptr, 1, 1); }, "CASFile::write - invalid input buffer"},
+      {[&] { file.read(nullptr, 1, 1); }, "CASFile::read - invalid input buffer"},
+      {[&] { file.gets(nullptr, 2); }, "CASFile::gets - invalid input buffer"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(MessageOf(c.op), std::string("ASException - MESSAGE: ") + c.message);
+  }
+  EXPECT_EQ(file.read(&c, 1, 1), 1u);
+  int code = 0;
+  const std::u16string missing = P("missing.dat");
+  EXPECT_EQ(MessageOf([&] { CASFile(missing.c_str(), u"rb"); }, &code),
+            "ASException - CODE: -551 MESSAGE: could not open " + N(missing.c_str()) +
+                ": No such file or directory");
+  EXPECT_EQ(code, -551);
+  EXPECT_EQ(trace.Count("[VEVOZOVI EXCEPTION] "), 6);
+}
+
+// Without its buffer (the allocation failed) the file works the same, unbuffered.
+TEST_F(ASFileTest, WorksUnbufferedWhenTheBufferIsMissing) {
+  const std::int64_t live = asfn_live_blocks();
+  asfn_fail_at(1, ASFN_FAIL_ONCE);
+  {
+    CASFile file(P("nb").c_str(), u"w+b");
+    asfn_fail_at(0, ASFN_FAIL_OFF);
+    EXPECT_EQ(asfn_live_blocks(), live);
+    file.write("abc", 1, 3);
+    EXPECT_EQ(ReadFile("nb"), "abc") << "written through at once";
+    file.seek(1, 0);
+    char c[2];
+    ASSERT_EQ(file.read(c, 1, 2), 2u);
+    EXPECT_EQ(std::string(c, 2), "bc");
+  }
+  EXPECT_EQ(asfn_live_blocks(), live);
+}
+
+TEST_F(ASFileTest, ExistenceQueries) {
+  WriteFile("a.dat", "12345");
+  fs::create_directory(m_dir + "/dir");
+  std::uint64_t size = 0;
+  EXPECT_EQ(FileExists(P("a.dat").c_str(), &size), 1);
+  EXPECT_EQ(size, 5u);
+  EXPECT_EQ(FileExists(P("A*.DAT").c_str(), &size), 1) << "wildcards, any case";
+  EXPECT_EQ(FileExists(P("dir").c_str()), 1);
+  EXPECT_EQ(FileExists(P("b.dat").c_str()), 0);
+  EXPECT_EQ(FileExists(nullptr), 0);
+  EXPECT_EQ(IsFile(P("a.dat").c_str()), 1);
+  EXPECT_EQ(IsFile(P("dir").c_str()), 0);
+  EXPECT_EQ(IsFile(nullptr), 0);
+}
+
+// The wrappers turn the platform's status into 1/0 (moves and copies themselves are
+// covered by the platform tests).
+TEST_F(ASFileTest, DeleteMoveCopyReportOneOrZero) {
+  WriteFile("a", "first");
+  EXPECT_EQ(CopyFile(P("a").c_str(), P("b").c_str()), 1);
+  EXPECT_EQ(CopyFile(P("none").c_str(), P("b").c_str()), 0);
+  EXPECT_EQ(MoveFile(P("b").c_str(), P("a").c_str()), 1);
+  EXPECT_EQ(MoveFile(P("b").c_str(), P("c").c_str()), 0) << "only a real move reports 1";
+  EXPECT_EQ(DeleteFile(P("a").c_str()), 1);
+  EXPECT_EQ(DeleteFile(P("a").c_str()), 0);
+  EXPECT_EQ(MoveFile(nullptr, P("a").c_str()), 0);
+}
+
+TEST_F(ASFileTest, TempNamesAndFolders) {
+  char16_t path[kMaxPathUnits];
+  ASSERT_EQ(GetTempFileName(W(m_dir).c_str(), u"kvtz", path, kMaxPathUnits), 1);
+  EXPECT_EQ(IsFile(path), 1);
+  EXPECT_EQ(GetTempFileName(W(m_dir).c_str(), u"kvtz", path, 0), 0);
+  EXPECT_EQ(GetTempFileName(W(m_dir).c_str(), u"small", path, 10), 0);
+  std::size_t files = std::distance(fs::directory_iterator(m_dir), fs::directory_iterator());
+  EXPECT_EQ(files, 1u) << "a name that does not fit leaves no file behind";
+
+  ASSERT_EQ(CreateTempFolder(W(m_dir).c_str(), u"tf", path, kMaxPathUnits), 0);
+  EXPECT_TRUE(fs::is_directory(zzplat::LocalPath(path)));
+  EXPECT_EQ(CreateTempFolder(P("missing").c_str(), u"tf", path, kMaxPathUnits), -3);
+}
+
+TEST_F(ASFileTest, RemoveFolderRecursively) {
+  WriteFile("tree/a.txt", "a");
+  WriteFile("tree/sub/b.txt", "b");
+  WriteFile("tree/sub/deeper/c.txt", "c");
+  fs::create_directories(m_dir + "/tree/empty");
+  EXPECT_EQ(RemoveFolder(P("tree").c_str(), false), -3) << "not empty";
+  EXPECT_EQ(RemoveFolder(P("tree").c_str(), true), 0);
+  EXPECT_FALSE(fs::exists(m_dir + "/tree"));
+  EXPECT_EQ(RemoveFolder(P("tree").c_str(), true), -3);
+  EXPECT_EQ(RemoveFolder(nullptr, true), -1);
+  fs::create_directory(m_dir + "/e");
+  EXPECT_EQ(RemoveFolder(P("e").c_str(), false), 0);
+}
+
+// An entry whose path does not fit the 1024-unit buffer cannot be deleted: the removal
+// stops with -3 and the rest of that folder stays.
+TEST_F(ASFileTest, RemoveFolderStopsAtAnEntryItCannotDelete) {
+  std::string deep = "keep";
+  for (int i = 0; i < 5; ++i) deep += "/" + std::string(200, static_cast<char>('a' + i));
+  WriteFile(deep + "/file", "x");
+  WriteFile("keep/z", "z");
+  EXPECT_EQ(RemoveFolder(P("keep").c_str(), true), -3);
+  EXPECT_TRUE(fs::exists(m_dir + "/" + deep + "/file"));
+  EXPECT_TRUE(fs::exists(m_dir + "/keep"));
+}
+
+TEST_F(ASFileTest, ListFilesAppendsMatchingFiles) {
+  WriteFile("pc_sign.slf", "");
+  WriteFile("PC_B.SLF", "");
+  WriteFile("other.txt", "");
+  fs::create_directory(m_dir + "/pc_dir.slf");
+  CArray<usstring> paths;
+  ASSERT_EQ(ListFiles(P("pc*.slf").c_str(), paths), 0);
+  std::set<std::string> got;
+  for (std::uint64_t i = 0; i < paths.GetSize(); ++i) got.insert(N(paths[i].c_str()));
+  EXPECT_EQ(got, (std::set<std::string>{m_dir + "\\PC_B.SLF", m_dir + "\\pc_sign.slf"}));
+
+  CArray<UFileInfo> infos;
+  ASSERT_EQ(ListFiles(P("*.txt").c_str(), infos), 0);
+  ASSERT_EQ(infos.GetSize(), 1u);
+  EXPECT_EQ(N(infos[0].strPath.c_str()), m_dir + "\\other.txt");
+  EXPECT_EQ(ListFiles(P("*.none").c_str(), infos), 0);
+  EXPECT_EQ(infos.GetSize(), 1u) << "nothing matched, array unchanged";
+  EXPECT_EQ(ListFiles(nullptr, infos), -1);
+  asfn_fail_at(1, ASFN_FAIL_FROM);
+  EXPECT_EQ(ListFiles(P("*.slf").c_str(), paths), -2);
+  asfn_fail_at(0, ASFN_FAIL_OFF);
+}
+
+TEST(ASFileLibraryTest, LoadLibraryProcsReportsMissingPieces) {
+  const char* bin = std::getenv("ZAZOZOR_BIN");
+  std::string folder = bin != nullptr ? bin : fs::read_symlink("/proc/self/exe").parent_path();
+  const std::u16string library = W(folder + "/astracer.dll");
+  const char* good[] = {"GetTracerW"};
+  const char* bad[] = {"GetTracerW", "NoSuchEntry"};
+  void* procs[2] = {};
+  void* handle = LoadLibraryProcs(library.c_str(), good, procs, 1);
+  ASSERT_NE(handle, nullptr);
+  EXPECT_NE(procs[0], nullptr);
+  zzplat::FreeLibrary(handle);
+  int code = 0;
+  EXPECT_EQ(MessageOf([&] { LoadLibraryProcs(library.c_str(), bad, procs, 2); }, &code),
+            "ASException - CODE: -5 MESSAGE: Could not load procedures from " + N(library.c_str()));
+  EXPECT_EQ(MessageOf([&] { LoadLibraryProcs(u"nowhere\\none.dll", good, procs, 1); }, &code),
+            "ASException - CODE: -4 MESSAGE: Could not load library nowhere\\none.dll");
+}
+
+}  // namespace
+}  // namespace ascommon

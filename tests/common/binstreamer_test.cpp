@@ -1,0 +1,374 @@
+// The streamer file: round trips of every value kind, the plain layout behind the
+// scrambling, digest and size checks, the messages of every failure, and temporary files.
+#include "common/binstreamer.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+
+#include "asfn/asfn.h"
+#include "common/md5.h"
+#include "support/trace_capture.h"
+#include "zzplat/paths.h"
+
+namespace ascommon {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::u16string W(const std::string& text) { return zzplat::Utf8ToUtf16Lenient(text); }
+
+std::string MessageOf(const std::function<void()>& op) {
+  try {
+    op();
+  } catch (const ASException& e) {
+    return e.what();
+  }
+  return "";
+}
+
+std::string Md5(const std::string& bytes) {
+  std::uint8_t digest[16];
+  CMD5::Digest(bytes.data(), bytes.size(), digest);
+  return std::string(reinterpret_cast<const char*>(digest), 16);
+}
+
+class BinStreamerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "zz_streamer_XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    m_dir = pattern;
+    m_folder = W(m_dir);
+  }
+  void TearDown() override {
+    asfn_fail_at(0, ASFN_FAIL_OFF);
+    fs::remove_all(m_dir);
+  }
+
+  usstring P(const std::string& name) const { return usstring(W(m_dir + "\\" + name).c_str()); }
+  std::string Local(const std::string& name) const { return m_dir + "/" + name; }
+  // The path as messages and trace lines show it (the product's form).
+  std::string Shown(const std::string& name) const { return m_dir + "\\" + name; }
+
+  // Fixture verbs over the bytes on disk.
+  void WriteFile(const std::string& name, const std::string& bytes) const {
+    std::ofstream(Local(name), std::ios::binary) << bytes;
+  }
+  std::string ReadFile(const std::string& name) const {
+    std::ifstream in(Local(name), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  static std::string Scramble(std::string bytes) {
+    for (char& c : bytes) c = static_cast<char>(c ^ kStreamerScrambleKey);
+    return bytes;
+  }
+  // The file as the streamer sees it after unscrambling.
+  std::string Plain(const std::string& name) const { return Scramble(ReadFile(name)); }
+  void FlipByte(const std::string& name, std::size_t offset, std::uint8_t mask = 1) const {
+    std::string bytes = ReadFile(name);
+    bytes[offset] = static_cast<char>(bytes[offset] ^ mask);
+    WriteFile(name, bytes);
+  }
+  void Truncate(const std::string& name, std::uintmax_t size) const {
+    fs::resize_file(Local(name), size);
+  }
+  // A scrambled streamer file holding the given plain payload behind a correct header.
+  void WritePlainFile(const std::string& name, const std::string& payload,
+                      std::uint32_t version = 0) const {
+    std::string header(kStreamerHeaderSize, '\0');
+    header.replace(0, 16, Md5(payload));
+    header.replace(kStreamerDescriptionOffset, sizeof(kStreamerDescription) - 1,
+                   kStreamerDescription);
+    std::memcpy(&header[kStreamerVersionOffset], &version, 4);
+    WriteFile(name, Scramble(header + payload));
+  }
+  int TempFilesLeft() const {
+    int n = 0;
+    for (const auto& entry : fs::directory_iterator(m_dir)) {
+      n += entry.path().filename().string().rfind("kvtz", 0) == 0;
+    }
+    return n;
+  }
+
+  CBinaryStreamer* Writer(const std::string& name, std::uint32_t version = 0) const {
+    return new CBinaryStreamer(P(name), EStreamMode::Write, m_folder.c_str(), version);
+  }
+  CBinaryStreamer* Reader(const std::string& name) const {
+    return new CBinaryStreamer(P(name), EStreamMode::Read, m_folder.c_str(), 0);
+  }
+  std::string OpenError(const std::string& name) const {
+    return MessageOf([&] { delete Reader(name); });
+  }
+
+  std::string m_dir;
+  std::u16string m_folder;
+};
+
+std::string Bytes(std::initializer_list<int> list) {
+  std::string out;
+  for (int b : list) out += static_cast<char>(b);
+  return out;
+}
+
+// One value of every kind in slot order: the exact payload bytes, then the values back.
+TEST_F(BinStreamerTest, EveryValueKindRoundTripsWithItsExactBytes) {
+  {
+    std::unique_ptr<CBinaryStreamer> w(Writer("values.dat", 7));
+    w->WriteUInt32Raw(0x01020304);
+    w->WriteUInt(0xFFFFFFFEu);
+    w->WriteInt(-2);
+    w->WriteInt(-3, true);
+    w->WriteLong(70000);
+    w->WriteLong(-1, true);
+    w->WriteSizeT(0x100000002ull);
+    w->WriteSizeT(0xFFFFFFFFu, true);
+    w->WriteFloat(1.5f);
+    w->WriteDouble(-0.25);
+    w->WriteChar('\xE9');
+    w->WriteWChar(u'\u20AC');
+    w->WriteString(sstring("abc"));
+    w->WriteString(sstring());
+    w->WriteString("xyz!", 2);
+    w->WriteWString(usstring(u"h\u00E9"));
+    w->WriteWString(u"ok", 1);
+    w->Printf("%d-%s-%S", 42, "ab", u"\u00E9");
+    w->WPrintf(u"%d\u00E9", 7);
+  }
+  const std::string payload =
+      Bytes({4,    3,    2,    1,    0xFE, 0xFF, 0xFF, 0xFF, 0xFE, 0xFF, 0xFF, 0xFF, 0xFD,
+             0xFF, 0xFF, 0xFF, 0x70, 0x11, 1,    0,    0xFF, 0xFF, 0xFF, 0xFF, 2,    0,
+             0,    0,    1,    0,    0,    0,    0xFF, 0xFF, 0xFF, 0xFF, 0,    0,    0xC0,
+             0x3F, 0,    0,    0,    0,    0,    0,    0xD0, 0xBF, 0xE9, 0xAC, 0x20}) +
+      "abcxy" + Bytes({'h', 0, 0xE9, 0, 'o', 0}) + "42-ab-\xC3\xA9" + Bytes({'7', 0, 0xE9, 0});
+  const std::string plain = Plain("values.dat");
+  EXPECT_EQ(plain.substr(kStreamerHeaderSize), payload);
+  EXPECT_EQ(plain.substr(0, 16), Md5(payload));
+
+  std::unique_ptr<CBinaryStreamer> r(Reader("values.dat"));
+  EXPECT_EQ(r->GetVersion(), 7u);
+  EXPECT_STREQ(r->GetDescription(), kStreamerDescription);
+  EXPECT_EQ(r->GetFileSize(), plain.size());
+  EXPECT_EQ(r->ReadUInt32Raw(), 0x01020304u);
+  EXPECT_EQ(r->ReadUInt(), 0xFFFFFFFEu);
+  EXPECT_EQ(r->ReadInt(), -2);
+  EXPECT_EQ(r->ReadInt(true), -3);
+  EXPECT_EQ(r->ReadLong(), 70000);
+  EXPECT_EQ(r->ReadLong(true), -1);
+  EXPECT_EQ(r->ReadSizeT(), 0x100000002ull);
+  EXPECT_EQ(r->ReadSizeT(true), SIZE_MAX) << "the 32-bit form is sign-extended";
+  EXPECT_EQ(r->ReadFloat(), 1.5f);
+  EXPECT_EQ(r->ReadDouble(), -0.25);
+  EXPECT_EQ(r->ReadChar(), '\xE9');
+  EXPECT_EQ(r->ReadWChar(), u'\u20AC');
+  sstring text("old");
+  r->ReadString(text, 3);
+  EXPECT_STREQ(text.c_str(), "abc");
+  char bytes[8];
+  r->ReadString(bytes, 2);
+  EXPECT_EQ(std::string(bytes, 2), "xy");
+  usstring wide;
+  r->ReadWString(wide, 2);
+  EXPECT_EQ(std::u16string(wide.c_str()), u"h\u00E9");
+  char16_t units[2];
+  r->ReadWString(units, 1);
+  EXPECT_EQ(units[0], u'o');
+  r->ReadString(bytes, 8);
+  EXPECT_EQ(std::string(bytes, 8), "42-ab-\xC3\xA9");
+  r->ReadWString(units, 2);
+  EXPECT_EQ(std::u16string(units, 2), u"7\u00E9");
+  EXPECT_EQ(MessageOf([&] { r->ReadChar(); }), "ASException - MESSAGE: cannot read from file");
+}
+
+TEST_F(BinStreamerTest, HeaderOnlyFileHasTheDigestOfEmptyInput) {
+  delete Writer("empty.dat", 0x01020304);
+  const std::string plain = Plain("empty.dat");
+  std::string expected(kStreamerHeaderSize, '\0');
+  expected.replace(0, 16, Md5(""));
+  expected.replace(16, 32, "File description should go here!");
+  expected.replace(124, 4, Bytes({4, 3, 2, 1}));
+  EXPECT_EQ(plain, expected);
+  std::unique_ptr<CBinaryStreamer> reader(Reader("empty.dat"));
+  EXPECT_EQ(reader->GetVersion(), 0x01020304u);
+  EXPECT_EQ(reader->GetReserved1() + reader->GetReserved2(), 0u);
+}
+
+TEST_F(BinStreamerTest, ScrambledOnDiskAndTempFilesRemoved) {
+  zztest::TraceCapture trace;
+  {
+    std::unique_ptr<CBinaryStreamer> writer(Writer("s.dat"));
+    EXPECT_EQ(TempFilesLeft(), 0) << "write mode writes the target directly";
+    writer->WriteString("visible text", 12);
+  }
+  const std::string raw = ReadFile("s.dat");
+  EXPECT_EQ(raw.find("File description"), std::string::npos);
+  EXPECT_EQ(raw.find("visible text"), std::string::npos);
+  {
+    std::unique_ptr<CBinaryStreamer> reader(Reader("s.dat"));
+    EXPECT_EQ(TempFilesLeft(), 1);
+    EXPECT_EQ(zzplat::LocalPath(reader->GetTempFilePath().c_str()).rfind(m_dir + "/kvtz", 0), 0u);
+  }
+  EXPECT_EQ(TempFilesLeft(), 0);
+  const std::string path = Shown("s.dat");
+  EXPECT_NE(trace.Find("Opening file [" + path + "] for write"), "");
+  EXPECT_NE(trace.Find("Opening file [" + path + "] for read"), "");
+  EXPECT_EQ(trace.Count("Bin Streamer temp file: "), 2);
+  EXPECT_EQ(trace.Count("Closing file [" + path + "]"), 2);
+}
+
+// One changed bit anywhere after the header: the digest check refuses the file, naming the
+// first differing digest byte, and nothing can be read.
+TEST_F(BinStreamerTest, ChangedPayloadBitFailsTheDigest) {
+  std::string payload(1000, 'p');
+  for (std::size_t offset : {std::size_t{128}, std::size_t{600}, std::size_t{1127}}) {
+    WritePlainFile("f.dat", payload);
+    FlipByte("f.dat", offset, 0x10);
+    std::string changed = payload;
+    changed[offset - 128] = static_cast<char>(changed[offset - 128] ^ 0x10);
+    const std::string want = Md5(payload), got = Md5(changed);
+    int position = 0;
+    while (want[position] == got[position]) ++position;
+    EXPECT_EQ(OpenError("f.dat"),
+              "ASException - MESSAGE: File CRC does not match with its stored CRC! [" +
+                  Shown("f.dat") + "] position " + std::to_string(position))
+        << offset;
+    EXPECT_EQ(TempFilesLeft(), 0);
+  }
+}
+
+TEST_F(BinStreamerTest, TruncatedFiles) {
+  WritePlainFile("t.dat", std::string(40, 'x'));
+  Truncate("t.dat", 150);
+  EXPECT_NE(OpenError("t.dat").find("File CRC does not match"), std::string::npos);
+  Truncate("t.dat", 100);
+  EXPECT_EQ(OpenError("t.dat"), "ASException - MESSAGE: Could not read header component from file");
+  Truncate("t.dat", 0);
+  EXPECT_EQ(OpenError("t.dat"), "ASException - MESSAGE: Could not read header component from file");
+  EXPECT_EQ(OpenError("none.dat"), "ASFileException - CODE: -3 MESSAGE: Could not access file [" +
+                                       Shown("none.dat") + "]");
+  EXPECT_EQ(TempFilesLeft(), 0);
+}
+
+TEST_F(BinStreamerTest, SizeLimitIsFiftyMegabytes) {
+  // Sparse files: the limit is checked before anything is read.
+  WriteFile("big.dat", "");
+  Truncate("big.dat", kStreamerMaxFileSize + 1);
+  const std::string path = Shown("big.dat");
+  EXPECT_EQ(OpenError("big.dat"), "ASFileException - CODE: -51 MESSAGE: file [" + path +
+                                      "]ize exceeds 50 MB. It is to large [" + path + "]");
+  Truncate("big.dat", kStreamerMaxFileSize);
+  EXPECT_NE(OpenError("big.dat").find("File CRC does not match"), std::string::npos)
+      << "exactly 50 MB is read and checked";
+  EXPECT_EQ(TempFilesLeft(), 0);
+}
+
+TEST_F(BinStreamerTest, StringsWithTerminatingCharactersAreRefused) {
+  WritePlainFile("z.dat", std::string("ab\0de", 5) + Bytes({'a', 0, 0, 0}));
+  std::unique_ptr<CBinaryStreamer> reader(Reader("z.dat"));
+  sstring text("before");
+  EXPECT_EQ(MessageOf([&] { reader->ReadString(text, 5); }),
+            "ASException - MESSAGE: read string contains terminating characters!");
+  EXPECT_STREQ(text.c_str(), "before");
+  usstring wide;
+  EXPECT_EQ(MessageOf([&] { reader->ReadWString(wide, 2); }),
+            "ASException - MESSAGE: read string contains terminating characters!");
+  EXPECT_EQ(MessageOf([&] { reader->ReadString(text, 0x7FFFFFFF); }),
+            "ASException - MESSAGE: cannot read from file")
+      << "a length beyond the file fails without allocating it";
+}
+
+TEST_F(BinStreamerTest, WrongModeAndInvalidArguments) {
+  delete Writer("m.dat");
+  std::unique_ptr<CBinaryStreamer> reader(Reader("m.dat"));
+  std::unique_ptr<CBinaryStreamer> writer(Writer("w.dat"));
+  const std::string ro = "ASException - MESSAGE: wrong stream mode: read-only";
+  const std::string wo = "ASException - MESSAGE: wrong stream mode: write-only";
+  const std::string arg = "ASException - MESSAGE: invalid argument string";
+  const std::string fmt = "ASException - MESSAGE: invalid format string";
+  char c = 0;
+  const struct {
+    std::function<void()> op;
+    std::string message;
+  } cases[] = {
+      {[&] { reader->WriteUInt(1); }, ro},
+      {[&] { reader->WriteSizeT(1, true); }, ro},
+      {[&] { reader->WriteWString(usstring(u"a")); }, ro},
+      {[&] { reader->Printf("x"); }, ro},
+      {[&] { reader->WriteUInt32Raw(1); }, "ASException - MESSAGE:  Cannot write to file"},
+      {[&] { reader->WriteInt(1, true); }, "ASException - MESSAGE:  Cannot write to file"},
+      {[&] { writer->ReadUInt32Raw(); }, wo},
+      {[&] { writer->ReadDouble(); }, wo},
+      {[&] { writer->ReadString(&c, 1); }, wo},
+      {[&] { writer->WriteString(nullptr, 1); }, arg},
+      {[&] { reader->ReadString(static_cast<char*>(nullptr), 1); }, arg},
+      {[&] { writer->Printf(nullptr); }, fmt},
+      {[&] { writer->WPrintf(nullptr); }, fmt},
+      {[&] { CBinaryStreamer::ComputeCRC(nullptr, 0, nullptr); },
+       "ASBadPtrException - MESSAGE: Invalid parameters in ComputeCRC"},
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    EXPECT_EQ(MessageOf(cases[i].op), cases[i].message) << "case " << i;
+  }
+  std::uint8_t digest[16];
+  CBinaryStreamer::ComputeCRC("abc", 3, digest);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(digest), 16), Md5("abc"));
+}
+
+TEST_F(BinStreamerTest, MissingTempFolder) {
+  const std::string missing = m_dir + "\\none";
+  EXPECT_EQ(
+      MessageOf([&] {
+        CBinaryStreamer(P("x.dat"), EStreamMode::Write, usstring(W(missing).c_str()), 0);
+      }),
+      "ASFileException - MESSAGE: Could not create a temp filename in folder \"" + missing + "\"");
+  EXPECT_FALSE(fs::exists(Local("x.dat")));
+}
+
+// Every allocation failure in a write-then-read cycle ends in a clean exception or a
+// correct result, with no block leaked and no temporary file left.
+TEST_F(BinStreamerTest, AllocationFailureSweep) {
+  const std::string expected = "a long text beyond the inline buffer of sstring";
+  auto cycle = [&] {
+    {
+      std::unique_ptr<CBinaryStreamer> writer(Writer("a.dat"));
+      writer->WriteSizeT(expected.size(), true);
+      writer->WriteString(sstring(expected.c_str()));
+      writer->Close();
+    }
+    std::unique_ptr<CBinaryStreamer> reader(Reader("a.dat"));
+    sstring text;
+    reader->ReadString(text, reader->ReadSizeT(true));
+    return std::string(text.c_str(), text.length());
+  };
+  ASSERT_EQ(cycle(), expected);
+  for (std::uint64_t n = 1; n < 100; ++n) {
+    const std::int64_t live = asfn_live_blocks();
+    const std::uint64_t before = asfn_allocation_count();
+    asfn_fail_at(n, ASFN_FAIL_ONCE);
+    std::string got;
+    bool failed = false;
+    try {
+      got = cycle();
+    } catch (const ASException&) {
+      failed = true;
+    } catch (const std::bad_alloc&) {
+      failed = true;
+    }
+    const bool reached = asfn_allocation_count() - before >= n;
+    asfn_fail_at(0, ASFN_FAIL_OFF);
+    EXPECT_EQ(asfn_live_blocks(), live) << "failure at " << n;
+    EXPECT_EQ(TempFilesLeft(), 0) << "failure at " << n;
+    if (!failed) {
+      EXPECT_EQ(got, expected) << "failure at " << n;
+    }
+    if (!reached) break;
+  }
+}
+
+}  // namespace
+}  // namespace ascommon
