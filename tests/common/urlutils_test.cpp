@@ -1,0 +1,330 @@
+// URL parse record: escaping and the path/host/domain pieces as one-line dumps, the suffix
+// set against a linear reference, allocation failure, the lazily built table under many
+// threads, and the shape of the generated suffix tables.
+#include "common/urlutils.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/trace_capture.h"
+
+using ascommon::CParsedURL;
+using ascommon::CSuffixTable;
+
+namespace {
+
+const char* const kCommonTable[] = {
+#include "common/double_extensions.inc"
+};
+const char* const kURLDBTable[] = {
+#include "engines/urldb/urldb_double_extensions.inc"
+};
+
+std::string Piece(const char* start, size_t length) {
+  return start == nullptr ? "null" : "<" + std::string(start, length) + ">";
+}
+
+std::string Folded(std::string text) {
+  for (char& c : text) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  return text;
+}
+
+// "escaped path host domain", each piece as <text> or null. Also checks that every
+// lower-case piece is the lower-cased escaped piece at the same offset.
+std::string Dump(const CParsedURL& url) {
+  const char* base;
+  const char* lowerBase;
+  size_t n, lowerN;
+  url.GetURL(base, n);
+  url.GetURLLower(lowerBase, lowerN);
+  std::string out = Piece(base, n);
+  EXPECT_EQ(n, lowerN);
+  if (base != nullptr) {
+    EXPECT_EQ(Folded(std::string(base, n)), std::string(lowerBase, lowerN));
+  }
+  using Getter = void (CParsedURL::*)(const char*&, size_t&) const;
+  const Getter pieces[][2] = {{&CParsedURL::GetPath, &CParsedURL::GetPathLower},
+                              {&CParsedURL::GetHost, &CParsedURL::GetHostLower},
+                              {&CParsedURL::GetDomain, &CParsedURL::GetDomainLower}};
+  for (const auto& pair : pieces) {
+    const char *start, *lower;
+    size_t length, lowerLength;
+    (url.*pair[0])(start, length);
+    (url.*pair[1])(lower, lowerLength);
+    out += " " + Piece(start, length);
+    EXPECT_EQ(length, lowerLength);
+    EXPECT_EQ(start == nullptr, lower == nullptr);
+    if (start == nullptr) continue;
+    EXPECT_EQ(start - base, lower - lowerBase);
+    EXPECT_EQ(Folded(std::string(start, length)), std::string(lower, lowerLength));
+  }
+  return out;
+}
+
+template <class Text>
+std::string Parse(const Text& text) {
+  CParsedURL url;
+  const int status = url.ParseURL(text.data(), text.size());
+  return status == 0 ? Dump(url) : "status " + std::to_string(status);
+}
+
+bool IsZeroed(const CParsedURL& url) { return Dump(url) == "null null null null"; }
+
+struct Case {
+  const char* input;
+  const char* dump;
+};
+
+TEST(URLUtils, ParsesPiecesAndDomains) {
+  const Case cases[] = {
+      {"http://www.sample.test/a/b/?q=1",
+       "<http://www.sample.test/a/b/?q=1> <sample.test/a/b> <sample.test> <sample.test>"},
+      {"https://news.sample.co.uk:8080/x",
+       "<https://news.sample.co.uk:8080/x> <news.sample.co.uk:8080/x> "
+       "<news.sample.co.uk:8080> <sample.co.uk>"},
+      {"http://user@10.1.2.3/p", "<http://user@10.1.2.3/p> <user@10.1.2.3/p> <user@10.1.2.3> <10.1.2.3>"},
+      {"http://user:pw@shop.sample.test:81/", "<http://user:pw@shop.sample.test:81/> "
+       "<user:pw@shop.sample.test:81> <user:pw@shop.sample.test:81> <sample.test>"},
+      {"   http://sample.test", "<http://sample.test> <sample.test> <sample.test> <sample.test>"},
+      {"   ", "<> null null null"},
+      {"http://www.", "<http://www.> null null null"},
+      {"http://www./", "<http://www./> null null null"},
+      {"ftp://host/x", "<ftp://host/x> <ftp://host/x> <ftp:> <ftp>"},
+      {"file://c:/dir/", "<file://c:/dir/> <c:/dir> <c:> <c>"},
+      {"http://a b.test/ x", "<http://a%20b.test/%20x> <a%20b.test/%20x> <a%20b.test> <a%20b.test>"},
+      {"http://a.b.c.d.sample.test/", "<http://a.b.c.d.sample.test/> <a.b.c.d.sample.test> "
+       "<a.b.c.d.sample.test> <sample.test>"},
+      {"www.sample.co.uk", "<www.sample.co.uk> <sample.co.uk> <sample.co.uk> <sample.co.uk>"},
+      {"sample.co.uk", "<sample.co.uk> <sample.co.uk> <sample.co.uk> <sample.co.uk>"},
+      {"co.uk", "<co.uk> <co.uk> <co.uk> <co.uk>"},
+      {"http://a.sample.ac.gov.br/", "<http://a.sample.ac.gov.br/> <a.sample.ac.gov.br> "
+       "<a.sample.ac.gov.br> <ac.gov.br>"},  // only the last two labels are probed
+      {"http://localhost/x", "<http://localhost/x> <localhost/x> <localhost> <localhost>"},
+      {"http://1.2.3.4/", "<http://1.2.3.4/> <1.2.3.4> <1.2.3.4> <1.2.3.4>"},
+      {"http://1.2.3/", "<http://1.2.3/> <1.2.3> <1.2.3> <2.3>"},
+      {"http://1.2.3.4.5/", "<http://1.2.3.4.5/> <1.2.3.4.5> <1.2.3.4.5> <4.5>"},
+      {"https://sample.test#top", "<https://sample.test#top> <sample.test> <sample.test> <sample.test>"},
+      {"https://sample.test/?", "<https://sample.test/?> <sample.test> <sample.test> <sample.test>"},
+      {"http://sample.test//", "<http://sample.test//> <sample.test/> <sample.test> <sample.test>"},
+      {"http://sample.test./", "<http://sample.test./> <sample.test.> <sample.test> <sample.test>"},
+      {"http://sample.test.:80/", "<http://sample.test.:80/> <sample.test.:80> <sample.test.:80> <test.>"},
+      {"http://./x", "<http://./x> <./x> null null"},
+      {"http://../x", "<http://../x> <../x> null null"},
+      {"http:///x", "<http:///x> </x> null null"},
+      {"http://user@:80/", "<http://user@:80/> <user@:80> <user@:80> null"},
+      {"HTTP://WWW.Sample.CO.UK/Path",  // scheme, "www." and suffixes compare case included
+       "<HTTP://WWW.Sample.CO.UK/Path> <HTTP://WWW.Sample.CO.UK/Path> <HTTP:> <HTTP>"},
+      {"http://Sample.CO.UK/", "<http://Sample.CO.UK/> <Sample.CO.UK> <Sample.CO.UK> <CO.UK>"},
+      {"http://a.b/%7e~", "<http://a.b/%7e~> <a.b/%7e~> <a.b> <a.b>"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Parse(std::string(c.input)), c.dump) << c.input;
+  }
+  // Control characters, NUL and bytes above 0x7f are written as %xx in lower-case hex.
+  EXPECT_EQ(Parse(std::string("x\0\x7f\xff\t", 5)), "<x%00%7f%ff%09> <x%00%7f%ff%09> "
+            "<x%00%7f%ff%09> <x%00%7f%ff%09>");
+  // Every printable ASCII character except the blank passes unescaped.
+  std::string printable;
+  for (char c = 33; c < 127; ++c) printable += c;
+  CParsedURL url;
+  ASSERT_EQ(url.ParseURL(printable.data(), printable.size()), 0);
+  const char* start;
+  size_t length;
+  url.GetURL(start, length);
+  EXPECT_EQ(std::string(start, length), printable);
+}
+
+// Every byte value at positions inside and across the 8-byte words the parser scans in,
+// against a plain escaper.
+TEST(URLUtils, EscapingMatchesReference) {
+  auto reference = [](const std::string& text) {
+    std::string out;
+    size_t i = 0;
+    while (i < text.size() && text[i] == ' ') ++i;
+    for (; i < text.size(); ++i) {
+      const unsigned char c = static_cast<unsigned char>(text[i]);
+      const bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+      if (alnum || (c != 0 && strchr("$-_.+!*'(),~`@#%^&={}\\[]|\";<>?/:", c))) {
+        out += static_cast<char>(c);
+      } else {
+        char hex[4];
+        snprintf(hex, sizeof hex, "%%%02x", c);
+        out += hex;
+      }
+    }
+    return out;
+  };
+  for (int byte = 0; byte < 256; ++byte) {
+    for (size_t position : {0, 3, 7, 8, 15, 16, 22}) {
+      std::string text = "Http://WWW.Sample.test/ABC";
+      text[position] = static_cast<char>(byte);
+      CParsedURL url;
+      ASSERT_EQ(url.ParseURL(text.data(), text.size()), 0);
+      const char* start;
+      size_t length;
+      url.GetURL(start, length);
+      ASSERT_EQ(std::string(start, length), reference(text)) << byte << " at " << position;
+      Dump(url);  // checks the lower-case copy
+    }
+  }
+}
+
+TEST(URLUtils, WideTextUsesTheLowByte) {
+  EXPECT_EQ(Parse(std::u16string(u" http://caf\u00e9.test/ x")),
+            "<http://caf%e9.test/%20x> <caf%e9.test/%20x> <caf%e9.test> <caf%e9.test>");
+  // U+4E41 has the low byte 0x41 ('A'); U+0120 has 0x20 and counts as a leading blank.
+  EXPECT_EQ(Parse(std::u16string(u"\u0120www.s\u4e41mple.co.uk")),
+            "<www.sAmple.co.uk> <sAmple.co.uk> <sAmple.co.uk> <sAmple.co.uk>");
+}
+
+TEST(URLUtils, InvalidArgumentsZeroTheRecord) {
+  CParsedURL url;
+  ASSERT_EQ(url.ParseURL("http://sample.test", 18), 0);
+  EXPECT_EQ(url.ParseURL(static_cast<const char*>(nullptr), 5), -1);
+  EXPECT_TRUE(IsZeroed(url));
+  ASSERT_EQ(url.ParseURL("http://sample.test", 18), 0);
+  EXPECT_EQ(url.ParseURL(u"x", 0), -1);
+  EXPECT_TRUE(IsZeroed(url));
+  ASSERT_EQ(url.ParseURL("http://sample.test", 18), 0);
+  url.Reset();
+  EXPECT_TRUE(IsZeroed(url));
+}
+
+// Fresh process state each round: the record's block, the table object and its slots are
+// the three allocations, in that order. A failed table build falls back to the last two labels and is
+// retried on the next use; a failed record block gives -2 and a zeroed record.
+TEST(URLUtils, AllocationFailureSweep) {
+  const std::string text = "http://www.sample.co.uk/x";
+  const char* const expected[] = {
+      "status -2",
+      "<http://www.sample.co.uk/x> <sample.co.uk/x> <sample.co.uk> <co.uk>",
+      "<http://www.sample.co.uk/x> <sample.co.uk/x> <sample.co.uk> <co.uk>"};
+  for (int n = 1; n <= 3; ++n) {
+    ascommon::ResetDoubleExtensionsForTesting();
+    const int64_t live = asfn_live_blocks();
+    {
+      CParsedURL url;
+      asfn_fail_at(n, ASFN_FAIL_ONCE);
+      const int status = url.ParseURL(text.data(), text.size());
+      asfn_fail_at(0, ASFN_FAIL_OFF);
+      EXPECT_EQ(status == 0 ? Dump(url) : "status " + std::to_string(status), expected[n - 1])
+          << "failing allocation " << n;
+      if (status != 0) {
+        EXPECT_TRUE(IsZeroed(url));
+      }
+      EXPECT_EQ(Parse(text), "<http://www.sample.co.uk/x> <sample.co.uk/x> <sample.co.uk> "
+                             "<sample.co.uk>");
+    }
+    ascommon::ResetDoubleExtensionsForTesting();
+    EXPECT_EQ(asfn_live_blocks(), live) << "failing allocation " << n;
+  }
+}
+
+TEST(URLUtils, SuffixTableAgreesWithLinearReference) {
+  std::vector<const char*> entries(std::begin(kURLDBTable), std::end(kURLDBTable));
+  entries.push_back(".co.uk");  // duplicate: skipped
+  entries.push_back(nullptr);
+  CSuffixTable table;
+  EXPECT_FALSE(table.Contains(".co.uk", 6));  // no buckets yet
+  ASSERT_EQ(table.Build(entries.data(), entries.size()), 0);
+  EXPECT_EQ(table.GetCount(), std::size(kURLDBTable));
+  const std::set<std::string> reference(std::begin(kURLDBTable), std::end(kURLDBTable));
+  std::vector<std::string> probes(reference.begin(), reference.end());
+  for (const std::string& entry : reference) {
+    probes.push_back(entry.substr(0, entry.size() - 1));
+    probes.push_back(entry.substr(1));
+    probes.push_back(entry + "x");
+    std::string upper = entry;
+    for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    probes.push_back(upper);
+  }
+  for (const std::string& probe : probes) {
+    EXPECT_EQ(table.Contains(probe.data(), probe.size()), reference.count(probe) == 1) << probe;
+  }
+  // Without buckets the domain rule takes the last two labels.
+  CSuffixTable empty;
+  EXPECT_EQ(ascommon::FindDomainStart("a.sample.co.uk", 14, empty), 9u);
+  EXPECT_EQ(ascommon::FindDomainStart("a.sample.co.uk", 14, table), 2u);
+  EXPECT_EQ(ascommon::FindDomainStart("uk", 2, table), 0u);
+}
+
+TEST(URLUtils, IsDoubleExtension) {
+  EXPECT_TRUE(ascommon::IsDoubleExtension(".co.uk"));
+  EXPECT_TRUE(ascommon::IsDoubleExtension(".ac.gov.br"));
+  EXPECT_FALSE(ascommon::IsDoubleExtension("co.uk"));
+  EXPECT_FALSE(ascommon::IsDoubleExtension(".CO.UK"));
+  EXPECT_FALSE(ascommon::IsDoubleExtension(".uk"));
+  EXPECT_FALSE(ascommon::IsDoubleExtension(ascommon::sstring()));
+}
+
+template <size_t N>
+void ExpectWellFormed(const char* const (&table)[N], const char* name) {
+  for (size_t i = 0; i < N; ++i) {
+    const std::string entry = table[i];
+    SCOPED_TRACE(std::string(name) + " " + entry);
+    if (i > 0) {
+      EXPECT_LT(std::strcmp(table[i - 1], table[i]), 0) << "order or duplicate";
+    }
+    ASSERT_GE(entry.size(), 4u);
+    EXPECT_EQ(entry[0], '.');
+    const auto dots = std::count(entry.begin(), entry.end(), '.');
+    EXPECT_TRUE(dots == 2 || dots == 3);
+    EXPECT_EQ(entry.find(".."), std::string::npos);
+    EXPECT_NE(entry.back(), '.');
+    for (char c : entry) {
+      EXPECT_TRUE((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '-');
+    }
+  }
+}
+
+TEST(URLUtils, GeneratedTablesAreWellFormed) {
+  ExpectWellFormed(kCommonTable, "double_extensions.inc");
+  ExpectWellFormed(kURLDBTable, "urldb_double_extensions.inc");
+  EXPECT_NEAR(static_cast<double>(std::size(kCommonTable)), 983, 50);
+  EXPECT_NEAR(static_cast<double>(std::size(kURLDBTable)), 1931, 100);
+  const std::set<std::string> larger(std::begin(kURLDBTable), std::end(kURLDBTable));
+  for (const char* entry : kCommonTable) EXPECT_EQ(larger.count(entry), 1u) << entry;
+}
+
+// Eight threads race to the first use of the table: it is built exactly once and every
+// thread sees it whole.
+TEST(URLUtilsThreads, TableIsBuiltOnceUnderConcurrentFirstUse) {
+  ascommon::ResetDoubleExtensionsForTesting();
+  zztest::TraceCapture trace;
+  std::atomic<int> ready{0};
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&] {
+      ++ready;
+      while (ready.load() < 8) std::this_thread::yield();
+      const std::string text = "http://www.news.sample.co.uk/p?q";
+      for (int i = 0; i < 200; ++i) {
+        CParsedURL url;
+        const char* domain;
+        size_t length;
+        if (url.ParseURL(text.data(), text.size()) != 0) ++wrong;
+        url.GetDomainLower(domain, length);
+        if (domain == nullptr || std::string(domain, length) != "sample.co.uk") ++wrong;
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_EQ(trace.Count("loading double extensions..."), 1);
+  EXPECT_EQ(trace.Count("done loading " + std::to_string(std::size(kCommonTable)) +
+                        " double extensions"),
+            1);
+  for (const auto& line : trace.Lines()) EXPECT_EQ(line.level, 3u) << line.text;
+}
+
+}  // namespace
