@@ -1,0 +1,262 @@
+// The URL database: the site key of a URL is located as a range inside the caller's text
+// (scheme, "*...//", "www.", user information and port stripped, then the domain rule with
+// this database's double extensions) and looked up in a flat hash set of keys. Lookup
+// O(URL length) with no allocation; load O(records); unload O(n log n) for the sorted
+// order. Tested by tests/engines/urldb/urldb_test.cpp and aupdater_test.cpp.
+#include "engines/urldb/urldb.h"
+
+#include <new>
+#include <optional>
+#include <cstring>
+
+#include "common/astrace.h"
+#include "common/binstreamer.h"
+
+namespace ascommon {
+
+namespace {
+
+// This database's multi-label suffixes, ascending byte order (generated data).
+const char* const kURLDBDoubleExtensions[] = {
+#include "engines/urldb/urldb_double_extensions.inc"
+};
+
+// Key texts up to this length are read into a stack buffer; longer ones into a heap one.
+constexpr std::size_t kStackKeyLength = 512;
+
+CURL* AsURL(CSerializableItem* pItem) noexcept { return dynamic_cast<CURL*>(pItem); }
+
+// First occurrence of the n bytes of text in [begin, end), or null. O((end - begin) * n)
+// worst case; memchr finds the candidates.
+const char* FindText(const char* begin, const char* end, const char* text,
+                     std::size_t n) noexcept {
+  while (static_cast<std::size_t>(end - begin) >= n) {
+    const void* first = std::memchr(begin, text[0], static_cast<std::size_t>(end - begin) - n + 1);
+    if (first == nullptr) return nullptr;
+    const char* candidate = static_cast<const char*>(first);
+    if (std::memcmp(candidate + 1, text + 1, n - 1) == 0) return candidate;
+    begin = candidate + 1;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+// --- CURL ---
+
+std::int32_t CURL::SetKey(const char* pText, std::size_t length) {
+  if (length == 0) return m_strKey.assign("");
+  return m_strKey.assign(pText, length);
+}
+
+std::int32_t CURL::Serialize(IStreamer* pStreamer) {
+  if (pStreamer == nullptr) return -50;
+  pStreamer->WriteUInt(kURLDBOpSkip);
+  pStreamer->WriteSizeT(m_strKey.length(), true);
+  if (m_strKey.length() != 0) pStreamer->WriteString(m_strKey.c_str(), m_strKey.length());
+  return 0;
+}
+
+std::int32_t CURL::Deserialize(IStreamer* pStreamer, std::uint64_t& nBytesRead) {
+  if (pStreamer == nullptr) return -50;
+  const std::size_t length = pStreamer->ReadSizeT(true);
+  if (length > kURLDBMaxKeyLength) return -50;  // also 0xFFFFFFFF, read back sign-extended
+  // One read for the whole key (the same bytes as reading them one by one).
+  char stackBuffer[kStackKeyLength];
+  char* pBuffer = stackBuffer;
+  if (length > kStackKeyLength) {
+    pBuffer = static_cast<char*>(as_alloc_nt(length));
+    if (pBuffer == nullptr) return -2;
+  }
+  struct Release {
+    char* pBuffer;
+    char* pStack;
+    ~Release() {
+      if (pBuffer != pStack) as_free(pBuffer);
+    }
+  } release{pBuffer, stackBuffer};
+  if (length != 0) pStreamer->ReadString(pBuffer, length);
+  nBytesRead += 4 + length;
+  return SetKey(pBuffer, length) == 0 ? 0 : -2;
+}
+
+// --- CURLDB ---
+
+CURLDB::CURLDB() {
+  AS_TRACE(3, "loading double extensions...");
+  const std::size_t count = sizeof kURLDBDoubleExtensions / sizeof kURLDBDoubleExtensions[0];
+  if (m_doubleExtensions.Build(kURLDBDoubleExtensions, count) != 0) {
+    AS_THROW(0, ASMemException, "could not instantiate map");
+  }
+  AS_TRACE(3, "done loading %d double extensions",
+           static_cast<int>(m_doubleExtensions.GetCount()));
+}
+
+CURLDB::~CURLDB() { AS_TRACE(3, "Emptying the URL DB and destructing object"); }
+
+void CURLDB::RemoveAll() noexcept {
+  m_entries.Clear();
+  m_pending.Clear();
+}
+
+std::int32_t CURLDB::FindKey(const char* pURL, std::size_t length, const char*& pKey,
+                             std::size_t& keyLength) const noexcept {
+  pKey = nullptr;
+  keyLength = 0;
+  if (pURL == nullptr || length == 0) return kNoKey;
+  const char* begin = pURL;
+  const char* const end = pURL + length;
+  // A scheme anywhere in the text: what follows its first occurrence is the address.
+  if (const char* scheme = FindText(begin, end, "https://", 8)) begin = scheme + 8;
+  if (const char* scheme = FindText(begin, end, "http://", 7)) begin = scheme + 7;
+  // Wildcard entries such as "*.example//host": the address follows the "//".
+  if (const void* star = std::memchr(begin, '*', end - begin)) {
+    const char* slashes = FindText(static_cast<const char*>(star) + 1, end, "//", 2);
+    if (slashes != nullptr) begin = slashes + 2;
+  }
+  if (begin == end) return kNoKey;
+  if (end - begin >= 4 && (begin[0] | 0x20) == 'w' && (begin[1] | 0x20) == 'w' &&
+      (begin[2] | 0x20) == 'w' && begin[3] == '.') {
+    begin += 4;
+  }
+  if (begin == end) return kNoKey;
+  // The host: up to "?" or "/", after the first "@", before the first ":" behind that.
+  const char* hostEnd = begin;
+  const char* at = nullptr;
+  for (; hostEnd != end && *hostEnd != '?' && *hostEnd != '/'; ++hostEnd) {
+    if (*hostEnd == '@' && at == nullptr) at = hostEnd;
+  }
+  const char* host = at != nullptr ? at + 1 : begin;
+  for (const char* c = host; c != hostEnd; ++c) {
+    if (*c == ':') {
+      hostEnd = c;
+      break;
+    }
+  }
+  std::size_t hostLength = static_cast<std::size_t>(hostEnd - host);
+  if (hostLength == 0) return kNoKey;
+  if (!IsIPv4Literal(host, hostLength)) {
+    const std::size_t domainStart = FindDomainStart(host, hostLength, m_doubleExtensions);
+    host += domainStart;
+    hostLength -= domainStart;
+    if (hostLength == 0) return kNoKey;
+  }
+  pKey = host;
+  keyLength = hostLength;
+  return 0;
+}
+
+std::int32_t CURLDB::GetKey(const sstring& strURL, sstring& strKey) const {
+  const char* pKey = nullptr;
+  std::size_t keyLength = 0;
+  const std::int32_t status = FindKey(strURL.c_str(), strURL.length(), pKey, keyLength);
+  if (status != 0) return status;
+  return strKey.assign(pKey, keyLength) == 0 ? 0 : -10;
+}
+
+bool CURLDB::IsListed(const char* pURL, std::size_t length) const noexcept {
+  const char* pKey = nullptr;
+  std::size_t keyLength = 0;
+  if (FindKey(pURL, length, pKey, keyLength) != 0) return false;
+  return m_entries.Contains(pKey, keyLength);
+}
+
+bool CURLDB::IsListed(const sstring& strURL) const noexcept {
+  return IsListed(strURL.c_str(), strURL.length());
+}
+
+bool CURLDB::HasEntry(const char* pText, std::size_t length) const noexcept {
+  if (pText == nullptr) return false;
+  return m_entries.Contains(pText, length);
+}
+
+bool CURLDB::HasEntry(const sstring& strText) const noexcept {
+  return HasEntry(strText.c_str(), strText.length());
+}
+
+std::int32_t CURLDB::ApplyItem(std::uint32_t nOperation, CSerializableItem* pItem) {
+  if (pItem == nullptr) return -50;
+  CURL* pURL = AsURL(pItem);
+  std::int32_t result = 0;
+  if (pURL == nullptr) {
+    result = -20;
+  } else if (nOperation == kURLDBOpAdd) {
+    const sstring& key = pURL->GetKey();
+    if (m_entries.Insert(key.c_str(), key.length()) < 0) result = -10;
+  }
+  delete pItem;
+  return result;
+}
+
+CSerializableItem* CURLDB::CreateItem() { return new (std::nothrow) CURL(); }
+
+bool CURLDB::ContainsItem(CSerializableItem* pItem) {
+  const CURL* pURL = AsURL(pItem);
+  if (pURL == nullptr) return false;
+  return HasEntry(pURL->GetKey());
+}
+
+std::int32_t CURLDB::AddItem(CSerializableItem* pItem) {
+  if (pItem == nullptr) return -50;
+  const CURL* pURL = AsURL(pItem);
+  if (pURL == nullptr) return -20;
+  const sstring& key = pURL->GetKey();
+  // Adding a listed key toggles it off.
+  if (ContainsItem(pItem)) {
+    m_entries.Remove(key.c_str(), key.length());
+    return 0;
+  }
+  if (m_pUpdateStreamer == nullptr) return -3;
+  if (m_pending.Contains(key.c_str(), key.length())) return 0;
+  try {
+    m_pUpdateStreamer->WriteUInt(kURLDBOpAdd);
+    m_pUpdateStreamer->WriteSizeT(key.length(), true);
+    if (key.length() != 0) m_pUpdateStreamer->WriteString(key.c_str(), key.length());
+  } catch (...) {
+    AS_TRACE(0, "could not write the item to the update file");
+    return -3;
+  }
+  // A key that cannot be remembered is only written again by a later AddItem.
+  m_pending.Insert(key.c_str(), key.length());
+  return 0;
+}
+
+std::int32_t CURLDB::OpenUpdateFile(const char16_t* pszPath) {
+  m_pending.Clear();
+  return AUpdater::OpenUpdateFile(pszPath);
+}
+
+std::int32_t CURLDB::UnloadURLsToFile(const char16_t* pszPath,
+                                      const char16_t* pszTempFolder) const {
+  AS_TRACE(3, "Unloading URLs to file...");
+  if (pszPath == nullptr || pszTempFolder == nullptr) {
+    AS_TRACE(0, "failed to unload URLs to file");
+    return -50;
+  }
+  std::int32_t status = 0;
+  try {
+    const usstring strPath(pszPath);
+    const usstring strTemp(pszTempFolder);
+    // The sort buffer comes first: when memory is short the target file stays untouched.
+    // Sorted, so that the same set always gives the same file and a dump reads in order.
+    std::optional<CBinaryStreamer> streamer;
+    status = m_entries.ForEachSorted(
+        [&] { streamer.emplace(strPath, EStreamMode::Write, strTemp, kURLDBFileVersion); },
+        [&](const char* pKey, std::size_t length) {
+          streamer->WriteUInt32Raw(kURLDBOpAdd);
+          streamer->WriteSizeT(length, true);
+          if (length != 0) streamer->WriteString(pKey, length);
+        });
+    if (streamer) streamer->Close();
+  } catch (...) {
+    status = -3;
+  }
+  if (status != 0) {
+    AS_TRACE(0, "failed to unload URLs to '%S'", pszPath);
+    return status;
+  }
+  AS_TRACE(3, "successfully unloaded URLs to file");
+  return 0;
+}
+
+}  // namespace ascommon

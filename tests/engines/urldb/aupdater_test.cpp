@@ -1,0 +1,171 @@
+// AUpdater's load loop and update file, through a small updater whose item is one 32-bit
+// number: records are applied in order, the first bad record stops the load with its code
+// and keeps what came before, a bad digest loads nothing, the update file is optional.
+#include "common/aupdater.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "asfn/asfn.h"
+#include "list_files.h"
+#include "support/trace_capture.h"
+
+namespace {
+
+using ascommon::CSerializableItem;
+using zztest::LittleEndian32;
+
+constexpr std::uint32_t kUnreadable = 0xBAD;    // a number Deserialize refuses
+constexpr std::uint32_t kUnappliable = 0xDEAD;  // a number ApplyItem refuses
+
+class CNumber : public CSerializableItem {
+ public:
+  std::uint32_t value = 0;
+  std::int32_t Serialize(ascommon::IStreamer* pStreamer) override {
+    pStreamer->WriteUInt(value);
+    return 0;
+  }
+  std::int32_t Deserialize(ascommon::IStreamer* pStreamer, std::uint64_t& nBytesRead) override {
+    value = pStreamer->ReadUInt();
+    nBytesRead += 4;
+    return value == kUnreadable ? 1 : 0;
+  }
+};
+
+// Records "operation:number" for every applied item.
+class CNumberSource : public ascommon::AUpdater {
+ public:
+  std::vector<std::string> applied;
+  bool createFails = false;
+
+  std::int32_t ApplyItem(std::uint32_t nOperation, CSerializableItem* pItem) override {
+    const std::uint32_t value = static_cast<CNumber*>(pItem)->value;
+    delete pItem;
+    if (value == kUnappliable) return 7;
+    applied.push_back(std::to_string(nOperation) + ":" + std::to_string(value));
+    return 0;
+  }
+  CSerializableItem* CreateItem() override { return createFails ? nullptr : new CNumber(); }
+  std::int32_t AddItem(CSerializableItem*) override { return 0; }
+  bool ContainsItem(CSerializableItem*) override { return false; }
+};
+
+std::string Op(std::uint32_t operation, std::uint32_t number) {
+  return LittleEndian32(operation) + LittleEndian32(number);
+}
+using Applied = std::vector<std::string>;
+
+class AUpdaterTest : public ::testing::Test {
+ protected:
+  // Loads main.dat with update.dat as the update file.
+  std::int32_t Load() {
+    source.applied.clear();
+    trace.Clear();
+    return source.Load(zztest::Wide(dir / "main.dat").c_str(),
+                       zztest::Wide(dir / "update.dat").c_str(), dir.Wide().c_str());
+  }
+  std::int32_t LoadMain(const std::string& payload) {
+    zztest::WriteListFile(dir / "main.dat", payload);
+    return Load();
+  }
+
+  zztest::ScratchDir dir;
+  zztest::TraceCapture trace;
+  CNumberSource source;
+};
+
+TEST_F(AUpdaterTest, NullArgumentsGiveMinus50) {
+  EXPECT_EQ(source.Load(nullptr, u"u", u""), -50);
+  EXPECT_EQ(source.Load(u"m", nullptr, u""), -50);
+  EXPECT_EQ(source.Load(u"m", u"u", nullptr), -50);
+}
+
+TEST_F(AUpdaterTest, AppliesEveryRecordWithItsOperation) {
+  EXPECT_EQ(LoadMain(""), 0);
+  EXPECT_TRUE(source.applied.empty());
+  EXPECT_EQ(trace.Count("Will open file " + (dir / "main.dat").string()), 1);
+  EXPECT_EQ(trace.Count("Exiting. OK.."), 1);
+
+  EXPECT_EQ(LoadMain(Op(1, 10) + Op(0xFFFFFFFF, 11) + Op(1, 12)), 0);
+  EXPECT_EQ(source.applied, (Applied{"1:10", "4294967295:11", "1:12"}));
+}
+
+TEST_F(AUpdaterTest, FirstBadRecordStopsTheLoadAndKeepsWhatCameBefore) {
+  const struct {
+    const char* name;
+    std::string payload;
+    std::int32_t result;
+    const char* traced;
+  } cases[] = {
+      {"operation 2", Op(1, 10) + Op(2, 11) + Op(1, 12), -13, "The URL database is corrupt"},
+      {"operation code without item", Op(1, 10) + LittleEndian32(1), -13,
+       "The URL database is corrupt"},
+      {"unreadable item", Op(1, 10) + Op(1, kUnreadable) + Op(1, 12), -14, ""},
+      {"item not applied", Op(1, 10) + Op(1, kUnappliable) + Op(1, 12), -3, ""},
+      {"item cut short", Op(1, 10) + LittleEndian32(1) + "\x01\x02", -3,
+       "Exception caught while loading URLDB from file"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::int64_t blocks = asfn_live_blocks();
+    EXPECT_EQ(LoadMain(c.payload), c.result);
+    EXPECT_EQ(source.applied, Applied{"1:10"});
+    EXPECT_EQ(asfn_live_blocks(), blocks) << "an item or buffer leaked";
+    if (*c.traced != '\0') {
+      EXPECT_EQ(trace.Count(c.traced), 1);
+    }
+    EXPECT_EQ(trace.Count("Exiting. OK.."), 0);
+  }
+  source.createFails = true;
+  EXPECT_EQ(LoadMain(Op(1, 10)), 0);
+  EXPECT_TRUE(source.applied.empty());
+  EXPECT_EQ(trace.Count("NULL CSerializableItem"), 1);
+}
+
+TEST_F(AUpdaterTest, FlippedPayloadBitLoadsNothing) {
+  zztest::WriteListFile(dir / "main.dat", Op(1, 10) + Op(1, 11));
+  zztest::FlipBit(dir / "main.dat", ascommon::kStreamerHeaderSize + 5, 3);
+  EXPECT_EQ(Load(), -3);
+  EXPECT_TRUE(source.applied.empty());
+  EXPECT_EQ(trace.Count("File CRC does not match with its stored CRC!"), 1);
+}
+
+TEST_F(AUpdaterTest, UpdateFileIsOptionalAndCannotFailTheLoad) {
+  EXPECT_EQ(LoadMain(Op(1, 10)), 0);  // no update file
+  EXPECT_EQ(source.applied, Applied{"1:10"});
+  zztest::WriteListFile(dir / "update.dat", Op(1, 20));
+  EXPECT_EQ(Load(), 0);
+  EXPECT_EQ(source.applied, (Applied{"1:10", "1:20"}));
+  // Corrupt: its good prefix stays and the load succeeds; with a bad digest nothing of it.
+  zztest::WriteListFile(dir / "update.dat", Op(1, 20) + Op(2, 21));
+  EXPECT_EQ(Load(), 0);
+  EXPECT_EQ(source.applied, (Applied{"1:10", "1:20"}));
+  zztest::FlipBit(dir / "update.dat", ascommon::kStreamerHeaderSize);
+  EXPECT_EQ(Load(), 0);
+  EXPECT_EQ(source.applied, Applied{"1:10"});
+  // Without the main file nothing loads, not even the update file.
+  zztest::fs::remove(dir / "main.dat");
+  EXPECT_EQ(Load(), -3);
+  EXPECT_TRUE(source.applied.empty());
+}
+
+TEST_F(AUpdaterTest, WriteItemNeedsAnOpenUpdateFile) {
+  CNumber item;
+  item.value = 42;
+  EXPECT_EQ(source.WriteItem(&item), -3);
+  EXPECT_EQ(source.OpenUpdateFile(nullptr), -50);
+  EXPECT_EQ(source.OpenUpdateFile(zztest::Wide(dir / "no" / "u.dat").c_str()), -3);
+
+  ASSERT_EQ(source.OpenUpdateFile(zztest::Wide(dir / "u.dat").c_str()), 0);
+  EXPECT_EQ(source.WriteItem(nullptr), -3);
+  EXPECT_EQ(source.WriteItem(&item), 0);
+  item.value = 43;
+  EXPECT_EQ(source.WriteItem(&item), 0);
+  // Opening another file closes the first one: digest written, readable.
+  ASSERT_EQ(source.OpenUpdateFile(zztest::Wide(dir / "u2.dat").c_str()), 0);
+  EXPECT_EQ(zztest::Payload(dir / "u.dat"), LittleEndian32(42) + LittleEndian32(43));
+}
+
+}  // namespace
