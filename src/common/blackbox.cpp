@@ -27,6 +27,11 @@ CBlackBox::~CBlackBox() {
   m_elements.ForEach([](std::uint32_t, const MElement& element) { Release(element); });
 }
 
+void CBlackBox::RemoveAll() noexcept {
+  m_elements.ForEach([](std::uint32_t, const MElement& element) { Release(element); });
+  m_elements.RemoveAll();
+}
+
 std::int32_t CBlackBox::InitHashTable(std::uint32_t nBuckets) {
   return m_elements.InitHashTable(nBuckets);
 }

@@ -183,6 +183,9 @@ class CBlackBox : public CABlackBox {
   const CBlackBoxObject* GetContainer(std::uint32_t id) const noexcept;
   // Number of stored ids.
   std::uint32_t GetCount() const noexcept { return m_elements.GetCount(); }
+  // Releases every owned payload and forgets every id, keeping the bucket table, so one
+  // bag can carry item after item without rebuilding its table.
+  void RemoveAll() noexcept;
 
  private:
   // One stored value. Scalars live in the element itself rather than in a separately

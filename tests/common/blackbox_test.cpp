@@ -275,6 +275,27 @@ TEST_F(BlackBoxTest, GenericObjectsStayWithTheCaller) {
   delete object;
 }
 
+// Emptying a bag releases what it owns, leaves generic objects alone and keeps it usable.
+TEST_F(BlackBoxTest, RemoveAllReleasesOwnedPayloadsOnly) {
+  auto* object = new CCounted();
+  const int live = CCounted::live;
+  CBlackBox local;
+  const std::int64_t emptyBag = asfn_live_blocks();
+  local.SetCharBuf("a text long enough to need its own block", 1, false);
+  local.SetUCharBuf(u"wide", 2, false);
+  const double values[] = {1.0, 2.0};
+  local.SetArray(values, 2, 3, false);
+  local.SetInt(4, 4, false);
+  ASSERT_EQ(0, local.SetGenericObject(5, object));
+  local.RemoveAll();
+  EXPECT_EQ(0u, local.GetCount());
+  EXPECT_EQ(emptyBag, asfn_live_blocks());
+  EXPECT_EQ(live, CCounted::live);
+  local.SetInt(7, 4, false);  // no -502: the id is gone
+  EXPECT_EQ(7, local.GetInt(4u));
+  delete object;
+}
+
 TEST_F(BlackBoxTest, NumberArrays) {
   std::vector<double> doubles(65);
   for (std::size_t i = 0; i < doubles.size(); ++i) doubles[i] = static_cast<double>(i) / 2;

@@ -93,11 +93,6 @@ class FilterFramework : public ::testing::TestWithParam<FilterCase> {
     m_filter->SetSessionActive(id, m_filter->IsEnabled(id) ? 1 : 0);
     m_filter->ReloadSessionSettings(id);
   }
-  void LoadSharedData() {
-    m_filter->SetSharedData(m_filter->CreateSharedData());
-    ASSERT_NE(m_filter->GetSharedData(), nullptr);
-    m_filter->ReloadSharedData();
-  }
 
   zztest::FakeSettings m_settings;
   std::unique_ptr<CAFilter> m_filter;
@@ -199,7 +194,7 @@ TEST_P(FilterFramework, CommandsOutsideTheFilterAreRefusedOrTraced) {
   }
   m_settings.SetInt(u"/http/global/AllParentalFiltersEnabled", 1);
   OpenSession(0);
-  LoadSharedData();
+  m_filter->SetSharedData(m_filter->CreateSharedData());
   ascommon::CBlackBox ext;
   AItem item(&ext);
   zztest::TraceCapture trace;

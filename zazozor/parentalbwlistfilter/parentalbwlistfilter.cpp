@@ -1,12 +1,42 @@
+// The BW list filter: for each page the domain and then the path piece of its URL are
+// looked up, each first in the white list (by site, then exactly) and then in the black
+// list (the same two ways); the first hit marks the item. Each lookup is O(1 + URL length)
+// and allocates nothing; the pieces are ranges inside the item's URL record.
+// Tested by tests/zazozor/bwlistfilter_test.cpp.
 #include "parentalbwlistfilter/parentalbwlistfilter.h"
 
 #include "config_keys.h"
 #include "datapath.h"
+#include "itemfields.h"
 
 namespace nsHttpModules {
 
 namespace {
+
 const char kTag[] = "[Parental BW List]";
+
+// A database with its maps built, or null when memory ran out.
+ascommon::CURLDB* NewListOrNull() noexcept {
+  try {
+    return new (std::nothrow) ascommon::CURLDB();
+  } catch (const std::exception&) {
+    return nullptr;
+  }
+}
+
+// Marks the item; a failed store is ignored, as the verdict is only advice to the host.
+void Mark(ascommon::CBlackBox& bb, std::uint32_t key) noexcept {
+  try {
+    bb.SetBool(true, key, true);
+  } catch (const std::exception&) {
+  }
+}
+
+}  // namespace
+
+BWListSharedData::~BWListSharedData() {
+  delete black;
+  delete white;
 }
 
 CParentalBWListFilter::CParentalBWListFilter(const ascommon::usstring& name) : CAFilter(name) {
@@ -28,11 +58,30 @@ bool CParentalBWListFilter::IsEnabled(std::uint32_t sessionId) {
 }
 
 void* CParentalBWListFilter::CreateSharedData() {
-  return new (std::nothrow) BWListSharedData();
+  auto* shared = new (std::nothrow) BWListSharedData();
+  if (shared == nullptr) return nullptr;
+  shared->black_path.assign(u"");
+  shared->white_path.assign(u"");
+  shared->temp_path.assign(u"");
+  shared->black = NewListOrNull();
+  shared->white = NewListOrNull();
+  return shared;
 }
 
 void CParentalBWListFilter::DestroySharedData(void* pData) {
   delete static_cast<BWListSharedData*>(pData);
+}
+
+void CParentalBWListFilter::LoadList(ascommon::CURLDB& list, const ascommon::usstring& path,
+                                     const ascommon::usstring& tempPath, const char* name,
+                                     const char* message) {
+  // A reload reflects the file as it is now: entries removed from the file go away.
+  list.RemoveAll();
+  const std::int32_t status = list.Load(path.c_str(), u"", tempPath.c_str());
+  if (status != 0) {
+    AS_TRACE(0, "%s error loading the %s list", kTag, name);
+    AS_THROW_CODE(0, ASException, status, "%s", message);
+  }
 }
 
 void CParentalBWListFilter::ReloadSharedData() {
@@ -41,21 +90,74 @@ void CParentalBWListFilter::ReloadSharedData() {
   if (shared == nullptr) {
     AS_THROW(0, ASBadPtrException, "%s invalid pointer to shared data struct", kTag);
   }
+  if (shared->black == nullptr) {
+    AS_THROW(0, ASBadPtrException, "%s invalid pointer to black urls", kTag);
+  }
+  if (shared->white == nullptr) {
+    AS_THROW(0, ASBadPtrException, "%s invalid pointer to white urls", kTag);
+  }
   const ascommon::usstring dataPath = ReadStringSetting(kKeySharedDataPath);
   shared->temp_path = ReadStringSetting(kKeyGlobalTempPath);
   JoinDataPath(dataPath, kFileBlackList, Separator::kUnlessPresent, shared->black_path);
   JoinDataPath(dataPath, kFileWhiteList, Separator::kUnlessPresent, shared->white_path);
+  LoadList(*shared->black, shared->black_path, shared->temp_path, "BLACK",
+           "[Parental BW List] Problems loading the URLs, no blacklist?");
+  LoadList(*shared->white, shared->white_path, shared->temp_path, "WHITE",
+           "[Parental BW List] Problems loading the URLs, no whitelist?");
 }
 
 void CParentalBWListFilter::Process(std::uint32_t sessionId, AItem* pItem,
                                     std::uint32_t command) {
   if (!AcceptItem(sessionId, pItem, kTag)) return;
   ascommon::auto_locker lock(&m_locker, ascommon::auto_locker::kReadOnly, true);
-  RequireSharedData<BWListSharedData>("[Parental BW List] invalid shared data struct");
-  if (command != 0) {
+  auto* shared =
+      RequireSharedData<BWListSharedData>("[Parental BW List] invalid shared data struct");
+  if (command != FilterCommand::kProcess) {
     AS_TRACE(0, "%s this command is not supported", kTag);
     return;
   }
+  ascommon::CBlackBox& bb = pItem->GetBlackBox();
+  const auto* url = dynamic_cast<const ascommon::CParsedURL*>(
+      bb.GetGenericObject(ItemField::kUrlInfo));
+  if (url == nullptr) AS_THROW(0, ASBadPtrException, "invalid pointer to the url info");
+  // A list that could not be built (out of memory at creation) answers no lookups.
+  const ascommon::CURLDB* white = shared->white;
+  const ascommon::CURLDB* black = shared->black;
+
+  struct Candidate {
+    const char* text;
+    std::size_t length;
+  } candidates[2];
+  url->GetDomainLower(candidates[0].text, candidates[0].length);
+  url->GetPathLower(candidates[1].text, candidates[1].length);
+
+  for (const Candidate& c : candidates) {
+    if (c.text == nullptr) continue;
+    const int n = static_cast<int>(c.length);
+    AS_TRACE(0, "%s url to lookup: %.*s", kTag, n, c.text);
+    if (white != nullptr && white->IsListed(c.text, c.length)) {
+      AS_TRACE(0, "%s %s url domain", kTag, "white");
+      Mark(bb, ItemField::kWhiteListHit);
+      return;
+    }
+    if (white != nullptr && white->HasEntry(c.text, c.length)) {
+      AS_TRACE(0, "%s %s url", kTag, "white");
+      Mark(bb, ItemField::kWhiteListHit);
+      return;
+    }
+    AS_TRACE(0, "%s url to lookup: %.*s", kTag, n, c.text);
+    if (black != nullptr && black->IsListed(c.text, c.length)) {
+      AS_TRACE(0, "%s %s url domain", kTag, "black");
+      Mark(bb, ItemField::kBlackListHit);
+      return;
+    }
+    if (black != nullptr && black->HasEntry(c.text, c.length)) {
+      AS_TRACE(0, "%s %s url", kTag, "black");
+      Mark(bb, ItemField::kBlackListHit);
+      return;
+    }
+  }
+  AS_TRACE(0, "%s dunno url", kTag);
 }
 
 }  // namespace nsHttpModules

@@ -7,14 +7,18 @@
 #pragma once
 
 #include "afilter.h"
-
-class CURLDB;
+#include "engines/urldb/urldb.h"
 
 namespace nsHttpModules {
 
 struct BWListSharedData : ascommon::CASAllocated {
-  CURLDB* black = nullptr;  // Owned.
-  CURLDB* white = nullptr;  // Owned.
+  BWListSharedData() noexcept = default;
+  ~BWListSharedData();
+  BWListSharedData(const BWListSharedData&) = delete;
+  BWListSharedData& operator=(const BWListSharedData&) = delete;
+
+  ascommon::CURLDB* black = nullptr;  // Owned.
+  ascommon::CURLDB* white = nullptr;  // Owned.
   ascommon::usstring black_path;
   ascommon::usstring white_path;
   ascommon::usstring temp_path;
@@ -37,6 +41,12 @@ class CParentalBWListFilter : public CAFilter {
   std::uint8_t GetFilterCode() override { return 102; }
   void Process(std::uint32_t sessionId, AItem* pItem, std::uint32_t command) override;
   void ProcessCommand(std::uint32_t, std::uint32_t, ascommon::CBlackBox*) override {}
+
+ private:
+  // Loads one list from its file; raises ASException with the load status on failure.
+  static void LoadList(ascommon::CURLDB& list, const ascommon::usstring& path,
+                       const ascommon::usstring& tempPath, const char* name,
+                       const char* message);
 };
 
 }  // namespace nsHttpModules

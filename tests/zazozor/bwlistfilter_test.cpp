@@ -1,0 +1,204 @@
+// The BW list filter on real list files: the order of its lookups, its trace lines, its
+// failures on missing files, reloads, and verdicts that stay put while another thread
+// reloads.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <initializer_list>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "itemfields.h"
+#include "modnames.h"
+#include "parentalbwlistfilter/parentalbwlistfilter.h"
+#include "support/fake_settings.h"
+#include "support/trace_capture.h"
+#include "zzplat/paths.h"
+
+using nsHttpModules::CParentalBWListFilter;
+namespace fs = std::filesystem;
+namespace field = nsHttpModules::ItemField;
+
+namespace {
+
+class BWListFilterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_dir = fs::temp_directory_path() /
+            ("zz-bwlist-" + std::to_string(::getpid()) + "-" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(m_dir);
+    m_settings.SetString(u"/http/global/SharedDataPath", Wide(m_dir.string()));
+    m_settings.SetString(u"/http/global/GlobalTempPath", Wide(m_dir.string()));
+    m_filter.SetSettings(&m_settings);
+    m_filter.SetSharedData(m_filter.CreateSharedData());
+    m_filter.SetSessionData(0, m_filter.CreateSessionData());
+    m_filter.SetSessionActive(0, 1);
+  }
+  void TearDown() override {
+    m_filter.DestroySessionData(m_filter.GetSessionData(0));
+    m_filter.DestroySharedData(m_filter.GetSharedData());
+    fs::remove_all(m_dir);
+  }
+
+  static std::u16string Wide(const std::string& text) { return zzplat::Utf8ToUtf16Lenient(text); }
+
+  // Writes a list file holding exactly these keys (no reduction to site keys).
+  void WriteList(const char* file, std::initializer_list<const char*> keys) {
+    ascommon::CURLDB db;
+    for (const char* key : keys) {
+      auto* item = new ascommon::CURL();
+      ASSERT_EQ(item->SetKey(key, std::char_traits<char>::length(key)), 0);
+      ASSERT_EQ(db.ApplyItem(1, item), 0);
+    }
+    const std::u16string path = Wide((m_dir / file).string());
+    const std::u16string temp = Wide(m_dir.string());
+    ASSERT_EQ(db.UnloadURLsToFile(path.c_str(), temp.c_str()), 0);
+  }
+  void WriteLists(std::initializer_list<const char*> black,
+                  std::initializer_list<const char*> white) {
+    WriteList("prlblk.cas", black);
+    WriteList("prlwht.cas", white);
+  }
+
+  // "white", "black" or "" for the verdict the filter writes for a URL.
+  std::string Verdict(const std::string& url) {
+    ascommon::CParsedURL parsed;
+    EXPECT_EQ(parsed.ParseURL(url.data(), url.size()), 0) << url;
+    ascommon::CBlackBox ext;
+    AItem item(&ext);
+    item.GetBlackBox().SetGenericObject(field::kUrlInfo, &parsed);
+    m_filter.Process(0, &item, 0);
+    const bool white = item.GetBlackBox().GetKind(field::kWhiteListHit) != 0;
+    const bool black = item.GetBlackBox().GetKind(field::kBlackListHit) != 0;
+    EXPECT_FALSE(white && black) << url;
+    return white ? "white" : black ? "black" : "";
+  }
+
+  fs::path m_dir;
+  zztest::FakeSettings m_settings;
+  CParentalBWListFilter m_filter{nsHttpModules::g_strHttpParentalBWListFilter};
+};
+
+TEST_F(BWListFilterTest, OrderOfLookups) {
+  WriteLists({"gamble.test", "news.test/sports", "mixed.test", "shop.test/deals"},
+             {"kids.test", "gamble.test/help", "mixed.test/ok", "news.test"});
+  m_filter.ReloadSharedData();
+  const struct {
+    const char* url;
+    const char* verdict;
+  } cases[] = {
+      {"http://www.gamble.test/", "black"},          // site lookup covers www.
+      {"http://deep.sub.gamble.test/x?y=1", "black"},  // and every subdomain
+      {"http://gamble.test/help", "black"},          // black domain beats a white path
+      {"http://news.test/sports", "white"},          // white domain beats a black path
+      {"http://mixed.test/ok", "black"},             // the domain candidate comes first
+      {"http://shop.test/deals/", "black"},          // exact lookup of the path piece
+      {"http://shop.test/other", ""},
+      {"https://kids.test:8443/a", "white"},
+      {"http://unlisted.test/", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Verdict(c.url), c.verdict) << c.url;
+}
+
+TEST_F(BWListFilterTest, TraceLinesOfALookup) {
+  WriteLists({"shop.test/deals"}, {"kids.test"});
+  m_filter.ReloadSharedData();
+  zztest::TraceCapture trace;
+  EXPECT_EQ(Verdict("http://shop.test/deals"), "black");
+  std::vector<std::string> texts;
+  for (const auto& line : trace.Lines()) {
+    const std::string text = line.text.substr(line.text.find(" -") + 2);
+    if (text.rfind("[Parental BW List]", 0) == 0) texts.push_back(text);
+  }
+  EXPECT_EQ(texts, (std::vector<std::string>{
+                       "[Parental BW List] url to lookup: shop.test\n",
+                       "[Parental BW List] url to lookup: shop.test\n",
+                       "[Parental BW List] url to lookup: shop.test/deals\n",
+                       "[Parental BW List] url to lookup: shop.test/deals\n",
+                       "[Parental BW List] black url\n",
+                   }));
+  trace.Clear();
+  EXPECT_EQ(Verdict("http://other.test/"), "");
+  EXPECT_EQ(trace.Count("[Parental BW List] dunno url\n"), 1);
+  EXPECT_EQ(trace.Count("white url domain"), 0);
+}
+
+TEST_F(BWListFilterTest, MissingListsRaiseWithTheLoadStatus) {
+  zztest::TraceCapture trace;
+  try {
+    m_filter.ReloadSharedData();
+    FAIL() << "no exception";
+  } catch (const ASException& e) {
+    EXPECT_STREQ(e.what(),
+                 "ASException - CODE: -3 MESSAGE: [Parental BW List] Problems loading the URLs, "
+                 "no blacklist?");
+    EXPECT_EQ(e.GetCode(), -3);
+  }
+  EXPECT_EQ(trace.Count("[Parental BW List] error loading the BLACK list\n"), 1);
+  // With only the black list present the black list stays in service.
+  WriteList("prlblk.cas", {"gamble.test"});
+  EXPECT_THROW(m_filter.ReloadSharedData(), ASException);
+  EXPECT_EQ(trace.Count("error loading the WHITE list"), 1);
+  EXPECT_EQ(Verdict("http://gamble.test/"), "black");
+  EXPECT_EQ(m_filter.GetLocker()->ReaderCount(), 0);
+}
+
+TEST_F(BWListFilterTest, ReloadReflectsTheFilesAsTheyAreNow) {
+  WriteLists({"gamble.test", "casino.test"}, {});
+  m_filter.ReloadSharedData();
+  EXPECT_EQ(Verdict("http://casino.test/"), "black");
+  WriteLists({"gamble.test"}, {"casino.test"});
+  m_filter.ReloadSharedData();
+  EXPECT_EQ(Verdict("http://casino.test/"), "white");
+}
+
+TEST_F(BWListFilterTest, ItemWithoutUrlInformationIsRefused) {
+  WriteLists({}, {});
+  m_filter.ReloadSharedData();
+  ascommon::CBlackBox ext;
+  AItem item(&ext);
+  try {
+    m_filter.Process(0, &item, 0);
+    FAIL() << "no exception";
+  } catch (const ASBadPtrException& e) {
+    EXPECT_STREQ(e.what(), "ASBadPtrException - MESSAGE: invalid pointer to the url info");
+  }
+  EXPECT_EQ(m_filter.GetLocker()->ReaderCount(), 0);
+}
+
+// Eight threads check URLs of known verdicts while another reloads the same files.
+TEST_F(BWListFilterTest, ThreadsSeeStableVerdictsDuringReloads) {
+  WriteLists({"gamble.test", "shop.test/deals"}, {"kids.test"});
+  m_filter.ReloadSharedData();
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"http://www.gamble.test/x", "black"},
+      {"http://kids.test/", "white"},
+      {"http://shop.test/deals", "black"},
+      {"http://clean.test/", ""}};
+  std::atomic<bool> stop{false};
+  std::atomic<int> wrong{0};
+  std::thread reloader([&] {
+    while (!stop) m_filter.ReloadSharedData();
+  });
+  std::vector<std::thread> readers;
+  for (int t = 0; t < 8; ++t) {
+    readers.emplace_back([&] {
+      for (int i = 0; i < 300; ++i) {
+        const auto& [url, verdict] = expected[i % expected.size()];
+        if (Verdict(url) != verdict) ++wrong;
+      }
+    });
+  }
+  for (std::thread& t : readers) t.join();
+  stop = true;
+  reloader.join();
+  EXPECT_EQ(wrong, 0);
+}
+
+}  // namespace
