@@ -7,6 +7,10 @@
 
 namespace zzhost {
 
+int RunLists(CommandContext& context);  // cmd_lists.cpp
+int RunUrlCommand(CommandContext& context);   // cmd_urls.cpp
+int RunUrlsCommand(CommandContext& context);  // cmd_urls.cpp
+
 CommandContext::~CommandContext() {
   m_host.reset();  // the module goes first; its filters point to the settings
 }
@@ -133,6 +137,26 @@ constexpr CommandSpec kCommands[] = {
      "its filter code and whether it is enabled for the session; then tears everything\n"
      "down in the framework's order. A quick way to test settings and data files.",
      RunCheck},
+    {"lists", "build TEXT OUT.cas | dump FILE.cas", "build or dump a URL list file",
+     "build: reads sites or URLs from TEXT, one per line ('#' comment lines and blank\n"
+     "lines skipped), lower-cases each line, reduces it to its site key (registrable\n"
+     "domain or IPv4 address) and writes every key once into the list file OUT.cas.\n"
+     "Prints how many lines it read and how many keys it wrote; the numbers of lines\n"
+     "that give no key go to stderr.\n"
+     "dump: prints the keys of a list file, one per line, in ascending byte order.\n"
+     "Neither needs the module.",
+     RunLists},
+    {"url", "URL...", "show how each URL is cut into the pieces the lists look up",
+     "Prints one JSON line per URL: the escaped URL and its lower-case path piece, host and\n"
+     "domain (null when absent), or \"error\" with the parser's status.",
+     RunUrlCommand},
+    {"urls", "[FILE]", "run the list filters over URLs, one per line",
+     "Reads request lines from FILE (standard input when absent or '-'); the first\n"
+     "blank-separated field of each line is the URL, blank lines are skipped. Each URL\n"
+     "becomes an item that every list filter active for the session processes; one JSON\n"
+     "line per URL says whether it is on the white or the black list (\"list\": null when\n"
+     "on neither).",
+     RunUrlsCommand},
     {"help", "[COMMAND]", "show this help, or the help of one command", "", RunHelp},
 };
 

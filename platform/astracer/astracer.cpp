@@ -3,7 +3,8 @@
 // GetTracerW(name, flags) returns the library's sink for that name, creating it at the first
 // call; the library owns every sink until it is unloaded. A sink writes to
 // $ZAZOZOR_TRACE_DIR/<name> (the working folder when unset), keeps Trace lines whose level
-// is <= $ZAZOZOR_TRACE_LEVEL (0..3, default and fallback 3), and reads both variables once,
+// is <= $ZAZOZOR_TRACE_LEVEL (0..3, default and fallback 3; "off" hands out no sink at
+// all), and reads both variables once,
 // when it is created. Each line is formatted into a 4096-byte buffer (a cut line still ends
 // with a newline) and written by one write() under the sink's mutex to a file opened with
 // O_APPEND at the first line, so lines of concurrent threads never mix. Failures to open or
@@ -138,6 +139,10 @@ SinkRegistry& Registry() {
 extern "C" __attribute__((visibility("default"))) CATrace* GetTracerW(
     const char16_t* logFileName, int /*flags*/) {
   if (logFileName == nullptr || *logFileName == 0) return nullptr;
+  // ZAZOZOR_TRACE_LEVEL=off: no sink at all, so the module keeps its do-nothing sink and
+  // pays nothing for its trace calls.
+  const char* level = std::getenv("ZAZOZOR_TRACE_LEVEL");
+  if (level != nullptr && std::strcmp(level, "off") == 0) return nullptr;
   try {
     SinkRegistry& registry = Registry();
     std::lock_guard<std::mutex> guard(registry.mutex);

@@ -42,6 +42,11 @@ std::string Utf16ToUtf8Lenient(const char16_t* text) {
 
 std::u16string Utf8ToUtf16Lenient(const std::string& text) {
   std::u16string out;
+  AppendUtf8AsUtf16Lenient(text, out);
+  return out;
+}
+
+void AppendUtf8AsUtf16Lenient(std::string_view text, std::u16string& out) {
   std::size_t i = 0;
   const std::size_t n = text.size();
   while (i < n) {
@@ -70,7 +75,6 @@ std::u16string Utf8ToUtf16Lenient(const std::string& text) {
     }
     i += len;
   }
-  return out;
 }
 
 std::string LocalPath(const char16_t* path) {

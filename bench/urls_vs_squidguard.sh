@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# Throughput of "zazozor urls" (BW list filter only) against squidGuard on the same black
+# and white lists and the same request stream.
+#
+#   bench/urls_vs_squidguard.sh BUILD_BIN WORKLOAD_DIR [WORK_DIR]
+#
+# WORKLOAD_DIR holds black.txt, white.txt and urls.txt (for example from the shared URL
+# workload generator). Needs the Debian packages squidguard and time. Prints, for both
+# programs, the list build time, the time to answer the stream, URLs per second and peak
+# memory, and checks that both put the same URLs on the black list.
+set -euo pipefail
+bin=$(cd "$1" && pwd)
+workload=$(cd "$2" && pwd)
+work=${3:-$(mktemp -d /tmp/zz-urlbench.XXXXXX)}
+mkdir -p "$work/zz" "$work/sg/db/black" "$work/sg/db/white" "$work/sg/log"
+urls="$workload/urls.txt"
+n=$(wc -l < "$urls")
+
+measure() {  # name, command...: runs it and records "wall_s peak_kb" in $work/name.time
+  local name=$1; shift
+  /usr/bin/time -f "%e %M" -o "$work/$name.time" "$@"
+}
+
+# --- zazozor -----------------------------------------------------------------------------
+cat > "$work/zz/settings.conf" <<CONF
+/http/global/SharedDataPath = .
+/http/global/GlobalTempPath = .
+/http/global/AllParentalFiltersEnabled = 0
+/http/filter/parentalbwlist/Enabled = 1
+/http/filter/bayes/Enabled = 0
+/http/filter/parentalbwlistadvanced/Enabled = 0
+CONF
+export ZAZOZOR_TRACE_LEVEL=off
+"$bin/zazozor" lists build "$workload/white.txt" "$work/zz/prlwht.cas" >/dev/null
+measure zz_build "$bin/zazozor" lists build "$workload/black.txt" "$work/zz/prlblk.cas" >/dev/null
+measure zz_run "$bin/zazozor" --config "$work/zz/settings.conf" urls "$urls" > "$work/zz/out.txt"
+
+# --- squidGuard ----------------------------------------------------------------------------
+grep -v '^#' "$workload/black.txt" | sed 's/^www\.//' > "$work/sg/db/black/domains"
+grep -v '^#' "$workload/white.txt" | sed 's/^www\.//' > "$work/sg/db/white/domains"
+cat > "$work/sg/squidGuard.conf" <<CONF
+dbhome $work/sg/db
+logdir $work/sg/log
+dest white {
+  domainlist white/domains
+}
+dest black {
+  domainlist black/domains
+}
+acl {
+  default {
+    pass white !black all
+    redirect http://blocked.invalid/
+  }
+}
+CONF
+measure sg_build squidGuard -c "$work/sg/squidGuard.conf" -C all
+measure sg_run squidGuard -c "$work/sg/squidGuard.conf" < "$urls" > "$work/sg/out.txt"
+
+# --- report --------------------------------------------------------------------------------
+zz_black=$(grep -c '"list": "black"' "$work/zz/out.txt" || true)
+sg_black=$(grep -c 'rewrite-url\|^http://blocked' "$work/sg/out.txt" || true)
+report() {  # name, build times file, run times file
+  read -r bwall bpeak < "$2"
+  read -r rwall rpeak < "$3"
+  awk -v name="$1" -v n="$n" -v bw="$bwall" -v bp="$bpeak" -v rw="$rwall" -v rp="$rpeak" \
+    'BEGIN { printf "%-10s build %6.2f s (%6.1f MB)  run %6.2f s  %9.0f URLs/s  peak %6.1f MB\n",
+             name, bw, bp / 1024, rw, (rw > 0 ? n / rw : 0), rp / 1024 }'
+}
+echo "URLs: $n   black verdicts: zazozor $zz_black, squidGuard $sg_black"
+report zazozor "$work/zz_build.time" "$work/zz_run.time"
+report squidGuard "$work/sg_build.time" "$work/sg_run.time"
+echo "work folder: $work"
