@@ -87,7 +87,7 @@ class BWListFilterTest : public ::testing::Test {
 
 TEST_F(BWListFilterTest, OrderOfLookups) {
   WriteLists({"gamble.test", "news.test/sports", "mixed.test", "shop.test/deals"},
-             {"kids.test", "gamble.test/help", "mixed.test/ok", "news.test"});
+             {"kids.test", "gamble.test/help", "mixed.test/ok", "news.test", "sub.kids2.test"});
   m_filter.ReloadSharedData();
   const struct {
     const char* url;
@@ -102,6 +102,8 @@ TEST_F(BWListFilterTest, OrderOfLookups) {
       {"http://shop.test/other", ""},
       {"https://kids.test:8443/a", "white"},
       {"http://unlisted.test/", ""},
+      {"http://sub.kids2.test", "white"},  // exact lookup of a path that is no site key
+      {"http://kids2.test", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(Verdict(c.url), c.verdict) << c.url;
 }

@@ -1,9 +1,12 @@
 // The BW list filter: for each page the domain and then the path piece of its URL are
 // looked up, each first in the white list (by site, then exactly) and then in the black
-// list (the same two ways); the first hit marks the item. Each lookup is O(1 + URL length)
-// and allocates nothing; the pieces are ranges inside the item's URL record.
+// list (the same two ways); the first hit marks the item. Each piece is hashed once for
+// both lists; a lookup is O(1 + URL length) and allocates nothing (the pieces are ranges
+// inside the item's URL record).
 // Tested by tests/zazozor/bwlistfilter_test.cpp.
 #include "parentalbwlistfilter/parentalbwlistfilter.h"
+
+#include <cstring>
 
 #include "config_keys.h"
 #include "datapath.h"
@@ -123,6 +126,11 @@ void CParentalBWListFilter::Process(std::uint32_t sessionId, AItem* pItem,
   // A list that could not be built (out of memory at creation) answers no lookups.
   const ascommon::CURLDB* white = shared->white;
   const ascommon::CURLDB* black = shared->black;
+  const ascommon::CURLDB* keys = white != nullptr ? white : black;
+  if (keys == nullptr) {
+    AS_TRACE(0, "%s dunno url", kTag);
+    return;
+  }
 
   struct Candidate {
     const char* text;
@@ -131,27 +139,51 @@ void CParentalBWListFilter::Process(std::uint32_t sessionId, AItem* pItem,
   url->GetDomainLower(candidates[0].text, candidates[0].length);
   url->GetPathLower(candidates[1].text, candidates[1].length);
 
+  // Each piece is reduced to its site key and hashed once for both lists. Lookups whose
+  // answer is already known are skipped: an exact lookup of a piece that is its own site
+  // key, and the site lookups of the path piece when its site key is the domain's (both
+  // missed in the domain round, or the filter would have returned). Results and trace
+  // lines are those of the full sequence.
+  const char* previousKey = nullptr;
+  std::size_t previousKeyLength = 0;
   for (const Candidate& c : candidates) {
     if (c.text == nullptr) continue;
     const int n = static_cast<int>(c.length);
+    const char* key = nullptr;
+    std::size_t keyLength = 0;
+    const bool hasKey = keys->FindKey(c.text, c.length, key, keyLength) == 0;
+    const bool siteKnownMissing =
+        hasKey && previousKey != nullptr && keyLength == previousKeyLength &&
+        std::memcmp(key, previousKey, keyLength) == 0;
+    const bool exactIsSite = hasKey && key == c.text && keyLength == c.length;
+    const ascommon::CURLDB::KeyProbe site =
+        ascommon::CURLDB::MakeProbe(hasKey ? key : c.text, hasKey ? keyLength : 0);
+    const ascommon::CURLDB::KeyProbe exact =
+        exactIsSite ? site : ascommon::CURLDB::MakeProbe(c.text, c.length);
+    const bool lookSite = hasKey && !siteKnownMissing;
+    if (hasKey) {
+      previousKey = key;
+      previousKeyLength = keyLength;
+    }
+
     AS_TRACE(0, "%s url to lookup: %.*s", kTag, n, c.text);
-    if (white != nullptr && white->IsListed(c.text, c.length)) {
+    if (white != nullptr && lookSite && white->HasEntry(site)) {
       AS_TRACE(0, "%s %s url domain", kTag, "white");
       Mark(bb, ItemField::kWhiteListHit);
       return;
     }
-    if (white != nullptr && white->HasEntry(c.text, c.length)) {
+    if (white != nullptr && !exactIsSite && white->HasEntry(exact)) {
       AS_TRACE(0, "%s %s url", kTag, "white");
       Mark(bb, ItemField::kWhiteListHit);
       return;
     }
     AS_TRACE(0, "%s url to lookup: %.*s", kTag, n, c.text);
-    if (black != nullptr && black->IsListed(c.text, c.length)) {
+    if (black != nullptr && lookSite && black->HasEntry(site)) {
       AS_TRACE(0, "%s %s url domain", kTag, "black");
       Mark(bb, ItemField::kBlackListHit);
       return;
     }
-    if (black != nullptr && black->HasEntry(c.text, c.length)) {
+    if (black != nullptr && !exactIsSite && black->HasEntry(exact)) {
       AS_TRACE(0, "%s %s url", kTag, "black");
       Mark(bb, ItemField::kBlackListHit);
       return;

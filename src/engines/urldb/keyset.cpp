@@ -91,6 +91,15 @@ bool CKeySet::Contains(const char* pKey, std::size_t length) const noexcept {
   return Find(pKey, length, HashKeyBytes(pKey, length)) != m_capacity;
 }
 
+CKeySet::Probe CKeySet::MakeProbe(const char* pKey, std::size_t length) noexcept {
+  return Probe{pKey, length, HashKeyBytes(pKey, length)};
+}
+
+bool CKeySet::Contains(const Probe& probe) const noexcept {
+  if (m_count == 0) return false;
+  return Find(probe.key, probe.length, probe.hash) != m_capacity;
+}
+
 std::uint32_t CKeySet::AddChunk(std::size_t size) noexcept {
   if (m_chunkCount >= kMaxChunks) return kEmptyRef;
   if (m_chunkCount == m_chunkSlots) {

@@ -36,8 +36,17 @@ class CKeySet : public CASAllocated {
   // Adds the length bytes at pKey (null only with length 0). Returns 0 when added, 1 when
   // already present, -2 when memory (or a limit above) runs out; the set is then unchanged.
   std::int32_t Insert(const char* pKey, std::size_t length) noexcept;
+  // A key hashed once, to be looked up in any number of sets.
+  struct Probe {
+    const char* key;
+    std::size_t length;
+    std::uint32_t hash;
+  };
+  static Probe MakeProbe(const char* pKey, std::size_t length) noexcept;
+
   // Membership of the length bytes at pKey, compared byte for byte. Allocates nothing.
   bool Contains(const char* pKey, std::size_t length) const noexcept;
+  bool Contains(const Probe& probe) const noexcept;
   // Removes the key; false when it was absent.
   bool Remove(const char* pKey, std::size_t length) noexcept;
   // Empties the set and releases all memory.

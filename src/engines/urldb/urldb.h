@@ -69,6 +69,14 @@ class CURLDB : public AUpdater {
   bool HasEntry(const sstring& strText) const noexcept;
   bool HasEntry(const char* pText, std::size_t length) const noexcept;
 
+  // A text hashed once for HasEntry in several databases (the filters look one URL piece
+  // up in a white and a black list). The text must outlive the probe.
+  using KeyProbe = CKeySet::Probe;
+  static KeyProbe MakeProbe(const char* pText, std::size_t length) noexcept {
+    return CKeySet::MakeProbe(pText, length);
+  }
+  bool HasEntry(const KeyProbe& probe) const noexcept { return m_entries.Contains(probe); }
+
   // The site key of a URL as a copy: 0, kNoKey (-450) when no key can be formed, -10 when
   // the key cannot be stored.
   std::int32_t GetKey(const sstring& strURL, sstring& strKey) const;
