@@ -176,6 +176,13 @@ std::int32_t CKeySet::Rehash(std::uint32_t newCapacity) noexcept {
   return 0;
 }
 
+std::int32_t CKeySet::Reserve(std::uint32_t count) noexcept {
+  std::uint64_t capacity = m_capacity == 0 ? 16 : m_capacity;
+  while (std::uint64_t{count} * 4 > capacity * 3 && capacity < kMaxCapacity) capacity *= 2;
+  if (capacity == m_capacity) return 0;
+  return Rehash(static_cast<std::uint32_t>(capacity));
+}
+
 std::int32_t CKeySet::Insert(const char* pKey, std::size_t length) noexcept {
   const std::uint32_t tag = HashKeyBytes(pKey, length);
   if (Find(pKey, length, tag) != m_capacity) return 1;

@@ -47,6 +47,10 @@ class CKeySet : public CASAllocated {
   // Membership of the length bytes at pKey, compared byte for byte. Allocates nothing.
   bool Contains(const char* pKey, std::size_t length) const noexcept;
   bool Contains(const Probe& probe) const noexcept;
+  // Sizes the table for count keys at once, so a large load grows it once instead of
+  // doubling step by step (each doubling holds the old and the new table at the same
+  // time). 0, or -2 when memory runs out (the set is unchanged and still usable).
+  std::int32_t Reserve(std::uint32_t count) noexcept;
   // Removes the key; false when it was absent.
   bool Remove(const char* pKey, std::size_t length) noexcept;
   // Empties the set and releases all memory.

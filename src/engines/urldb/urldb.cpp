@@ -9,8 +9,10 @@
 #include <optional>
 #include <cstring>
 
+#include "common/asfile.h"
 #include "common/astrace.h"
 #include "common/binstreamer.h"
+#include "common/streamer_format.h"
 
 namespace ascommon {
 
@@ -152,6 +154,22 @@ std::int32_t CURLDB::GetKey(const sstring& strURL, sstring& strKey) const {
   const std::int32_t status = FindKey(strURL.c_str(), strURL.length(), pKey, keyLength);
   if (status != 0) return status;
   return strKey.assign(pKey, keyLength) == 0 ? 0 : -10;
+}
+
+std::int32_t CURLDB::Load(const char16_t* pszMainFile, const char16_t* pszUpdateFile,
+                          const char16_t* pszTempFolder) {
+  // A record takes 8 bytes plus its key, and site keys mostly run to 8 bytes or more, so
+  // payload / 16 is near the record count of a real list. Sizing the table once spares the
+  // doublings of a large load, each of which holds the old and the new table at once (a
+  // third of the peak memory at a million keys). Files over the streamer's size limit are
+  // refused by the load anyway; a failed reservation only means the table grows as it goes.
+  std::uint64_t size = 0;
+  if (pszMainFile != nullptr && FileExists(pszMainFile, &size) == 1 &&
+      size > kStreamerHeaderSize && size <= kStreamerMaxFileSize) {
+    m_entries.Reserve(static_cast<std::uint32_t>(m_entries.GetCount() +
+                                                 (size - kStreamerHeaderSize) / 16));
+  }
+  return AUpdater::Load(pszMainFile, pszUpdateFile, pszTempFolder);
 }
 
 bool CURLDB::IsListed(const char* pURL, std::size_t length) const noexcept {

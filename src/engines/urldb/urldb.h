@@ -94,6 +94,10 @@ class CURLDB : public AUpdater {
   // -2 out of memory; -3 when the file cannot be written (traced).
   std::int32_t UnloadURLsToFile(const char16_t* pszPath, const char16_t* pszTempFolder) const;
 
+  // AUpdater's Load, with the entry table sized once from the main file's size first.
+  std::int32_t Load(const char16_t* pszMainFile, const char16_t* pszUpdateFile,
+                    const char16_t* pszTempFolder) override;
+
   // The AUpdater slots.
   // Code 1 adds the item's key (a duplicate is not an error); other codes do nothing.
   // Destroys pItem. 0; -10 when memory runs out; -20 when pItem is no CURL; -50 for null.
