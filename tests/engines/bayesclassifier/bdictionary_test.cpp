@@ -1,0 +1,319 @@
+// The Bayes dictionary: the file format read and written byte for byte, occurrence limits
+// on writing, the probability rules, categories, damaged files, allocation failures,
+// interrupted writes, conversion from a text list and the printed summary.
+#include "engines/bayesclassifier/bdictionary.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <sstream>
+
+#include "asfn/asfn.h"
+#include "bayes_files.h"
+#include "engines/bayesclassifier/ebayes.h"
+#include "support/trace_capture.h"
+
+namespace {
+
+using nsEngineBayesClassifier::CBayesDictionary;
+using zztest::DictModel;
+using Counts = std::vector<std::uint32_t>;
+using Stage = CBayesDictionary::EWriteStage;
+
+class BayesDictionaryTest : public ::testing::Test {
+ protected:
+  void TearDown() override { CBayesDictionary::SetWriteFaultHookForTesting(nullptr); }
+
+  std::int32_t Load(const DictModel& model) {
+    zztest::WriteBytes(path, model.Bytes());
+    return dict.Open(path.c_str());
+  }
+  std::int32_t Train(const std::u16string& word, std::uint32_t category) {
+    return dict.InsertWord(word.data(), word.size(), category);
+  }
+  std::vector<double> Probabilities(const std::u16string& word) {
+    std::vector<double> out(dict.GetCategoryCount(), -1.0);
+    EXPECT_EQ(dict.GetWordProbabilities(word.data(), word.size(), out.data()), 0);
+    return out;
+  }
+  static DictModel ThreeCategories() {
+    DictModel model;
+    model.categories = {{u"white", 0, 10}, {u"adult", 3, 20}, {u"teens", 2, 30}};
+    return model;
+  }
+
+  zztest::BayesDir dir;
+  std::u16string path = dir / "pcdic.dat";
+  CBayesDictionary dict;
+};
+
+TEST_F(BayesDictionaryTest, MissingFileIsCreatedEmptyAndUsable) {
+  zztest::TraceCapture trace;
+  ASSERT_EQ(dict.Open(path.c_str()), 0);
+  EXPECT_EQ(zztest::ReadBytes(path), std::string(8, '\0'));
+  EXPECT_TRUE(trace.Lines().at(1).text.ends_with("/pcdic.dat created\n"));
+  EXPECT_EQ(dict.Open(path.c_str()), -351);
+  ASSERT_EQ(zztest::AddCategories(dict, {{u"White", 0}, {u"Adult", 3}}), 0);
+  ASSERT_EQ(Train(u"hello", 1), 0);
+  ASSERT_EQ(dict.Close(path.c_str(), 0, 0), 0);
+  EXPECT_FALSE(dict.IsOpen());
+  DictModel expected;
+  expected.categories = {{u"white", 0, 0}, {u"adult", 3, 0}};
+  expected.words[u"hello"] = {0, 1};
+  EXPECT_EQ(zztest::ReadBytes(path), expected.Bytes());
+}
+
+TEST_F(BayesDictionaryTest, RoundTripIsByteExactInWordOrder) {
+  DictModel model = ThreeCategories();
+  model.words = {{u"Zeta", {1, 0, 0}},
+                 {u"alpha", {0, 2, 1}},
+                 {u"alphabet", {5, 5, 5}},
+                 {u"\u00e9t\u00e9", {0, 0, 7}},
+                 {u"\uffefmax", {1, 1, 1}}};
+  ASSERT_EQ(Load(model), 0);
+  static int s_stages = 0;  // write stages reached
+  CBayesDictionary::SetWriteFaultHookForTesting(
+      [](Stage, std::uint64_t) { return ++s_stages > 0; });
+  ASSERT_EQ(dict.Close(path.c_str(), 0, 0), 0);
+  EXPECT_EQ(s_stages, 0);  // unchanged, no limit: nothing written
+
+  ASSERT_EQ(Load(model), 0);
+  for (const char16_t* word : {u"mid", u"Alpha", u"alpha", u"zz", u"alpha", u"a"}) {
+    ASSERT_EQ(Train(word, 2), 0);
+    model.words[word].resize(3);
+    ++model.words[word][2];
+  }
+  ASSERT_EQ(dict.AddCategoryItems(0, 4), 0);
+  model.categories[0].total += 4;
+  EXPECT_EQ(dict.GetWordCount(), 9u);
+  ASSERT_EQ(dict.Close(path.c_str(), 0, 0), 0);
+  EXPECT_EQ(zztest::ReadBytes(path), model.Bytes());
+  EXPECT_EQ(dir.FileCount(), 1u);  // no temporary left
+  ASSERT_EQ(dict.Open(path.c_str()), 0);
+  EXPECT_EQ(zztest::CountsOf(dict, u"alpha"), (Counts{0, 2, 3}));
+}
+
+TEST_F(BayesDictionaryTest, OccurrenceLimitsApplyOnlyWhenWriting) {
+  struct Case {
+    std::int32_t limit, mode;
+    std::vector<std::u16string> kept;
+  };
+  const Case cases[] = {
+      {0, 0, {u"one", u"pair", u"spread", u"three", u"two"}},  // only the all-zero word goes
+      {2, 0, {u"spread", u"three"}},
+      {2, 1, {u"pair", u"spread", u"three", u"zero"}},  // (1,1,0) stays, (0,2,0) goes
+      {0, 1, {u"one", u"pair", u"spread", u"three", u"two", u"zero"}},
+  };
+  DictModel model = ThreeCategories();
+  model.words = {{u"zero", {0, 0, 0}}, {u"one", {0, 1, 0}},   {u"two", {0, 2, 0}},
+                 {u"pair", {1, 1, 0}}, {u"three", {0, 0, 2}}, {u"spread", {4, 0, 9}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.limit * 10 + c.mode);
+    ASSERT_EQ(Load(model), 0);
+    ASSERT_EQ(Train(u"three", 2), 0);  // a change, so even limit 0 writes
+    EXPECT_EQ(zztest::CountsOf(dict, u"zero"), (Counts{0, 0, 0}));  // still in memory
+    ASSERT_EQ(dict.Close(path.c_str(), c.limit, c.mode), 0);
+    ASSERT_EQ(dict.Open(path.c_str()), 0);
+    std::vector<std::u16string> kept;
+    for (const auto& entry : model.words) {
+      if (!zztest::CountsOf(dict, entry.first).empty()) kept.push_back(entry.first);
+    }
+    EXPECT_EQ(kept, c.kept);
+    EXPECT_EQ(dict.GetWordCount(), c.kept.size());
+    dict.Close(path.c_str(), 0, 0);
+  }
+}
+
+TEST_F(BayesDictionaryTest, ProbabilitiesNeedMoreThan3000Words) {
+  DictModel model = ThreeCategories();
+  model.words = {{u"only1", {0, 5, 0}}, {u"mixed", {3, 1, 0}}};
+  zztest::AddNumberedWords(model, 2998, {1, 1, 1});
+  ASSERT_EQ(Load(model), 0);
+  EXPECT_EQ(Probabilities(u"only1"), std::vector<double>(3, 0.005));
+  EXPECT_EQ(Probabilities(u"unknown"), std::vector<double>(3, 0.005));
+  ASSERT_EQ(Train(u"fresh", 0), 0);  // the 3001st word
+  EXPECT_EQ(Probabilities(u"only1"), (std::vector<double>{2.0, 5 / (5 + 0.02), 2.0}));
+  EXPECT_EQ(Probabilities(u"mixed"), (std::vector<double>{0.75, 0.25, 2.0}));
+  EXPECT_EQ(Probabilities(u"unknown"), std::vector<double>(3, 2.0));
+  EXPECT_EQ(Probabilities(u"MIXED"), std::vector<double>(3, 2.0));  // case-sensitive
+}
+
+TEST_F(BayesDictionaryTest, CategoriesByNameAndIndex) {
+  DictModel model = ThreeCategories();
+  model.categories[1].name = u"AduLT";
+  model.words[u"word"] = {1, 2, 3};
+  ASSERT_EQ(Load(model), 0);
+  EXPECT_EQ(dict.GetCategoryIndex(u"ADULT"), 1);
+  EXPECT_EQ(dict.GetCategoryIndex(u"nope"), -1);
+  std::uint32_t level = 99;
+  ASSERT_NE(dict.GetCategoryInfo(1, &level), nullptr);
+  EXPECT_EQ(std::u16string(dict.GetCategoryInfo(1, &level)->name.c_str()), u"adult");
+  EXPECT_EQ(level, 3u);
+  EXPECT_EQ(dict.GetCategoryInfo(3, &level), nullptr);
+  EXPECT_EQ(Train(u"word", 3), -12);
+  // Present or repeated names are refused and change nothing.
+  EXPECT_EQ(zztest::AddCategories(dict, {{u"kidz", 1}, {u"White", 0}}), -12);
+  EXPECT_EQ(zztest::AddCategories(dict, {{u"kidz", 1}, {u"KIDZ", 0}}), -12);
+  const std::u16string longName(200, u'n');
+  ASSERT_EQ(zztest::AddCategories(dict, {{u"Kidz", 1}, {longName, 7}}), 0);
+  EXPECT_EQ(dict.GetCategoryIndex(longName.c_str()), 4);
+  ASSERT_EQ(dict.Close(path.c_str(), 0, 0), 0);
+  model.categories[1].name = u"adult";
+  model.categories.push_back({u"kidz", 1, 0});
+  model.categories.push_back({longName.substr(0, 128), 7, 0});  // cut when written
+  model.words[u"word"] = {1, 2, 3, 0, 0};
+  EXPECT_EQ(zztest::ReadBytes(path), model.Bytes());
+  EXPECT_EQ(zztest::AddCategories(dict, {{u"x", 1}}), -352);
+  EXPECT_EQ(Train(u"word", 0), -352);
+}
+
+// Every prefix of a valid file: inside the header, a category or the totals it is -14;
+// at the end of a word record it is a shorter dictionary; inside a record it is -14.
+TEST_F(BayesDictionaryTest, TruncatedFilesFailOrEndAtARecord) {
+  DictModel model = ThreeCategories();
+  model.words = {{u"abc", {1, 0, 0}}, {u"de", {0, 1, 0}}};
+  const std::string bytes = model.Bytes();
+  const std::size_t header = 8 + 3 * 8 + 15 * 2 + 3 * 4, first = header + 4 + 6 + 12;
+  for (std::size_t size = 0; size <= bytes.size(); ++size) {
+    zztest::WriteBytes(path, bytes.substr(0, size));
+    const bool whole = size == header || size == first || size == bytes.size();
+    ASSERT_EQ(dict.Open(path.c_str()), whole ? 0 : -14) << size;
+    EXPECT_EQ(dict.IsOpen(), whole);
+    EXPECT_EQ(dict.GetWordCount(), !whole || size == header ? 0u : size == first ? 1u : 2u);
+    dict.Close(path.c_str(), 0, 0);
+  }
+}
+
+TEST_F(BayesDictionaryTest, MalformedFilesAreRejected) {
+  auto patched = [](std::string bytes, std::size_t at, std::uint32_t value) {
+    std::string field;
+    zztest::PutU32(field, value);
+    return bytes.replace(at, 4, field);
+  };
+  DictModel model = ThreeCategories();
+  model.words[u"abc"] = {1, 2, 3};
+  const std::string bytes = model.Bytes();
+  DictModel twins = ThreeCategories();
+  twins.categories[2].name = u"WHITE";
+  const std::pair<std::string, std::int32_t> cases[] = {
+      {patched(bytes, 4, 0xFFFFFFFF), -14},           // more categories than bytes
+      {patched(bytes, 12, 129), -14},                 // name longer than 128
+      {patched(bytes, bytes.size() - 22, 129), -14},  // word longer than 128
+      {twins.Bytes(), -12},                           // two categories of one name
+      {patched(bytes, 0, 0xFFFFFFFF), 0},             // more words announced than held
+  };
+  for (const auto& [file, status] : cases) {
+    zztest::WriteBytes(path, file);
+    EXPECT_EQ(dict.Open(path.c_str()), status);
+    dict.Close(path.c_str(), 0, 0);
+  }
+  EXPECT_EQ(dict.Open(nullptr), -13);
+  EXPECT_EQ(dict.Open((dir / "no/such/folder/x.dat").c_str()), -16);
+}
+
+TEST_F(BayesDictionaryTest, AllocationFailuresLeaveNothingBehind) {
+  DictModel model = ThreeCategories();
+  zztest::AddNumberedWords(model, 50, {1, 0, 2});
+  zztest::WriteBytes(path, model.Bytes());
+  const std::uint64_t first = asfn_allocation_count();
+  ASSERT_EQ(dict.Open(path.c_str()), 0);
+  const std::uint64_t allocations = asfn_allocation_count() - first;
+  ASSERT_EQ(dict.Close(path.c_str(), 0, 0), 0);
+  const std::int64_t before = asfn_live_blocks();  // the category maps keep their tables
+  // Each allocation of an Open fails once in turn: the ones that matter give -10 and a
+  // closed dictionary, the optional buffers only make it slower.
+  int failures = 0;
+  for (std::uint64_t n = 1; n <= allocations; ++n) {
+    asfn_fail_at(n, ASFN_FAIL_ONCE);
+    const std::int32_t status = dict.Open(path.c_str());
+    asfn_fail_at(0, ASFN_FAIL_OFF);
+    EXPECT_TRUE(status == 0 ? dict.GetWordCount() == 50 : status == -10 && !dict.IsOpen()) << n;
+    failures += status != 0;
+    dict.Close(path.c_str(), 0, 0);
+    EXPECT_EQ(asfn_live_blocks(), before) << n;
+  }
+  EXPECT_GT(failures, 3);
+}
+
+// A write that stops anywhere leaves the previous dictionary as it was.
+TEST_F(BayesDictionaryTest, FailedWriteKeepsThePreviousFile) {
+  DictModel model = ThreeCategories();
+  zztest::AddNumberedWords(model, 300, {1, 2, 3});
+  static std::pair<Stage, std::uint64_t> s_failAt;
+  CBayesDictionary::SetWriteFaultHookForTesting([](Stage stage, std::uint64_t written) {
+    return std::make_pair(stage, written) != s_failAt;
+  });
+  for (const auto& [stage, at, status] :
+       {std::tuple{Stage::Header, 0, -15}, std::tuple{Stage::Word, 150, -14},
+        std::tuple{Stage::Replace, 301, -15}}) {
+    s_failAt = {stage, at};
+    ASSERT_EQ(Load(model), 0);
+    ASSERT_EQ(Train(u"brandnew", 0), 0);
+    EXPECT_EQ(dict.Close(path.c_str(), 0, 0), status);
+    EXPECT_EQ(zztest::ReadBytes(path), model.Bytes());
+    EXPECT_EQ(dir.FileCount(), 1u);
+  }
+}
+
+// The process dies in the middle of writing: the old file still loads whole.
+TEST_F(BayesDictionaryTest, KilledDuringWriteLeavesThePreviousFileLoadable) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  DictModel model = ThreeCategories();
+  zztest::AddNumberedWords(model, 20000, {1, 2, 3});
+  zztest::WriteBytes(path, model.Bytes());
+  EXPECT_EXIT(
+      {
+        CBayesDictionary::SetWriteFaultHookForTesting([](Stage stage, std::uint64_t written) {
+          if (stage == Stage::Word && written == 10000) std::_Exit(9);
+          return true;
+        });
+        dict.Open(path.c_str());
+        dict.InsertWord(u"brandnew", 8, 0);
+        dict.Close(path.c_str(), 0, 0);
+        std::_Exit(0);
+      },
+      testing::ExitedWithCode(9), "");
+  EXPECT_EQ(zztest::ReadBytes(path), model.Bytes());
+  ASSERT_EQ(dict.Open(path.c_str()), 0);
+  EXPECT_EQ(dict.GetWordCount(), 20000u);
+}
+
+TEST_F(BayesDictionaryTest, ConvertBuildsTheFixedHeaderFromATextList) {
+  const std::u16string text = dir / "words.txt", out = dir / "bayescsf.dat";
+  zztest::WriteBytes(text, "sex;1;900;0\nschool,40,2,70\r\n\ncaf\xc3\xa9;3;4\nlat\xe9;1;1;1\n");
+  ASSERT_EQ(CBayesDictionary::Convert(text.c_str(), out.c_str()), 0);
+  DictModel expected;
+  expected.categories = {{u"teens", 2, 250000}, {u"adult", 3, 250000}, {u"kidz", 1, 250000}};
+  expected.headerWords = 10000;
+  std::string bytes = expected.Bytes();  // then the records in line order
+  for (const auto& [word, counts] : {std::pair<std::u16string, Counts>{u"sex", {1, 900, 0}},
+                                     {u"school", {40, 2, 70}},
+                                     {u"caf\u00e9", {3, 4, 0}},
+                                     {u"lat\u00e9", {1, 1, 1}}}) {
+    zztest::PutText(bytes, word);
+    for (std::uint32_t n : counts) zztest::PutU32(bytes, n);
+  }
+  EXPECT_EQ(zztest::ReadBytes(out), bytes);
+  ASSERT_EQ(dict.Open(out.c_str()), 0);  // 10000 announced, 4 read
+  EXPECT_EQ(dict.GetWordCount(), 4u);
+  EXPECT_EQ(CBayesDictionary::Convert((dir / "missing.txt").c_str(), out.c_str()), -16);
+}
+
+TEST_F(BayesDictionaryTest, PrintListsCategoriesThenWordsInBothForms) {
+  DictModel model = ThreeCategories();
+  model.words = {{u"beta", {0, 1, 2}}, {u"alpha", {3, 0, 0}}};
+  zztest::WriteBytes(path, model.Bytes());
+  nsEngineBayesClassifier::CBFilter filter(u" ");
+  ASSERT_EQ(filter.OpenDictionary(path.c_str()), 0);
+  const std::u16string printed = dir / "printed.txt";
+  ASSERT_EQ(filter.PrintDictionary(printed.c_str(), true), 0);
+  const std::string expected =
+      "Total words : 2\nCategory No : 3\nCategories and total items trained for each one : \n"
+      "\twhite-0(0)\t10\n\tadult-3(1)\t20\n\tteens-2(2)\t30\n\nalpha\t3\t0\t0\nbeta\t0\t1\t2\n";
+  EXPECT_EQ(zztest::ReadBytes(printed), expected);
+  ASSERT_EQ(filter.PrintDictionary(zzplat::LocalPath(printed.c_str()).c_str(), false), 0);
+  EXPECT_EQ(zztest::ReadBytes(printed), expected);
+  EXPECT_EQ(filter.PrintDictionary((dir / "no/dir/p.txt").c_str(), true), -16);
+}
+
+}  // namespace
