@@ -34,23 +34,16 @@ TEST(FormatTest, Conversions) {
   const char16_t* nullWide = nullptr;
   const char* nullNarrow = nullptr;
 
-  EXPECT_EQ(Fmt("id = %d.", -42), "id = -42.");
-  EXPECT_EQ(Fmt("[%5.2f]", 3.14159), "[ 3.14]");
-  EXPECT_EQ(Fmt("[%-4s]", "ab"), "[ab  ]");
-  EXPECT_EQ(Fmt("%x %X %#o", 255u, 255u, 8u), "ff FF 010");
-  EXPECT_EQ(Fmt("%lld %llu", -9000000000LL, 18000000000ULL), "-9000000000 18000000000");
-  EXPECT_EQ(Fmt("%qd", 5000000000LL), "5000000000");
-  EXPECT_EQ(Fmt("%zu %zd %jd %td", std::size_t{7}, std::size_t{8}, std::intmax_t{-9},
-                std::ptrdiff_t{-10}),
-            "7 8 -9 -10");
-  EXPECT_EQ(Fmt("%hhd %hd %ld", 300, 70000, -5L), "44 4464 -5");
-  EXPECT_EQ(Fmt("%Lf", 2.5L), "2.500000");
+  EXPECT_EQ(Fmt("[%5.2f|%-4s|%x %X %#o]", 3.14159, "ab", 255u, 255u, 8u), "[ 3.14|ab  |ff FF 010]");
+  EXPECT_EQ(Fmt("%lld %llu %qd", -9000000000LL, 18000000000ULL, 5000000000LL),
+            "-9000000000 18000000000 5000000000");
+  EXPECT_EQ(Fmt("%jd %td %hhd %hd %ld", std::intmax_t{-9}, std::ptrdiff_t{-10}, 300, 70000, -5L),
+            "-9 -10 44 4464 -5");
   EXPECT_EQ(Fmt("100%% %c", 'x'), "100% x");
   EXPECT_EQ(Fmt("%*d|%-*d|%.*f", 4, 7, 3, 1, 2, 1.0), "   7|1  |1.00");
   EXPECT_EQ(Fmt("%*d|", -3, 5), "5  |");
   EXPECT_EQ(Fmt("%p", static_cast<void*>(&value)), pointerText);
-  EXPECT_EQ(Fmt("<%S>", kWide), std::string("<") + kWideUtf8 + ">");
-  EXPECT_EQ(Fmt("<%ls>", kWide), std::string("<") + kWideUtf8 + ">");
+  EXPECT_EQ(Fmt("<%S|%ls>", kWide, kWide), std::string("<") + kWideUtf8 + "|" + kWideUtf8 + ">");
   EXPECT_EQ(Fmt("[%6S|%-6S]", u"ab", u"cd"), "[    ab|cd    ]");
   EXPECT_EQ(Fmt("%s %S", nullNarrow, nullWide), "(null) (null)");
   EXPECT_EQ(Fmt("%d%", 1), "1%");          // unfinished spec copied

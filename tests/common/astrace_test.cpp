@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdarg>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -19,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "common/asformat.h"
+#include "support/trace_capture.h"
 
 namespace {
 
@@ -47,50 +46,24 @@ std::string ReadLog() {
   return text.str();
 }
 
-// A sink that keeps every line it is given.
-class CCapturingTrace : public CATrace {
- public:
-  struct Line {
-    unsigned level;
-    std::string text;
-  };
-  std::vector<Line> lines;
-
-  void SetActive(bool) override {}
-  void Write(const char*) override {}
-  void Printf(const char*, ...) override {}
-  void Trace(unsigned level, const char* format, ...) override {
-    char buffer[2048];
-    std::va_list args;
-    va_start(args, format);
-    ascommon::FormatV(buffer, sizeof(buffer), format, args);
-    va_end(args);
-    lines.push_back({level, buffer});
-  }
-};
-
 class TraceTest : public ::testing::Test {
  protected:
-  void SetUp() override { m_previous = ascommon::SetTracerForTesting(&m_sink); }
-  void TearDown() override { ascommon::SetTracerForTesting(m_previous); }
-
-  CCapturingTrace m_sink;
-  CATrace* m_previous = nullptr;
+  zztest::TraceCapture m_sink;
 };
 
 std::string At(int line) { return "astrace_test.cpp:" + std::to_string(line) + " -"; }
 
 TEST_F(TraceTest, OrdinaryLineFormat) {
   const int line = __LINE__; AS_TRACE(2, "Creating new module: [%s] %S", "bw", u"\u00e9");
-  ASSERT_EQ(m_sink.lines.size(), 1u);
-  EXPECT_EQ(m_sink.lines[0].level, 2u);
-  EXPECT_EQ(m_sink.lines[0].text,
+  ASSERT_EQ(m_sink.Lines().size(), 1u);
+  EXPECT_EQ(m_sink.Lines()[0].level, 2u);
+  EXPECT_EQ(m_sink.Lines()[0].text,
             "[VEVOZOVI]           " + At(line) + "Creating new module: [bw] \xC3\xA9\n");
 
   const int unused = __LINE__; AS_TRACE_UNUSED("ascommon::CBlackBox::GetBool", "strId");
-  ASSERT_EQ(m_sink.lines.size(), 2u);
-  EXPECT_EQ(m_sink.lines[1].level, 3u);
-  EXPECT_EQ(m_sink.lines[1].text, "[VEVOZOVI]           " + At(unused) +
+  ASSERT_EQ(m_sink.Lines().size(), 2u);
+  EXPECT_EQ(m_sink.Lines()[1].level, 3u);
+  EXPECT_EQ(m_sink.Lines()[1].text, "[VEVOZOVI]           " + At(unused) +
                                       "Unused param ascommon::CBlackBox::GetBool :: strId\n");
 }
 
@@ -103,9 +76,9 @@ TEST_F(TraceTest, ThrowWithCodeTracesTheSameText) {
     const std::string message = "ASException - CODE: -501 MESSAGE: there is no object with id = 7";
     EXPECT_EQ(e.what(), message);
     EXPECT_EQ(e.GetCode(), -501);
-    ASSERT_EQ(m_sink.lines.size(), 1u);
-    EXPECT_EQ(m_sink.lines[0].level, 1u);
-    EXPECT_EQ(m_sink.lines[0].text, "[VEVOZOVI EXCEPTION] " + At(line) + message + "\n");
+    ASSERT_EQ(m_sink.Lines().size(), 1u);
+    EXPECT_EQ(m_sink.Lines()[0].level, 1u);
+    EXPECT_EQ(m_sink.Lines()[0].text, "[VEVOZOVI EXCEPTION] " + At(line) + message + "\n");
   }
 }
 
@@ -117,7 +90,7 @@ TEST_F(TraceTest, ThrowMacrosPickClassAndCode) {
     EXPECT_EQ(e.GetCode(), 0);
     EXPECT_NE(dynamic_cast<const ASBadPtrException*>(&e), nullptr);
   }
-  EXPECT_EQ(m_sink.lines.size(), 1u);
+  EXPECT_EQ(m_sink.Lines().size(), 1u);
 
   try {
     AS_RAISE_CODE(ASFileException, -3, "cannot open %s", "a.dat");
@@ -125,7 +98,7 @@ TEST_F(TraceTest, ThrowMacrosPickClassAndCode) {
     EXPECT_STREQ(e.what(), "ASFileException - CODE: -3 MESSAGE: cannot open a.dat");
     EXPECT_EQ(e.GetCode(), -3);
   }
-  EXPECT_EQ(m_sink.lines.size(), 1u) << "AS_RAISE_CODE must not trace";
+  EXPECT_EQ(m_sink.Lines().size(), 1u) << "AS_RAISE_CODE must not trace";
 }
 
 TEST_F(TraceTest, LongMessagesAreCutTo512) {
@@ -141,27 +114,14 @@ TEST_F(TraceTest, LongMessagesAreCutTo512) {
   }
 }
 
-TEST(ExceptionTest, Defaults) {
-  AException root;
-  EXPECT_STREQ(root.what(), "Vevozovi Exception");
-  EXPECT_EQ(root.GetCode(), -1);
-  EXPECT_FALSE(root.IsFlagged());
-
-  InvalidIndexException index;
-  EXPECT_STREQ(index.what(), "unknown exception");
-  EXPECT_EQ(index.GetCode(), -301);
-  EmptyListException empty;
-  EXPECT_STREQ(empty.what(), "unknown exception");
-  EXPECT_EQ(empty.GetCode(), -400);
-
-  ASException plain;
-  EXPECT_STREQ(plain.what(), "unknown exception");
-  EXPECT_EQ(plain.GetCode(), 0);
-  EXPECT_FALSE(plain.IsFlagged());
-  plain.SetFlag(true);
-  plain.SetCode(-3);
-  EXPECT_TRUE(plain.IsFlagged());
-  EXPECT_EQ(plain.GetCode(), -3);
+TEST(ExceptionTest, DefaultMessagesAndCodes) {
+  EXPECT_STREQ(AException().what(), "Vevozovi Exception");
+  EXPECT_EQ(AException().GetCode(), -1);
+  EXPECT_STREQ(InvalidIndexException().what(), "unknown exception");
+  EXPECT_EQ(InvalidIndexException().GetCode(), -301);
+  EXPECT_EQ(EmptyListException().GetCode(), -400);
+  EXPECT_STREQ(ASException().what(), "unknown exception");
+  EXPECT_EQ(ASException().GetCode(), 0);
 }
 
 TEST(TraceFileNameTest, Cases) {

@@ -10,15 +10,23 @@
 namespace ascommon {
 namespace {
 
-std::vector<std::uint64_t> Values(const CList<std::uint64_t>& list) {
-  std::vector<std::uint64_t> values;
+using Values = std::vector<std::uint64_t>;
+
+Values Walk(const CList<std::uint64_t>& list) {
+  Values values;
   for (auto pos = list.GetHeadPosition(); pos != nullptr;) values.push_back(list.GetNext(pos));
   return values;
 }
 
-TEST(CListTest, EmptyListThrows) {
+TEST(CListTest, AppendRemoveFromHeadAndEmptyListThrows) {
   CList<std::uint64_t> list;
-  EXPECT_EQ(0u, list.GetCount());
+  for (std::uint64_t v : {5u, 6u, 7u}) ASSERT_EQ(0, list.AddTail(v));
+  EXPECT_EQ(7u, list.GetTail());
+  EXPECT_EQ((Values{5, 6, 7}), Walk(list));
+  list.RemoveHead();
+  list.RemoveHead();
+  EXPECT_EQ(7u, list.GetHead());
+  list.RemoveHead();
   try {
     list.GetHead();
     FAIL() << "no exception";
@@ -27,19 +35,6 @@ TEST(CListTest, EmptyListThrows) {
   }
   EXPECT_THROW(list.GetTail(), EmptyListException);
   EXPECT_THROW(list.RemoveHead(), EmptyListException);
-}
-
-TEST(CListTest, AppendAndRemoveFromHead) {
-  CList<std::uint64_t> list;
-  for (std::uint64_t v : {5u, 6u, 7u}) ASSERT_EQ(0, list.AddTail(v));
-  EXPECT_EQ(5u, list.GetHead());
-  EXPECT_EQ(7u, list.GetTail());
-  EXPECT_EQ((std::vector<std::uint64_t>{5, 6, 7}), Values(list));
-  list.RemoveHead();
-  list.RemoveHead();
-  EXPECT_EQ(7u, list.GetHead());
-  list.RemoveHead();
-  EXPECT_THROW(list.GetTail(), EmptyListException);
   // The tail was reset with the last node: a new element is head and tail.
   ASSERT_EQ(0, list.AddTail(8));
   EXPECT_EQ(8u, list.GetHead());
@@ -55,7 +50,7 @@ TEST(CListTest, AllocationFailureKeepsList) {
   EXPECT_EQ(-2, list.AddTail(2));
   asfn_fail_at(0, ASFN_FAIL_OFF);
   EXPECT_EQ(baseline, asfn_live_blocks());
-  EXPECT_EQ((std::vector<std::uint64_t>{1}), Values(list));
+  EXPECT_EQ((Values{1}), Walk(list));
   list.RemoveAll();
   EXPECT_EQ(baseline - 1, asfn_live_blocks());
 }

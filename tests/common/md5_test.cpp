@@ -2,18 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 namespace {
 
 std::string Hex(const std::uint8_t* digest) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string out;
-  for (int i = 0; i < 16; ++i) {
-    out += kDigits[digest[i] >> 4];
-    out += kDigits[digest[i] & 15];
-  }
-  return out;
+  char text[33];
+  for (int i = 0; i < 16; ++i) std::snprintf(text + 2 * i, 3, "%02x", digest[i]);
+  return text;
 }
 
 // The test suite of RFC 1321, appendix A.5.

@@ -63,21 +63,14 @@ TEST(StrUtils, WideCaseInsensitiveCompares) {
   EXPECT_EQ(WideFindNoCase(text, u"heres"), nullptr);
 }
 
-std::vector<std::string> SplitAll(std::string text, const char* delimiters) {
-  std::vector<std::string> tokens;
-  char* context = nullptr;
-  for (char* token = Tokenize(text.data(), delimiters, &context); token != nullptr;
-       token = Tokenize(nullptr, delimiters, &context)) {
-    tokens.emplace_back(token);
-  }
-  return tokens;
-}
-
-std::vector<std::u16string> SplitAllWide(std::u16string text, const char16_t* delimiters) {
-  std::vector<std::u16string> tokens;
-  char16_t* context = nullptr;
-  for (char16_t* token = TokenizeWide(text.data(), delimiters, &context); token != nullptr;
-       token = TokenizeWide(nullptr, delimiters, &context)) {
+// Every token of text, through Tokenize or TokenizeWide.
+template <class Char>
+std::vector<std::basic_string<Char>> SplitAll(Char* (*tokenize)(Char*, const Char*, Char**),
+                                              std::basic_string<Char> text, const Char* delimiters) {
+  std::vector<std::basic_string<Char>> tokens;
+  Char* context = nullptr;
+  for (Char* token = tokenize(text.data(), delimiters, &context); token != nullptr;
+       token = tokenize(nullptr, delimiters, &context)) {
     tokens.emplace_back(token);
   }
   return tokens;
@@ -85,11 +78,10 @@ std::vector<std::u16string> SplitAllWide(std::u16string text, const char16_t* de
 
 TEST(StrUtils, Tokenizers) {
   using V = std::vector<std::string>;
-  EXPECT_EQ(SplitAll(",,a,b;;c,", ",;"), (V{"a", "b", "c"}));
-  EXPECT_EQ(SplitAll(",,,", ","), V{});
-  EXPECT_EQ(SplitAll("", ","), V{});
-  using W = std::vector<std::u16string>;
-  EXPECT_EQ(SplitAllWide(u"  one two\tthree ", u" \t"), (W{u"one", u"two", u"three"}));
+  EXPECT_EQ(SplitAll(Tokenize, std::string(",,a,b;;c,"), ",;"), (V{"a", "b", "c"}));
+  EXPECT_EQ(SplitAll(Tokenize, std::string(",,,"), ","), V{});
+  EXPECT_EQ(SplitAll(TokenizeWide, std::u16string(u"  one two\tthree "), u" \t"),
+            (std::vector<std::u16string>{u"one", u"two", u"three"}));
 
   // Two tokenisers interleaved keep independent positions.
   char first[] = "a b c";

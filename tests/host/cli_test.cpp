@@ -1,5 +1,6 @@
-// The host end to end: runs the built zazozor as a child process and checks its output,
-// exit status and trace log; plus the command-line parser and the error conversion.
+// The host end to end: runs the built zazozor as a child process in a scratch folder and
+// checks its output, exit status and trace log, and the list files of "zazozor lists";
+// plus the command-line parser.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -7,14 +8,15 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
+#include <algorithm>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli.h"
 #include "errors.h"
+#include "engines/urldb/list_files.h"
 
 extern char** environ;
 
@@ -22,6 +24,8 @@ namespace zzhost {
 namespace {
 
 namespace fs = std::filesystem;
+using zztest::ReadBytes;
+using zztest::WriteBytes;
 
 const char* const kFilterNames[] = {
     "Http Parental Bayesian Filter",
@@ -30,23 +34,13 @@ const char* const kFilterNames[] = {
     "Http Parental Signatures Filter",
 };
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
 fs::path BinDir() {
   if (const char* bin = std::getenv("ZAZOZOR_BIN"); bin != nullptr && *bin != '\0') return bin;
   return fs::read_symlink("/proc/self/exe").parent_path();  // the tests sit beside the host
+}
+
+int LineCount(const std::string& text) {
+  return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
 }
 
 struct RunResult {
@@ -58,34 +52,27 @@ struct RunResult {
 class HostRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/zz_host_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    tmp = pattern;
-    traceDir = tmp / "trace";
-    fs::create_directories(traceDir);
-    exe = BinDir() / "zazozor";
-    ASSERT_TRUE(fs::exists(exe)) << exe << " is missing; build the 'zazozor' target";
+    ASSERT_TRUE(fs::exists(BinDir() / "zazozor")) << "build the 'zazozor' target";
+    fs::create_directories(dir / "trace");
   }
-  void TearDown() override { fs::remove_all(tmp); }
 
-  // Runs program with args, its trace log going to logDir (default traceDir); stdout and
-  // stderr go through files in the temp folder.
-  RunResult Run(const std::vector<std::string>& args) { return RunProgram(exe, args, traceDir); }
-  RunResult RunProgram(const fs::path& program, const std::vector<std::string>& args,
-                       const fs::path& logDir) {
+  // Runs program (default: the built host) with args in the scratch folder; its trace log
+  // goes to logDir (default: dir/trace).
+  RunResult Run(const std::vector<std::string>& args, const fs::path& program = BinDir() / "zazozor",
+                fs::path logDir = {}) {
+    if (logDir.empty()) logDir = dir / "trace";
     setenv("ZAZOZOR_TRACE_DIR", logDir.c_str(), 1);  // the child inherits the environment
-    std::vector<std::string> argText = {program.string()};
-    argText.insert(argText.end(), args.begin(), args.end());
+    std::vector<std::string> words = {program.string()};
+    words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
-    for (std::string& arg : argText) argv.push_back(arg.data());
+    for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
-
-    const fs::path outPath = tmp / "stdout", errPath = tmp / "stderr";
+    const fs::path outPath = dir / ".stdout", errPath = dir / ".stderr";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    constexpr int kFlags = O_WRONLY | O_CREAT | O_TRUNC;
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), kFlags, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), kFlags, 0644);
+    posix_spawn_file_actions_addchdir_np(&actions, dir.Path().c_str());
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid_t pid = 0;
     RunResult result;
     const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
@@ -96,75 +83,61 @@ class HostRunTest : public ::testing::Test {
       return result;
     }
     result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-    result.out = ReadFile(outPath);
-    result.err = ReadFile(errPath);
+    result.out = ReadBytes(outPath);
+    result.err = ReadBytes(errPath);
     return result;
   }
 
-  fs::path WriteConfig(const std::string& text) {
-    const fs::path path = tmp / "zazozor.conf";
-    std::ofstream(path) << text;
-    return path;
-  }
-
-  std::string ExpectedModules() {
+  // The output of "check": one line per filter, "e" enabled or "d" disabled in states.
+  static std::string CheckOutput(const std::string& states, int session) {
+    const int codes[] = {100, 102, 102, 100};
     std::string text;
-    for (const char* name : kFilterNames) text += std::string(name) + "\n";
+    for (int i = 0; i < 4; ++i) {
+      text += std::string(kFilterNames[i]) + ": filter code " + std::to_string(codes[i]) +
+              (states[i] == 'e' ? ", enabled" : ", disabled") + " for session " +
+              std::to_string(session) + "\n";
+    }
     return text;
   }
 
-  fs::path tmp;
-  fs::path traceDir;
-  fs::path exe;
+  zztest::ScratchDir dir;
 };
 
 TEST_F(HostRunTest, VersionAndModulesPrintWhatTheModuleReports) {
   RunResult r = Run({"version"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "2.8.32\n");
-  EXPECT_EQ(r.err, "");
   r = Run({"modules"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, ExpectedModules());
+  EXPECT_EQ(r.out, std::string(kFilterNames[0]) + "\n" + kFilterNames[1] + "\n" +
+                       kFilterNames[2] + "\n" + kFilterNames[3] + "\n");
   EXPECT_EQ(r.err, "");
 }
 
-TEST_F(HostRunTest, CheckCreatesEveryFilterAndReportsItsState) {
-  const RunResult r = Run({"check"});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out,
-            "Http Parental Bayesian Filter: filter code 100, enabled for session 0\n"
-            "Http Parental BWList Filter: filter code 102, enabled for session 0\n"
-            "Http Parental BWList Advanced Filter: filter code 102, enabled for session 0\n"
-            "Http Parental Signatures Filter: filter code 100, enabled for session 0\n");
-}
-
-TEST_F(HostRunTest, EnableFlagsComeFromTheSessionsSettings) {
-  // Without the defaults the advanced filter is off unless the shared flag is on; the
-  // signatures filter follows the BW list filter's key.
-  const fs::path config = WriteConfig(
-      "/http/global/SharedDataPath = " + (BinDir() / "data").string() + "\n"
-      "[session 7]\n"
-      "/http/global/AllParentalFiltersEnabled = 1\n"
-      "/http/filter/parentalbwlist/Enabled = 0\n"
-      "/http/filter/bayes/Enabled = 2\n");
-  RunResult r = Run({"--config", config.string(), "check"});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out,
-            "Http Parental Bayesian Filter: filter code 100, enabled for session 0\n"
-            "Http Parental BWList Filter: filter code 102, enabled for session 0\n"
-            "Http Parental BWList Advanced Filter: filter code 102, disabled for session 0\n"
-            "Http Parental Signatures Filter: filter code 100, enabled for session 0\n");
-
-  // Session 7: own flags of 0 or 2 are not "on", and --set turns the shared flag off.
-  r = Run({"--config", config.string(), "--session", "7", "--set",
-           "/http/global/AllParentalFiltersEnabled=0", "check"});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out,
-            "Http Parental Bayesian Filter: filter code 100, disabled for session 7\n"
-            "Http Parental BWList Filter: filter code 102, disabled for session 7\n"
-            "Http Parental BWList Advanced Filter: filter code 102, disabled for session 7\n"
-            "Http Parental Signatures Filter: filter code 100, disabled for session 7\n");
+// Without the defaults the advanced filter is off unless the shared flag is on; the
+// signatures filter follows the BW list filter's key; own flags of 0 or 2 are not "on".
+TEST_F(HostRunTest, CheckReportsEveryFilterEnabledFromTheSessionsSettings) {
+  WriteBytes(dir / "zz.conf",
+             "/http/global/SharedDataPath = " + (BinDir() / "data").string() + "\n"
+             "[session 7]\n"
+             "/http/global/AllParentalFiltersEnabled = 1\n"
+             "/http/filter/parentalbwlist/Enabled = 0\n"
+             "/http/filter/bayes/Enabled = 2\n");
+  const struct {
+    std::vector<std::string> args;
+    std::string out;
+  } cases[] = {
+      {{"check"}, CheckOutput("eeee", 0)},
+      {{"--config", "zz.conf", "check"}, CheckOutput("eede", 0)},
+      {{"--config", "zz.conf", "--session", "7", "--set",
+        "/http/global/AllParentalFiltersEnabled=0", "check"},
+       CheckOutput("dddd", 7)},
+  };
+  for (const auto& c : cases) {
+    const RunResult r = Run(c.args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, c.out);
+  }
 }
 
 TEST_F(HostRunTest, UsageErrorsExitWithTwoAndOneLine) {
@@ -182,43 +155,54 @@ TEST_F(HostRunTest, UsageErrorsExitWithTwoAndOneLine) {
       {{"--module"}, "zazozor: option '--module' needs a value (try 'zazozor --help')\n"},
       {{"--session", "1000", "version"},
        "zazozor: bad session '1000': expected a number from 0 to 999 (try 'zazozor --help')\n"},
-      {{"--session=", "version"},
-       "zazozor: bad session '': expected a number from 0 to 999 (try 'zazozor --help')\n"},
       {{"--set", "novalue", "version"},
        "zazozor: --set needs KEY=VALUE, got 'novalue' (try 'zazozor --help')\n"},
+      {{"lists", "dump", "a.cas", "b.cas"}, "zazozor: 'lists dump' needs exactly one FILE.cas"},
+      {{"lists", "sort", "a.cas"}, "zazozor: unknown 'lists' action 'sort'"},
   };
   for (const auto& c : cases) {
     const RunResult r = Run(c.args);
-    const std::string label = c.args.empty() ? "(no args)" : c.args[0];
-    EXPECT_EQ(r.status, 2) << label;
-    EXPECT_EQ(r.err, c.err) << label;
-    EXPECT_EQ(r.out, "") << label;
+    EXPECT_EQ(r.status, 2) << c.err;
+    EXPECT_EQ(r.err.rfind(c.err, 0), 0u) << r.err;
+    EXPECT_EQ(LineCount(r.err), 1) << r.err;
+    EXPECT_EQ(r.out, "") << c.err;
   }
 }
 
 TEST_F(HostRunTest, FailuresExitWithOneAndOneLine) {
-  const fs::path badConfig = WriteConfig("/a = 1\n\n[session 12\n");
-  const std::string missing = (tmp / "nowhere" / "zazozor.mdl").string();
+  WriteBytes(dir / "bad.conf", "/a = 1\n\n[session 12\n");
+  WriteBytes(dir / "sites.txt", "a.test\n");
+  zztest::WriteListFile(dir / "flipped.cas", zztest::AddRecords({"a.test", "b.test"}));
+  zztest::FlipBit(dir / "flipped.cas", 128 + 3, 2);
+  zztest::WriteListFile(dir / "corrupt.cas", zztest::AddRecords({"a.test"}) + zztest::LittleEndian32(1));
+  const std::string missing = (dir / "nowhere" / "zazozor.mdl").string();
   const std::string notAModule = (BinDir() / "libasfn.so").string();
   const struct {
     std::vector<std::string> args;
-    std::string errStart;
+    std::string err;
   } cases[] = {
       {{"--module", missing, "version"}, "zazozor: cannot load module '" + missing + "': "},
       {{"--module", notAModule, "modules"},
        "zazozor: module '" + notAModule + "' has no export 'GetASVersion': "},
-      {{"--config", (tmp / "none.conf").string(), "modules"},
-       "zazozor: cannot read settings file '" + (tmp / "none.conf").string() + "': "},
-      {{"--config", badConfig.string(), "check"},
-       "zazozor: " + badConfig.string() + ":3: bad section header '[session 12'"},
+      {{"--config", "none.conf", "modules"}, "zazozor: cannot read settings file 'none.conf': "},
+      {{"--config", "bad.conf", "check"}, "zazozor: bad.conf:3: bad section header '[session 12'"},
+      {{"lists", "dump", "missing.cas"}, "zazozor: cannot read 'missing.cas': no such file"},
+      {{"lists", "dump", "flipped.cas"},
+       "zazozor: cannot load 'flipped.cas': ASException - MESSAGE: File CRC does not match with "
+       "its stored CRC! [flipped.cas]"},
+      {{"lists", "dump", "corrupt.cas"},
+       "zazozor: cannot load 'corrupt.cas': corrupt list file (bad operation code or truncated "
+       "record) (status -13)"},
+      {{"lists", "build", "sites.txt", "no/such/folder/out.cas"}, "zazozor: cannot write"},
   };
   for (const auto& c : cases) {
     const RunResult r = Run(c.args);
-    EXPECT_EQ(r.status, 1) << c.errStart;
-    EXPECT_EQ(r.err.rfind(c.errStart, 0), 0u) << r.err;
-    EXPECT_EQ(Lines(r.err).size(), 1u) << r.err;
+    EXPECT_EQ(r.status, 1) << c.err;
+    EXPECT_EQ(r.err.rfind(c.err, 0), 0u) << r.err;
+    EXPECT_EQ(LineCount(r.err), 1) << r.err;
     EXPECT_EQ(r.out, "");
   }
+  EXPECT_FALSE(fs::exists(dir / "out.cas"));
 }
 
 TEST_F(HostRunTest, HelpGoesToStdout) {
@@ -227,66 +211,78 @@ TEST_F(HostRunTest, HelpGoesToStdout) {
   EXPECT_EQ(r.out.rfind("Usage: zazozor [OPTIONS] COMMAND [ARGS]\n", 0), 0u);
   EXPECT_EQ(r.err, "");
   for (const std::vector<std::string>& args : {std::vector<std::string>{"modules", "--help"},
-                                               {"-h", "modules"}, {"help", "modules"}}) {
+                                               {"help", "modules"}}) {
     r = Run(args);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.rfind("Usage: zazozor [OPTIONS] modules\n", 0), 0u) << r.out;
   }
 }
 
-// The trace log of host runs in a private copy of the binaries, with and without the
-// tracing library. "check" creates every filter; its data path points to the build's data.
+// Host runs from a private copy of the binaries, with and without the tracing library.
+// "check" creates every filter; its data path points to the build's data.
 TEST_F(HostRunTest, TracingLibraryWritesTheFrameworkLinesAndItsAbsenceIsSilent) {
-  const fs::path copy = tmp / "bin";
+  const fs::path copy = dir / "bin";
   fs::create_directories(copy);
   for (const char* file : {"zazozor", "zazozor.mdl", "libasfn.so", "libastracer.so"}) {
     fs::copy_file(BinDir() / file, copy / file);
   }
   const std::vector<std::string> checkArgs = {
       "--set", "/http/global/SharedDataPath=" + (BinDir() / "data").string(), "check"};
-  const RunResult modules = RunProgram(copy / "zazozor", {"modules"}, tmp);
-  EXPECT_EQ(modules.status, 0);
-  EXPECT_EQ(modules.out, ExpectedModules());
-  const RunResult check = RunProgram(copy / "zazozor", checkArgs, tmp);
+  const RunResult modules = Run({"modules"}, copy / "zazozor", dir.Path());
+  const RunResult check = Run(checkArgs, copy / "zazozor", dir.Path());
   EXPECT_EQ(check.status, 0) << check.err;
-
-  const std::string log = ReadFile(tmp / "vi2_debug.log");
-  ASSERT_FALSE(log.empty()) << "no vi2_debug.log in " << tmp;
+  const std::string log = ReadBytes(dir / "vi2_debug.log");
   // Lines of the form "[VEVOZOVI]" + 11 blanks + "FILE.cpp:LINE -" + text, with this text.
   const auto count = [&](const std::string& text) {
-    const std::string head = "[VEVOZOVI]" + std::string(11, ' ');
-    std::size_t n = 0;
-    for (const std::string& line : Lines(log)) {
-      const std::size_t colon = line.find(':'), dash = line.find(" -", head.size());
-      const bool form = line.rfind(head, 0) == 0 && colon != std::string::npos &&
-                        dash != std::string::npos && colon < dash && colon > head.size() &&
-                        line[head.size()] != ' ' && dash > colon + 1 &&
-                        line.find_first_not_of("0123456789", colon + 1) == dash;
-      n += form && line.compare(dash + 2, std::string::npos, text) == 0 ? 1 : 0;
+    static const std::regex head(R"(^\[VEVOZOVI\] {11}[^ :][^:]*:[0-9]+ -)");
+    std::istringstream in(log);
+    int n = 0;
+    std::smatch match;
+    for (std::string line; std::getline(in, line);) {
+      n += std::regex_search(line, match, head) && line.substr(match.length()) == text;
     }
     return n;
   };
   for (const char* name : kFilterNames) {
-    EXPECT_EQ(count(std::string("VI2FW: Creating new module: [") + name + "]"), 1u)
-        << name << "\n" << log;
+    EXPECT_EQ(count(std::string("VI2FW: Creating new module: [") + name + "]"), 1) << log;
   }
   for (std::string cls : {"BWList", "BWList Advanced", "Signatures"}) {
     EXPECT_EQ(count("Constructing Parental " + cls + " Filter with name Http Parental " + cls +
-                    " Filter"),
-              1u)
-        << cls << "\n" << log;
+                    " Filter"), 1) << log;
   }
-  EXPECT_EQ(count("Releasing CHTTPFClassFactory"), 2u) << log;  // once per run
+  EXPECT_EQ(count("Releasing CHTTPFClassFactory"), 2) << log;  // once per run
 
-  // Without the tracing library the host behaves the same and writes no log.
   fs::remove(copy / "libastracer.so");
-  EXPECT_EQ(RunProgram(copy / "zazozor", {"modules"}, traceDir).out, modules.out);
-  const RunResult quietCheck = RunProgram(copy / "zazozor", checkArgs, traceDir);
+  EXPECT_EQ(Run({"modules"}, copy / "zazozor").out, modules.out);
+  const RunResult quietCheck = Run(checkArgs, copy / "zazozor");
   EXPECT_EQ(quietCheck.status, 0) << quietCheck.err;
   EXPECT_EQ(quietCheck.out, check.out);
-  EXPECT_FALSE(fs::exists(traceDir / "vi2_debug.log"))
+  EXPECT_FALSE(fs::exists(dir / "trace" / "vi2_debug.log"))
       << "the copied module still found a tracing library; its run path must hold $ORIGIN "
          "only (CMAKE_BUILD_RPATH_USE_ORIGIN)";
+}
+
+TEST_F(HostRunTest, ListsBuildThenDumpGivesSortedUniqueKeys) {
+  WriteBytes(dir / "sites.txt",
+             "# parental black list\n"
+             "\n"
+             "WWW.Sample.Test/x\n"           // 3: lower-cased, reduced to its site
+             "http://shop.sample.test/\n"    // 4: the same key again
+             "http://user@10.1.2.3:81/\n"    // 5
+             "/no/host\n"                    // 6: no key
+             "  news.sample.co.uk  \r\n"     // 7: blanks and CR trimmed
+             "   # indented comment\n"       // 8
+             "http://\n"                     // 9: no key
+             "b.test");                      // 10: no final newline
+  const RunResult built = Run({"lists", "build", "sites.txt", "list.cas"});
+  ASSERT_EQ(built.status, 0) << built.err;
+  EXPECT_EQ(built.out, "read 10 lines (3 skipped, 2 without a site key), wrote 4 keys\n");
+  EXPECT_EQ(built.err, "zazozor: line 6: no site key\nzazozor: line 9: no site key\n");
+  const RunResult dumped = Run({"lists", "dump", "list.cas"});
+  EXPECT_EQ(dumped.status, 0) << dumped.err;
+  EXPECT_EQ(dumped.out, "10.1.2.3\nb.test\nsample.co.uk\nsample.test\n");
+  EXPECT_EQ(dumped.err, "");
+
 }
 
 TEST(ParseCommandLineTest, GlobalOptionsStandAnywhereAndKeepTheirOrder) {
@@ -301,9 +297,11 @@ TEST(ParseCommandLineTest, GlobalOptionsStandAnywhereAndKeepTheirOrder) {
   EXPECT_FALSE(inv.help);
   EXPECT_TRUE(ParseCommandLine({"cmd", "-h"}).help);
   EXPECT_EQ(ParseCommandLine({"--session", "999", "c"}).options.session, 999u);
-  EXPECT_THROW(ParseCommandLine({"--config"}), UsageError);
-  EXPECT_THROW(ParseCommandLine({"--config="}), UsageError);
-  EXPECT_THROW(ParseCommandLine({"--session", "4294967296"}), UsageError);
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--config"},
+                                               {"--config="}, {"--session", "4294967296"},
+                                               {"--session=", "c"}}) {
+    EXPECT_THROW(ParseCommandLine(args), UsageError) << args[0];
+  }
 }
 
 }  // namespace

