@@ -1,6 +1,7 @@
 #include "zzplat/dynlib.h"
 
 #include <cstring>
+#include <new>
 
 #include "zzplat/paths.h"
 
@@ -28,6 +29,8 @@ std::string ExecutableFolder() {
 
 }  // namespace
 
+static LibraryHandle LoadMapped(const char16_t* name);
+
 std::string LocalLibraryName(const char16_t* name) {
   std::string path = LocalPath(name);
   std::size_t slash = path.rfind('/');
@@ -42,6 +45,14 @@ std::string LocalLibraryName(const char16_t* name) {
 
 LibraryHandle LoadLibraryW(const char16_t* name) {
   if (name == nullptr) return nullptr;
+  try {
+    return LoadMapped(name);
+  } catch (const std::bad_alloc&) {
+    return nullptr;  // a library that cannot be named cannot be loaded
+  }
+}
+
+static LibraryHandle LoadMapped(const char16_t* name) {
   const std::string local = LocalLibraryName(name);
   // A bare name is looked for in the application's folder first, as Win32 does; the
   // loader's own search (which depends on the calling object's RUNPATH, and sees the

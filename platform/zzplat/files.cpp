@@ -1,6 +1,9 @@
 // POSIX implementation of the file services (zzplat/files.h). Paths arrive in the
-// product's form and are mapped once with LocalPath; names read back from folders are
-// decoded from UTF-8. Tested by tests/platform/files_test.cpp.
+// product's form and are mapped into a fixed buffer (LocalPathBuffer); names read back from
+// folders are decoded from UTF-8. Inside the module every allocation comes from the host
+// allocator and may fail: the few calls that allocate report that as ENOMEM, never as an
+// exception, so callers that promise not to throw can use them. Tested by
+// tests/platform/files_test.cpp.
 #include "zzplat/files.h"
 
 #include <dirent.h>
@@ -14,6 +17,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string_view>
 
 #include "zzplat/paths.h"
@@ -93,7 +97,9 @@ int File::Open(const char16_t* path, const char16_t* mode) {
   Close();
   int flags = 0;
   if (path == nullptr || !ParseMode(mode, &flags)) return m_error = EINVAL;
-  const int fd = ::open(LocalPath(path).c_str(), flags, 0666);
+  const LocalPathBuffer local(path);
+  if (!local.ok()) return m_error = ENAMETOOLONG;
+  const int fd = ::open(local.c_str(), flags, 0666);
   if (fd < 0) return m_error = Errno();
   struct stat info;
   if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
@@ -170,7 +176,9 @@ std::string ErrorText(int error) {
 int GetFileStatus(const char16_t* path, FileStatus* status) {
   if (path == nullptr) return EINVAL;
   struct stat info;
-  if (::stat(LocalPath(path).c_str(), &info) != 0) return Errno();
+  const LocalPathBuffer local(path);
+  if (!local.ok()) return ENAMETOOLONG;
+  if (::stat(local.c_str(), &info) != 0) return Errno();
   if (status != nullptr) {
     status->isDirectory = S_ISDIR(info.st_mode);
     status->size = static_cast<std::uint64_t>(info.st_size);
@@ -187,35 +195,44 @@ bool IsDirectory(const char16_t* path) {
 
 int RemoveFile(const char16_t* path) {
   if (path == nullptr) return EINVAL;
-  return ::unlink(LocalPath(path).c_str()) == 0 ? 0 : Errno();
+  const LocalPathBuffer local(path);
+  if (!local.ok()) return ENAMETOOLONG;
+  return ::unlink(local.c_str()) == 0 ? 0 : Errno();
 }
 
 int CopyFile(const char16_t* from, const char16_t* to) {
-  if (from == nullptr || to == nullptr) return EINVAL;
-  File source;
-  if (int error = source.Open(from, u"rb")) return error;
-  // Opening the target would truncate the source when both name one file.
-  struct stat sourceInfo, targetInfo;
-  if (::stat(LocalPath(from).c_str(), &sourceInfo) == 0 &&
-      ::stat(LocalPath(to).c_str(), &targetInfo) == 0 && sourceInfo.st_dev == targetInfo.st_dev &&
-      sourceInfo.st_ino == targetInfo.st_ino) {
-    return EINVAL;
+  try {
+    if (from == nullptr || to == nullptr) return EINVAL;
+    File source;
+    if (int error = source.Open(from, u"rb")) return error;
+    // Opening the target would truncate the source when both name one file.
+    struct stat sourceInfo, targetInfo;
+    const LocalPathBuffer localFrom(from), localTo(to);
+    if (::stat(localFrom.c_str(), &sourceInfo) == 0 &&
+        ::stat(localTo.c_str(), &targetInfo) == 0 && sourceInfo.st_dev == targetInfo.st_dev &&
+        sourceInfo.st_ino == targetInfo.st_ino) {
+      return EINVAL;
+    }
+    File target;
+    if (int error = target.Open(to, u"wb")) return error;
+    std::vector<unsigned char> chunk(kCopyChunk);
+    for (;;) {
+      const std::size_t got = source.Read(chunk.data(), chunk.size());
+      if (source.LastError() != 0) return source.LastError();
+      if (got == 0) break;
+      if (target.Write(chunk.data(), got) != got) return target.LastError();
+    }
+    return target.Close();
+  } catch (const std::bad_alloc&) {
+    return ENOMEM;
   }
-  File target;
-  if (int error = target.Open(to, u"wb")) return error;
-  std::vector<unsigned char> chunk(kCopyChunk);
-  for (;;) {
-    const std::size_t got = source.Read(chunk.data(), chunk.size());
-    if (source.LastError() != 0) return source.LastError();
-    if (got == 0) break;
-    if (target.Write(chunk.data(), got) != got) return target.LastError();
-  }
-  return target.Close();
 }
 
 int RenameFile(const char16_t* from, const char16_t* to) {
   if (from == nullptr || to == nullptr) return EINVAL;
-  if (::rename(LocalPath(from).c_str(), LocalPath(to).c_str()) == 0) return 0;
+  const LocalPathBuffer localFrom(from), localTo(to);
+  if (!localFrom.ok() || !localTo.ok()) return ENAMETOOLONG;
+  if (::rename(localFrom.c_str(), localTo.c_str()) == 0) return 0;
   if (errno != EXDEV) return Errno();
   if (IsDirectory(from)) return EXDEV;
   if (int error = CopyFile(from, to)) return error;
@@ -224,30 +241,40 @@ int RenameFile(const char16_t* from, const char16_t* to) {
 
 int CreateDirectory(const char16_t* path) {
   if (path == nullptr) return EINVAL;
-  return ::mkdir(LocalPath(path).c_str(), 0777) == 0 ? 0 : Errno();
+  const LocalPathBuffer local(path);
+  if (!local.ok()) return ENAMETOOLONG;
+  return ::mkdir(local.c_str(), 0777) == 0 ? 0 : Errno();
 }
 
 int RemoveDirectory(const char16_t* path) {
   if (path == nullptr) return EINVAL;
-  return ::rmdir(LocalPath(path).c_str()) == 0 ? 0 : Errno();
+  const LocalPathBuffer local(path);
+  if (!local.ok()) return ENAMETOOLONG;
+  return ::rmdir(local.c_str()) == 0 ? 0 : Errno();
 }
 
 int SetCurrentDirectory(const char16_t* path) {
   if (path == nullptr) return EINVAL;
-  return ::chdir(LocalPath(path).c_str()) == 0 ? 0 : Errno();
+  const LocalPathBuffer local(path);
+  if (!local.ok()) return ENAMETOOLONG;
+  return ::chdir(local.c_str()) == 0 ? 0 : Errno();
 }
 
 int GetCurrentDirectory(std::u16string* path) {
-  std::vector<char> buffer(1024);
-  while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
-    if (errno != ERANGE || buffer.size() > (1u << 20)) return Errno();
-    buffer.resize(buffer.size() * 2);
+  try {
+    std::vector<char> buffer(1024);
+    while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+      if (errno != ERANGE || buffer.size() > (1u << 20)) return Errno();
+      buffer.resize(buffer.size() * 2);
+    }
+    *path = Utf8ToUtf16Lenient(buffer.data());
+    for (char16_t& c : *path) {
+      if (c == u'/') c = u'\\';
+    }
+    return 0;
+  } catch (const std::bad_alloc&) {
+    return ENOMEM;
   }
-  *path = Utf8ToUtf16Lenient(buffer.data());
-  for (char16_t& c : *path) {
-    if (c == u'/') c = u'\\';
-  }
-  return 0;
 }
 
 bool MatchWildcard(const char16_t* pattern, const char16_t* name) {
@@ -276,74 +303,86 @@ bool MatchWildcard(const char16_t* pattern, const char16_t* name) {
 }
 
 int FindFiles::Open(const char16_t* pattern) {
-  m_entries.clear();
-  m_next = 0;
-  if (pattern == nullptr) return EINVAL;
-  std::u16string folder, namePattern;
-  SplitPattern(pattern, &folder, &namePattern);
-  if (namePattern.empty()) return ENOENT;
-  const std::string localFolder = LocalPath(folder.c_str());
-  DIR* dir = ::opendir(localFolder.c_str());
-  if (dir == nullptr) return Errno();
-  int readError = 0;
-  for (;;) {
-    errno = 0;
-    const dirent* item = ::readdir(dir);
-    if (item == nullptr) {
-      readError = errno;
-      break;
+  try {
+    m_entries.clear();
+    m_next = 0;
+    if (pattern == nullptr) return EINVAL;
+    std::u16string folder, namePattern;
+    SplitPattern(pattern, &folder, &namePattern);
+    if (namePattern.empty()) return ENOENT;
+    const std::string localFolder = LocalPath(folder.c_str());
+    DIR* dir = ::opendir(localFolder.c_str());
+    if (dir == nullptr) return Errno();
+    int readError = 0;
+    for (;;) {
+      errno = 0;
+      const dirent* item = ::readdir(dir);
+      if (item == nullptr) {
+        readError = errno;
+        break;
+      }
+      DirEntry entry;
+      entry.name = Utf8ToUtf16Lenient(item->d_name);
+      if (!MatchWildcard(namePattern.c_str(), entry.name.c_str())) continue;
+      struct stat info;
+      if (::fstatat(::dirfd(dir), item->d_name, &info, 0) == 0) {
+        entry.isDirectory = S_ISDIR(info.st_mode);
+        entry.size = static_cast<std::uint64_t>(info.st_size);
+      } else {
+        entry.isDirectory = item->d_type == DT_DIR;
+      }
+      m_entries.push_back(std::move(entry));
     }
-    DirEntry entry;
-    entry.name = Utf8ToUtf16Lenient(item->d_name);
-    if (!MatchWildcard(namePattern.c_str(), entry.name.c_str())) continue;
-    struct stat info;
-    if (::fstatat(::dirfd(dir), item->d_name, &info, 0) == 0) {
-      entry.isDirectory = S_ISDIR(info.st_mode);
-      entry.size = static_cast<std::uint64_t>(info.st_size);
-    } else {
-      entry.isDirectory = item->d_type == DT_DIR;
-    }
-    m_entries.push_back(std::move(entry));
+    ::closedir(dir);
+    if (readError != 0) return readError;
+    return m_entries.empty() ? ENOENT : 0;
+  } catch (const std::bad_alloc&) {
+    return ENOMEM;
   }
-  ::closedir(dir);
-  if (readError != 0) return readError;
-  return m_entries.empty() ? ENOENT : 0;
 }
 
 bool FindFiles::Next(DirEntry* entry) {
-  if (m_next >= m_entries.size()) return false;
-  *entry = std::move(m_entries[m_next++]);
-  return true;
+  try {
+    if (m_next >= m_entries.size()) return false;
+    *entry = std::move(m_entries[m_next++]);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
 }
 
 int CreateTempFile(const char16_t* folder, const char16_t* prefix, std::u16string* path) {
-  if (path == nullptr) return EINVAL;
-  // One process-wide counter, started at a clock- and process-dependent value; exclusive
-  // creation settles races with other processes.
-  static std::atomic<std::uint32_t> counter{
-      static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count() ^
-                                 (static_cast<std::uint32_t>(::getpid()) << 16))};
-  std::u16string base = (folder == nullptr || *folder == 0) ? u"." : folder;
-  if (!IsSeparator(base.back())) base += u'\\';
-  if (prefix != nullptr) base += prefix;
-  for (int attempt = 0; attempt < 65536; ++attempt) {
-    std::uint32_t unique = counter.fetch_add(1, std::memory_order_relaxed);
-    if (unique == 0) continue;
-    char hex[16];
-    std::snprintf(hex, sizeof(hex), "%X", static_cast<unsigned>(unique));
-    std::u16string candidate = base;
-    for (const char* p = hex; *p != 0; ++p) candidate += static_cast<char16_t>(*p);
-    candidate += u".tmp";
-    const int fd =
-        ::open(LocalPath(candidate.c_str()).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      ::close(fd);
-      *path = std::move(candidate);
-      return 0;
+  try {
+    if (path == nullptr) return EINVAL;
+    // One process-wide counter, started at a clock- and process-dependent value; exclusive
+    // creation settles races with other processes.
+    static std::atomic<std::uint32_t> counter{
+        static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count() ^
+                                   (static_cast<std::uint32_t>(::getpid()) << 16))};
+    std::u16string base = (folder == nullptr || *folder == 0) ? u"." : folder;
+    if (!IsSeparator(base.back())) base += u'\\';
+    if (prefix != nullptr) base += prefix;
+    for (int attempt = 0; attempt < 65536; ++attempt) {
+      std::uint32_t unique = counter.fetch_add(1, std::memory_order_relaxed);
+      if (unique == 0) continue;
+      char hex[16];
+      std::snprintf(hex, sizeof(hex), "%X", static_cast<unsigned>(unique));
+      std::u16string candidate = base;
+      for (const char* p = hex; *p != 0; ++p) candidate += static_cast<char16_t>(*p);
+      candidate += u".tmp";
+      const int fd =
+          ::open(LocalPath(candidate.c_str()).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd >= 0) {
+        ::close(fd);
+        *path = std::move(candidate);
+        return 0;
+      }
+      if (errno != EEXIST) return Errno();
     }
-    if (errno != EEXIST) return Errno();
+    return EEXIST;
+  } catch (const std::bad_alloc&) {
+    return ENOMEM;
   }
-  return EEXIST;
 }
 
 }  // namespace zzplat

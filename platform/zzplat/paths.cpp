@@ -4,22 +4,41 @@ namespace zzplat {
 
 namespace {
 
-void AppendUtf8(std::string& out, char32_t cp) {
+// Writes cp as UTF-8 into out (room for 4 bytes) and returns the byte count.
+std::size_t EncodeUtf8(char32_t cp, char* out) noexcept {
   if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
+    out[0] = static_cast<char>(cp);
+    return 1;
   }
+  if (cp < 0x800) {
+    out[0] = static_cast<char>(0xC0 | (cp >> 6));
+    out[1] = static_cast<char>(0x80 | (cp & 0x3F));
+    return 2;
+  }
+  if (cp < 0x10000) {
+    out[0] = static_cast<char>(0xE0 | (cp >> 12));
+    out[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out[2] = static_cast<char>(0x80 | (cp & 0x3F));
+    return 3;
+  }
+  out[0] = static_cast<char>(0xF0 | (cp >> 18));
+  out[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+  out[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+  out[3] = static_cast<char>(0x80 | (cp & 0x3F));
+  return 4;
+}
+
+// The code point at p (a surrogate pair counts as one, advancing p); U+FFFD for an
+// unpaired surrogate.
+char32_t NextCodePoint(const char16_t*& p) noexcept {
+  char32_t cp = *p;
+  if (cp >= 0xD800 && cp <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF) {
+    cp = 0x10000 + ((cp - 0xD800) << 10) + (p[1] - 0xDC00);
+    ++p;
+  } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+    cp = 0xFFFD;
+  }
+  return cp;
 }
 
 }  // namespace
@@ -27,16 +46,8 @@ void AppendUtf8(std::string& out, char32_t cp) {
 std::string Utf16ToUtf8Lenient(const char16_t* text) {
   std::string out;
   if (text == nullptr) return out;
-  for (const char16_t* p = text; *p != 0; ++p) {
-    char32_t cp = *p;
-    if (cp >= 0xD800 && cp <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (p[1] - 0xDC00);
-      ++p;
-    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-      cp = 0xFFFD;
-    }
-    AppendUtf8(out, cp);
-  }
+  char bytes[4];
+  for (const char16_t* p = text; *p != 0; ++p) out.append(bytes, EncodeUtf8(NextCodePoint(p), bytes));
   return out;
 }
 
@@ -75,6 +86,21 @@ void AppendUtf8AsUtf16Lenient(std::string_view text, std::u16string& out) {
     }
     i += len;
   }
+}
+
+LocalPathBuffer::LocalPathBuffer(const char16_t* path) noexcept {
+  m_text[0] = '\0';
+  if (path == nullptr) return;
+  std::size_t n = 0;
+  char bytes[4];
+  for (const char16_t* p = path; *p != 0; ++p) {
+    const char32_t cp = NextCodePoint(p);
+    const std::size_t length = EncodeUtf8(cp == u'\\' ? U'/' : cp, bytes);
+    if (n + length >= kCapacity) return;
+    for (std::size_t i = 0; i < length; ++i) m_text[n++] = bytes[i];
+  }
+  m_text[n] = '\0';
+  m_ok = true;
 }
 
 std::string LocalPath(const char16_t* path) {

@@ -9,6 +9,21 @@
 namespace zzplat {
 
 std::string LocalPath(const char16_t* path);
+
+// LocalPath without allocation, for the file calls: the mapped path in a fixed buffer.
+// ok() is false for a null path or one whose UTF-8 form does not fit (the calls then fail
+// with ENAMETOOLONG). Never throws, so file calls stay usable when memory runs out.
+class LocalPathBuffer {
+ public:
+  explicit LocalPathBuffer(const char16_t* path) noexcept;
+  bool ok() const noexcept { return m_ok; }
+  const char* c_str() const noexcept { return m_text; }
+
+ private:
+  static constexpr std::size_t kCapacity = 4096;
+  char m_text[kCapacity];
+  bool m_ok = false;
+};
 std::string Utf16ToUtf8Lenient(const char16_t* text);
 std::u16string Utf8ToUtf16Lenient(const std::string& text);
 // As Utf8ToUtf16Lenient, appending to out (a reused buffer spares an allocation per call).

@@ -1,13 +1,96 @@
+// The advanced list filter: the page's path piece, host and domain are digested once each
+// and looked up in the white list and then in every category list the session enables; a
+// white hit ends the check, category hits are all recorded. A gate over all loaded lists
+// says which lists may hold each piece; only those are probed (O(1) per probe).
+// Tested by tests/zazozor/advancedfilter_test.cpp.
 #include "parentalbwlistadvancedfilter/parentalbwlistadvancedfilter.h"
 
+#include <algorithm>
 #include <cstring>
+#include <exception>
+#include <iterator>
 
+#include "common/asfile.h"
+#include "common/urlutils.h"
 #include "config_keys.h"
+#include "datapath.h"
+#include "itemfields.h"
 
 namespace nsHttpModules {
 
 namespace {
+
 const char kTag[] = "[Parental BW List Advanced]";
+
+// Trace words of a hit, indexed by ascommon::ECategoryPiece.
+constexpr const char* kHitWords[ascommon::kCategoryPieceCount] = {"url", "subdomain", "domain"};
+
+// A one-byte result; a failed store is ignored, as the result is only advice to the host.
+void StoreResult(ascommon::CBlackBox& bb, std::uint32_t key, bool value) noexcept {
+  try {
+    bb.SetBool(value, key, true);
+  } catch (const std::exception&) {
+  }
+}
+
+// Loads one list from its file into a new database; null when it cannot be created or
+// loaded (traced; a missing file is then created empty for a later updater to fill).
+// Whatever throws on the way (the streamer, or memory running out inside a path
+// conversion), the database is released.
+ascommon::CURLCategoryDB* LoadList(const CategoryList& list, const ascommon::usstring& dataPath,
+                                   const ascommon::usstring& tempPath) {
+  struct Owner {
+    ascommon::CURLCategoryDB* db;
+    ~Owner() { delete db; }
+  } owner{new (std::nothrow) ascommon::CURLCategoryDB()};
+  if (owner.db == nullptr) {
+    AS_TRACE(0, "%s Memory allocation problems with the %s blacklist.", kTag, list.loadName);
+    return nullptr;
+  }
+  ascommon::usstring path;
+  std::int32_t status = JoinDataPath(dataPath, list.dataFile, Separator::kUnlessPresent, path);
+  if (status == 0) {
+    try {
+      status = owner.db->LoadFile(path.c_str(), tempPath.c_str());
+    } catch (const std::exception&) {
+      status = -3;  // the streamer traced why
+    }
+  }
+  if (status == 0) {
+    ascommon::CURLCategoryDB* const db = owner.db;
+    owner.db = nullptr;
+    return db;
+  }
+  try {
+    if (path.status() == 0 && ascommon::FileExists(path.c_str()) == 0) {
+      ascommon::CASFile(path.c_str(), u"wb").close();
+    }
+  } catch (const std::exception&) {
+    // The folder may not exist or be read-only: the list stays missing.
+  }
+  AS_TRACE(0, "%s Problems loading the %s URLs, no blacklist?", kTag, list.loadName);
+  return nullptr;
+}
+
+// Builds a gate over the loaded lists; null when memory runs out.
+ascommon::CCategoryGate* BuildGate(const BWListAdvancedSharedData& shared) noexcept {
+  auto* gate = new (std::nothrow) ascommon::CCategoryGate();
+  if (gate != nullptr && gate->Build(shared.lists, kListCount) != 0) {
+    delete gate;
+    gate = nullptr;
+  }
+  return gate;
+}
+
+}  // namespace
+
+BWListAdvancedSharedData::~BWListAdvancedSharedData() {
+  delete gate;
+  gate = nullptr;
+  for (ascommon::CURLCategoryDB*& list : lists) {
+    delete list;
+    list = nullptr;
+  }
 }
 
 CParentalBWListAdvancedFilter::CParentalBWListAdvancedFilter(const ascommon::usstring& name)
@@ -60,8 +143,35 @@ void CParentalBWListAdvancedFilter::DestroySharedData(void* pData) {
 
 void CParentalBWListAdvancedFilter::ReloadSharedData() {
   ascommon::auto_locker lock(&m_locker, ascommon::auto_locker::kExclusive, true);
-  if (m_sharedData == nullptr) {
+  auto* shared = static_cast<BWListAdvancedSharedData*>(m_sharedData);
+  if (shared == nullptr) {
     AS_THROW(0, ASBadPtrException, "%s invalid pointer to shared data struct", kTag);
+  }
+  // The streamer unscrambles each file into a temporary copy; it goes to the host's
+  // temporary folder (the current folder when none is set).
+  const ascommon::usstring dataPath = ReadStringSetting(kKeySharedDataPath);
+  const ascommon::usstring tempPath = ReadStringSetting(kKeyGlobalTempPath);
+  // Incremental: lists already loaded stay; missing ones are tried again.
+  bool anyLoaded = false;
+  bool added = false;
+  for (int i = 0; i < kListCount; ++i) {
+    if (shared->lists[i] == nullptr) {
+      shared->lists[i] = LoadList(kCategoryLists[i], dataPath, tempPath);
+      added = added || shared->lists[i] != nullptr;
+    }
+    anyLoaded = anyLoaded || shared->lists[i] != nullptr;
+  }
+  // A new gate covers the lists loaded now. Without memory for it the old gate stays: the
+  // lists it covers are still loaded and unchanged, and the new ones are looked up always.
+  if (added || shared->gate == nullptr) {
+    if (ascommon::CCategoryGate* gate = BuildGate(*shared)) {
+      delete shared->gate;
+      shared->gate = gate;
+      std::copy(std::begin(shared->lists), std::end(shared->lists), std::begin(shared->gated));
+    }
+  }
+  if (!anyLoaded) {
+    AS_THROW(0, ASException, "%s None of the url engines could be initialized.", kTag);
   }
 }
 
@@ -69,14 +179,101 @@ void CParentalBWListAdvancedFilter::Process(std::uint32_t sessionId, AItem* pIte
                                             std::uint32_t command) {
   if (!AcceptItem(sessionId, pItem, kTag)) return;
   ascommon::auto_locker lock(&m_locker, ascommon::auto_locker::kReadOnly, true);
-  RequireSharedData<BWListAdvancedSharedData>("[Parental BW List Advanced] invalid shared data struct");
-  if (GetSessionData(sessionId) == nullptr) {
-    AS_THROW(0, ASBadPtrException, "%s invalid data struct", kTag);
-  }
-  if (command != 0) {
+  const auto* shared = RequireSharedData<BWListAdvancedSharedData>(
+      "[Parental BW List Advanced] invalid shared data struct");
+  const auto* switches = static_cast<const std::uint8_t*>(GetSessionData(sessionId));
+  if (switches == nullptr) AS_THROW(0, ASBadPtrException, "%s invalid data struct", kTag);
+  if (command != FilterCommand::kProcess) {
     AS_TRACE(0, "%s this command is not supported", kTag);
     return;
   }
+  ascommon::CBlackBox& bb = pItem->GetBlackBox();
+  const auto* url =
+      dynamic_cast<const ascommon::CParsedURL*>(bb.GetGenericObject(ItemField::kUrlInfo));
+  if (url == nullptr) AS_THROW(0, ASBadPtrException, "invalid pointer to the url info");
+  ascommon::CBlackBox* ext = pItem->GetExtBlackBox();
+  if (ext == nullptr) AS_THROW(0, ASBadPtrException, "%s invalid extension blackbox", kTag);
+
+  // The pieces, indexed by ascommon::ECategoryPiece (null = absent).
+  const char* texts[ascommon::kCategoryPieceCount];
+  std::size_t lengths[ascommon::kCategoryPieceCount];
+  url->GetPathLower(texts[0], lengths[0]);
+  url->GetHostLower(texts[1], lengths[1]);
+  url->GetDomainLower(texts[2], lengths[2]);
+  AS_TRACE(0, "%s url to lookup: %.*s", kTag, static_cast<int>(lengths[0]),
+           texts[0] != nullptr ? texts[0] : "");
+
+  // The lists this item is looked up in: loaded and switched on for the session (byte 17,
+  // "settings read", gates the white list).
+  const ascommon::CURLCategoryDB* active[kListCount];
+  bool anyActive = false;
+  for (int i = 0; i < kListCount; ++i) {
+    active[i] = switches[i] != 0 ? shared->lists[i] : nullptr;
+    anyActive = anyActive || active[i] != nullptr;
+  }
+  // The digests do not depend on the list: computed once here. The gate then names, per
+  // piece, the lists that may hold it; lists it covers are asked for those pieces only, and
+  // lists it does not cover (none, unless the gate could not be rebuilt) for all of them.
+  ascommon::CCategoryProbe probe;
+  std::uint32_t asked[kListCount] = {};  // bit p: piece p is looked up in list i
+  const auto probeOf = [&probe](std::uint32_t pieces) {
+    ascommon::CCategoryProbe masked = probe;
+    for (std::size_t p = 0; p < ascommon::kCategoryPieceCount; ++p) {
+      masked.present[p] = ((pieces >> p) & 1u) != 0;
+    }
+    return masked;
+  };
+  if (anyActive) {
+    probe.Set(texts, lengths);
+    std::uint32_t present = 0;
+    for (std::size_t p = 0; p < ascommon::kCategoryPieceCount; ++p) {
+      present |= static_cast<std::uint32_t>(probe.present[p]) << p;
+    }
+    std::uint32_t candidates[ascommon::kCategoryPieceCount] = {};
+    if (shared->gate != nullptr) shared->gate->Candidates(probe, candidates);
+    std::uint64_t touched = 0;
+    for (int i = 0; i < kListCount; ++i) {
+      if (active[i] == nullptr) continue;
+      asked[i] = present;
+      if (shared->gate != nullptr && shared->gated[i] == active[i]) {
+        asked[i] = 0;
+        for (std::size_t p = 0; p < ascommon::kCategoryPieceCount; ++p) {
+          asked[i] |= ((candidates[p] >> i) & 1u) << p;
+        }
+      }
+      // Every probe starts before the first is read, so their cache misses overlap.
+      if (asked[i] != 0) touched ^= active[i]->Touch(probeOf(asked[i]));
+    }
+    volatile std::uint64_t keep = touched;  // the loads must happen; their values do not matter
+    (void)keep;
+  }
+  // One list's check: every piece asked, in order; only an answer of exactly 1 is a hit.
+  const auto check = [&](int index) {
+    if (asked[index] == 0) return false;
+    std::int32_t results[ascommon::kCategoryPieceCount];
+    active[index]->Lookup(probeOf(asked[index]), results);
+    bool hit = false;
+    for (std::size_t p = 0; p < ascommon::kCategoryPieceCount; ++p) {
+      if (results[p] != 1) continue;
+      StoreResult(*ext, kCategoryLists[index].resultKey, true);
+      AS_TRACE(0, "%s %s %s", kTag, kCategoryLists[index].traceName, kHitWords[p]);
+      hit = true;
+    }
+    return hit;
+  };
+
+  bool flag = false;
+  StoreResult(bb, kCategoryLists[kWhiteListIndex].resultKey, false);
+  if (active[kWhiteListIndex] != nullptr && check(kWhiteListIndex)) {
+    flag = true;  // a white page is not sorted into categories
+  } else {
+    for (int i = 0; i < kCategoryCount; ++i) {
+      StoreResult(bb, kCategoryLists[i].resultKey, false);
+      const bool hit = active[i] != nullptr && check(i);
+      if (i == kPornographyIndex) flag = hit;
+    }
+  }
+  ext->SetBool(flag, ItemField::kListSummaryFlag, true);
 }
 
 }  // namespace nsHttpModules

@@ -1,21 +1,37 @@
 // CParentalBWListAdvancedFilter: sorts a page into seventeen content categories and a white
 // list by its address, host and domain, with per-session category switches.
 //
-// Shared data: an array of 18 list pointers (null = not loaded), guarded by the filter's
-// locker. Session data: the 18-byte switch block of categories.h, written by
-// ReloadSessionSettings under the exclusive lock and read by Process under the read-only
-// lock.
+// Shared data: an array of 18 category databases in the order of categories.h (null = not
+// loaded), guarded by the filter's locker: ReloadSharedData fills the missing entries under
+// the exclusive lock, Process reads them under the read-only lock from many threads.
+// Session data: the 18-byte switch block of categories.h, written by ReloadSessionSettings
+// under the exclusive lock and read by Process under the read-only lock.
+//
+// Cost of Process: at most three digests per item (one per distinct piece text, whatever
+// the number of lists), one gate word per piece saying which lists may hold it
+// (engines/urldb2/categorygate.h), then set probes only in those lists; no allocation of
+// its own (the blackboxes allocate their entries).
 #pragma once
 
 #include "afilter.h"
+#include "engines/urldb2/categorygate.h"
+#include "engines/urldb2/urlcategorydb.h"
 #include "parentalbwlistadvancedfilter/categories.h"
-
-class CURLCategoryDB;
 
 namespace nsHttpModules {
 
 struct BWListAdvancedSharedData : ascommon::CASAllocated {
-  CURLCategoryDB* lists[kListCount] = {};  // Owned.
+  BWListAdvancedSharedData() noexcept = default;
+  ~BWListAdvancedSharedData();
+  BWListAdvancedSharedData(const BWListAdvancedSharedData&) = delete;
+  BWListAdvancedSharedData& operator=(const BWListAdvancedSharedData&) = delete;
+
+  ascommon::CURLCategoryDB* lists[kListCount] = {};  // Owned; null = not loaded.
+  // Which lists may hold a key, built over the lists as they were after the last load that
+  // added one (gated); a list not in gated (or in gated with another pointer) is always
+  // looked up. Null when it could not be built.
+  ascommon::CCategoryGate* gate = nullptr;                   // Owned.
+  const ascommon::CURLCategoryDB* gated[kListCount] = {};  // Not owned.
 };
 
 class CParentalBWListAdvancedFilter : public CAFilter {

@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Throughput of "zazozor urls" with the BW list filter alone and with the BW list filter and
+# the advanced list filter together, on the same request stream.
+#
+#   bench/urls_categories.sh BUILD_BIN WORKLOAD_DIR [WORK_DIR]
+#
+# WORKLOAD_DIR holds black.txt, white.txt and urls.txt (for example from the shared URL
+# workload generator). The black and white lists become prlblk.cas and prlwht.cas; black.txt
+# split into 17 parts becomes the 17 category lists (in the filter's table order) and
+# white.txt the category white list. Needs GNU time (Debian package "time"). Prints, per
+# run, the time to start and answer the stream, URLs per second and peak memory, and checks
+# that both runs give the same BW verdicts.
+set -euo pipefail
+bin=$(cd "$1" && pwd)
+workload=$(cd "$2" && pwd)
+work=${3:-$(mktemp -d /tmp/zz-catbench.XXXXXX)}
+mkdir -p "$work/bw" "$work/both" "$work/parts"
+urls="$workload/urls.txt"
+n=$(wc -l < "$urls")
+export ZAZOZOR_TRACE_LEVEL=off
+
+measure() {  # name, command...: runs it and records "wall_s peak_kb" in $work/name.time
+  local name=$1; shift
+  /usr/bin/time -f "%e %M" -o "$work/$name.time" "$@"
+}
+
+# BW lists in both folders.
+"$bin/zazozor" lists build "$workload/black.txt" "$work/bw/prlblk.cas" >/dev/null
+"$bin/zazozor" lists build "$workload/white.txt" "$work/bw/prlwht.cas" >/dev/null
+cp "$work/bw/prlblk.cas" "$work/bw/prlwht.cas" "$work/both/"
+# Both: 17 category lists from the black list, the white list from the white list.
+split -n l/17 -d -a 2 "$workload/black.txt" "$work/parts/part."
+categories=(webproxy games tabloids hate gambling drugs illegal onlineshop onlinepay video
+            socialnetworks onlinedating im searchengines regionaltlds news pornography)
+for i in "${!categories[@]}"; do
+  measure "build_${categories[$i]}" "$bin/zazozor" categories build \
+    "$work/parts/part.$(printf %02d "$i")" "$work/both/pc_${categories[$i]}.dat" >/dev/null
+done
+"$bin/zazozor" categories build "$workload/white.txt" "$work/both/pc_white.dat" >/dev/null
+
+for run in bw both; do
+  advanced=$([ "$run" = both ] && echo 1 || echo 0)
+  cat > "$work/$run/settings.conf" <<CONF
+/http/global/SharedDataPath = .
+/http/global/GlobalTempPath = .
+/http/global/AllParentalFiltersEnabled = 0
+/http/filter/parentalbwlist/Enabled = 1
+/http/filter/bayes/Enabled = 0
+/http/filter/parentalbwlistadvanced/Enabled = $advanced
+CONF
+  measure "run_$run" "$bin/zazozor" --config "$work/$run/settings.conf" urls "$urls" \
+    > "$work/$run/out.txt"
+done
+
+# --- report --------------------------------------------------------------------------------
+report() {  # label, time file
+  read -r wall peak < "$2"
+  awk -v label="$1" -v n="$n" -v wall="$wall" -v peak="$peak" 'BEGIN {
+    printf "%-34s %8.2f s  %10.0f URLs/s  peak %7.1f MB\n", label, wall, n / wall, peak / 1024 }'
+}
+echo "$n request lines from $urls"
+report "zazozor urls, BW list filter" "$work/run_bw.time"
+report "zazozor urls, BW + advanced filter" "$work/run_both.time"
+total=0
+for c in "${categories[@]}"; do total=$(awk -v t="$total" '{ print t + $1 }' "$work/build_$c.time"); done
+echo "building the 17 category lists: ${total} s in all"
+listed=$(grep -vc '"categories": \[\]' "$work/both/out.txt" || true)
+echo "URLs on a category list or the category white list: $listed"
+if cmp -s <(sed 's/, "categories".*$//' "$work/bw/out.txt") \
+          <(sed 's/, "categories".*$//' "$work/both/out.txt"); then
+  echo "BW verdicts: identical in both runs"
+else
+  echo "BW verdicts: DIFFER between the runs" >&2
+  exit 1
+fi

@@ -1,0 +1,106 @@
+// CCategoryKeySet: 64-bit digest keys in one flat array, linear probing at load <= 1/2,
+// home slot by multiply-high of the seeded key. Lookup O(1) expected (one cache line),
+// insert amortised O(1), rehash O(capacity); 16-32 bytes per key.
+// Tested by tests/engines/urldb2/categorykeyset_test.cpp (against a std::set reference).
+#include "engines/urldb2/categorykeyset.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+
+#include "engines/urldb2/urldb2_format.h"
+
+namespace ascommon {
+
+namespace {
+
+constexpr std::uint64_t kMinCapacity = 16;
+
+std::uint64_t SplitMix64(std::uint64_t x) noexcept {
+  x += 0x9E3779B97F4A7C15ull;
+  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+  x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+  return x ^ (x >> 31);
+}
+
+// A different seed for every set: the start time and the address of this function's
+// counter (which varies with address-space randomisation) mixed with a running count.
+std::uint64_t NextSeed() noexcept {
+  static std::atomic<std::uint64_t> counter{0};
+  const auto now = static_cast<std::uint64_t>(
+      std::chrono::steady_clock::now().time_since_epoch().count());
+  const std::uint64_t n = counter.fetch_add(1, std::memory_order_relaxed);
+  return SplitMix64(now ^ reinterpret_cast<std::uintptr_t>(&counter) ^
+                    (n * 0xD1B54A32D192ED03ull));
+}
+
+}  // namespace
+
+CCategoryKeySet::CCategoryKeySet() noexcept : m_seed(NextSeed()) {}
+
+CCategoryKeySet::~CCategoryKeySet() { Clear(); }
+
+void CCategoryKeySet::Clear() noexcept {
+  as_free(m_slots);
+  m_slots = nullptr;
+  m_capacity = 0;
+  m_count = 0;
+  m_hasZero = false;
+}
+
+void CCategoryKeySet::Place(std::uint64_t key) noexcept {
+  std::uint64_t i = Home(key);
+  while (m_slots[i] != 0) {
+    if (++i == m_capacity) i = 0;
+  }
+  m_slots[i] = key;
+}
+
+std::int32_t CCategoryKeySet::Rehash(std::uint64_t capacity) noexcept {
+  std::uint64_t* slots = as_alloc_array_nt<std::uint64_t>(capacity);
+  if (slots == nullptr) return -2;
+  std::memset(slots, 0, capacity * sizeof(std::uint64_t));
+  std::uint64_t* const old = m_slots;
+  const std::uint64_t oldCapacity = m_capacity;
+  m_slots = slots;
+  m_capacity = capacity;
+  for (std::uint64_t i = 0; i < oldCapacity; ++i) {
+    if (old[i] != 0) Place(old[i]);
+  }
+  as_free(old);
+  return 0;
+}
+
+std::int32_t CCategoryKeySet::Reserve(std::uint64_t count) noexcept {
+  if (count > kCategoryMaxKeysPerSet) return -2;
+  const std::uint64_t needed = std::max(kMinCapacity, count * 2);
+  if (needed <= m_capacity) return 0;
+  return Rehash(needed);
+}
+
+std::int32_t CCategoryKeySet::Insert(std::uint64_t key) noexcept {
+  if (key == 0) {
+    if (m_hasZero) return 1;
+    if (m_count >= kCategoryMaxKeysPerSet) return -2;
+    m_hasZero = true;
+    ++m_count;
+    return 0;
+  }
+  if (Contains(key)) return 1;
+  if ((m_count + 1) * 2 > m_capacity) {
+    // Doubling keeps a run of single inserts amortised O(1).
+    if (Reserve(std::max(m_count + 1, m_count * 2)) != 0) return -2;
+  }
+  Place(key);
+  ++m_count;
+  return 0;
+}
+
+void CCategoryKeySet::CopySorted(std::uint64_t* out) const noexcept {
+  std::uint64_t n = 0;
+  ForEach([&](std::uint64_t key) { out[n++] = key; });
+  std::sort(out, out + n);
+}
+
+}  // namespace ascommon

@@ -1,0 +1,95 @@
+// CCategoryKeySet: a set of 64-bit category keys (the first 8 bytes of MD5 digests) built
+// for millions of keys, loaded in one pass, with lookups that read one cache line.
+//
+// Layout: one flat array of 8-byte slots, open addressing with linear probing, kept at most
+// half full; the value 0 marks a free slot (the key 0 itself is held in a flag). Why this
+// shape: a key is already a uniformly spread digest, so its own bits are the hash (one
+// multiply folds it onto the table, see Home) and a slot holds nothing but the key; at load
+// 1/2 a lookup reads 1.5 slots on a hit and 2.5 on a miss on average, eight slots to a
+// cache line, so a lookup is one cache miss (rarely two) and allocates nothing. The table
+// is sized from the record count before a file's keys go in, so a file of n keys loads with
+// n inserts into a table that never grows: milliseconds per million keys. A per-set random
+// seed is mixed into the fold so that a file of crafted (non-digest) keys cannot pile its
+// keys onto one run of slots.
+// Cost: Contains and Touch O(1) expected; Insert amortised O(1); Reserve O(capacity); CopySorted
+// O(n log n). Memory: 16 to 32 bytes per key (8-byte slots, load 1/4 to 1/2).
+// Limit: kCategoryMaxKeysPerSet keys; beyond it inserts and reserves fail with -2.
+//
+// Ownership: the set owns its slot array (host allocator).
+// Threads: Contains, Touch, GetCount and the visits are const and safe for any number of
+// concurrent readers; Reserve, Insert and Clear need exclusive access.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "common/asmemory.h"
+
+namespace ascommon {
+
+class CCategoryKeySet : public CASAllocated {
+ public:
+  CCategoryKeySet() noexcept;
+  ~CCategoryKeySet();
+  CCategoryKeySet(const CCategoryKeySet&) = delete;
+  CCategoryKeySet& operator=(const CCategoryKeySet&) = delete;
+
+  // Makes room for count keys in all (those held included) without growing again.
+  // 0, or -2 when memory (or the key limit) runs out; the set is then unchanged.
+  std::int32_t Reserve(std::uint64_t count) noexcept;
+  // 0 when added, 1 when already present, -2 when memory (or the key limit) runs out.
+  std::int32_t Insert(std::uint64_t key) noexcept;
+  bool Contains(std::uint64_t key) const noexcept {
+    if (key == 0) return m_hasZero;
+    if (m_capacity == 0) return false;
+    for (std::uint64_t i = Home(key);;) {
+      const std::uint64_t slot = m_slots[i];
+      if (slot == key) return true;
+      if (slot == 0) return false;  // the table is never full
+      if (++i == m_capacity) i = 0;
+    }
+  }
+
+  // Reads the key's home slot and returns it (0 for an empty set): a plain load no branch
+  // depends on. Touching the slots of several keys before looking them up lets their cache
+  // misses overlap; Contains alone branches on each slot it loads, and a mispredicted
+  // branch per miss would serialise the misses.
+  std::uint64_t Touch(std::uint64_t key) const noexcept {
+    return m_capacity != 0 ? m_slots[Home(key)] : 0;
+  }
+
+  std::uint64_t GetCount() const noexcept { return m_count; }
+  // Drops every key and releases the slot array.
+  void Clear() noexcept;
+
+  // Writes the GetCount() keys into out in ascending order.
+  void CopySorted(std::uint64_t* out) const noexcept;
+  // Calls visit(std::uint64_t key) for every key, in table order.
+  template <class Visitor>
+  void ForEach(Visitor&& visit) const {
+    if (m_hasZero) visit(std::uint64_t{0});
+    for (std::uint64_t i = 0; i < m_capacity; ++i) {
+      if (m_slots[i] != 0) visit(m_slots[i]);
+    }
+  }
+
+ private:
+  // The key's home slot: the key mixed with the seed, multiplied by an odd constant, and
+  // the product's high bits scaled onto [0, capacity) (multiply-high: no division, any
+  // capacity).
+  std::uint64_t Home(std::uint64_t key) const noexcept {
+    const std::uint64_t mixed = (key ^ m_seed) * 0x9E3779B97F4A7C15ull;
+    return static_cast<std::uint64_t>((static_cast<unsigned __int128>(mixed) * m_capacity) >> 64);
+  }
+  // Rebuilds the table with the given number of slots. 0 or -2 (unchanged).
+  std::int32_t Rehash(std::uint64_t capacity) noexcept;
+  void Place(std::uint64_t key) noexcept;  // key != 0, absent, room available
+
+  std::uint64_t* m_slots = nullptr;  // Owned; m_capacity slots, 0 = free.
+  std::uint64_t m_capacity = 0;
+  std::uint64_t m_count = 0;  // keys held, the key 0 included
+  std::uint64_t m_seed;
+  bool m_hasZero = false;
+};
+
+}  // namespace ascommon

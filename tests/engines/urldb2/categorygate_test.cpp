@@ -1,0 +1,90 @@
+// CCategoryGate against the databases it was built over: never a list left out that holds
+// a key, rarely one named that does not, and the limits of Build.
+#include "engines/urldb2/categorygate.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "engines/urldb2/urlcategorydb.h"
+
+namespace {
+
+using ascommon::CCategoryGate;
+using ascommon::CCategoryProbe;
+using ascommon::CURLCategoryDB;
+using ascommon::ECategoryPiece;
+
+CCategoryProbe Probe(std::uint64_t address, std::uint64_t subdomain, std::uint64_t domain) {
+  CCategoryProbe probe;
+  const std::uint64_t keys[3] = {address, subdomain, domain};
+  for (int p = 0; p < 3; ++p) {
+    probe.keys[p] = keys[p];
+    probe.present[p] = true;
+  }
+  return probe;
+}
+
+TEST(CategoryGateTest, NamesEveryListHoldingAKeyAndRarelyAnother) {
+  // Five lists (one slot empty) of 20,000 random keys per piece; lists 1 and 3 share keys.
+  std::mt19937_64 random(3);
+  std::vector<std::unique_ptr<CURLCategoryDB>> owned;
+  const CURLCategoryDB* lists[6] = {};
+  std::vector<std::uint64_t> keys[6][3];
+  for (int i : {0, 1, 2, 3, 5}) {
+    owned.push_back(std::make_unique<CURLCategoryDB>());
+    lists[i] = owned.back().get();
+    for (int p = 0; p < 3; ++p) {
+      for (int n = 0; n < 20000; ++n) {
+        const std::uint64_t key = i == 3 && n % 2 == 0 ? keys[1][p][n] : random();
+        keys[i][p].push_back(key);
+        ASSERT_GE(owned.back()->AddKey(static_cast<ECategoryPiece>(p), key), 0);
+      }
+    }
+  }
+  CCategoryGate gate;
+  ASSERT_EQ(gate.Build(lists, 6), 0);
+  for (int i : {0, 1, 2, 3, 5}) {
+    for (int n = 0; n < 20000; ++n) {
+      std::uint32_t masks[3];
+      gate.Candidates(Probe(keys[i][0][n], keys[i][1][n], keys[i][2][n]), masks);
+      for (int p = 0; p < 3; ++p) {
+        ASSERT_NE(masks[p] & (1u << i), 0u) << "list " << i << " piece " << p << " key " << n;
+        if (i == 3 && n % 2 == 0) {
+          ASSERT_NE(masks[p] & 2u, 0u);
+        }
+      }
+    }
+  }
+  // Keys on no list: each list is named for under 1% of them, the empty slot never.
+  int named[6] = {};
+  const int trials = 30000;
+  for (int n = 0; n < trials; ++n) {
+    std::uint32_t masks[3];
+    gate.Candidates(Probe(random(), random(), random()), masks);
+    for (int p = 0; p < 3; ++p) {
+      for (int i = 0; i < 6; ++i) named[i] += (masks[p] >> i) & 1u;
+    }
+  }
+  for (int i = 0; i < 6; ++i) EXPECT_LT(named[i], 3 * trials / 100) << "list " << i;
+  EXPECT_EQ(named[4], 0);
+}
+
+TEST(CategoryGateTest, AbsentPiecesAndTooManyLists) {
+  CURLCategoryDB db;
+  ASSERT_EQ(db.AddKey(ECategoryPiece::kDomain, 77), 0);
+  const CURLCategoryDB* lists[CCategoryGate::kMaxLists + 1] = {&db};
+  CCategoryGate gate;
+  EXPECT_EQ(gate.Build(lists, CCategoryGate::kMaxLists + 1), -1);
+  ASSERT_EQ(gate.Build(lists, 1), 0);
+  CCategoryProbe probe = Probe(77, 77, 77);
+  probe.present[1] = false;
+  std::uint32_t masks[3];
+  gate.Candidates(probe, masks);
+  EXPECT_EQ(masks[1], 0u);
+  EXPECT_EQ(masks[2], 1u);
+}
+
+}  // namespace

@@ -1,0 +1,51 @@
+// Category keys: known digests, and the lock-step digests of up to three texts against
+// CMD5 for every length around the block boundaries.
+#include "engines/urldb2/categorykey.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using ascommon::CategoryKeyOf;
+using ascommon::CategoryKeysOf;
+using ascommon::CategoryText;
+
+TEST(CategoryKeyTest, FirstEightDigestBytesLittleEndian) {
+  // MD5("") = d41d8cd98f00b204..., MD5("abc") = 900150983cd24fb0...
+  EXPECT_EQ(CategoryKeyOf(nullptr, 0), 0x04b2008fd98c1dd4ull);
+  EXPECT_EQ(CategoryKeyOf("abc", 3), 0xb04fd23c98500190ull);
+}
+
+TEST(CategoryKeyTest, LockStepDigestsMatchCMD5) {
+  std::string text;
+  for (int i = 0; i < 300; ++i) text += static_cast<char>('a' + (i * 7) % 26);
+  // Every length from 0 to 200 in the first lane, beside partners whose block counts
+  // differ (so lanes drop out of the lock-step at different blocks).
+  for (std::size_t length = 0; length <= 200; ++length) {
+    const std::size_t others[] = {(length * 5 + 3) % 130, 200 - length};
+    const CategoryText texts[] = {{text.data(), length},
+                                  {text.data() + 1, others[0]},
+                                  {text.data() + 2, others[1]}};
+    for (std::size_t count = 1; count <= 3; ++count) {
+      std::uint64_t keys[3] = {};
+      CategoryKeysOf(texts, count, keys);
+      for (std::size_t l = 0; l < count; ++l) {
+        ASSERT_EQ(keys[l], CategoryKeyOf(texts[l].text, texts[l].length))
+            << "length " << length << " lane " << l << " of " << count;
+      }
+    }
+  }
+  // More than three texts go three at a time.
+  std::vector<CategoryText> many;
+  for (std::size_t i = 0; i < 7; ++i) many.push_back({text.data() + i, 10 * i});
+  std::vector<std::uint64_t> keys(many.size());
+  CategoryKeysOf(many.data(), many.size(), keys.data());
+  for (std::size_t i = 0; i < many.size(); ++i) {
+    EXPECT_EQ(keys[i], CategoryKeyOf(many[i].text, many[i].length)) << i;
+  }
+}
+
+}  // namespace
