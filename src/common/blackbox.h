@@ -183,6 +183,16 @@ class CBlackBox : public CABlackBox {
   const CBlackBoxObject* GetContainer(std::uint32_t id) const noexcept;
   // Number of stored ids.
   std::uint32_t GetCount() const noexcept { return m_elements.GetCount(); }
+  // Calls visit(id, kind, scalarBytes) for every stored id, in no particular order;
+  // scalarBytes is the width a scalar was stored with (1 for SetBool, 4 for the 32-bit
+  // setters, 8 for SetSizeT and SetDouble), 0 for the other kinds. The bag must not change
+  // during the walk. O(ids + buckets).
+  template <class Visitor>
+  void ForEachId(Visitor&& visit) const {
+    m_elements.ForEach([&](std::uint32_t id, const MElement& element) {
+      visit(id, element.kind, element.kind == kScalar ? element.detail : std::uint32_t{0});
+    });
+  }
   // Releases every owned payload and forgets every id, keeping the bucket table, so one
   // bag can carry item after item without rebuilding its table.
   void RemoveAll() noexcept;

@@ -89,6 +89,11 @@ class CMap : public CBlackBoxObject {
       : m_sorted(bSortedChains), m_hash(pfnHash) {}
   ~CMap() override {
     RemoveAll();
+    while (m_spare != nullptr) {
+      SpareBlock* next = m_spare->next;
+      as_free(m_spare);
+      m_spare = next;
+    }
     as_free(m_heads);
     as_free(m_tails);
   }
@@ -129,7 +134,7 @@ class CMap : public CBlackBoxObject {
     if (m_buckets == 0) return -2;
     const std::uint32_t hash = Hash(key);
     if (FindNode(key, hash) != nullptr) return -451;
-    void* block = as_alloc_nt(sizeof(Node));
+    void* block = TakeBlock();
     if (block == nullptr) return -2;
     Node* node = nullptr;
     try {
@@ -138,7 +143,7 @@ class CMap : public CBlackBoxObject {
       node->value = value;
     } catch (...) {
       if (node != nullptr) node->~Node();
-      as_free(block);
+      as_free(block);  // memory is short: give it back rather than keep it
       throw;
     }
     if ((!container_detail::CopyFailed(key) && container_detail::CopyFailed(node->key)) ||
@@ -285,9 +290,35 @@ class CMap : public CBlackBoxObject {
     return nullptr;
   }
 
-  static void DestroyNode(Node* node) noexcept {
+  void DestroyNode(Node* node) noexcept {
     node->~Node();
-    as_free(node);
+    GiveBlock(node);
+  }
+
+  // Blocks of removed nodes are kept for the next insertions, up to kMaxSpare of them: a
+  // map that is emptied and refilled (an item's blackbox reused page after page) then
+  // allocates nothing in the steady state. The bound keeps a map that shrank from holding
+  // memory it no longer needs.
+  struct SpareBlock {
+    SpareBlock* next;
+  };
+  static_assert(sizeof(Node) >= sizeof(SpareBlock));
+  static constexpr std::uint32_t kMaxSpare = 64;
+
+  void* TakeBlock() noexcept {
+    if (m_spare == nullptr) return as_alloc_nt(sizeof(Node));
+    SpareBlock* block = m_spare;
+    m_spare = block->next;
+    --m_spareCount;
+    return block;
+  }
+  void GiveBlock(void* block) noexcept {
+    if (m_spareCount >= kMaxSpare) {
+      as_free(block);
+      return;
+    }
+    m_spare = ::new (block) SpareBlock{m_spare};
+    ++m_spareCount;
   }
 
   Node** m_heads = nullptr;  // Owned; m_buckets entries.
@@ -296,6 +327,8 @@ class CMap : public CBlackBoxObject {
   std::uint32_t m_count = 0;
   bool m_sorted = false;
   HashFunction m_hash = nullptr;
+  SpareBlock* m_spare = nullptr;  // Owned; blocks of removed nodes, at most kMaxSpare.
+  std::uint32_t m_spareCount = 0;
 };
 
 }  // namespace ascommon

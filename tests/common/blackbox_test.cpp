@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <map>
 #include <new>
 #include <string>
 #include <vector>
@@ -289,11 +290,36 @@ TEST_F(BlackBoxTest, RemoveAllReleasesOwnedPayloadsOnly) {
   ASSERT_EQ(0, local.SetGenericObject(5, object));
   local.RemoveAll();
   EXPECT_EQ(0u, local.GetCount());
-  EXPECT_EQ(emptyBag, asfn_live_blocks());
+  // Every payload is released; the bag keeps its five node blocks for the next item.
+  EXPECT_EQ(emptyBag + 5, asfn_live_blocks());
   EXPECT_EQ(live, CCounted::live);
   local.SetInt(7, 4, false);  // no -502: the id is gone
   EXPECT_EQ(7, local.GetInt(4u));
   delete object;
+}
+
+// The walk sees every id once with its kind and, for scalars, the width they were stored
+// with; a replaced or removed id shows its current state.
+TEST_F(BlackBoxTest, ForEachIdVisitsEveryIdWithKindAndScalarWidth) {
+  bag.SetSizeT(9, kIdNew, false);
+  bag.SetDouble(0.5, 200, false);
+  bag.SetUInt(3, 201, false);
+  bag.RemoveObject(kIdText);
+  bag.SetCharBuf("again", kIdInt + 1000, false);
+  std::map<std::uint32_t, std::pair<std::uint32_t, std::uint32_t>> seen;
+  bag.ForEachId([&](std::uint32_t id, std::uint32_t kind, std::uint32_t width) {
+    EXPECT_TRUE(seen.emplace(id, std::make_pair(kind, width)).second) << id;
+  });
+  const std::map<std::uint32_t, std::pair<std::uint32_t, std::uint32_t>> expected = {
+      {kIdInt, {CBlackBox::kScalar, 4}},         {kIdWide, {CBlackBox::kWideText, 0}},
+      {kIdInts, {CBlackBox::kContainer, 0}},     {kIdTexts, {CBlackBox::kContainer, 0}},
+      {kIdBool, {CBlackBox::kScalar, 1}},        {kIdObject, {CBlackBox::kGenericObject, 0}},
+      {kIdNew, {CBlackBox::kScalar, 8}},         {200, {CBlackBox::kScalar, 8}},
+      {201, {CBlackBox::kScalar, 4}},            {kIdInt + 1000, {CBlackBox::kText, 0}},
+  };
+  EXPECT_EQ(expected, seen);
+  bag.RemoveAll();
+  bag.ForEachId([](std::uint32_t id, std::uint32_t, std::uint32_t) { ADD_FAILURE() << id; });
 }
 
 TEST_F(BlackBoxTest, NumberArrays) {

@@ -176,3 +176,28 @@ TEST(CMapTest, WalkMayRemoveTheEntryJustReturned) {
 
 }  // namespace
 }  // namespace ascommon
+
+namespace ascommon {
+namespace {
+
+// A map emptied and filled again reuses its node blocks (a blackbox carries page after page
+// this way); beyond the spare bound, blocks go back to the allocator.
+TEST(CMapTest, RefillReusesNodeBlocksUpToTheBound) {
+  const std::int64_t baseline = asfn_live_blocks();
+  {
+    IntMap map;
+    ASSERT_EQ(0, map.InitHashTable(64));
+    for (std::uint32_t key = 0; key < 20; ++key) ASSERT_EQ(0, map.SetAt(key, 1));
+    map.RemoveAll();
+    const std::uint64_t before = asfn_allocation_count();
+    for (std::uint32_t key = 100; key < 120; ++key) ASSERT_EQ(0, map.SetAt(key, 2));
+    EXPECT_EQ(before, asfn_allocation_count()) << "a refill allocates nothing";
+    for (std::uint32_t key = 0; key < 200; ++key) map.SetAt(key, 3);
+    map.RemoveAll();
+    EXPECT_LE(asfn_live_blocks() - baseline, 64 + 2) << "at most 64 spare nodes and the table";
+  }
+  EXPECT_EQ(baseline, asfn_live_blocks());
+}
+
+}  // namespace
+}  // namespace ascommon

@@ -230,7 +230,9 @@ TEST_F(BayesDictionaryTest, AllocationFailuresLeaveNothingBehind) {
     EXPECT_TRUE(status == 0 ? dict.GetWordCount() == 50 : status == -10 && !dict.IsOpen()) << n;
     failures += status != 0;
     dict.Close(path.c_str(), 0, 0);
-    EXPECT_EQ(asfn_live_blocks(), before) << n;
+    // The category maps keep the blocks of removed nodes for reuse, so a failed open may
+    // leave fewer blocks than a whole one; a leak would leave more.
+    EXPECT_LE(asfn_live_blocks(), before) << n;
   }
   EXPECT_GT(failures, 3);
 }
