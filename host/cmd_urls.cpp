@@ -12,16 +12,15 @@
 #include "errors.h"
 #include "itemfields.h"
 #include "json.h"
+#include "verdicts.h"
 #include "zzplat/paths.h"
 
 namespace zzhost {
 
 namespace {
 
-using nsHttpModules::ItemField::kBlackListHit;
 using nsHttpModules::ItemField::kUrlInfo;
 using nsHttpModules::ItemField::kUrlText;
-using nsHttpModules::ItemField::kWhiteListHit;
 
 // Output buffered in one string, written in large blocks.
 class OutputBuffer {
@@ -119,7 +118,7 @@ struct ListFilters {
 };
 
 ListFilters OpenListFilters(CommandContext& context) {
-  CModuleHost& host = context.OpenAllFilters();
+  CModuleHost& host = context.OpenEnabledFilters();
   const std::uint32_t session = context.Options().session;
   ListFilters filters;
   auto active = [&](const char16_t* name) -> CAFilter* {
@@ -171,13 +170,8 @@ int RunUrls(CommandContext& context) {
     std::string& text = out.Text();
     text += "{\"url\": ";
     AppendJsonString(text, url);
-    if (bb.GetKind(kWhiteListHit) != 0) {
-      text += ", \"list\": \"white\"}";
-    } else if (bb.GetKind(kBlackListHit) != 0) {
-      text += ", \"list\": \"black\"}";
-    } else {
-      text += ", \"list\": null}";
-    }
+    AppendListVerdictsJson(text, ReadListVerdicts(bb, ext, filters.advanced != nullptr));
+    text += '}';
     out.LineDone();
   });
   return 0;

@@ -8,6 +8,10 @@
 namespace zzhost {
 
 int RunLists(CommandContext& context);  // cmd_lists.cpp
+int RunCategories(CommandContext& context);  // cmd_categories.cpp
+int RunFilterCommand(CommandContext& context);  // cmd_filter.cpp
+int RunPageCommand(CommandContext& context);    // cmd_page.cpp
+int RunBayesCommand(CommandContext& context);   // cmd_bayes.cpp
 int RunUrlCommand(CommandContext& context);   // cmd_urls.cpp
 int RunUrlsCommand(CommandContext& context);  // cmd_urls.cpp
 
@@ -65,6 +69,16 @@ CModuleHost& CommandContext::OpenAllFilters() {
   CModuleHost& host = Host();
   if (host.FilterCount() == 0) {
     host.AddAllFilters(settings);
+    host.OpenSession(Options().session);
+  }
+  return host;
+}
+
+CModuleHost& CommandContext::OpenEnabledFilters() {
+  CHostSettings& settings = Settings();
+  CModuleHost& host = Host();
+  if (host.FilterCount() == 0) {
+    host.AddAllFilters(settings, Options().session);
     host.OpenSession(Options().session);
   }
   return host;
@@ -146,6 +160,17 @@ constexpr CommandSpec kCommands[] = {
      "dump: prints the keys of a list file, one per line, in ascending byte order.\n"
      "Neither needs the module.",
      RunLists},
+    {"categories", "build TEXT OUT.dat [--log LOG] | check FILE.dat URL...",
+     "build a category file or check URLs against one",
+     "build: reads URLs from TEXT, one per line, and writes the digest keys of each URL's\n"
+     "lower-case address (path piece), host and domain into the category file OUT.dat,\n"
+     "each key once. Prints how many address, subdomain and domain keys the file holds.\n"
+     "With --log, LOG receives every key with its line, piece and digest, and every line\n"
+     "that does not parse ('errorconv').\n"
+     "check: loads FILE.dat and prints one JSON line per URL: whether its address, host\n"
+     "and domain are listed (\"url_hit\", \"subdomain_hit\", \"domain_hit\").\n"
+     "Neither needs the module.",
+     RunCategories},
     {"url", "URL...", "show how each URL is cut into the pieces the lists look up",
      "Prints one JSON line per URL: the escaped URL and its lower-case path piece, host and\n"
      "domain (null when absent), or \"error\" with the parser's status.",
@@ -155,8 +180,55 @@ constexpr CommandSpec kCommands[] = {
      "blank-separated field of each line is the URL, blank lines are skipped. Each URL\n"
      "becomes an item that every list filter active for the session processes; one JSON\n"
      "line per URL says whether it is on the white or the black list (\"list\": null when\n"
-     "on neither).",
+     "on neither), which category lists it is on (\"categories\": the lists' names in the\n"
+     "advanced filter's order, \"White\" included; null when that filter is not active)\n"
+     "and the advanced filter's summary flag (\"flag\": 0 or 1, null when not written).",
      RunUrlsCommand},
+    {"filter", "[--url URL] [--text] FILE...", "run every active filter over whole pages",
+     "Reads each FILE as a page as received and decodes it (a byte-order mark, else a\n"
+     "charset named by a <meta> tag in the first 8 KB, else UTF-8 when valid, else\n"
+     "windows-1252), parses it and fills an item the way the host framework does: page\n"
+     "text and raw content in wide, UTF-8 and lower-case forms, content size, parser, URL\n"
+     "(--url, else file:// and the file's absolute path) and the Bayes threshold\n"
+     "(/http/filter/bayes/Threshold, default 50). Every filter active for the session\n"
+     "processes the item; one JSON line per page gives \"list\", \"categories\" and\n"
+     "\"flag\" as \"urls\" does, \"bayes\" (the Bayes filter's category and score, null\n"
+     "when it wrote none), and under \"item\" and \"bbext\" every key a filter wrote\n"
+     "(numbers as numbers, texts as strings). --text prints a readable block instead.\n"
+     "A file that cannot be read is reported on stderr and the others still run; the\n"
+     "exit status is then 1.",
+     RunFilterCommand},
+    {"page", "FILE", "show what the filters see of a page",
+     "Prints one JSON object: the charset the page was decoded with, its page text, the\n"
+     "decoded addresses of its links (null for a link without one), the src values of\n"
+     "its images and the name, http-equiv and content of its meta tags (null when\n"
+     "absent), all in document order. Needs no module.",
+     RunPageCommand},
+    {"bayes",
+     "categories|train|print|prune|convert ...",
+     "train and maintain the Bayes dictionary of the data folder",
+     "Drives the module's Bayes filter against the dictionary of the settings' data folder\n"
+     "(pcdic.dat when it is not empty, else bayescsf.dat); changes are written back to it\n"
+     "when the command ends.\n"
+     "\n"
+     "  bayes categories NAME:LEVEL...\n"
+     "  bayes train CATEGORY FILE...\n"
+     "  bayes print OUT\n"
+     "  bayes prune LIMIT [--mode 0|1]\n"
+     "  bayes convert TEXT OUT\n"
+     "\n"
+     "categories: adds categories, each NAME:LEVEL (level 0 is reported as \"white\",\n"
+     "higher levels are stricter).\n"
+     "train: reads each FILE as a page, as 'filter' does, and trains its words into\n"
+     "CATEGORY, which the dictionary must have. A progress line goes to stderr on a\n"
+     "terminal. A file that cannot be read is reported and the others still train.\n"
+     "print: writes a readable listing of the categories and every word to OUT.\n"
+     "prune: rewrites the dictionary without the words seen at most LIMIT times in all\n"
+     "(mode 0, the default) or at most LIMIT times in a single category and never in\n"
+     "another (mode 1).\n"
+     "convert: builds the dictionary file OUT from TEXT, lines 'word;teens;adult;kidz' of\n"
+     "counts for the three fixed categories teens (level 2), adult (3) and kidz (1).",
+     RunBayesCommand},
     {"help", "[COMMAND]", "show this help, or the help of one command", "", RunHelp},
 };
 

@@ -42,6 +42,9 @@ class CommandContext {
   CModuleHost& Host();
   // Every filter of the factory created and loaded, and the chosen session opened.
   CModuleHost& OpenAllFilters();
+  // As OpenAllFilters, keeping only the filters enabled for the chosen session (the
+  // others' data files are not needed).
+  CModuleHost& OpenEnabledFilters();
   // Tears the module down now, reporting failures (HostError).
   void Shutdown();
 

@@ -124,20 +124,21 @@ HostedFilter& CModuleHost::AddFilter(std::u16string_view name, CASettings& setti
     throw HostError("the module has no filter named '" +
                     zzplat::Utf16ToUtf8Lenient(std::u16string(name).c_str()) + "'");
   }
-  return AddFilterFrom(*chosen, settings);
+  return *AddFilterFrom(*chosen, settings, std::nullopt);
 }
 
-void CModuleHost::AddAllFilters(CASettings& settings) {
+void CModuleHost::AddAllFilters(CASettings& settings, std::optional<std::uint32_t> enabledFor) {
   CAClassFactory& factory = Factory();
   const char* what = "reading the allocators";
   const std::uint64_t count = Call(what, [&] { return factory.GetAllocatorCount(); });
   for (std::uint64_t i = 0; i < count; ++i) {
     CBasicAllocator* allocator = Call(what, [&] { return factory.GetAllocator(i); });
-    if (allocator != nullptr) AddFilterFrom(*allocator, settings);
+    if (allocator != nullptr) AddFilterFrom(*allocator, settings, enabledFor);
   }
 }
 
-HostedFilter& CModuleHost::AddFilterFrom(CBasicAllocator& allocator, CASettings& settings) {
+HostedFilter* CModuleHost::AddFilterFrom(CBasicAllocator& allocator, CASettings& settings,
+                                         std::optional<std::uint32_t> enabledFor) {
   const ascommon::usstring* wideName = allocator.GetModuleName();
   const char16_t* nameText =
       wideName != nullptr && wideName->c_str() != nullptr ? wideName->c_str() : u"";
@@ -154,6 +155,13 @@ HostedFilter& CModuleHost::AddFilterFrom(CBasicAllocator& allocator, CASettings&
 
   CAFilter* filter = hosted.filter;
   filter->SetSettings(&settings);
+  // A filter the session does not use is not kept: its data files need not exist.
+  if (enabledFor.has_value() &&
+      !Call(Describe(hosted, "IsEnabled"), [&] { return filter->IsEnabled(*enabledFor); })) {
+    Call(Describe(hosted, "destructor"), [&] { delete filter; });
+    m_filters.pop_back();
+    return nullptr;
+  }
   hosted.sharedData = Call(Describe(hosted, "CreateSharedData"),
                            [&] { return filter->CreateSharedData(); });
   if (hosted.sharedData == nullptr) {
@@ -161,7 +169,7 @@ HostedFilter& CModuleHost::AddFilterFrom(CBasicAllocator& allocator, CASettings&
   }
   filter->SetSharedData(hosted.sharedData);
   Call(Describe(hosted, "ReloadSharedData"), [&] { filter->ReloadSharedData(); });
-  return hosted;
+  return &hosted;
 }
 
 void CModuleHost::OpenSession(std::uint32_t sessionId) {

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -92,8 +93,10 @@ class CModuleHost {
   // settings, creates its shared data and loads it (ReloadSharedData). HostError when the
   // factory has no such allocator or the module raises.
   HostedFilter& AddFilter(std::u16string_view name, CASettings& settings);
-  // One filter per allocator of the factory, in factory order.
-  void AddAllFilters(CASettings& settings);
+  // One filter per allocator of the factory, in factory order; with enabledFor, only the
+  // filters enabled for that session (IsEnabled is asked before any data is loaded).
+  void AddAllFilters(CASettings& settings,
+                     std::optional<std::uint32_t> enabledFor = std::nullopt);
   // Opens a session (0 to 999) on every filter created so far: CreateSessionData,
   // IsEnabled and the active byte, ReloadSessionSettings. Opening an open session does
   // nothing.
@@ -122,7 +125,9 @@ class CModuleHost {
   using GetClassFactoryFn = CAClassFactory* (*)();
   using ReleaseClassFactoryFn = std::int32_t (*)();
 
-  HostedFilter& AddFilterFrom(CBasicAllocator& allocator, CASettings& settings);
+  // Null when enabledFor is given and the filter is not enabled for that session.
+  HostedFilter* AddFilterFrom(CBasicAllocator& allocator, CASettings& settings,
+                              std::optional<std::uint32_t> enabledFor);
   void CloseSessionOf(HostedFilter& hosted, std::uint32_t sessionId);
 
   std::string m_path;

@@ -148,6 +148,11 @@ std::int32_t WideToUtf8(const char16_t* units, std::size_t count, char* out,
   auto* dst = reinterpret_cast<unsigned char*>(out);
   std::size_t i = 0;
   while (i < count) {
+    // A run of ASCII is copied unit by unit, without the general decoding.
+    while (i < count && units[i] < 0x80 && produced < outCapacity) {
+      dst[produced++] = static_cast<unsigned char>(units[i++]);
+    }
+    if (i == count) break;
     std::size_t next = i;
     char32_t c = 0;
     const std::int32_t status = NextCodePoint(units, count, next, c);

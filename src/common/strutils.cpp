@@ -89,6 +89,11 @@ int CompareUnits(const char16_t* left, std::size_t leftLength, const char16_t* r
 }
 
 char16_t WideToLower(char16_t unit) noexcept {
+  // ASCII, most of any page, maps by range (as towlower does in the C locale the program
+  // runs in) without the library call.
+  if (unit < 0x80) {
+    return static_cast<char16_t>(static_cast<unsigned>(unit - u'A') < 26u ? unit + 32 : unit);
+  }
   if (IsSurrogate(unit)) return unit;
   const std::wint_t lower = std::towlower(static_cast<std::wint_t>(unit));
   // Keep the unit when the mapping leaves the 16-bit plane or lands on a surrogate.

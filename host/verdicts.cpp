@@ -1,0 +1,104 @@
+#include "verdicts.h"
+
+#include <exception>
+
+#include "itemfields.h"
+#include "json.h"
+#include "parentalbwlistadvancedfilter/categories.h"
+#include "zzplat/paths.h"
+
+namespace zzhost {
+
+namespace {
+
+using nsHttpModules::ItemField::kBayesCategory;
+using nsHttpModules::ItemField::kBayesScore;
+using nsHttpModules::ItemField::kBlackListHit;
+using nsHttpModules::ItemField::kListSummaryFlag;
+using nsHttpModules::ItemField::kWhiteListHit;
+
+static_assert(kVerdictListCount == nsHttpModules::kListCount);
+
+// A one-byte value the advanced filter wrote into bbext: 0 or 1, -1 when absent.
+int ExtByte(const ascommon::CBlackBox& ext, std::uint32_t key) {
+  if (ext.GetKind(key) != ascommon::CBlackBox::kScalar) return -1;
+  try {
+    return ext.GetBool(key) ? 1 : 0;
+  } catch (const std::exception&) {
+    return -1;  // a scalar of another width: not the filter's
+  }
+}
+
+}  // namespace
+
+ListVerdicts ReadListVerdicts(const ascommon::CBlackBox& item, const ascommon::CBlackBox& ext,
+                              bool advancedActive) {
+  ListVerdicts verdicts;
+  if (item.GetKind(kWhiteListHit) != 0) {
+    verdicts.list = "white";
+  } else if (item.GetKind(kBlackListHit) != 0) {
+    verdicts.list = "black";
+  }
+  verdicts.advancedActive = advancedActive;
+  if (advancedActive) {
+    for (const nsHttpModules::CategoryList& list : nsHttpModules::kCategoryLists) {
+      if (ExtByte(ext, list.resultKey) == 1) {
+        verdicts.categories[verdicts.categoryCount++] = list.traceName;
+      }
+    }
+  }
+  verdicts.flag = ExtByte(ext, kListSummaryFlag);
+  return verdicts;
+}
+
+void AppendListVerdictsJson(std::string& out, const ListVerdicts& verdicts) {
+  out += ", \"list\": ";
+  if (verdicts.list == nullptr) {
+    out += "null";
+  } else {
+    AppendJsonString(out, verdicts.list);
+  }
+  out += ", \"categories\": ";
+  if (!verdicts.advancedActive) {
+    out += "null";
+  } else {
+    out += '[';
+    for (int i = 0; i < verdicts.categoryCount; ++i) {
+      if (i != 0) out += ", ";
+      AppendJsonString(out, verdicts.categories[i]);
+    }
+    out += ']';
+  }
+  out += verdicts.flag < 0    ? ", \"flag\": null"
+         : verdicts.flag == 1 ? ", \"flag\": 1"
+                              : ", \"flag\": 0";
+}
+
+BayesVerdict ReadBayesVerdict(const ascommon::CBlackBox& item) {
+  BayesVerdict verdict;
+  if (item.GetKind(kBayesCategory) != ascommon::CBlackBox::kWideText ||
+      item.GetKind(kBayesScore) != ascommon::CBlackBox::kScalar) {
+    return verdict;
+  }
+  try {
+    verdict.score = item.GetInt(kBayesScore);
+    verdict.category = zzplat::Utf16ToUtf8Lenient(item.GetUCharBuf(kBayesCategory));
+    verdict.written = true;
+  } catch (const std::exception&) {
+    // a score of another width: not the filter's
+  }
+  return verdict;
+}
+
+void AppendBayesVerdictJson(std::string& out, const BayesVerdict& verdict) {
+  out += ", \"bayes\": ";
+  if (!verdict.written) {
+    out += "null";
+    return;
+  }
+  out += "{\"category\": ";
+  AppendJsonString(out, verdict.category);
+  out += ", \"score\": " + std::to_string(verdict.score) + "}";
+}
+
+}  // namespace zzhost

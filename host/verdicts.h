@@ -1,0 +1,49 @@
+// The list verdicts of one processed item, as "urls" and "filter" report them: the BW list
+// filter's white/black hit, the advanced list filter's category hits and its summary flag.
+//
+// Also the Bayes filter's verdict (category name and score). Reads the item blackbox and
+// bbext after the filters ran; ListVerdicts holds pointers to static names only, BayesVerdict
+// its own copy of the name. Pure functions, thread-safe.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "common/blackbox.h"
+
+namespace zzhost {
+
+// Lists of the advanced filter (seventeen categories and the white list).
+inline constexpr int kVerdictListCount = 18;
+
+struct ListVerdicts {
+  // "white" (31050 present; white wins), "black" (31051 present) or null.
+  const char* list = nullptr;
+  // False when the advanced filter was not active: categories are then not reported.
+  bool advancedActive = false;
+  // Trace names ("Gambling", ..., "White") of the lists whose result key is 1 in bbext, in
+  // the filter's table order.
+  const char* categories[kVerdictListCount] = {};
+  int categoryCount = 0;
+  // 31052 in bbext: 0 or 1, -1 when absent.
+  int flag = -1;
+};
+
+ListVerdicts ReadListVerdicts(const ascommon::CBlackBox& item, const ascommon::CBlackBox& ext,
+                              bool advancedActive);
+
+// Appends `, "list": L, "categories": [...] or null, "flag": 0/1 or null`.
+void AppendListVerdictsJson(std::string& out, const ListVerdicts& verdicts);
+
+struct BayesVerdict {
+  bool written = false;  // 31001 (a text) and 31002 (a 32-bit number) are both present
+  std::string category;  // 31001 in UTF-8: the category's name or "white"
+  std::int32_t score = 0;  // 31002, 0 to 100
+};
+
+BayesVerdict ReadBayesVerdict(const ascommon::CBlackBox& item);
+
+// Appends `, "bayes": {"category": C, "score": S}` or `, "bayes": null`.
+void AppendBayesVerdictJson(std::string& out, const BayesVerdict& verdict);
+
+}  // namespace zzhost

@@ -1,0 +1,146 @@
+// "zazozor categories" and the category part of "zazozor urls" end to end: a file built
+// from text answers "check" as the database answers in process, a file of another key size
+// is refused, wrong command lines fail with one line, and "urls" reports the lists and the
+// summary flag per session.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "common/urlutils.h"
+#include "engines/urldb/list_files.h"
+#include "engines/urldb2/urlcategorydb.h"
+#include "support/host_process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class CategoriesCommandTest : public ::testing::Test {
+ protected:
+  zztest::HostRun Run(std::vector<std::string> args, const std::string& input = "") {
+    return zztest::RunHost(args, dir.Path(), input, {"ZAZOZOR_TRACE_LEVEL=off"});
+  }
+  void Write(const std::string& name, const std::string& text) {
+    zztest::WriteBytes(dir / name, text);
+  }
+  // Builds name.dat from the URL lines.
+  void WriteCategory(const std::string& name, const std::string& lines) {
+    Write(name + ".txt", lines);
+    const zztest::HostRun run = Run({"categories", "build", name + ".txt", name + ".dat"});
+    ASSERT_EQ(run.status, 0) << run.err;
+  }
+
+  zztest::ScratchDir dir;
+};
+
+TEST_F(CategoriesCommandTest, BuildThenCheckAgreesWithTheDatabase) {
+  Write("list.txt",
+        "sample.test\nhttp://www.Shop.Example/Deals?x=1\nhttps://user@198.51.100.7:81/a\n\n");
+  const zztest::HostRun built =
+      Run({"categories", "build", "list.txt", "list.dat", "--log", "build.log"});
+  ASSERT_EQ(built.status, 0) << built.err;
+  EXPECT_EQ(built.out, "address keys: 3, subdomain keys: 3, domain keys: 3\n");
+  EXPECT_NE(zztest::ReadBytes(dir / "build.log").find("errorconv\n\n\n"), std::string::npos);
+
+  ascommon::CURLCategoryDB db;
+  ASSERT_EQ(db.LoadFile(zztest::Wide(dir / "list.dat").c_str(), dir.Wide().c_str()), 0);
+  const std::vector<std::string> urls = {
+      "http://sample.test/",  "http://a.b.sample.test/x", "shop.example/deals",
+      "HTTP://SHOP.EXAMPLE/DEALS", "http://198.51.100.7/", "https://user@198.51.100.7:81/a",
+      "http://shop.example/other", "http://other.test/", ""};
+  std::vector<std::string> args = {"categories", "check", "list.dat"};
+  args.insert(args.end(), urls.begin(), urls.end());
+  const zztest::HostRun checked = Run(args);
+  ASSERT_EQ(checked.status, 0) << checked.err;
+  std::string expected;
+  const auto hit = [](std::int32_t answer) { return answer == 1 ? "true" : "false"; };
+  for (const std::string& url : urls) {
+    ascommon::CParsedURL parsed;
+    parsed.ParseURL(url.data(), url.size());
+    const char* text;
+    std::size_t length;
+    expected += "{\"url\": \"" + url + "\", \"url_hit\": ";
+    parsed.GetPathLower(text, length);
+    expected += hit(db.HasURL(text, length));
+    expected += ", \"subdomain_hit\": ";
+    parsed.GetHostLower(text, length);
+    expected += hit(db.HasSubdomain(text, length));
+    expected += ", \"domain_hit\": ";
+    parsed.GetDomainLower(text, length);
+    expected += hit(db.HasDomain(text, length));
+    expected += "}\n";
+  }
+  EXPECT_EQ(checked.out, expected);
+  // The answers are not all alike: the comparison above means something.
+  for (const char* answers : {"\"url_hit\": true, \"subdomain_hit\": true",
+                              "\"url_hit\": false, \"subdomain_hit\": true",
+                              "\"subdomain_hit\": false, \"domain_hit\": true",
+                              "\"domain_hit\": false"}) {
+    EXPECT_NE(checked.out.find(answers), std::string::npos) << answers;
+  }
+}
+
+TEST_F(CategoriesCommandTest, FailuresGiveOneLine) {
+  std::string wide;
+  for (std::uint32_t word : {4u, 1u, 0u, 0u}) wide += zztest::LittleEndian32(word);
+  zztest::WriteListFile(dir / "wide.dat", wide + std::string(16, 'k'));
+  Write("list.txt", "a.test\n");
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    const char* message;
+  } cases[] = {
+      {{"categories", "check", "wide.dat", "http://a.test/"}, 1, "(status -9)"},
+      {{"categories", "build", "missing.txt", "out.dat"}, 1, "cannot read 'missing.txt'"},
+      {{"categories", "build", "list.txt", "no/such/out.dat"}, 1, "cannot write"},
+      {{"categories", "build", "list.txt", "out.dat", "--log", "no/such/x.log"}, 1,
+       "cannot create the log"},
+      {{"categories"}, 2, "needs more arguments"},
+      {{"categories", "check", "wide.dat"}, 2, "needs more arguments"},
+      {{"categories", "build", "list.txt", "out.dat", "--log"}, 2, "'--log' needs a file"},
+  };
+  for (const auto& c : cases) {
+    const zztest::HostRun run = Run(c.args);
+    EXPECT_EQ(run.status, c.status) << c.message;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+  }
+  EXPECT_FALSE(fs::exists(dir / "out.dat"));
+}
+
+TEST_F(CategoriesCommandTest, UrlsReportsTheListsAndTheFlagPerSession) {
+  Write("black.txt", "casino.test\n");
+  ASSERT_EQ(Run({"lists", "build", "black.txt", "prlblk.cas"}).status, 0);
+  ASSERT_EQ(Run({"lists", "build", "black.txt", "prlwht.cas"}).status, 0);
+  WriteCategory("pc_gambling", "both.test\n");
+  WriteCategory("pc_pornography", "both.test\n");
+  WriteCategory("pc_white", "kids.test\n");
+  Write("settings.conf",
+        "/http/global/SharedDataPath = .\n"
+        "/http/global/GlobalTempPath = .\n"
+        "/http/global/AllParentalFiltersEnabled = 1\n"
+        "[session 1]\n"
+        "/http/filter/parentalbwlist/GamblingEnabled = 0\n"
+        "[session 2]\n"
+        "/http/filter/parentalbwlistadvanced/Enabled = 0\n"
+        "/http/global/AllParentalFiltersEnabled = 0\n");
+  const auto urls = [&](const char* session) {
+    const zztest::HostRun run = Run({"--config", "settings.conf", "--session", session, "urls"},
+                                    "http://both.test/ 10.0.0.1/- - GET\nhttp://kids.test/\n");
+    EXPECT_EQ(run.status, 0) << run.err;
+    return run.out;
+  };
+  const std::string both = "{\"url\": \"http://both.test/\", \"list\": null, \"categories\": ";
+  const std::string kids = "{\"url\": \"http://kids.test/\", \"list\": null, \"categories\": ";
+  EXPECT_EQ(urls("0"), both + "[\"Gambling\", \"Pornography\"], \"flag\": 1}\n" + kids +
+                           "[\"White\"], \"flag\": 1}\n");
+  EXPECT_EQ(urls("1"), both + "[\"Pornography\"], \"flag\": 1}\n" + kids +
+                           "[\"White\"], \"flag\": 1}\n");
+  EXPECT_EQ(urls("2"), both + "null, \"flag\": null}\n" + kids + "null, \"flag\": null}\n");
+}
+
+}  // namespace

@@ -1,0 +1,190 @@
+// "zazozor filter" and "zazozor page" end to end: list and Bayes verdicts and filter keys of the
+// sample pages on the bundled sample lists and dictionary, files that cannot be read, what
+// "page" shows of links, images and meta tags, and every HTML manual of the machine through
+// "filter".
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "support/host_process.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Most manuals run through "filter" (the test also runs under the sanitizers), and how many
+// go into one run.
+constexpr std::size_t kMaxDocPages = 300;
+constexpr std::size_t kDocPagesPerRun = 60;
+
+fs::path SamplePages() {
+  const char* source = std::getenv("ZAZOZOR_SOURCE");
+  const fs::path root = source != nullptr && *source != '\0'
+                            ? fs::path(source)
+                            : fs::path(__FILE__).parent_path().parent_path().parent_path();
+  return root / "data" / "pages";
+}
+
+// The advanced filter's "not matched" resets of all eighteen lists in the item.
+std::string ListResets() {
+  std::string text;
+  for (int key = 10100; key <= 10117; ++key) {
+    text += (key != 10100 ? ", \"" : "\"") + std::to_string(key) + "\": 0";
+  }
+  return text;
+}
+
+class PageCommandsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_dir = fs::temp_directory_path() /
+            ("zz-pages-" + std::to_string(::getpid()) + "-" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(m_dir);
+  }
+  void TearDown() override { fs::remove_all(m_dir); }
+
+  zztest::HostRun Run(const std::vector<std::string>& args) {
+    return zztest::RunHost(args, m_dir, "", {"ZAZOZOR_TRACE_LEVEL=off"});
+  }
+  void Write(const std::string& name, const std::string& bytes) {
+    std::ofstream(m_dir / name, std::ios::binary) << bytes;
+  }
+
+  fs::path m_dir;
+};
+
+TEST_F(PageCommandsTest, FilterReportsTheVerdictsOfTheSamplePages) {
+  const struct {
+    const char* page;
+    const char* url;
+    std::string verdicts;
+  } cases[] = {
+      {"kids-encyclopedia.html", "http://news.kids-encyclopedia.test/today",
+       "\"list\": \"white\", \"categories\": [\"White\"], \"flag\": 1, "
+       "\"bayes\": {\"category\": \"kidz\", \"score\": 100}, \"signature\": null, "
+       "\"item\": {\"10117\": 0, \"31001\": \"kidz\", \"31002\": 100, \"31050\": 1}, "
+       "\"bbext\": {\"10117\": 1, \"31052\": 1}"},
+      {"poker-palace.html", "http://www.poker-palace.test/tables?id=7",
+       "\"list\": \"black\", \"categories\": [\"Gambling\"], \"flag\": 0, "
+       "\"bayes\": {\"category\": \"adult\", \"score\": 100}, \"signature\": null, \"item\": {" +
+           ListResets() +
+           ", \"31001\": \"adult\", \"31002\": 100, \"31051\": 1}, "
+           "\"bbext\": {\"10104\": 1, \"31052\": 0}"},
+      {"friendface-utf16.html", "https://m.friendface.test/home",
+       "\"list\": null, \"categories\": [\"Social Networks\"], \"flag\": 0, "
+       "\"bayes\": {\"category\": \"teens\", \"score\": 100}, \"signature\": null, \"item\": {" +
+           ListResets() +
+           ", \"31001\": \"teens\", \"31002\": 100}, "
+           "\"bbext\": {\"10110\": 1, \"31052\": 0}"},
+  };
+  for (const auto& c : cases) {
+    const std::string file = (SamplePages() / c.page).string();
+    const zztest::HostRun run = Run({"filter", "--url", c.url, file});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out,
+              "{\"file\": \"" + file + "\", \"url\": \"" + c.url + "\", " + c.verdicts + "}\n");
+  }
+}
+
+// Only the filters active for the session run: without the advanced filter there are no
+// categories and no flag (the Bayes filter has its own switch, on by default).
+TEST_F(PageCommandsTest, FilterRunsOnlyTheActiveFilters) {
+  const std::string file = (SamplePages() / "poker-palace.html").string();
+  const zztest::HostRun run = Run({"--set", "/http/global/AllParentalFiltersEnabled=0", "--set",
+                                   "/http/filter/parentalbwlistadvanced/Enabled=0", "filter",
+                                   "--url=http://www.poker-palace.test/", file});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("\"list\": \"black\", \"categories\": null, \"flag\": null, "
+                         "\"bayes\": {\"category\": \"adult\", \"score\": 100}, "
+                         "\"signature\": null, "
+                         "\"item\": {\"31001\": \"adult\", \"31002\": 100, \"31051\": 1}, "
+                         "\"bbext\": {}}\n"),
+            std::string::npos)
+      << run.out;
+}
+
+// The default address is file:// and the absolute path; an unreadable file gets one line on
+// stderr while the others are still processed, and the exit status says so.
+TEST_F(PageCommandsTest, FilterGoesOnPastFilesItCannotRead) {
+  Write("a.html", "<p>hello</p>");
+  const zztest::HostRun run = Run({"filter", "a.html", "missing.html", "a.html"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "zazozor: cannot read missing.html: No such file or directory\n");
+  const std::string line = "{\"file\": \"a.html\", \"url\": \"file://" +
+                           (fs::canonical(m_dir) / "a.html").string() + "\", \"list\": null";
+  ASSERT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 2) << run.out;
+  EXPECT_EQ(run.out.rfind(line, 0), 0u) << run.out;
+  EXPECT_EQ(run.out.find(line, 1), run.out.find('\n') + 1) << run.out;
+}
+
+TEST_F(PageCommandsTest, CommandLineErrors) {
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"filter", "--text"},
+                                             {"filter", "--url"},
+                                             {"filter", "--bogus", "a.html"},
+                                             {"page"},
+                                             {"page", "a.html", "b.html"}}) {
+    EXPECT_EQ(Run(args).status, 2) << args.back();
+  }
+  EXPECT_EQ(Run({"page", "missing.html"}).err,
+            "zazozor: cannot read missing.html: No such file or directory\n");
+}
+
+// Decoded link addresses (null without one; commented-out and scripted links are not
+// links), image sources as written, meta attributes with null when absent.
+TEST_F(PageCommandsTest, PageShowsWhatTheFiltersSee) {
+  Write("p.html",
+        "<html><head><META NAME=keywords CONTENT=\"a&amp;b\"><meta http-equiv=refresh><meta>"
+        "<title>T&eacute;</title></head><body><!-- <a href=\"/hidden\">-->"
+        "<a href=\"/x?a=1&amp;b=2&lt;\">x</a> <A name=top>t</A><area href='&#104;ttp://h.test/'>"
+        "<script>document.write(\"<a href=/s>\")</script>"
+        "<img src=\"i&amp;.png\"><IMG alt=none><img src=>");
+  const zztest::HostRun run = Run({"page", "p.html"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out,
+            "{\"charset\": \"utf-8\", \"text\": \"T\xC3\xA9\\nx t\", "
+            "\"links\": [\"/x?a=1&b=2<\", null, \"http://h.test/\"], "
+            "\"images\": [\"i&amp;.png\", null, \"\"], "
+            "\"meta\": [{\"name\": \"keywords\", \"http-equiv\": null, \"content\": \"a&amp;b\"}, "
+            "{\"name\": null, \"http-equiv\": \"refresh\", \"content\": null}, "
+            "{\"name\": null, \"http-equiv\": null, \"content\": null}]}\n");
+}
+
+// Real pages of every kind: the HTML manuals installed under /usr/share/doc (at most
+// kMaxDocPages of them, in path order), several files per run.
+TEST_F(PageCommandsTest, EveryInstalledManualGoesThroughFilter) {
+  std::vector<std::string> pages;
+  std::error_code ec;
+  fs::recursive_directory_iterator it("/usr/share/doc",
+                                      fs::directory_options::skip_permission_denied, ec);
+  for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    std::string extension = it->path().extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(), ::tolower);
+    if ((extension == ".html" || extension == ".htm") && it->is_regular_file(ec)) {
+      pages.push_back(it->path().string());
+    }
+  }
+  if (pages.empty()) GTEST_SKIP() << "no HTML files under /usr/share/doc";
+  std::sort(pages.begin(), pages.end());
+  if (pages.size() > kMaxDocPages) pages.resize(kMaxDocPages);
+  for (std::size_t first = 0; first < pages.size(); first += kDocPagesPerRun) {
+    std::vector<std::string> args = {"filter"};
+    const std::size_t last = std::min(pages.size(), first + kDocPagesPerRun);
+    args.insert(args.end(), pages.begin() + first, pages.begin() + last);
+    const zztest::HostRun run = Run(args);
+    ASSERT_EQ(run.status, 0) << pages[first] << "...: " << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(static_cast<std::size_t>(std::count(run.out.begin(), run.out.end(), '\n')),
+              last - first);
+  }
+}
+
+}  // namespace

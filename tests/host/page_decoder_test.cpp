@@ -1,0 +1,152 @@
+// Page decoding: which charset wins (mark, meta tag, UTF-8, Windows-1252), the meta pre-scan
+// on friendly and hostile markup, and the decoders' handling of malformed input.
+#include "page_decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace zzhost {
+namespace {
+
+// No zero unit, no unpaired surrogate.
+bool IsWellFormed(const std::u16string& text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t unit = text[i];
+    if (unit == 0 || (unit >= 0xDC00 && unit <= 0xDFFF)) return false;
+    if (unit >= 0xD800 && unit <= 0xDBFF) {
+      if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) return false;
+      ++i;
+    }
+  }
+  return true;
+}
+
+TEST(PageDecoderTest, ChoosesTheCharsetInOrder) {
+  const struct {
+    const char* name;
+    std::string bytes;
+    const char* charset;
+    std::u16string text;
+  } cases[] = {
+      {"UTF-8 mark beats the meta tag", "\xEF\xBB\xBF<meta charset=iso-8859-2>\xC3\xA9", "utf-8",
+       u"<meta charset=iso-8859-2>\u00E9"},
+      // Each broken piece is one U+FFFD: cut short, surrogate, over-long, above U+10FFFF.
+      {"UTF-8 mark keeps bad bytes",
+       "\xEF\xBB\xBF\xC3|\xE2\x82x|\xED\xA0\x80|\xC0\xAF|\xF4\x90\x80\x80|\xF4\x8F\xBF\xBF",
+       "utf-8",
+       u"\uFFFD|\uFFFDx|\uFFFD\uFFFD\uFFFD|\uFFFD\uFFFD|\uFFFD\uFFFD\uFFFD\uFFFD|\U0010FFFF"},
+      {"UTF-16LE mark", std::string("\xFF\xFEh\0\x3D\xD8\x0B\xDC", 8), "utf-16le", u"h\U0001F40B"},
+      {"UTF-16BE mark, odd byte and lone surrogate", std::string("\xFE\xFF\0h\xDC\0\0", 7),
+       "utf-16be", u"h\uFFFD\uFFFD"},
+      {"meta charset through iconv", "<meta charset=\"ISO-8859-2\">\xB1", "iso-8859-2",
+       u"<meta charset=\"ISO-8859-2\">\u0105"},
+      {"http-equiv content type",
+       "<meta http-equiv=content-type content='text/html; charset=koi8-r'>\xC1", "koi8-r",
+       u"<meta http-equiv=content-type content='text/html; charset=koi8-r'>\u0430"},
+      {"bad and cut bytes in a named charset",
+       "<meta charset=shift_jis>\x81\x20"
+       "a\x82\xA0\x82",
+       "shift_jis", u"<meta charset=shift_jis>\uFFFD a\u3042\uFFFD"},
+      {"beyond one iconv block", "<meta charset=iso-8859-2>" + std::string(100000, '\xB1'),
+       "iso-8859-2", u"<meta charset=iso-8859-2>" + std::u16string(100000, u'\u0105')},
+      {"shifting charset", "<meta charset=iso-2022-jp>\x1B$B$3$s\x1B(B!", "iso-2022-jp",
+       u"<meta charset=iso-2022-jp>\u3053\u3093!"},
+      {"Latin-1 label reads as Windows-1252", "<meta charset=latin1>\x80\xE9", "windows-1252",
+       u"<meta charset=latin1>\u20AC\u00E9"},
+      {"meta UTF-8 keeps UTF-8 despite bad bytes", "<meta charset=utf8>\xE9", "utf-8",
+       u"<meta charset=utf8>\uFFFD"},
+      {"unknown name falls through to UTF-8", "<meta charset=x-no-such>\xC3\xA9", "utf-8",
+       u"<meta charset=x-no-such>\u00E9"},
+      {"UTF-16 named in ASCII is ignored", "<meta charset=utf-16le>ok", "utf-8",
+       u"<meta charset=utf-16le>ok"},
+      {"UTF-7 is refused", "<meta charset=utf-7>+AGE-", "utf-8", u"<meta charset=utf-7>+AGE-"},
+      {"EBCDIC is refused", "<meta charset=ibm037>\xE9", "windows-1252",
+       u"<meta charset=ibm037>\u00E9"},
+      {"content without http-equiv names nothing", "<meta content='charset=iso-8859-2'>\xB1",
+       "windows-1252", u"<meta content='charset=iso-8859-2'>\u00B1"},
+      {"valid UTF-8", "caf\xC3\xA9 \xF0\x9F\x90\x8B", "utf-8", u"caf\u00E9 \U0001F40B"},
+      {"empty page", "", "utf-8", u""},
+      {"invalid UTF-8", "caf\xE9 \x93quoted\x94", "windows-1252", u"caf\u00E9 \u201Cquoted\u201D"},
+      {"zero bytes", std::string("a\0b", 3), "utf-8", u"a\uFFFDb"},
+  };
+  for (const auto& c : cases) {
+    const DecodedPage page = DecodePage(c.bytes);
+    EXPECT_EQ(page.charset, c.charset) << c.name;
+    EXPECT_EQ(page.text, c.text) << c.name;
+  }
+}
+
+TEST(PageDecoderTest, MetaPrescanFollowsBrowsers) {
+  const std::string far(kMetaScanBytes - 10, 'x');
+  const struct {
+    std::string html;
+    const char* label;
+  } cases[] = {
+      {"<META CHARSET = ' Shift_JIS ' >", "shift_jis"},
+      {"<meta http-equiv=\"Content-Type\" content=\"text/html;charset=KOI8-R\">", "koi8-r"},
+      {"<meta content=\"text/html; charset='koi8-u'\" http-equiv=content-type>", "koi8-u"},
+      {"<meta http-equiv=refresh content=\"0; charset=koi8-r\">", ""},
+      {"<meta content=\"charsetx; charset = gbk\" http-equiv=content-type>", "gbk"},
+      {"<meta charset=koi8-r charset=utf-8>", "koi8-r"},
+      {"<meta charset=koi8-r content='charset=big5' http-equiv=content-type>", "koi8-r"},
+      {"<meta name=x><meta charset=big5>", "big5"},
+      {"<!-- <meta charset=koi8-r> --><meta charset=gbk>", "gbk"},
+      {"<div title='<meta charset=koi8-r>'><meta charset=gbk>", "gbk"},
+      {"</p <meta charset=koi8-r>><meta charset=gbk>", "gbk"},
+      {"<metadata charset=koi8-r>", ""},
+      {"<meta charset=\"koi8-r>", ""},
+      {"<!-- <meta charset=koi8-r>", ""},
+      {"<div title='x><meta charset=koi8-r>", ""},
+      {far + "<meta charset=koi8-r>", ""},  // ends beyond the window
+      {far.substr(20) + "<meta charset=koi8-r>", "koi8-r"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(FindMetaCharset(c.html), c.label) << c.html.substr(0, 80);
+  }
+}
+
+// Markup built to make a scanner go back and forth (4 MB each) and random mixes of tag
+// pieces and bad bytes: linear time, nothing found in the former, well-formed text always.
+TEST(PageDecoderTest, HostileMarkupIsScannedInOnePass) {
+  const std::vector<std::string> pieces = {
+      "<meta ",  "<!--",    "-->",      "<a ",
+      "'",       "\"",      "=",        " ",
+      ">",       "charset", "content=", "http-equiv=content-type ",
+      "/",       "\xC3",    "\x80",     std::string(1, '\0'),
+      "\xED\xA0"};
+  const auto start = std::chrono::steady_clock::now();
+  for (const char* unit : {"<", "<meta charset=", "<meta a='"}) {
+    std::string page;
+    while (page.size() < (4u << 20)) page += unit;
+    EXPECT_EQ(FindMetaCharset(page), "");
+    EXPECT_TRUE(IsWellFormed(DecodePage(page).text));
+  }
+  std::mt19937 random(6);
+  for (int round = 0; round < 3000; ++round) {
+    std::string page;
+    for (int i = static_cast<int>(random() % 40); i > 0; --i)
+      page += pieces[random() % pieces.size()];
+    EXPECT_TRUE(IsWellFormed(DecodePage(page).text)) << page;
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+}
+
+// The 0x80..0x9F table against the C library's CP1252, which leaves five bytes undefined;
+// those keep their C1 code points.
+TEST(PageDecoderTest, Windows1252AgreesWithTheCLibrary) {
+  for (int byte = 0; byte < 256; ++byte) {
+    const std::string input(1, static_cast<char>(byte));
+    std::u16string ours, reference;
+    DecodeWindows1252(input, ours);
+    ASSERT_TRUE(DecodeWithIconv(input, "CP1252", reference));
+    if (reference == u"\uFFFD") reference = std::u16string(1, static_cast<char16_t>(byte));
+    EXPECT_EQ(ours, reference) << byte;
+  }
+}
+
+}  // namespace
+}  // namespace zzhost

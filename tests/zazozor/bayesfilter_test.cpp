@@ -1,0 +1,603 @@
+// The parental Bayes filter on real dictionary files: which file it loads and when it
+// reloads, the threshold rule and the names it stores, training through Process and the
+// write-back at DestroySharedData, every maintenance command and its failures, memory
+// failures, and (suite BayesFilterThreadTest, run under ThreadSanitizer) training under the
+// read-only lock while other threads classify.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "asfn/asfn.h"
+#include "bayesfilter/bayesfilter.h"
+#include "engines/bayesclassifier/bayes_files.h"
+#include "itemfields.h"
+#include "modnames.h"
+#include "support/fake_settings.h"
+#include "support/trace_capture.h"
+
+using nsEngineBayesClassifier::CBayesDictionary;
+using nsHttpModules::BayesSharedData;
+using nsHttpModules::CBayesFilter;
+namespace field = nsHttpModules::ItemField;
+namespace fs = std::filesystem;
+
+namespace {
+
+using Counts = std::vector<std::uint32_t>;
+using Categories = std::vector<zztest::DictModel::Category>;
+
+// Five words that carry the signal of the classification tests (a window needs five values
+// before its category gets a probability).
+const std::u16string kSignal = u"sigone sigtwo sigthree sigfour sigfive";
+
+// A dictionary of more than 3000 words (so probabilities are real) whose five signal words
+// have these counts; the filler words are seen once in every category.
+zztest::DictModel SignalModel(Categories categories, Counts signal) {
+  zztest::DictModel model;
+  model.categories = std::move(categories);
+  zztest::AddNumberedWords(model, 3001, Counts(model.categories.size(), 1));
+  for (const char16_t* word : {u"sigone", u"sigtwo", u"sigthree", u"sigfour", u"sigfive"}) {
+    model.words[word] = signal;
+  }
+  return model;
+}
+
+std::string WhatOf(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "(no exception)";
+}
+
+struct Verdict {
+  std::string category;  // "" when nothing was written
+  int score = -1;
+  bool operator==(const Verdict&) const = default;
+};
+
+void PrintTo(const Verdict& v, std::ostream* os) { *os << "{" << v.category << ", " << v.score << "}"; }
+
+class BayesFilterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_dir = fs::temp_directory_path() /
+            ("zz-bayesfilter-" + std::to_string(::getpid()) + "-" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(m_dir);
+    fs::create_directories(m_dir);
+    m_settings.SetString(u"/http/global/SharedDataPath", Wide(m_dir.string()));
+    m_filter.SetSettings(&m_settings);
+    m_filter.SetSharedData(m_filter.CreateSharedData());
+  }
+  void TearDown() override {
+    void* shared = m_filter.GetSharedData();
+    m_filter.SetSharedData(nullptr);
+    m_filter.DestroySharedData(shared);
+    fs::remove_all(m_dir);
+  }
+
+  static std::u16string Wide(const std::string& text) { return zzplat::Utf8ToUtf16Lenient(text); }
+  std::u16string Path(const std::string& name) const { return Wide((m_dir / name).string()); }
+  void Write(const std::string& name, const zztest::DictModel& model) {
+    zztest::WriteBytes(Path(name), model.Bytes());
+  }
+  std::int64_t SizeOf(const std::string& name) const {
+    std::error_code ec;
+    const auto size = fs::file_size(m_dir / name, ec);
+    return ec ? -1 : static_cast<std::int64_t>(size);
+  }
+  BayesSharedData& Shared() { return *static_cast<BayesSharedData*>(m_filter.GetSharedData()); }
+
+  // Classifies the text (with label texts) at the threshold.
+  Verdict Classify(const std::u16string& text, int threshold = 50,
+                   const std::vector<const char16_t*>& labels = {}) {
+    ascommon::CBlackBox ext;
+    AItem item(&ext);
+    ascommon::CBlackBox& bb = item.GetBlackBox();
+    bb.SetUCharBuf(text.c_str(), field::kPageText, true);
+    bb.SetInt(threshold, field::kBayesThreshold, true);
+    if (!labels.empty()) bb.SetUCharBufArray(labels.data(), labels.size(), field::kLabelTexts, true);
+    m_filter.Process(0, &item, 0);
+    Verdict verdict;
+    if (bb.GetKind(field::kBayesCategory) != 0) {
+      verdict.category = zzplat::Utf16ToUtf8Lenient(bb.GetUCharBuf(field::kBayesCategory));
+    }
+    if (bb.GetKind(field::kBayesScore) != 0) verdict.score = bb.GetInt(field::kBayesScore);
+    return verdict;
+  }
+  void Train(const std::u16string& text, const char16_t* category) {
+    ascommon::CBlackBox ext;
+    AItem item(&ext);
+    item.GetBlackBox().SetUCharBuf(text.c_str(), field::kPageText, true);
+    ext.SetUCharBuf(category, field::kTrainCategory, true);
+    m_filter.Process(0, &item, 35);
+    EXPECT_EQ(item.GetBlackBox().GetKind(field::kBayesCategory), 0u) << "training writes nothing";
+  }
+  // Runs ProcessCommand with the parameters set up by fill.
+  std::string Command(std::uint32_t command,
+                      const std::function<void(ascommon::CBlackBox&)>& fill = {}) {
+    ascommon::CBlackBox params;
+    if (fill) fill(params);
+    return WhatOf([&] { m_filter.ProcessCommand(0, command, &params); });
+  }
+  // The dictionary file as a fresh dictionary reads it: the counts of a word.
+  Counts CountsInFile(const std::string& name, const std::u16string& word) {
+    CBayesDictionary dictionary;
+    EXPECT_EQ(dictionary.Open(Path(name).c_str()), 0);
+    Counts counts = zztest::CountsOf(dictionary, word);
+    dictionary.Close(Path(name).c_str(), 0, 0);
+    return counts;
+  }
+
+  fs::path m_dir;
+  zztest::FakeSettings m_settings;
+  CBayesFilter m_filter{nsHttpModules::g_strHttpParentalBayesianFilter};
+};
+
+// ---- Which dictionary, and when it is read -----------------------------------------------
+
+TEST_F(BayesFilterTest, ChoosesThePreferredFileOnlyWhenItHasContent) {
+  enum Content { kMissing, kEmpty, kPc, kCsf };
+  const struct {
+    Content pcdic, bayescsf;
+    const char* verdict;  // the only category of the file that was loaded
+  } cases[] = {
+      {kPc, kCsf, "pc"},
+      {kPc, kMissing, "pc"},
+      {kEmpty, kCsf, "csf"},
+      {kMissing, kCsf, "csf"},
+  };
+  for (const auto& c : cases) {
+    fs::remove(m_dir / "pcdic.dat");
+    fs::remove(m_dir / "bayescsf.dat");
+    for (const auto& [file, content] : {std::pair{"pcdic.dat", c.pcdic}, {"bayescsf.dat", c.bayescsf}}) {
+      zztest::DictModel model;
+      model.categories = {{content == kPc ? u"pc" : u"csf", 3, 0}};
+      if (content == kEmpty) zztest::WriteBytes(Path(file), "");
+      if (content == kPc || content == kCsf) Write(file, model);
+    }
+    Shared().dictionary_loaded = 0;  // as if for the first time
+    m_filter.ReloadSharedData();
+    EXPECT_EQ(Classify(u"alpha beta gamma delta epsilon").category, c.verdict) << c.verdict;
+    EXPECT_TRUE(fs::exists(m_dir / "pcdic.dat"));
+  }
+}
+
+TEST_F(BayesFilterTest, FirstLoadCreatesBothFiles) {
+  zztest::TraceCapture trace;
+  m_filter.ReloadSharedData();
+  EXPECT_EQ(SizeOf("pcdic.dat"), 0);     // left empty for an updater
+  EXPECT_EQ(SizeOf("bayescsf.dat"), 8);  // the empty dictionary
+  EXPECT_EQ(zzplat::Utf16ToUtf8Lenient(Shared().dictionary_path.c_str()),
+            m_dir.string() + "\\bayescsf.dat");
+  // The size is taken before the dictionary made its file, so the next reload reads the new
+  // file once more; after that the size holds.
+  EXPECT_EQ(Shared().last_size, 0);
+  m_filter.ReloadSharedData();
+  m_filter.ReloadSharedData();
+  EXPECT_EQ(Shared().last_size, 8);
+  EXPECT_EQ(trace.Count("-open dictionary file\n"), 2);
+  // No categories: the classifier lists none and the filter cannot pick one.
+  try {
+    Classify(u"alpha beta gamma delta epsilon");
+    ADD_FAILURE() << "no exception";
+  } catch (const InvalidIndexException& e) {
+    EXPECT_EQ(e.GetCode(), -301);
+  }
+}
+
+TEST_F(BayesFilterTest, ReloadsOnlyWhenTheSizeChanged) {
+  zztest::DictModel model;
+  model.categories = {{u"first", 3, 0}};
+  Write("pcdic.dat", model);
+  zztest::TraceCapture trace;
+  m_filter.ReloadSharedData();
+  m_filter.ReloadSharedData();
+  EXPECT_EQ(trace.Count("-open dictionary file\n"), 1);
+  // The same size with other content is taken as the same dictionary.
+  model.categories = {{u"other", 3, 0}};
+  Write("pcdic.dat", model);
+  m_filter.ReloadSharedData();
+  EXPECT_EQ(trace.Count("-open dictionary file\n"), 1);
+  EXPECT_EQ(Classify(u"alpha beta gamma delta epsilon").category, "first");
+  model.categories = {{u"longer", 3, 0}};
+  Write("pcdic.dat", model);
+  m_filter.ReloadSharedData();
+  EXPECT_EQ(trace.Count("-open dictionary file\n"), 2);
+  EXPECT_EQ(Classify(u"alpha beta gamma delta epsilon").category, "longer");
+  // A dictionary closed by a prune is read again although its file kept its size.
+  EXPECT_EQ(Command(37, [](auto& p) { p.SetInt(0, field::kParamOccurrenceLimit, true); }),
+            "(no exception)");
+  m_filter.ReloadSharedData();
+  EXPECT_EQ(trace.Count("-open dictionary file\n"), 3);
+}
+
+TEST_F(BayesFilterTest, ReloadFailureNamesTheFilter) {
+  zztest::WriteBytes(Path("pcdic.dat"), std::string("\x01\x00\x00\x00\x01\x00\x00\x00", 8));
+  EXPECT_EQ(WhatOf([&] { m_filter.ReloadSharedData(); }),
+            "ASException - MESSAGE: [Parental Bayes] Problems reloading the dictionary");
+  void* shared = m_filter.GetSharedData();
+  m_filter.SetSharedData(nullptr);
+  EXPECT_EQ(WhatOf([&] { m_filter.ReloadSharedData(); }),
+            "ASBadPtrException - MESSAGE: [Parental Bayes] Invalid shared data retreived");
+  m_filter.SetSharedData(shared);
+}
+
+// ---- Classification ------------------------------------------------------------------------
+
+TEST_F(BayesFilterTest, ThresholdRuleAndTheNameStored) {
+  const Categories whiteAdultGames = {{u"white", 0, 0}, {u"Adult", 3, 0}, {u"games", 1, 0}};
+  const Categories gamesAdultWhite = {{u"games", 1, 0}, {u"adult", 3, 0}, {u"white", 0, 0}};
+  const Categories highLevels = {{u"low", 1000, 0}, {u"high", 2000, 0}};
+  const struct {
+    const char* label;
+    Categories categories;
+    Counts signal;
+    int threshold;
+    Verdict expected;
+  } cases[] = {
+      // Best adult (0.99998), runner-up white (the value adult replaced): score 99.
+      {"above", whiteAdultGames, {1, 9, 0}, 98, {"adult", 99}},
+      {"at", whiteAdultGames, {1, 9, 0}, 99, {"white", 99}},
+      // With low confidence the less strict of best and runner-up wins.
+      {"runner-up level 1", gamesAdultWhite, {1, 9, 0}, 99, {"games", 99}},
+      // The first category stays best: no runner-up value, score 100, level 0 is "white".
+      {"white best", whiteAdultGames, {9, 1, 0}, 50, {"white", 100}},
+      // Levels of 1000 and above are never the low-confidence choice: nothing is stored.
+      {"high levels above", highLevels, {1, 9}, 98, {"high", 99}},
+      {"high levels at", highLevels, {1, 9}, 99, {"", -1}},
+  };
+  for (const auto& c : cases) {
+    Write("pcdic.dat", SignalModel(c.categories, c.signal));
+    Shared().dictionary_loaded = 0;
+    m_filter.ReloadSharedData();
+    EXPECT_EQ(Classify(kSignal + u" unknown", c.threshold), c.expected) << c.label;
+  }
+}
+
+TEST_F(BayesFilterTest, LabelTextsJoinThePageText) {
+  Write("pcdic.dat", SignalModel({{u"white", 0, 0}, {u"adult", 3, 0}}, {1, 9}));
+  m_filter.ReloadSharedData();
+  EXPECT_EQ(Classify(u"nothing known here", 50), (Verdict{"white", 0}));
+  EXPECT_EQ(Classify(u"nothing known here", 50, {u"sigone sigtwo", u"sigthree sigfour sigfive"}),
+            (Verdict{"adult", 99}));
+  zztest::TraceCapture trace;
+  Classify(kSignal, 50);
+  EXPECT_EQ(trace.Count("-bayes pc score = 99\n"), 1);
+  EXPECT_EQ(trace.Count("-bayes pc cat = adult\n"), 1);
+}
+
+TEST_F(BayesFilterTest, ProcessFailures) {
+  Write("pcdic.dat", SignalModel({{u"white", 0, 0}, {u"adult", 3, 0}}, {1, 9}));
+  m_filter.ReloadSharedData();
+  ascommon::CBlackBox ext;
+  AItem item(&ext);
+  ascommon::CBlackBox& bb = item.GetBlackBox();
+  // No page text at all: the blackbox's own exception.
+  EXPECT_NE(WhatOf([&] { m_filter.Process(0, &item, 0); }).find("CODE: -501"), std::string::npos);
+  // An empty page text: a trace line, nothing written, whatever the command.
+  bb.SetUCharBuf(u"", field::kPageText, true);
+  zztest::TraceCapture trace;
+  for (std::uint32_t command : {0u, 35u, 7u}) {
+    EXPECT_EQ(WhatOf([&] { m_filter.Process(0, &item, command); }), "(no exception)");
+  }
+  EXPECT_EQ(trace.Count("-[Parental Bayes] Bufferul html e NULL\n"), 3);
+  EXPECT_EQ(bb.GetCount(), 1u);
+
+  bb.SetUCharBuf(kSignal.c_str(), field::kPageText, true);
+  EXPECT_EQ(WhatOf([&] { m_filter.Process(0, &item, 0); }),
+            "ASException - MESSAGE: [Parental Bayes] Could not get threshold");
+  bb.SetUCharBuf(u"fifty", field::kBayesThreshold, true);
+  EXPECT_EQ(WhatOf([&] { m_filter.Process(0, &item, 0); }),
+            "ASException - MESSAGE: [Parental Bayes] Could not get threshold");
+  EXPECT_EQ(WhatOf([&] { m_filter.Process(0, &item, 7); }),
+            "ASException - MESSAGE: [Parental Bayes] Unknown command");
+  // Training needs its category in bbext.
+  EXPECT_NE(WhatOf([&] { m_filter.Process(0, &item, 35); }).find("CODE: -501"), std::string::npos);
+  EXPECT_EQ(m_filter.GetLocker()->ReaderCount(), 0) << "the read-only lock leaked";
+}
+
+// ---- Training and the write-back -------------------------------------------------------------
+
+TEST_F(BayesFilterTest, TrainingReachesTheFileWhenSharedDataGoes) {
+  zztest::DictModel model;
+  model.categories = {{u"white", 0, 0}, {u"spam", 3, 0}};
+  model.words[u"cheap"] = {1, 0};
+  Write("pcdic.dat", model);
+  m_filter.ReloadSharedData();
+  Train(u"Cheap cheap pills, cheap!", u"SPAM");
+  Train(u"cheap lunch", u"white");
+  Train(u"pills pills", u"nobody");  // an unknown category trains nothing
+  EXPECT_EQ(zztest::ReadBytes(Path("pcdic.dat")), model.Bytes()) << "written only at the end";
+
+  void* shared = m_filter.GetSharedData();
+  m_filter.SetSharedData(nullptr);
+  m_filter.DestroySharedData(shared);
+  m_filter.SetSharedData(m_filter.CreateSharedData());
+  EXPECT_EQ(CountsInFile("pcdic.dat", u"cheap"), (Counts{2, 2}));
+  EXPECT_EQ(CountsInFile("pcdic.dat", u"Cheap"), (Counts{0, 1}));
+  EXPECT_EQ(CountsInFile("pcdic.dat", u"pills"), (Counts{0, 1}));
+  EXPECT_EQ(CountsInFile("pcdic.dat", u"lunch"), (Counts{1, 0}));
+}
+
+TEST_F(BayesFilterTest, AFailedWriteBackIsReportedAfterEverythingIsReleased) {
+  zztest::DictModel model;
+  model.categories = {{u"white", 0, 0}};
+  Write("pcdic.dat", model);
+  void* shared = m_filter.GetSharedData();
+  m_filter.SetSharedData(nullptr);
+  m_filter.DestroySharedData(shared);
+  const std::int64_t baseline = asfn_live_blocks();
+
+  m_filter.SetSharedData(m_filter.CreateSharedData());
+  m_filter.ReloadSharedData();
+  Train(u"some words", u"white");
+  shared = m_filter.GetSharedData();
+  m_filter.SetSharedData(nullptr);
+  CBayesDictionary::SetWriteFaultHookForTesting(
+      [](CBayesDictionary::EWriteStage, std::uint64_t) { return false; });
+  const std::string what = WhatOf([&] { m_filter.DestroySharedData(shared); });
+  CBayesDictionary::SetWriteFaultHookForTesting(nullptr);
+  EXPECT_EQ(what.rfind("ASException - CODE: -", 0), 0u) << what;
+  EXPECT_NE(what.find("MESSAGE: [Parental Bayes] Problems writing the dictionary"),
+            std::string::npos);
+  EXPECT_EQ(asfn_live_blocks(), baseline) << "the block and the classifier are released";
+  EXPECT_EQ(zztest::ReadBytes(Path("pcdic.dat")), model.Bytes()) << "the old file stays whole";
+  m_filter.SetSharedData(m_filter.CreateSharedData());
+}
+
+TEST_F(BayesFilterTest, CreateSharedDataReleasesEverythingWhenMemoryRunsOut) {
+  const std::int64_t baseline = asfn_live_blocks();
+  bool succeeded = false;
+  for (std::uint64_t n = 1; n < 50 && !succeeded; ++n) {
+    asfn_fail_at(n, ASFN_FAIL_ONCE);
+    void* shared = nullptr;
+    std::string what = WhatOf([&] { shared = m_filter.CreateSharedData(); });
+    asfn_fail_at(0, ASFN_FAIL_OFF);
+    if (n == 1) {
+      EXPECT_EQ(shared, nullptr) << "the block itself: null, no exception";
+    }
+    if (shared != nullptr) {
+      succeeded = n > 1 && what == "(no exception)";
+      m_filter.DestroySharedData(shared);
+    } else if (n > 1) {
+      EXPECT_NE(what, "(no exception)") << n;
+    }
+    EXPECT_EQ(asfn_live_blocks(), baseline) << "allocation " << n;
+  }
+  EXPECT_TRUE(succeeded);
+}
+
+// ---- Commands --------------------------------------------------------------------------------
+
+TEST_F(BayesFilterTest, CommandFailures) {
+  zztest::DictModel model;
+  model.categories = {{u"white", 0, 0}};
+  Write("pcdic.dat", model);
+  m_filter.ReloadSharedData();
+  const char16_t* names[] = {u"adult", u"games"};
+  const char16_t* existing[] = {u"WHITE"};
+  const std::int32_t levels[] = {3, 1};
+  const double doubles[] = {3, 1};
+  const std::string missingFolder = (m_dir / "missing" / "out.txt").string();
+  const struct {
+    std::uint32_t command;
+    std::function<void(ascommon::CBlackBox&)> fill;
+    std::string message;
+  } cases[] = {
+      {34, {}, "Categories name not found in blackbox"},
+      {34, [&](auto& p) { p.SetArray(levels, 2, field::kParamCategoryNames, true); },
+       "Wrong categories name object in bb"},
+      {34, [&](auto& p) { p.SetUCharBufArray(names, 2, field::kParamCategoryNames, true); },
+       "Categories level not found in blackbox"},
+      {34,
+       [&](auto& p) {
+         p.SetUCharBufArray(names, 2, field::kParamCategoryNames, true);
+         p.SetArray(doubles, 2, field::kParamCategoryLevels, true);
+       },
+       "Categories level not found in blackbox"},
+      {34,
+       [&](auto& p) {
+         p.SetUCharBufArray(existing, 1, field::kParamCategoryNames, true);
+         p.SetArray(levels, 1, field::kParamCategoryLevels, true);
+       },
+       "Problems inserting categories"},
+      {36,
+       [&](auto& p) { p.SetUCharBuf(Wide(missingFolder).c_str(), field::kParamPrintFile, true); },
+       "Problems printing dictionary"},
+      {38,
+       [&](auto& p) {
+         p.SetCharBuf(missingFolder.c_str(), field::kParamTextList, true);
+         p.SetCharBuf((m_dir / "out.dat").string().c_str(), field::kParamDictionaryFile, true);
+       },
+       "Problems printing dictionary"},
+      {39, [](auto& p) { p.SetInt(-1, field::kParamOccurrenceLimit, true); },
+       "Invalid occurence limit value"},
+      {40, {}, "Unknown command"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Command(c.command, c.fill), "ASException - MESSAGE: [Parental Bayes] " + c.message)
+        << c.command << " " << c.message;
+  }
+  // A negative limit for 37 is raised without its trace line, and the dictionary stays open.
+  zztest::TraceCapture trace;
+  EXPECT_EQ(Command(37, [](auto& p) { p.SetInt(-1, field::kParamOccurrenceLimit, true); }),
+            "ASException - MESSAGE: [Parental Bayes] Invalid occurence limit value");
+  EXPECT_EQ(trace.Count("Invalid occurence limit value"), 0);
+  EXPECT_EQ(Command(37, [](auto& p) { p.SetInt(0, field::kParamOccurrenceLimit, true); }),
+            "(no exception)");
+  EXPECT_EQ(Command(37, [](auto& p) { p.SetInt(0, field::kParamOccurrenceLimit, true); }),
+            "ASException - MESSAGE: [Parental Bayes] Dictionary not loaded");
+  // A null parameter bag reads as an empty one.
+  EXPECT_EQ(WhatOf([&] { m_filter.ProcessCommand(0, 34, nullptr); }),
+            "ASException - MESSAGE: [Parental Bayes] Categories name not found in blackbox");
+}
+
+TEST_F(BayesFilterTest, CategoriesPrintPruneAndConvert) {
+  zztest::DictModel model;
+  model.categories = {{u"white", 0, 0}};
+  model.words[u"once"] = {1};
+  model.words[u"twice"] = {2};
+  Write("pcdic.dat", model);
+  m_filter.ReloadSharedData();
+  const char16_t* names[] = {u"Adult", u"games"};
+  const std::int32_t levels[] = {3, 1};
+  EXPECT_EQ(Command(34,
+                    [&](auto& p) {
+                      p.SetUCharBufArray(names, 2, field::kParamCategoryNames, true);
+                      p.SetLongArray(levels, 2, field::kParamCategoryLevels, true);
+                    }),
+            "(no exception)");
+  Train(u"twice games", u"games");
+  const std::string listing = (m_dir / "listing.txt").string();
+  EXPECT_EQ(Command(36, [&](auto& p) { p.SetUCharBuf(Wide(listing).c_str(), field::kParamPrintFile, true); }),
+            "(no exception)");
+  EXPECT_EQ(zztest::ReadBytes(Wide(listing)),
+            "Total words : 3\nCategory No : 3\nCategories and total items trained for each one : \n"
+            "\twhite-0(0)\t0\n\tadult-3(1)\t0\n\tgames-1(2)\t1\n\n"
+            "games\t0\t0\t1\nonce\t1\t0\t0\ntwice\t2\t0\t1\n");
+
+  // Mode 1 keeps words seen in two categories; mode 0 counts every occurrence.
+  EXPECT_EQ(Command(39, [](auto& p) { p.SetInt(1, field::kParamOccurrenceLimit, true); }),
+            "(no exception)");
+  EXPECT_EQ(CountsInFile("pcdic.dat", u"once"), Counts{});
+  EXPECT_EQ(CountsInFile("pcdic.dat", u"games"), Counts{});
+  EXPECT_EQ(CountsInFile("pcdic.dat", u"twice"), (Counts{2, 0, 1}));
+  m_filter.ReloadSharedData();
+  EXPECT_EQ(Command(37, [](auto& p) { p.SetInt(3, field::kParamOccurrenceLimit, true); }),
+            "(no exception)");
+  EXPECT_EQ(CountsInFile("pcdic.dat", u"twice"), Counts{});
+
+  const std::string words = (m_dir / "words.txt").string();
+  std::ofstream(words) << "casino;0;9;0\nwhale,0,0,7\n";
+  EXPECT_EQ(Command(38,
+                    [&](auto& p) {
+                      p.SetCharBuf(words.c_str(), field::kParamTextList, true);
+                      p.SetCharBuf((m_dir / "converted.dat").string().c_str(),
+                                   field::kParamDictionaryFile, true);
+                    }),
+            "(no exception)");
+  EXPECT_EQ(CountsInFile("converted.dat", u"whale"), (Counts{0, 0, 7}));
+}
+
+// ---- Threads ---------------------------------------------------------------------------------
+
+class BayesFilterThreadTest : public BayesFilterTest {};
+
+// Trainers run under the filter's read-only lock like the classifiers, changing the counts of
+// words the classifiers read; the classifier's own lock keeps every training whole, so no
+// count is lost and every verdict is sound.
+TEST_F(BayesFilterThreadTest, TrainingUnderTheReadLockWhileClassifying) {
+  Write("pcdic.dat", SignalModel({{u"white", 0, 0}, {u"adult", 3, 0}}, {1, 9}));
+  m_filter.ReloadSharedData();
+  constexpr std::uint32_t kTrainers = 2, kItems = 40;
+  std::atomic<std::uint32_t> trainersLeft{kTrainers}, classified{0};
+  std::mutex mutex;
+  std::string failure;  // the first failure seen
+  auto Note = [&](const std::string& what) {
+    std::lock_guard<std::mutex> guard(mutex);
+    if (failure.empty()) failure = what;
+  };
+  std::vector<std::thread> threads;
+  for (std::uint32_t t = 0; t < kTrainers; ++t) {
+    threads.emplace_back([&, t] {
+      for (std::uint32_t i = 0; i < kItems; ++i) {
+        std::u16string text = u"shared sigone";
+        text += {u' ', u'o', u'w', u'n', char16_t(u'a' + t), char16_t(u'a' + i % 26),
+                 char16_t(u'a' + i / 26)};
+        try {
+          Train(text, t == 0 ? u"white" : u"ADULT");
+        } catch (const std::exception& e) {
+          Note(e.what());
+        }
+      }
+      --trainersLeft;
+    });
+  }
+  for (int c = 0; c < 2; ++c) {
+    threads.emplace_back([&] {
+      do {
+        try {
+          const Verdict v = Classify(kSignal + u" shared", 50);
+          // The verdict moves with the training; it is always a whole one.
+          if ((v.category != "adult" && v.category != "white") || v.score < 0 || v.score > 100) {
+            Note("verdict " + v.category + " " + std::to_string(v.score));
+          }
+        } catch (const std::exception& e) {
+          Note(e.what());
+        }
+      } while (++classified < 40 || trainersLeft > 0);
+    });
+  }
+  // Reloads of an unchanged file take the exclusive lock between the others.
+  threads.emplace_back([&] {
+    while (trainersLeft > 0) {
+      m_filter.ReloadSharedData();
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(failure, "");
+  EXPECT_EQ(m_filter.GetLocker()->ReaderCount(), 0);
+
+  CBayesDictionary& dictionary = Shared().classifier->GetDictionary();
+  EXPECT_EQ(zztest::CountsOf(dictionary, u"shared"), (Counts{kItems, kItems}));
+  EXPECT_EQ(zztest::CountsOf(dictionary, u"sigone"), (Counts{1 + kItems, 9 + kItems}));
+  EXPECT_EQ(zztest::CountsOf(dictionary, u"ownbbb"), (Counts{0, 1}));
+  EXPECT_EQ(dictionary.GetCategoryTotal(0), kItems);
+  EXPECT_EQ(dictionary.GetCategoryTotal(1), kItems);
+}
+
+// Holds each classification at its "[ProcessCat]" line, written while the filter's lock is
+// held read-only, until two have arrived: classifications through Process never wait for
+// each other.
+class MeetingSink : public CATrace {
+ public:
+  void SetActive(bool) override {}
+  void Write(const char*) override {}
+  void Printf(const char*, ...) override {}
+  void Trace(unsigned, const char* format, ...) override {
+    if (std::string(format).find("[ProcessCat]") == std::string::npos) return;
+    std::unique_lock<std::mutex> lock(m_mutex);
+    ++m_arrived;
+    m_cond.notify_all();
+    if (!m_cond.wait_for(lock, std::chrono::seconds(5), [&] { return m_arrived >= 2; }))
+      m_timedOut = true;
+  }
+  bool TimedOut() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_timedOut;
+  }
+
+ private:
+  std::mutex m_mutex;
+  std::condition_variable m_cond;
+  int m_arrived = 0;
+  bool m_timedOut = false;
+};
+
+TEST_F(BayesFilterThreadTest, ClassificationsRunSideBySide) {
+  Write("pcdic.dat", SignalModel({{u"white", 0, 0}, {u"adult", 3, 0}}, {1, 9}));
+  m_filter.ReloadSharedData();
+  MeetingSink sink;
+  CATrace* previous = ascommon::SetTracerForTesting(&sink);
+  std::thread first([&] { EXPECT_EQ(Classify(kSignal).category, "adult"); });
+  std::thread second([&] { EXPECT_EQ(Classify(u"other words here").category, "white"); });
+  first.join();
+  second.join();
+  ascommon::SetTracerForTesting(previous);
+  EXPECT_FALSE(sink.TimedOut());
+}
+
+}  // namespace
