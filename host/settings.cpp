@@ -69,8 +69,13 @@ std::optional<std::uint32_t> ParseUnsigned32(std::string_view text) {
   return static_cast<std::uint32_t>(value);
 }
 
-bool IsPathKey(std::string_view key) {
-  return key == kSharedDataPathKey || key == kGlobalTempPathKey || key == kSharedLibsPathKey;
+// Decided on the key as stored: the lenient conversion can turn other bytes into a path
+// key (an overlong sequence reads as ASCII), and such a key must be resolved as well.
+bool IsPathKey(std::u16string_view key) {
+  for (std::string_view pathKey : {kSharedDataPathKey, kGlobalTempPathKey, kSharedLibsPathKey}) {
+    if (key == ToUtf16(pathKey)) return true;
+  }
+  return false;
 }
 
 std::string ResolvePath(const std::string& value, const std::string& baseDir) {
@@ -81,12 +86,13 @@ std::string ResolvePath(const std::string& value, const std::string& baseDir) {
 void CHostSettings::Set(std::optional<std::uint32_t> session, std::string_view key,
                         std::string_view value, const std::string& baseDir) {
   Value stored;
-  const std::string text = IsPathKey(key) ? ResolvePath(std::string(value), baseDir)
-                                          : std::string(value);
+  std::u16string storedKey = ToUtf16(key);
+  const std::string text = IsPathKey(storedKey) ? ResolvePath(std::string(value), baseDir)
+                                                : std::string(value);
   stored.text = zzplat::Utf8ToUtf16Lenient(text);
   stored.number = ParseUnsigned32(text);
   Table& table = session ? m_sessions[*session] : m_global;
-  table.insert_or_assign(ToUtf16(key), std::move(stored));
+  table.insert_or_assign(std::move(storedKey), std::move(stored));
 }
 
 void CHostSettings::LoadDefaults(const std::string& exeDir, const std::string& tempDir) {

@@ -58,33 +58,56 @@ std::u16string Utf8ToUtf16Lenient(const std::string& text) {
 }
 
 void AppendUtf8AsUtf16Lenient(std::string_view text, std::u16string& out) {
+  // Well-formed sequences only: a lead byte must be followed by the right number of
+  // continuation bytes, without overlong forms, surrogates or values above U+10FFFF.
+  // Anything else becomes U+FFFD and costs one byte, so no bytes ever decode to ASCII
+  // they were not ("C0 AE" is not ".").
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
   std::size_t i = 0;
   const std::size_t n = text.size();
   while (i < n) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    char32_t cp = 0xFFFD;
-    std::size_t len = 1;
+    const unsigned char c = byte(i);
     if (c < 0x80) {
-      cp = c;
-    } else if ((c >> 5) == 0x6 && i + 1 < n) {
-      cp = ((c & 0x1F) << 6) | (text[i + 1] & 0x3F);
-      len = 2;
-    } else if ((c >> 4) == 0xE && i + 2 < n) {
-      cp = ((c & 0x0F) << 12) | ((text[i + 1] & 0x3F) << 6) | (text[i + 2] & 0x3F);
-      len = 3;
-    } else if ((c >> 3) == 0x1E && i + 3 < n) {
-      cp = ((c & 0x07) << 18) | ((text[i + 1] & 0x3F) << 12) | ((text[i + 2] & 0x3F) << 6) |
-           (text[i + 3] & 0x3F);
-      len = 4;
+      out += static_cast<char16_t>(c);
+      ++i;
+      continue;
     }
-    if (cp > 0x10FFFF) cp = 0xFFFD;
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;
+    char32_t cp = 0;
+    if (c >= 0xC2 && c <= 0xDF) {
+      length = 2;
+      cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      length = 3;
+      cp = c & 0x0F;
+      if (c == 0xE0) low = 0xA0;
+      if (c == 0xED) high = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      length = 4;
+      cp = c & 0x07;
+      if (c == 0xF0) low = 0x90;
+      if (c == 0xF4) high = 0x8F;
+    }
+    bool valid = length != 0 && i + length <= n;
+    for (std::size_t k = 1; valid && k < length; ++k) {
+      const unsigned char next = byte(i + k);
+      const unsigned char min = k == 1 ? low : 0x80, max = k == 1 ? high : 0xBF;
+      valid = next >= min && next <= max;
+      cp = (cp << 6) | (next & 0x3F);
+    }
+    if (!valid) {
+      out += u'\uFFFD';
+      ++i;
+      continue;
+    }
     if (cp >= 0x10000) {
       out += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
       out += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
     } else {
       out += static_cast<char16_t>(cp);
     }
-    i += len;
+    i += length;
   }
 }
 
