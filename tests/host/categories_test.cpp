@@ -99,7 +99,6 @@ TEST_F(CategoriesCommandTest, FailuresGiveOneLine) {
       {{"categories", "build", "list.txt", "no/such/out.dat"}, 1, "cannot write"},
       {{"categories", "build", "list.txt", "out.dat", "--log", "no/such/x.log"}, 1,
        "cannot create the log"},
-      {{"categories"}, 2, "needs more arguments"},
       {{"categories", "check", "wide.dat"}, 2, "needs more arguments"},
       {{"categories", "build", "list.txt", "out.dat", "--log"}, 2, "'--log' needs a file"},
   };

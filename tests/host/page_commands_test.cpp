@@ -12,6 +12,7 @@
 #include <system_error>
 #include <vector>
 
+#include "engines/urldb/list_files.h"
 #include "support/host_process.h"
 
 namespace fs = std::filesystem;
@@ -42,13 +43,6 @@ std::string ListResets() {
 
 class PageCommandsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    m_dir = fs::temp_directory_path() /
-            ("zz-pages-" + std::to_string(::getpid()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(m_dir);
-  }
-  void TearDown() override { fs::remove_all(m_dir); }
 
   zztest::HostRun Run(const std::vector<std::string>& args) {
     return zztest::RunHost(args, m_dir, "", {"ZAZOZOR_TRACE_LEVEL=off"});
@@ -57,7 +51,8 @@ class PageCommandsTest : public ::testing::Test {
     std::ofstream(m_dir / name, std::ios::binary) << bytes;
   }
 
-  fs::path m_dir;
+  zztest::ScratchDir m_scratch;
+  fs::path m_dir = m_scratch.Path();
 };
 
 TEST_F(PageCommandsTest, FilterReportsTheVerdictsOfTheSamplePages) {
@@ -94,22 +89,8 @@ TEST_F(PageCommandsTest, FilterReportsTheVerdictsOfTheSamplePages) {
   }
 }
 
-// Only the filters active for the session run: without the advanced filter there are no
-// categories and no flag (the Bayes filter has its own switch, on by default).
-TEST_F(PageCommandsTest, FilterRunsOnlyTheActiveFilters) {
-  const std::string file = (SamplePages() / "poker-palace.html").string();
-  const zztest::HostRun run = Run({"--set", "/http/global/AllParentalFiltersEnabled=0", "--set",
-                                   "/http/filter/parentalbwlistadvanced/Enabled=0", "filter",
-                                   "--url=http://www.poker-palace.test/", file});
-  EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_NE(run.out.find("\"list\": \"black\", \"categories\": null, \"flag\": null, "
-                         "\"bayes\": {\"category\": \"adult\", \"score\": 100}, "
-                         "\"signature\": null, "
-                         "\"item\": {\"31001\": \"adult\", \"31002\": 100, \"31051\": 1}, "
-                         "\"bbext\": {}}\n"),
-            std::string::npos)
-      << run.out;
-}
+// Filters switched off per session are followed in categories_test.cpp (the advanced
+// filter) and bayes_commands_test.cpp (the Bayes filter).
 
 // The default address is file:// and the absolute path; an unreadable file gets one line on
 // stderr while the others are still processed, and the exit status says so.

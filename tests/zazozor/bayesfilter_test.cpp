@@ -7,15 +7,14 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "engines/urldb/list_files.h"
 #include "asfn/asfn.h"
 #include "bayesfilter/bayesfilter.h"
 #include "engines/bayesclassifier/bayes_files.h"
@@ -66,25 +65,23 @@ struct Verdict {
   bool operator==(const Verdict&) const = default;
 };
 
-void PrintTo(const Verdict& v, std::ostream* os) { *os << "{" << v.category << ", " << v.score << "}"; }
+void PrintTo(const Verdict& v, std::ostream* os) { *os << v.category << "/" << v.score; }
 
 class BayesFilterTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    m_dir = fs::temp_directory_path() /
-            ("zz-bayesfilter-" + std::to_string(::getpid()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(m_dir);
-    fs::create_directories(m_dir);
     m_settings.SetString(u"/http/global/SharedDataPath", Wide(m_dir.string()));
     m_filter.SetSettings(&m_settings);
     m_filter.SetSharedData(m_filter.CreateSharedData());
   }
-  void TearDown() override {
+  void TearDown() override { EXPECT_EQ(DestroyShared(false), "(no exception)"); }
+  // Destroys the shared data, which writes the dictionary back; returns what that threw.
+  std::string DestroyShared(bool recreate) {
     void* shared = m_filter.GetSharedData();
     m_filter.SetSharedData(nullptr);
-    m_filter.DestroySharedData(shared);
-    fs::remove_all(m_dir);
+    const std::string what = WhatOf([&] { m_filter.DestroySharedData(shared); });
+    if (recreate) m_filter.SetSharedData(m_filter.CreateSharedData());
+    return what;
   }
 
   static std::u16string Wide(const std::string& text) { return zzplat::Utf8ToUtf16Lenient(text); }
@@ -92,11 +89,7 @@ class BayesFilterTest : public ::testing::Test {
   void Write(const std::string& name, const zztest::DictModel& model) {
     zztest::WriteBytes(Path(name), model.Bytes());
   }
-  std::int64_t SizeOf(const std::string& name) const {
-    std::error_code ec;
-    const auto size = fs::file_size(m_dir / name, ec);
-    return ec ? -1 : static_cast<std::int64_t>(size);
-  }
+  std::uintmax_t SizeOf(const std::string& name) const { return fs::file_size(m_dir / name); }
   BayesSharedData& Shared() { return *static_cast<BayesSharedData*>(m_filter.GetSharedData()); }
 
   // Classifies the text (with label texts) at the threshold.
@@ -140,7 +133,8 @@ class BayesFilterTest : public ::testing::Test {
     return counts;
   }
 
-  fs::path m_dir;
+  zztest::ScratchDir m_scratch;
+  fs::path m_dir = m_scratch.Path();
   zztest::FakeSettings m_settings;
   CBayesFilter m_filter{nsHttpModules::g_strHttpParentalBayesianFilter};
 };
@@ -177,8 +171,8 @@ TEST_F(BayesFilterTest, ChoosesThePreferredFileOnlyWhenItHasContent) {
 TEST_F(BayesFilterTest, FirstLoadCreatesBothFiles) {
   zztest::TraceCapture trace;
   m_filter.ReloadSharedData();
-  EXPECT_EQ(SizeOf("pcdic.dat"), 0);     // left empty for an updater
-  EXPECT_EQ(SizeOf("bayescsf.dat"), 8);  // the empty dictionary
+  EXPECT_EQ(SizeOf("pcdic.dat"), 0u);     // left empty for an updater
+  EXPECT_EQ(SizeOf("bayescsf.dat"), 8u);  // the empty dictionary
   EXPECT_EQ(zzplat::Utf16ToUtf8Lenient(Shared().dictionary_path.c_str()),
             m_dir.string() + "\\bayescsf.dat");
   // The size is taken before the dictionary made its file, so the next reload reads the new
@@ -298,9 +292,6 @@ TEST_F(BayesFilterTest, ProcessFailures) {
   bb.SetUCharBuf(kSignal.c_str(), field::kPageText, true);
   EXPECT_EQ(WhatOf([&] { m_filter.Process(0, &item, 0); }),
             "ASException - MESSAGE: [Parental Bayes] Could not get threshold");
-  bb.SetUCharBuf(u"fifty", field::kBayesThreshold, true);
-  EXPECT_EQ(WhatOf([&] { m_filter.Process(0, &item, 0); }),
-            "ASException - MESSAGE: [Parental Bayes] Could not get threshold");
   EXPECT_EQ(WhatOf([&] { m_filter.Process(0, &item, 7); }),
             "ASException - MESSAGE: [Parental Bayes] Unknown command");
   // Training needs its category in bbext.
@@ -321,10 +312,7 @@ TEST_F(BayesFilterTest, TrainingReachesTheFileWhenSharedDataGoes) {
   Train(u"pills pills", u"nobody");  // an unknown category trains nothing
   EXPECT_EQ(zztest::ReadBytes(Path("pcdic.dat")), model.Bytes()) << "written only at the end";
 
-  void* shared = m_filter.GetSharedData();
-  m_filter.SetSharedData(nullptr);
-  m_filter.DestroySharedData(shared);
-  m_filter.SetSharedData(m_filter.CreateSharedData());
+  EXPECT_EQ(DestroyShared(true), "(no exception)");
   EXPECT_EQ(CountsInFile("pcdic.dat", u"cheap"), (Counts{2, 2}));
   EXPECT_EQ(CountsInFile("pcdic.dat", u"Cheap"), (Counts{0, 1}));
   EXPECT_EQ(CountsInFile("pcdic.dat", u"pills"), (Counts{0, 1}));
@@ -335,19 +323,15 @@ TEST_F(BayesFilterTest, AFailedWriteBackIsReportedAfterEverythingIsReleased) {
   zztest::DictModel model;
   model.categories = {{u"white", 0, 0}};
   Write("pcdic.dat", model);
-  void* shared = m_filter.GetSharedData();
-  m_filter.SetSharedData(nullptr);
-  m_filter.DestroySharedData(shared);
+  DestroyShared(false);
   const std::int64_t baseline = asfn_live_blocks();
 
   m_filter.SetSharedData(m_filter.CreateSharedData());
   m_filter.ReloadSharedData();
   Train(u"some words", u"white");
-  shared = m_filter.GetSharedData();
-  m_filter.SetSharedData(nullptr);
   CBayesDictionary::SetWriteFaultHookForTesting(
       [](CBayesDictionary::EWriteStage, std::uint64_t) { return false; });
-  const std::string what = WhatOf([&] { m_filter.DestroySharedData(shared); });
+  const std::string what = DestroyShared(false);
   CBayesDictionary::SetWriteFaultHookForTesting(nullptr);
   EXPECT_EQ(what.rfind("ASException - CODE: -", 0), 0u) << what;
   EXPECT_NE(what.find("MESSAGE: [Parental Bayes] Problems writing the dictionary"),
@@ -389,7 +373,6 @@ TEST_F(BayesFilterTest, CommandFailures) {
   const char16_t* names[] = {u"adult", u"games"};
   const char16_t* existing[] = {u"WHITE"};
   const std::int32_t levels[] = {3, 1};
-  const double doubles[] = {3, 1};
   const std::string missingFolder = (m_dir / "missing" / "out.txt").string();
   const struct {
     std::uint32_t command;
@@ -400,12 +383,6 @@ TEST_F(BayesFilterTest, CommandFailures) {
       {34, [&](auto& p) { p.SetArray(levels, 2, field::kParamCategoryNames, true); },
        "Wrong categories name object in bb"},
       {34, [&](auto& p) { p.SetUCharBufArray(names, 2, field::kParamCategoryNames, true); },
-       "Categories level not found in blackbox"},
-      {34,
-       [&](auto& p) {
-         p.SetUCharBufArray(names, 2, field::kParamCategoryNames, true);
-         p.SetArray(doubles, 2, field::kParamCategoryLevels, true);
-       },
        "Categories level not found in blackbox"},
       {34,
        [&](auto& p) {
@@ -444,7 +421,7 @@ TEST_F(BayesFilterTest, CommandFailures) {
             "ASException - MESSAGE: [Parental Bayes] Categories name not found in blackbox");
 }
 
-TEST_F(BayesFilterTest, CategoriesPrintPruneAndConvert) {
+TEST_F(BayesFilterTest, CategoriesPrintAndPrune) {
   zztest::DictModel model;
   model.categories = {{u"white", 0, 0}};
   model.words[u"once"] = {1};
@@ -478,17 +455,7 @@ TEST_F(BayesFilterTest, CategoriesPrintPruneAndConvert) {
   EXPECT_EQ(Command(37, [](auto& p) { p.SetInt(3, field::kParamOccurrenceLimit, true); }),
             "(no exception)");
   EXPECT_EQ(CountsInFile("pcdic.dat", u"twice"), Counts{});
-
-  const std::string words = (m_dir / "words.txt").string();
-  std::ofstream(words) << "casino;0;9;0\nwhale,0,0,7\n";
-  EXPECT_EQ(Command(38,
-                    [&](auto& p) {
-                      p.SetCharBuf(words.c_str(), field::kParamTextList, true);
-                      p.SetCharBuf((m_dir / "converted.dat").string().c_str(),
-                                   field::kParamDictionaryFile, true);
-                    }),
-            "(no exception)");
-  EXPECT_EQ(CountsInFile("converted.dat", u"whale"), (Counts{0, 0, 7}));
+  // Conversion (38) is followed end to end in tests/host/bayes_commands_test.cpp.
 }
 
 // ---- Threads ---------------------------------------------------------------------------------
@@ -513,11 +480,10 @@ TEST_F(BayesFilterThreadTest, TrainingUnderTheReadLockWhileClassifying) {
   for (std::uint32_t t = 0; t < kTrainers; ++t) {
     threads.emplace_back([&, t] {
       for (std::uint32_t i = 0; i < kItems; ++i) {
-        std::u16string text = u"shared sigone";
-        text += {u' ', u'o', u'w', u'n', char16_t(u'a' + t), char16_t(u'a' + i % 26),
-                 char16_t(u'a' + i / 26)};
+        const std::u16string text = {u'o', u'w', u'n', char16_t(u'a' + t),
+                                     char16_t(u'a' + i % 26), char16_t(u'a' + i / 26)};
         try {
-          Train(text, t == 0 ? u"white" : u"ADULT");
+          Train(u"shared sigone " + text, t == 0 ? u"white" : u"ADULT");
         } catch (const std::exception& e) {
           Note(e.what());
         }
@@ -559,38 +525,11 @@ TEST_F(BayesFilterThreadTest, TrainingUnderTheReadLockWhileClassifying) {
   EXPECT_EQ(dictionary.GetCategoryTotal(1), kItems);
 }
 
-// Holds each classification at its "[ProcessCat]" line, written while the filter's lock is
-// held read-only, until two have arrived: classifications through Process never wait for
-// each other.
-class MeetingSink : public CATrace {
- public:
-  void SetActive(bool) override {}
-  void Write(const char*) override {}
-  void Printf(const char*, ...) override {}
-  void Trace(unsigned, const char* format, ...) override {
-    if (std::string(format).find("[ProcessCat]") == std::string::npos) return;
-    std::unique_lock<std::mutex> lock(m_mutex);
-    ++m_arrived;
-    m_cond.notify_all();
-    if (!m_cond.wait_for(lock, std::chrono::seconds(5), [&] { return m_arrived >= 2; }))
-      m_timedOut = true;
-  }
-  bool TimedOut() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_timedOut;
-  }
-
- private:
-  std::mutex m_mutex;
-  std::condition_variable m_cond;
-  int m_arrived = 0;
-  bool m_timedOut = false;
-};
 
 TEST_F(BayesFilterThreadTest, ClassificationsRunSideBySide) {
   Write("pcdic.dat", SignalModel({{u"white", 0, 0}, {u"adult", 3, 0}}, {1, 9}));
   m_filter.ReloadSharedData();
-  MeetingSink sink;
+  zztest::MeetingSink sink;
   CATrace* previous = ascommon::SetTracerForTesting(&sink);
   std::thread first([&] { EXPECT_EQ(Classify(kSignal).category, "adult"); });
   std::thread second([&] { EXPECT_EQ(Classify(u"other words here").category, "white"); });

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "engines/urldb/list_files.h"
 #include "itemfields.h"
 #include "modnames.h"
 #include "parentalbwlistfilter/parentalbwlistfilter.h"
@@ -29,10 +30,6 @@ namespace {
 class BWListFilterTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    m_dir = fs::temp_directory_path() /
-            ("zz-bwlist-" + std::to_string(::getpid()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(m_dir);
     m_settings.SetString(u"/http/global/SharedDataPath", Wide(m_dir.string()));
     m_settings.SetString(u"/http/global/GlobalTempPath", Wide(m_dir.string()));
     m_filter.SetSettings(&m_settings);
@@ -43,7 +40,6 @@ class BWListFilterTest : public ::testing::Test {
   void TearDown() override {
     m_filter.DestroySessionData(m_filter.GetSessionData(0));
     m_filter.DestroySharedData(m_filter.GetSharedData());
-    fs::remove_all(m_dir);
   }
 
   static std::u16string Wide(const std::string& text) { return zzplat::Utf8ToUtf16Lenient(text); }
@@ -80,7 +76,8 @@ class BWListFilterTest : public ::testing::Test {
     return white ? "white" : black ? "black" : "";
   }
 
-  fs::path m_dir;
+  zztest::ScratchDir m_scratch;
+  fs::path m_dir = m_scratch.Path();
   zztest::FakeSettings m_settings;
   CParentalBWListFilter m_filter{nsHttpModules::g_strHttpParentalBWListFilter};
 };
@@ -106,6 +103,10 @@ TEST_F(BWListFilterTest, OrderOfLookups) {
       {"http://kids2.test", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(Verdict(c.url), c.verdict) << c.url;
+  // A reload reflects the files as they are now.
+  WriteLists({"gamble.test"}, {"shop.test"});
+  m_filter.ReloadSharedData();
+  EXPECT_EQ(Verdict("http://shop.test/deals/"), "white");
 }
 
 TEST_F(BWListFilterTest, TraceLinesOfALookup) {
@@ -149,15 +150,6 @@ TEST_F(BWListFilterTest, MissingListsRaiseWithTheLoadStatus) {
   EXPECT_EQ(trace.Count("error loading the WHITE list"), 1);
   EXPECT_EQ(Verdict("http://gamble.test/"), "black");
   EXPECT_EQ(m_filter.GetLocker()->ReaderCount(), 0);
-}
-
-TEST_F(BWListFilterTest, ReloadReflectsTheFilesAsTheyAreNow) {
-  WriteLists({"gamble.test", "casino.test"}, {});
-  m_filter.ReloadSharedData();
-  EXPECT_EQ(Verdict("http://casino.test/"), "black");
-  WriteLists({"gamble.test"}, {"casino.test"});
-  m_filter.ReloadSharedData();
-  EXPECT_EQ(Verdict("http://casino.test/"), "white");
 }
 
 TEST_F(BWListFilterTest, ItemWithoutUrlInformationIsRefused) {

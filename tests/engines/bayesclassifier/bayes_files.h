@@ -4,14 +4,18 @@
 
 #include <unistd.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "common/astrace.h"
 #include "engines/bayesclassifier/ebayes.h"
 #include "zzplat/paths.h"
 
@@ -133,5 +137,32 @@ inline std::vector<std::uint32_t> CountsOf(const CBayesDictionary& dictionary,
 
 // The 35-unit separator set of the page filter.
 inline const char16_t* PageSeparators() { return u" ,'.()[]{}/\\?!#`~$%^&*-+=:;|\"<>_\t\r\n"; }
+
+// A trace sink that holds each classification at its "[ProcessCat]" line (written inside
+// the read-only section) until two have arrived: serialised classifications never meet.
+class MeetingSink : public CATrace {
+ public:
+  void SetActive(bool) override {}
+  void Write(const char*) override {}
+  void Printf(const char*, ...) override {}
+  void Trace(unsigned, const char* format, ...) override {
+    if (std::string(format).find("[ProcessCat]") == std::string::npos) return;
+    std::unique_lock<std::mutex> lock(m_mutex);
+    ++m_arrived;
+    m_cond.notify_all();
+    if (!m_cond.wait_for(lock, std::chrono::seconds(5), [&] { return m_arrived >= 2; }))
+      m_timedOut = true;
+  }
+  bool TimedOut() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_timedOut;
+  }
+
+ private:
+  std::mutex m_mutex;
+  std::condition_variable m_cond;
+  int m_arrived = 0;
+  bool m_timedOut = false;
+};
 
 }  // namespace zztest

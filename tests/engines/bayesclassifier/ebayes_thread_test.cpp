@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -51,13 +50,8 @@ TEST(BayesThreadTest, TrainingWhileClassifyingLosesNoCounts) {
         zztest::Item item;
         std::u16string text = u"shared w1000001x";
         for (char16_t w = 0; w < 40; ++w) {  // 40 words of this trainer's own per item
-          text += {u' ',
-                   u't',
-                   char16_t(u'a' + t),
-                   char16_t(u'a' + w % 26),
-                   char16_t(u'a' + w / 26),
-                   char16_t(u'A' + i % 26),
-                   char16_t(u'A' + i / 26)};
+          text += {u' ', u't', char16_t(u'a' + t), char16_t(u'a' + w % 26),
+                   char16_t(u'a' + w / 26), char16_t(u'A' + i % 26), char16_t(u'A' + i / 26)};
         }
         item.Text(text);
         failed = failed || filter.InsertItem(item.Array(), t == 0 ? u"white" : u"SPAM") != 0;
@@ -85,39 +79,13 @@ TEST(BayesThreadTest, TrainingWhileClassifyingLosesNoCounts) {
   EXPECT_EQ(dictionary.GetWordCount(), 3100u + 1 + kTrainers * kItems * 40);
 }
 
-// Holds each classification at its "[ProcessCat]" trace line, written inside the
-// read-only section, until two have arrived: serialised classifications never meet.
-class MeetingSink : public CATrace {
- public:
-  void SetActive(bool) override {}
-  void Write(const char*) override {}
-  void Printf(const char*, ...) override {}
-  void Trace(unsigned, const char* format, ...) override {
-    if (std::string(format).find("[ProcessCat]") == std::string::npos) return;
-    std::unique_lock<std::mutex> lock(m_mutex);
-    ++m_arrived;
-    m_cond.notify_all();
-    if (!m_cond.wait_for(lock, std::chrono::seconds(5), [&] { return m_arrived >= 2; }))
-      m_timedOut = true;
-  }
-  bool TimedOut() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_timedOut;
-  }
-
- private:
-  std::mutex m_mutex;
-  std::condition_variable m_cond;
-  int m_arrived = 0;
-  bool m_timedOut = false;
-};
-
+// Classifications hold the read-only section together (see zztest::MeetingSink).
 TEST(BayesThreadTest, ClassificationsRunSideBySide) {
   zztest::BayesDir dir;
   CBFilter filter(zztest::PageSeparators());
   ASSERT_EQ(filter.OpenDictionary((dir / "pcdic.dat").c_str()), 0);
   ASSERT_EQ(zztest::AddCategories(filter.GetDictionary(), {{u"white", 0}, {u"spam", 3}}), 0);
-  MeetingSink sink;
+  zztest::MeetingSink sink;
   CATrace* previous = ascommon::SetTracerForTesting(&sink);
   std::thread first([&] { EXPECT_TRUE(ClassifiesSoundly(filter, u"some words")); });
   std::thread second([&] { EXPECT_TRUE(ClassifiesSoundly(filter, u"other words")); });
