@@ -1,11 +1,11 @@
 // Bounded printf with %S.
 //
-// The format is walked once. Literal text is copied; each conversion specification is
+// The format is walked once. Literal text is copied; each conversion directive is
 // parsed (flags, width, precision, length), its one argument is fetched by type, and the
-// specification is handed with that single value to snprintf, which writes straight into
+// directive is handed with that single value to snprintf, which writes straight into
 // the rest of the output. %S / %ls (UTF-16) are encoded here, one code point at a time, so
 // a cut never splits a sequence. Once anything is cut, the rest of the format is dropped.
-// Time linear in the output (plus snprintf's work per specification); no heap memory.
+// Time linear in the output (plus snprintf's work per directive); no heap memory.
 // Tested by tests/common/asformat_test.cpp.
 #include "common/asformat.h"
 
@@ -63,11 +63,11 @@ class COutput {
     Append(text, n);
   }
 
-  // Formats one specification with its single value into the remaining room.
+  // Formats one directive with its single value into the remaining room.
   template <class T>
-  void Emit(const char* spec, T value) {
+  void Emit(const char* directive, T value) {
     if (m_full) return;
-    int n = std::snprintf(m_out + m_len, Room() + 1, spec, value);
+    int n = std::snprintf(m_out + m_len, Room() + 1, directive, value);
     if (n < 0) {
       m_out[m_len] = '\0';
       return;
@@ -277,18 +277,18 @@ std::size_t FormatV(char* out, std::size_t size, const char* format, std::va_lis
 
     const char conversion = *p;
     if (conversion == '\0') {
-      // An unfinished specification at the end is copied as it stands.
+      // An unfinished directive at the end is copied as it stands.
       output.Append(start, std::strlen(start));
       break;
     }
     ++p;
 
-    char spec[64];
+    char directive[64];
     auto build = [&](const char* len, char conv) {
-      int n = std::snprintf(spec, sizeof(spec), "%%%s", flags);
-      if (width >= 0) n += std::snprintf(spec + n, sizeof(spec) - n, "%ld", width);
-      if (precision >= 0) n += std::snprintf(spec + n, sizeof(spec) - n, ".%ld", precision);
-      std::snprintf(spec + n, sizeof(spec) - n, "%s%c", len, conv);
+      int n = std::snprintf(directive, sizeof(directive), "%%%s", flags);
+      if (width >= 0) n += std::snprintf(directive + n, sizeof(directive) - n, "%ld", width);
+      if (precision >= 0) n += std::snprintf(directive + n, sizeof(directive) - n, ".%ld", precision);
+      std::snprintf(directive + n, sizeof(directive) - n, "%s%c", len, conv);
     };
     const bool bLong = std::strcmp(length, "l") == 0;
     const bool bLongLong = std::strcmp(length, "ll") == 0;
@@ -298,17 +298,17 @@ std::size_t FormatV(char* out, std::size_t size, const char* format, std::va_lis
       case 'i':
         build(length, conversion);
         if (bLong) {
-          output.Emit(spec, va_arg(ap, long));
+          output.Emit(directive, va_arg(ap, long));
         } else if (bLongLong) {
-          output.Emit(spec, va_arg(ap, long long));
+          output.Emit(directive, va_arg(ap, long long));
         } else if (length[0] == 'z') {
-          output.Emit(spec, static_cast<ssize_t>(va_arg(ap, std::size_t)));
+          output.Emit(directive, static_cast<ssize_t>(va_arg(ap, std::size_t)));
         } else if (length[0] == 'j') {
-          output.Emit(spec, va_arg(ap, std::intmax_t));
+          output.Emit(directive, va_arg(ap, std::intmax_t));
         } else if (length[0] == 't') {
-          output.Emit(spec, va_arg(ap, std::ptrdiff_t));
+          output.Emit(directive, va_arg(ap, std::ptrdiff_t));
         } else {
-          output.Emit(spec, va_arg(ap, int));  // hh and h arrive promoted to int
+          output.Emit(directive, va_arg(ap, int));  // hh and h arrive promoted to int
         }
         break;
       case 'u':
@@ -317,17 +317,17 @@ std::size_t FormatV(char* out, std::size_t size, const char* format, std::va_lis
       case 'X':
         build(length, conversion);
         if (bLong) {
-          output.Emit(spec, va_arg(ap, unsigned long));
+          output.Emit(directive, va_arg(ap, unsigned long));
         } else if (bLongLong) {
-          output.Emit(spec, va_arg(ap, unsigned long long));
+          output.Emit(directive, va_arg(ap, unsigned long long));
         } else if (length[0] == 'z') {
-          output.Emit(spec, va_arg(ap, std::size_t));
+          output.Emit(directive, va_arg(ap, std::size_t));
         } else if (length[0] == 'j') {
-          output.Emit(spec, va_arg(ap, std::uintmax_t));
+          output.Emit(directive, va_arg(ap, std::uintmax_t));
         } else if (length[0] == 't') {
-          output.Emit(spec, va_arg(ap, std::ptrdiff_t));
+          output.Emit(directive, va_arg(ap, std::ptrdiff_t));
         } else {
-          output.Emit(spec, va_arg(ap, unsigned));
+          output.Emit(directive, va_arg(ap, unsigned));
         }
         break;
       case 'f':
@@ -340,10 +340,10 @@ std::size_t FormatV(char* out, std::size_t size, const char* format, std::va_lis
       case 'A':
         if (length[0] == 'L') {
           build("L", conversion);
-          output.Emit(spec, va_arg(ap, long double));
+          output.Emit(directive, va_arg(ap, long double));
         } else {
           build("", conversion);
-          output.Emit(spec, va_arg(ap, double));
+          output.Emit(directive, va_arg(ap, double));
         }
         break;
       case 'c':
@@ -354,7 +354,7 @@ std::size_t FormatV(char* out, std::size_t size, const char* format, std::va_lis
           EmitUtf16(output, unit, bLeft, width, -1);
         } else {
           build("", 'c');
-          output.Emit(spec, va_arg(ap, int));
+          output.Emit(directive, va_arg(ap, int));
         }
         break;
       case 's':
@@ -363,7 +363,7 @@ std::size_t FormatV(char* out, std::size_t size, const char* format, std::va_lis
         } else {
           const char* text = va_arg(ap, const char*);
           build("", 's');
-          output.Emit(spec, text != nullptr ? text : "(null)");
+          output.Emit(directive, text != nullptr ? text : "(null)");
         }
         break;
       case 'S':
@@ -371,7 +371,7 @@ std::size_t FormatV(char* out, std::size_t size, const char* format, std::va_lis
         break;
       case 'p':
         build("", 'p');
-        output.Emit(spec, va_arg(ap, void*));
+        output.Emit(directive, va_arg(ap, void*));
         break;
       case 'n':
         // Writing through an argument is never wanted in a log line: consume it only.

@@ -46,7 +46,7 @@ TEST(FormatTest, Conversions) {
   EXPECT_EQ(Fmt("<%S|%ls>", kWide, kWide), std::string("<") + kWideUtf8 + "|" + kWideUtf8 + ">");
   EXPECT_EQ(Fmt("[%6S|%-6S]", u"ab", u"cd"), "[    ab|cd    ]");
   EXPECT_EQ(Fmt("%s %S", nullNarrow, nullWide), "(null) (null)");
-  EXPECT_EQ(Fmt("%d%", 1), "1%");          // unfinished spec copied
+  EXPECT_EQ(Fmt("%d%", 1), "1%");          // unfinished directive copied
   EXPECT_EQ(Fmt("%y %d", 1), "%y 1");      // unknown conversion takes no argument
   EXPECT_EQ(Fmt("%S", u"a\xD800z"), "a\xEF\xBF\xBDz");  // lone surrogate -> U+FFFD
 }

@@ -1,5 +1,5 @@
 // CMap: lookups and duplicates, chain order (sorted or appended) through removal and
-// re-bucketing, the specified default hash, string keys, allocation failure, removal while
+// re-bucketing, the default integer hash, string keys, allocation failure, removal while
 // walking.
 #include "common/map.h"
 
