@@ -3,6 +3,8 @@
 #include "common/asfile.h"
 
 #include <gtest/gtest.h>
+
+#include "support/bin_dir.h"
 #include <stdlib.h>
 
 #include <cstdlib>
@@ -231,8 +233,7 @@ TEST_F(ASFileTest, ListFilesAppendsMatchingFiles) {
 }
 
 TEST(ASFileLibraryTest, LoadLibraryProcsReportsMissingPieces) {
-  const char* bin = std::getenv("ZAZOZOR_BIN");
-  std::string folder = bin != nullptr ? bin : fs::read_symlink("/proc/self/exe").parent_path();
+  const std::string folder = zztest::BinDir().string();
   const std::u16string library = W(folder + "/astracer.dll");
   const char* good[] = {"GetTracerW"};
   const char* bad[] = {"GetTracerW", "NoSuchEntry"};

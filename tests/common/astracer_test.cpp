@@ -3,6 +3,8 @@
 // the test has just set; the variables are restored afterwards (astrace_test.cpp sets them
 // for the module's own sink).
 #include <gtest/gtest.h>
+
+#include "support/bin_dir.h"
 #include <unistd.h>
 
 #include <climits>
@@ -24,11 +26,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string BinDir() {
-  const char* bin = std::getenv("ZAZOZOR_BIN");
-  if (bin != nullptr && *bin != '\0') return bin;
-  return fs::read_symlink("/proc/self/exe").parent_path().string();
-}
+std::string BinDir() { return zztest::BinDir().string(); }
 
 // Restores an environment variable when it goes.
 class EnvScope {

@@ -1,11 +1,6 @@
 // The host end to end: runs the built zazozor as a child process in a scratch folder and
 // checks its output, exit status and trace log, and the list files of "zazozor lists";
 // plus the command-line parser.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,8 +12,7 @@
 #include "cli.h"
 #include "errors.h"
 #include "engines/urldb/list_files.h"
-
-extern char** environ;
+#include "support/host_process.h"
 
 namespace zzhost {
 namespace {
@@ -34,58 +28,27 @@ const char* const kFilterNames[] = {
     "Http Parental Signatures Filter",
 };
 
-fs::path BinDir() {
-  if (const char* bin = std::getenv("ZAZOZOR_BIN"); bin != nullptr && *bin != '\0') return bin;
-  return fs::read_symlink("/proc/self/exe").parent_path();  // the tests sit beside the host
-}
-
 int LineCount(const std::string& text) {
   return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
 }
 
-struct RunResult {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using RunResult = zztest::HostRun;
+using zztest::HostBinDir;
 
 class HostRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(fs::exists(BinDir() / "zazozor")) << "build the 'zazozor' target";
+    ASSERT_TRUE(fs::exists(HostBinDir() / "zazozor")) << "build the 'zazozor' target";
     fs::create_directories(dir / "trace");
   }
 
   // Runs program (default: the built host) with args in the scratch folder; its trace log
   // goes to logDir (default: dir/trace).
-  RunResult Run(const std::vector<std::string>& args, const fs::path& program = BinDir() / "zazozor",
+  RunResult Run(const std::vector<std::string>& args, const fs::path& program = {},
                 fs::path logDir = {}) {
     if (logDir.empty()) logDir = dir / "trace";
-    setenv("ZAZOZOR_TRACE_DIR", logDir.c_str(), 1);  // the child inherits the environment
-    std::vector<std::string> words = {program.string()};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    const fs::path outPath = dir / ".stdout", errPath = dir / ".stderr";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addchdir_np(&actions, dir.Path().c_str());
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = 0;
-    RunResult result;
-    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    int wstatus = 0;
-    if (rc != 0 || waitpid(pid, &wstatus, 0) != pid) {
-      ADD_FAILURE() << "cannot run " << program << ": " << rc;
-      return result;
-    }
-    result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-    result.out = ReadBytes(outPath);
-    result.err = ReadBytes(errPath);
-    return result;
+    return zztest::RunHost(args, dir.Path(), "", {"ZAZOZOR_TRACE_DIR=" + logDir.string()},
+                           program);
   }
 
   // The output of "check": one line per filter, "e" enabled or "d" disabled in states.
@@ -118,7 +81,7 @@ TEST_F(HostRunTest, VersionAndModulesPrintWhatTheModuleReports) {
 // signatures filter follows the BW list filter's key; own flags of 0 or 2 are not "on".
 TEST_F(HostRunTest, CheckReportsEveryFilterEnabledFromTheSessionsSettings) {
   WriteBytes(dir / "zz.conf",
-             "/http/global/SharedDataPath = " + (BinDir() / "data").string() + "\n"
+             "/http/global/SharedDataPath = " + (HostBinDir() / "data").string() + "\n"
              "[session 7]\n"
              "/http/global/AllParentalFiltersEnabled = 1\n"
              "/http/filter/parentalbwlist/Enabled = 0\n"
@@ -176,7 +139,7 @@ TEST_F(HostRunTest, FailuresExitWithOneAndOneLine) {
   zztest::FlipBit(dir / "flipped.cas", 128 + 3, 2);
   zztest::WriteListFile(dir / "corrupt.cas", zztest::AddRecords({"a.test"}) + zztest::LittleEndian32(1));
   const std::string missing = (dir / "nowhere" / "zazozor.mdl").string();
-  const std::string notAModule = (BinDir() / "libasfn.so").string();
+  const std::string notAModule = (HostBinDir() / "libasfn.so").string();
   const struct {
     std::vector<std::string> args;
     std::string err;
@@ -224,10 +187,10 @@ TEST_F(HostRunTest, TracingLibraryWritesTheFrameworkLinesAndItsAbsenceIsSilent) 
   const fs::path copy = dir / "bin";
   fs::create_directories(copy);
   for (const char* file : {"zazozor", "zazozor.mdl", "libasfn.so", "libastracer.so"}) {
-    fs::copy_file(BinDir() / file, copy / file);
+    fs::copy_file(HostBinDir() / file, copy / file);
   }
   const std::vector<std::string> checkArgs = {
-      "--set", "/http/global/SharedDataPath=" + (BinDir() / "data").string(), "check"};
+      "--set", "/http/global/SharedDataPath=" + (HostBinDir() / "data").string(), "check"};
   const RunResult modules = Run({"modules"}, copy / "zazozor", dir.Path());
   const RunResult check = Run(checkArgs, copy / "zazozor", dir.Path());
   EXPECT_EQ(check.status, 0) << check.err;

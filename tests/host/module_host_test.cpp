@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/bin_dir.h"
+
 #include <cstdlib>
 #include <filesystem>
 
@@ -17,10 +19,7 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(ModuleHostTest, AllocationFailureAnywhereTearsDownWhatWasBuilt) {
-  const char* bin = std::getenv("ZAZOZOR_BIN");
-  const fs::path binDir = bin != nullptr && *bin != '\0'
-                              ? fs::path(bin)
-                              : fs::read_symlink("/proc/self/exe").parent_path();
+  const fs::path binDir = zztest::BinDir();
   const std::string modulePath = (binDir / "zazozor.mdl").string();
   ASSERT_TRUE(fs::exists(modulePath)) << "build the 'zazozor_module' target";
   char traceDir[] = "/tmp/zz_mhost_XXXXXX";

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/bin_dir.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -12,12 +14,7 @@
 
 namespace {
 
-// The folder of the test binaries and the libraries ($ZAZOZOR_BIN, else this binary's).
-std::string BinDir() {
-  const char* bin = std::getenv("ZAZOZOR_BIN");
-  if (bin != nullptr && *bin != '\0') return bin;
-  return std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
-}
+std::string BinDir() { return zztest::BinDir().string(); }
 
 TEST(DynlibTest, LocalLibraryName) {
   const struct {

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "support/bin_dir.h"
+
 extern char** environ;
 
 namespace zztest {
@@ -25,11 +27,7 @@ struct HostRun {
   std::string err;
 };
 
-inline std::filesystem::path HostBinDir() {
-  const char* bin = std::getenv("ZAZOZOR_BIN");
-  if (bin != nullptr && *bin != '\0') return bin;
-  return std::filesystem::read_symlink("/proc/self/exe").parent_path();
-}
+inline std::filesystem::path HostBinDir() { return BinDir(); }
 
 inline std::string SlurpFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -38,12 +36,14 @@ inline std::string SlurpFile(const std::filesystem::path& path) {
   return text.str();
 }
 
-// Runs zazozor with args in folder (which also receives the captured streams).
+// Runs zazozor (or program, e.g. a copy elsewhere) with args in folder, which also
+// receives the captured streams; env entries (NAME=VALUE) win over the inherited ones.
 inline HostRun RunHost(const std::vector<std::string>& args,
                        const std::filesystem::path& folder, const std::string& input = "",
-                       const std::vector<std::string>& env = {}) {
+                       const std::vector<std::string>& env = {},
+                       const std::filesystem::path& program = {}) {
   namespace fs = std::filesystem;
-  const fs::path exe = HostBinDir() / "zazozor";
+  const fs::path exe = program.empty() ? HostBinDir() / "zazozor" : program;
   const fs::path inPath = folder / ".stdin", outPath = folder / ".stdout",
                  errPath = folder / ".stderr";
   std::ofstream(inPath, std::ios::binary) << input;

@@ -2,6 +2,8 @@
 // singleton, the allocators in order, and modules the factory destroys.
 #include <gtest/gtest.h>
 
+#include "support/bin_dir.h"
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -17,15 +19,7 @@
 namespace {
 
 // The build's bin folder: $ZAZOZOR_BIN, else the folder of this test program (also in bin).
-std::string BinDir() {
-  const char* dir = std::getenv("ZAZOZOR_BIN");
-  if (dir != nullptr) return dir;
-  char path[4096];
-  const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return ".";
-  std::string exe(path, static_cast<std::size_t>(n));
-  return exe.substr(0, exe.rfind('/'));
-}
+std::string BinDir() { return zztest::BinDir().string(); }
 
 std::vector<std::string> RunLines(const std::string& command) {
   std::vector<std::string> lines;
