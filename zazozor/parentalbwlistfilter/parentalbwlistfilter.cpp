@@ -166,27 +166,26 @@ void CParentalBWListFilter::Process(std::uint32_t sessionId, AItem* pItem,
       previousKeyLength = keyLength;
     }
 
-    AS_TRACE(0, "%s url to lookup: %.*s", kTag, n, c.text);
-    if (white != nullptr && lookSite && white->HasEntry(site)) {
-      AS_TRACE(0, "%s %s url domain", kTag, "white");
-      Mark(bb, ItemField::kWhiteListHit);
-      return;
-    }
-    if (white != nullptr && !exactIsSite && white->HasEntry(exact)) {
-      AS_TRACE(0, "%s %s url", kTag, "white");
-      Mark(bb, ItemField::kWhiteListHit);
-      return;
-    }
-    AS_TRACE(0, "%s url to lookup: %.*s", kTag, n, c.text);
-    if (black != nullptr && lookSite && black->HasEntry(site)) {
-      AS_TRACE(0, "%s %s url domain", kTag, "black");
-      Mark(bb, ItemField::kBlackListHit);
-      return;
-    }
-    if (black != nullptr && !exactIsSite && black->HasEntry(exact)) {
-      AS_TRACE(0, "%s %s url", kTag, "black");
-      Mark(bb, ItemField::kBlackListHit);
-      return;
+    // White before black; in each list the site lookup before the exact one.
+    const struct {
+      const ascommon::CURLDB* list;
+      const char* name;
+      std::uint32_t key;
+    } lists[] = {{white, "white", ItemField::kWhiteListHit},
+                 {black, "black", ItemField::kBlackListHit}};
+    for (const auto& l : lists) {
+      AS_TRACE(0, "%s url to lookup: %.*s", kTag, n, c.text);
+      if (l.list == nullptr) continue;
+      if (lookSite && l.list->HasEntry(site)) {
+        AS_TRACE(0, "%s %s url domain", kTag, l.name);
+        Mark(bb, l.key);
+        return;
+      }
+      if (!exactIsSite && l.list->HasEntry(exact)) {
+        AS_TRACE(0, "%s %s url", kTag, l.name);
+        Mark(bb, l.key);
+        return;
+      }
     }
   }
   AS_TRACE(0, "%s dunno url", kTag);
