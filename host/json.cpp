@@ -1,37 +1,8 @@
 #include "json.h"
 
+#include "zzplat/paths.h"
+
 namespace zzhost {
-
-namespace {
-
-// Length of the valid UTF-8 sequence starting at text[i], or 0 when it is not valid.
-std::size_t ValidSequence(std::string_view text, std::size_t i) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char c = byte(i);
-  std::size_t n;
-  unsigned char low = 0x80, high = 0xBF;
-  if (c >= 0xC2 && c <= 0xDF) {
-    n = 2;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    n = 3;
-    if (c == 0xE0) low = 0xA0;
-    if (c == 0xED) high = 0x9F;  // no surrogates
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    n = 4;
-    if (c == 0xF0) low = 0x90;
-    if (c == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (i + n > text.size()) return 0;
-  if (byte(i + 1) < low || byte(i + 1) > high) return 0;
-  for (std::size_t k = 2; k < n; ++k) {
-    if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return 0;
-  }
-  return n;
-}
-
-}  // namespace
 
 void AppendJsonString(std::string& out, std::string_view text) {
   static const char kHex[] = "0123456789abcdef";
@@ -50,7 +21,7 @@ void AppendJsonString(std::string& out, std::string_view text) {
     }
     const unsigned char c = static_cast<unsigned char>(text[i]);
     if (c >= 0x80) {
-      const std::size_t n = ValidSequence(text, i);
+      const std::size_t n = zzplat::Utf8SequenceLength(text, i);
       if (n == 0) {
         out += "\xEF\xBF\xBD";
         ++i;

@@ -57,50 +57,47 @@ std::u16string Utf8ToUtf16Lenient(const std::string& text) {
   return out;
 }
 
-void AppendUtf8AsUtf16Lenient(std::string_view text, std::u16string& out) {
-  // Well-formed sequences only: a lead byte must be followed by the right number of
-  // continuation bytes, without overlong forms, surrogates or values above U+10FFFF.
-  // Anything else becomes U+FFFD and costs one byte, so no bytes ever decode to ASCII
-  // they were not ("C0 AE" is not ".").
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t i) noexcept {
   const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char c = byte(i);
+  if (c < 0x80) return 1;
+  std::size_t n;
+  unsigned char low = 0x80, high = 0xBF;
+  if (c >= 0xC2 && c <= 0xDF) {
+    n = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    n = 3;
+    if (c == 0xE0) low = 0xA0;  // no overlong forms
+    if (c == 0xED) high = 0x9F;  // no surrogates
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    n = 4;
+    if (c == 0xF0) low = 0x90;
+    if (c == 0xF4) high = 0x8F;  // nothing above U+10FFFF
+  } else {
+    return 0;
+  }
+  if (i + n > text.size()) return 0;
+  if (byte(i + 1) < low || byte(i + 1) > high) return 0;
+  for (std::size_t k = 2; k < n; ++k) {
+    if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return 0;
+  }
+  return n;
+}
+
+void AppendUtf8AsUtf16Lenient(std::string_view text, std::u16string& out) {
+  // Every ill-formed byte becomes U+FFFD on its own, so no bytes ever decode to ASCII they
+  // were not ("C0 AE" is not ".").
   std::size_t i = 0;
-  const std::size_t n = text.size();
-  while (i < n) {
-    const unsigned char c = byte(i);
-    if (c < 0x80) {
-      out += static_cast<char16_t>(c);
-      ++i;
-      continue;
-    }
-    std::size_t length = 0;
-    unsigned char low = 0x80, high = 0xBF;
-    char32_t cp = 0;
-    if (c >= 0xC2 && c <= 0xDF) {
-      length = 2;
-      cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      length = 3;
-      cp = c & 0x0F;
-      if (c == 0xE0) low = 0xA0;
-      if (c == 0xED) high = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      length = 4;
-      cp = c & 0x07;
-      if (c == 0xF0) low = 0x90;
-      if (c == 0xF4) high = 0x8F;
-    }
-    bool valid = length != 0 && i + length <= n;
-    for (std::size_t k = 1; valid && k < length; ++k) {
-      const unsigned char next = byte(i + k);
-      const unsigned char min = k == 1 ? low : 0x80, max = k == 1 ? high : 0xBF;
-      valid = next >= min && next <= max;
-      cp = (cp << 6) | (next & 0x3F);
-    }
-    if (!valid) {
+  while (i < text.size()) {
+    const std::size_t length = Utf8SequenceLength(text, i);
+    if (length == 0) {
       out += u'\uFFFD';
       ++i;
       continue;
     }
+    const auto lead = static_cast<unsigned char>(text[i]);
+    char32_t cp = length == 1 ? lead : lead & (length == 2 ? 0x1F : length == 3 ? 0x0F : 0x07);
+    for (std::size_t k = 1; k < length; ++k) cp = (cp << 6) | (text[i + k] & 0x3F);
     if (cp >= 0x10000) {
       out += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
       out += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));

@@ -25,6 +25,11 @@ class LocalPathBuffer {
   bool m_ok = false;
 };
 std::string Utf16ToUtf8Lenient(const char16_t* text);
+// Length of the well-formed UTF-8 sequence starting at text[i] (1 for ASCII), or 0 when the
+// bytes there are not one: bad lead or continuation bytes, overlong forms, surrogates,
+// values above U+10FFFF, or a sequence cut by the end of the text.
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t i) noexcept;
+
 std::u16string Utf8ToUtf16Lenient(const std::string& text);
 // As Utf8ToUtf16Lenient, appending to out (a reused buffer spares an allocation per call).
 void AppendUtf8AsUtf16Lenient(std::string_view text, std::u16string& out);
