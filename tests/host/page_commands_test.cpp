@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engines/urldb/list_files.h"
+#include "support/bin_dir.h"
 #include "support/host_process.h"
 
 namespace fs = std::filesystem;
@@ -25,11 +26,7 @@ constexpr std::size_t kMaxDocPages = 300;
 constexpr std::size_t kDocPagesPerRun = 60;
 
 fs::path SamplePages() {
-  const char* source = std::getenv("ZAZOZOR_SOURCE");
-  const fs::path root = source != nullptr && *source != '\0'
-                            ? fs::path(source)
-                            : fs::path(__FILE__).parent_path().parent_path().parent_path();
-  return root / "data" / "pages";
+  return zztest::SourceDir() / "data" / "pages";
 }
 
 // The advanced filter's "not matched" resets of all eighteen lists in the item.

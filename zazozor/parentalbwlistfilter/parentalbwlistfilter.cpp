@@ -78,9 +78,10 @@ void CParentalBWListFilter::DestroySharedData(void* pData) {
 void CParentalBWListFilter::LoadList(ascommon::CURLDB& list, const ascommon::usstring& path,
                                      const ascommon::usstring& tempPath, const char* name,
                                      const char* message) {
-  // A reload reflects the file as it is now: entries removed from the file go away.
-  list.RemoveAll();
-  const std::int32_t status = list.Load(path.c_str(), u"", tempPath.c_str());
+  // A reload reflects the file as it is now (entries removed from the file go away), and a
+  // file that fails to load leaves the list as it was: a damaged update never empties the
+  // black list or serves half of it.
+  const std::int32_t status = list.Reload(path.c_str(), u"", tempPath.c_str());
   if (status != 0) {
     AS_TRACE(0, "%s error loading the %s list", kTag, name);
     AS_THROW_CODE(0, ASException, status, "%s", message);

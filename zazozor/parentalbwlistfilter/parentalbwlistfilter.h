@@ -43,7 +43,8 @@ class CParentalBWListFilter : public CAFilter {
   void ProcessCommand(std::uint32_t, std::uint32_t, ascommon::CBlackBox*) override {}
 
  private:
-  // Loads one list from its file; raises ASException with the load status on failure.
+  // Replaces one list by its file's content; on failure the list keeps its previous
+  // content and ASException carries the load status.
   static void LoadList(ascommon::CURLDB& list, const ascommon::usstring& path,
                        const ascommon::usstring& tempPath, const char* name,
                        const char* message);

@@ -172,6 +172,16 @@ std::int32_t CURLDB::Load(const char16_t* pszMainFile, const char16_t* pszUpdate
   return AUpdater::Load(pszMainFile, pszUpdateFile, pszTempFolder);
 }
 
+std::int32_t CURLDB::Reload(const char16_t* pszMainFile, const char16_t* pszUpdateFile,
+                            const char16_t* pszTempFolder) {
+  CKeySet previous;
+  previous.Swap(m_entries);
+  m_pending.Clear();
+  const std::int32_t status = Load(pszMainFile, pszUpdateFile, pszTempFolder);
+  if (status != 0) m_entries.Swap(previous);
+  return status;  // previous now holds what is dropped: the old list or the partial load
+}
+
 bool CURLDB::IsListed(const char* pURL, std::size_t length) const noexcept {
   const char* pKey = nullptr;
   std::size_t keyLength = 0;

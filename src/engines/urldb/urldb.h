@@ -98,6 +98,14 @@ class CURLDB : public AUpdater {
   std::int32_t Load(const char16_t* pszMainFile, const char16_t* pszUpdateFile,
                     const char16_t* pszTempFolder) override;
 
+  // Load as a replacement of the whole list: the files are loaded into an empty table that
+  // takes the place of the entries only when the load returns 0. On failure the previous
+  // entries stay as they were and nothing of the partial load is kept, so a corrupt or
+  // truncated file never leaves a list empty or half-filled. Pending keys are dropped.
+  // Holds the old and the new table at once while loading.
+  std::int32_t Reload(const char16_t* pszMainFile, const char16_t* pszUpdateFile,
+                      const char16_t* pszTempFolder);
+
   // The AUpdater slots.
   // Code 1 adds the item's key (a duplicate is not an error); other codes do nothing.
   // Destroys pItem. 0; -10 when memory runs out; -20 when pItem is no CURL; -50 for null.
