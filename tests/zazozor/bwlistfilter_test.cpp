@@ -1,16 +1,13 @@
 // The BW list filter on real list files: the order of its lookups, its trace lines, its
-// failures on missing files, reloads, and verdicts that stay put while another thread
-// reloads.
+// failures on missing files and reloads.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <initializer_list>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "engines/urldb/list_files.h"
@@ -164,35 +161,6 @@ TEST_F(BWListFilterTest, ItemWithoutUrlInformationIsRefused) {
     EXPECT_STREQ(e.what(), "ASBadPtrException - MESSAGE: invalid pointer to the url info");
   }
   EXPECT_EQ(m_filter.GetLocker()->ReaderCount(), 0);
-}
-
-// Eight threads check URLs of known verdicts while another reloads the same files.
-TEST_F(BWListFilterTest, ThreadsSeeStableVerdictsDuringReloads) {
-  WriteLists({"gamble.test", "shop.test/deals"}, {"kids.test"});
-  m_filter.ReloadSharedData();
-  const std::vector<std::pair<std::string, std::string>> expected = {
-      {"http://www.gamble.test/x", "black"},
-      {"http://kids.test/", "white"},
-      {"http://shop.test/deals", "black"},
-      {"http://clean.test/", ""}};
-  std::atomic<bool> stop{false};
-  std::atomic<int> wrong{0};
-  std::thread reloader([&] {
-    while (!stop) m_filter.ReloadSharedData();
-  });
-  std::vector<std::thread> readers;
-  for (int t = 0; t < 8; ++t) {
-    readers.emplace_back([&] {
-      for (int i = 0; i < 300; ++i) {
-        const auto& [url, verdict] = expected[i % expected.size()];
-        if (Verdict(url) != verdict) ++wrong;
-      }
-    });
-  }
-  for (std::thread& t : readers) t.join();
-  stop = true;
-  reloader.join();
-  EXPECT_EQ(wrong, 0);
 }
 
 }  // namespace
