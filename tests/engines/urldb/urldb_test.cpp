@@ -148,6 +148,12 @@ TEST_F(URLDBTest, LoadingListFiles) {
     zztest::WriteListFile(dir / "list.cas", c.payload);
     EXPECT_EQ(Load(fresh, dir / "list.cas"), c.result);
     EXPECT_EQ(Keys(fresh), c.keys);
+    // A reload replaces the list only when the whole file loads; else the old list stays.
+    CURLDB reloaded;
+    Add(reloaded, "old.test");
+    const std::u16string path = zztest::Wide(dir / "list.cas");
+    EXPECT_EQ(reloaded.Reload(path.c_str(), u"", dir.Wide().c_str()), c.result);
+    EXPECT_EQ(Keys(reloaded), c.result == 0 ? c.keys : std::vector<std::string>{"old.test"});
   }
 }
 
