@@ -28,6 +28,11 @@ void RethrowAsHostError(const std::string& what) {
     throw;
   } catch (const UsageError&) {
     throw;
+  } catch (const InvalidIndexException&) {
+    // The container exceptions carry no message ("unknown exception"): say what they mean.
+    throw HostError(what + ": container index out of range (code -301)");
+  } catch (const EmptyListException&) {
+    throw HostError(what + ": element of an empty list (code -400)");
   } catch (const AException& e) {
     // Messages made by the throw macros carry their code; the container exceptions have
     // only a code.
