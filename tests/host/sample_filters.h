@@ -74,13 +74,15 @@ inline const std::vector<Traffic>& SampleTraffic() {
 class SampleFilters {
  public:
   // Hosts the filters with these display names (all four when empty) in factory order;
-  // prepare may change the copied data files before the filters load them.
+  // prepare may change the copied data files before the filters load them. traceLevel is
+  // the tracing library's level ("0" to "3", or "off").
   explicit SampleFilters(const std::vector<std::u16string_view>& names = {},
-                         const std::function<void(const fs::path& dataDir)>& prepare = {}) {
+                         const std::function<void(const fs::path& dataDir)>& prepare = {},
+                         const char* traceLevel = "off") {
     const fs::path bin = BinDir();
     fs::copy(bin / "data", m_scratch.Path() / "data", fs::copy_options::recursive);
     if (prepare) prepare(DataDir());
-    setenv("ZAZOZOR_TRACE_LEVEL", "off", 1);
+    setenv("ZAZOZOR_TRACE_LEVEL", traceLevel, 1);
     setenv("ZAZOZOR_TRACE_DIR", m_scratch.Path().c_str(), 1);
     m_settings.LoadDefaults(bin.string(), m_scratch.Path().string());
     m_settings.Set(std::nullopt, zzhost::kSharedDataPathKey, DataDir().string(), "/");
@@ -97,6 +99,8 @@ class SampleFilters {
   zzhost::CModuleHost& Host() { return *m_host; }
   zzhost::HostedFilter& Filter(std::size_t index) { return m_host->FilterAt(index); }
   fs::path DataDir() const { return m_scratch.Path() / "data"; }
+  // What the module traced so far (each line is written whole as it is traced).
+  std::string TraceLog() const { return ReadBytes(m_scratch.Path() / "vi2_debug.log"); }
 
   // A fresh item of the traffic, filled as the host fills it.
   static std::unique_ptr<zzhost::CPageItem> MakeItem(const Traffic& traffic) {
