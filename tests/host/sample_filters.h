@@ -16,10 +16,13 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -83,7 +86,10 @@ class SampleFilters {
     fs::copy(bin / "data", m_scratch.Path() / "data", fs::copy_options::recursive);
     if (prepare) prepare(DataDir());
     setenv("ZAZOZOR_TRACE_LEVEL", traceLevel, 1);
-    setenv("ZAZOZOR_TRACE_DIR", m_scratch.Path().c_str(), 1);
+    setenv("ZAZOZOR_TRACE_DIR", TraceDir().c_str(), 1);
+    std::error_code ec;
+    m_traceStart = static_cast<std::size_t>(fs::file_size(TraceDir() / "vi2_debug.log", ec));
+    if (ec) m_traceStart = 0;
     m_settings.LoadDefaults(bin.string(), m_scratch.Path().string());
     m_settings.Set(std::nullopt, zzhost::kSharedDataPathKey, DataDir().string(), "/");
     m_host = std::make_unique<zzhost::CModuleHost>((bin / "zazozor.mdl").string());
@@ -99,8 +105,13 @@ class SampleFilters {
   zzhost::CModuleHost& Host() { return *m_host; }
   zzhost::HostedFilter& Filter(std::size_t index) { return m_host->FilterAt(index); }
   fs::path DataDir() const { return m_scratch.Path() / "data"; }
-  // What the module traced so far (each line is written whole as it is traced).
-  std::string TraceLog() const { return ReadBytes(m_scratch.Path() / "vi2_debug.log"); }
+  // What the module traced since this fixture was made (lines are written whole as they
+  // are traced).
+  std::string TraceLog() const {
+    std::ifstream in(TraceDir() / "vi2_debug.log", std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(m_traceStart));
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
 
   // A fresh item of the traffic, filled as the host fills it.
   static std::unique_ptr<zzhost::CPageItem> MakeItem(const Traffic& traffic) {
@@ -144,7 +155,16 @@ class SampleFilters {
   }
 
  private:
+  // One trace folder per process: the tracing library may stay loaded from one module load
+  // to the next (a library with unique symbols cannot be unloaded), and its log sink keeps
+  // the folder it was created with.
+  static const fs::path& TraceDir() {
+    static const ScratchDir dir;
+    return dir.Path();
+  }
+
   ScratchDir m_scratch;
+  std::size_t m_traceStart = 0;
   zzhost::CHostSettings m_settings;
   std::unique_ptr<zzhost::CModuleHost> m_host;  // declared last: torn down first
 };
