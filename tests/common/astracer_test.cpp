@@ -177,4 +177,30 @@ TEST_F(TracerLibraryTest, ConcurrentLinesStayWhole) {
   EXPECT_TRUE(got == expected) << "a line was torn, lost or doubled";
 }
 
+// Unloading the library with its last handle drops its sinks: a new load reads the folder
+// and the level again.
+TEST_F(TracerLibraryTest, ANewLoadReadsTheEnvironmentAgain) {
+  const std::string path = BinDir() + "/libastracer.so";
+  const fs::path first = m_dir / "first", second = m_dir / "second";
+  fs::create_directories(first);
+  fs::create_directories(second);
+  zzplat::FreeLibrary(s_library);  // the suite's handle is the only other one
+  for (const fs::path& dir : {first, second}) {
+    ::setenv("ZAZOZOR_TRACE_DIR", dir.c_str(), 1);
+    zzplat::LibraryHandle library = zzplat::LoadLibraryLocal(path.c_str());
+    ASSERT_NE(library, nullptr);
+    auto getTracer = reinterpret_cast<GetTracerWProc>(zzplat::GetProcAddress(library, "GetTracerW"));
+    getTracer(u"reload.log", 1)->Trace(0, "%s\n", dir.filename().c_str());
+    zzplat::FreeLibrary(library);
+  }
+  s_library = zzplat::LoadLibraryLocal(path.c_str());
+  s_getTracer = reinterpret_cast<GetTracerWProc>(zzplat::GetProcAddress(s_library, "GetTracerW"));
+  for (const fs::path& dir : {first, second}) {
+    std::ifstream in(dir / "reload.log");
+    std::string text;
+    std::getline(in, text);
+    EXPECT_EQ(text, dir.filename().string());
+  }
+}
+
 }  // namespace

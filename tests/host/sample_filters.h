@@ -155,9 +155,9 @@ class SampleFilters {
   }
 
  private:
-  // One trace folder per process: the tracing library may stay loaded from one module load
-  // to the next (a library with unique symbols cannot be unloaded), and its log sink keeps
-  // the folder it was created with.
+  // One trace folder per process, each fixture reading the log from where it started: the
+  // log sink reads its folder once, so this holds whether or not the tracing library was
+  // unloaded between two module loads.
   static const fs::path& TraceDir() {
     static const ScratchDir dir;
     return dir.Path();
