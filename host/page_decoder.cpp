@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "zzplat/paths.h"
+
 namespace zzhost {
 
 namespace {
@@ -305,47 +307,15 @@ bool DecodeUtf8(std::string_view bytes, std::u16string& out) {
       i = end;
       continue;
     }
-    std::size_t length;
-    unsigned char low = 0x80, high = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) {
-      length = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      length = 3;
-      if (c == 0xE0) low = 0xA0;   // no over-long forms
-      if (c == 0xED) high = 0x9F;  // no surrogates
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      length = 4;
-      if (c == 0xF0) low = 0x90;
-      if (c == 0xF4) high = 0x8F;  // nothing above U+10FFFF
-    } else {
+    std::size_t broken = 1;
+    const std::size_t length = zzplat::Utf8SequenceLength(bytes, i, &broken);
+    if (length == 0) {  // the longest valid start of a broken sequence becomes one U+FFFD
       out += kReplacement;
       valid = false;
-      ++i;
+      i += broken;
       continue;
     }
-    // The longest valid start of the sequence: a broken one becomes one U+FFFD.
-    std::size_t have = 1;
-    if (i + 1 < bytes.size() && byte(i + 1) >= low && byte(i + 1) <= high) {
-      have = 2;
-      while (have < length && i + have < bytes.size() && byte(i + have) >= 0x80 &&
-             byte(i + have) <= 0xBF) {
-        ++have;
-      }
-    }
-    if (have < length) {
-      out += kReplacement;
-      valid = false;
-      i += have;
-      continue;
-    }
-    char32_t cp = c & (length == 2 ? 0x1F : length == 3 ? 0x0F : 0x07);
-    for (std::size_t k = 1; k < length; ++k) cp = (cp << 6) | (byte(i + k) & 0x3F);
-    if (cp >= 0x10000) {
-      out += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
-      out += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(cp);
-    }
+    zzplat::AppendUtf8Sequence(bytes, i, length, out);
     i += length;
   }
   return valid;

@@ -57,10 +57,12 @@ std::u16string Utf8ToUtf16Lenient(const std::string& text) {
   return out;
 }
 
-std::size_t Utf8SequenceLength(std::string_view text, std::size_t i) noexcept {
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t i,
+                               std::size_t* maximalPart) noexcept {
   const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
   const unsigned char c = byte(i);
   if (c < 0x80) return 1;
+  if (maximalPart != nullptr) *maximalPart = 1;
   std::size_t n;
   unsigned char low = 0x80, high = 0xBF;
   if (c >= 0xC2 && c <= 0xDF) {
@@ -76,12 +78,28 @@ std::size_t Utf8SequenceLength(std::string_view text, std::size_t i) noexcept {
   } else {
     return 0;
   }
-  if (i + n > text.size()) return 0;
-  if (byte(i + 1) < low || byte(i + 1) > high) return 0;
-  for (std::size_t k = 2; k < n; ++k) {
-    if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return 0;
+  if (i + 1 >= text.size() || byte(i + 1) < low || byte(i + 1) > high) return 0;
+  std::size_t have = 2;
+  while (have < n && i + have < text.size() && byte(i + have) >= 0x80 &&
+         byte(i + have) <= 0xBF) {
+    ++have;
   }
-  return n;
+  if (have == n) return n;
+  if (maximalPart != nullptr) *maximalPart = have;
+  return 0;
+}
+
+void AppendUtf8Sequence(std::string_view text, std::size_t i, std::size_t length,
+                        std::u16string& out) {
+  const auto lead = static_cast<unsigned char>(text[i]);
+  char32_t cp = length == 1 ? lead : lead & (length == 2 ? 0x1F : length == 3 ? 0x0F : 0x07);
+  for (std::size_t k = 1; k < length; ++k) cp = (cp << 6) | (text[i + k] & 0x3F);
+  if (cp >= 0x10000) {
+    out += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+    out += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+  } else {
+    out += static_cast<char16_t>(cp);
+  }
 }
 
 void AppendUtf8AsUtf16Lenient(std::string_view text, std::u16string& out) {
@@ -95,15 +113,7 @@ void AppendUtf8AsUtf16Lenient(std::string_view text, std::u16string& out) {
       ++i;
       continue;
     }
-    const auto lead = static_cast<unsigned char>(text[i]);
-    char32_t cp = length == 1 ? lead : lead & (length == 2 ? 0x1F : length == 3 ? 0x0F : 0x07);
-    for (std::size_t k = 1; k < length; ++k) cp = (cp << 6) | (text[i + k] & 0x3F);
-    if (cp >= 0x10000) {
-      out += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
-      out += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(cp);
-    }
+    AppendUtf8Sequence(text, i, length, out);
     i += length;
   }
 }

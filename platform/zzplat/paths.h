@@ -27,8 +27,15 @@ class LocalPathBuffer {
 std::string Utf16ToUtf8Lenient(const char16_t* text);
 // Length of the well-formed UTF-8 sequence starting at text[i] (1 for ASCII), or 0 when the
 // bytes there are not one: bad lead or continuation bytes, overlong forms, surrogates,
-// values above U+10FFFF, or a sequence cut by the end of the text.
-std::size_t Utf8SequenceLength(std::string_view text, std::size_t i) noexcept;
+// values above U+10FFFF, or a sequence cut by the end of the text. For an ill-formed start,
+// maximalPart (when given) receives the length of its longest well-formed beginning, at
+// least 1: the bytes a decoder that follows browsers replaces with one U+FFFD.
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t i,
+                               std::size_t* maximalPart = nullptr) noexcept;
+// Appends the code point of the well-formed sequence of length bytes at text[i] (as
+// Utf8SequenceLength found it) to out as UTF-16.
+void AppendUtf8Sequence(std::string_view text, std::size_t i, std::size_t length,
+                        std::u16string& out);
 
 std::u16string Utf8ToUtf16Lenient(const std::string& text);
 // As Utf8ToUtf16Lenient, appending to out (a reused buffer spares an allocation per call).
