@@ -3,8 +3,6 @@
 #include "common/asfile.h"
 
 #include <gtest/gtest.h>
-
-#include "support/bin_dir.h"
 #include <stdlib.h>
 
 #include <cstdlib>
@@ -16,6 +14,8 @@
 #include <string>
 
 #include "asfn/asfn.h"
+#include "support/bin_dir.h"
+#include "support/scratch_dir.h"
 #include "support/trace_capture.h"
 #include "zzplat/dynlib.h"
 #include "zzplat/paths.h"
@@ -40,15 +40,7 @@ std::string MessageOf(const std::function<void()>& op) {
 
 class ASFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "zz_asfile_XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    m_dir = pattern;
-  }
-  void TearDown() override {
-    asfn_fail_at(0, ASFN_FAIL_OFF);
-    fs::remove_all(m_dir);
-  }
+  void TearDown() override { asfn_fail_at(0, ASFN_FAIL_OFF); }
 
   std::u16string P(const std::string& name) const { return W(m_dir + "\\" + name); }
   void WriteFile(const std::string& name, const std::string& bytes) const {
@@ -60,7 +52,8 @@ class ASFileTest : public ::testing::Test {
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
 
-  std::string m_dir;
+  zztest::ScratchDir m_scratch;
+  std::string m_dir = m_scratch.Path().string();
 };
 
 // Mixed small and large writes, seeks and reads give the same bytes as the file holds.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "support/bin_dir.h"
+#include "support/scratch_dir.h"
 #include <unistd.h>
 
 #include <climits>
@@ -51,13 +52,9 @@ class TracerLibraryTest : public ::testing::Test {
 
   void SetUp() override {
     ASSERT_NE(s_getTracer, nullptr) << "libastracer.so or GetTracerW missing in " << BinDir();
-    std::string pattern = (fs::temp_directory_path() / "zz_astracer_XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    m_dir = pattern;
     ::setenv("ZAZOZOR_TRACE_DIR", m_dir.c_str(), 1);
     ::unsetenv("ZAZOZOR_TRACE_LEVEL");
   }
-  void TearDown() override { fs::remove_all(m_dir); }
 
   // A sink under a log name never used before in this process.
   CATrace* NewSink() {
@@ -75,7 +72,8 @@ class TracerLibraryTest : public ::testing::Test {
 
   EnvScope m_savedDir{"ZAZOZOR_TRACE_DIR"};
   EnvScope m_savedLevel{"ZAZOZOR_TRACE_LEVEL"};
-  fs::path m_dir;
+  zztest::ScratchDir m_scratch;
+  fs::path m_dir = m_scratch.Path();
   std::string m_name;
   static zzplat::LibraryHandle s_library;
   static GetTracerWProc s_getTracer;

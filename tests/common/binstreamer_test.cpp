@@ -13,6 +13,7 @@
 
 #include "asfn/asfn.h"
 #include "common/md5.h"
+#include "support/scratch_dir.h"
 #include "support/trace_capture.h"
 #include "zzplat/paths.h"
 
@@ -56,15 +57,7 @@ std::string Header(const std::string& payload, std::uint32_t version) {
 
 class BinStreamerTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "zz_streamer_XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    m_dir = pattern;
-  }
-  void TearDown() override {
-    asfn_fail_at(0, ASFN_FAIL_OFF);
-    fs::remove_all(m_dir);
-  }
+  void TearDown() override { asfn_fail_at(0, ASFN_FAIL_OFF); }
 
   usstring P(const std::string& name) const { return usstring(W(m_dir + "\\" + name).c_str()); }
   std::string Local(const std::string& name) const { return m_dir + "/" + name; }
@@ -114,7 +107,8 @@ class BinStreamerTest : public ::testing::Test {
     return MessageOf([&] { delete Reader(name); });
   }
 
-  std::string m_dir;
+  zztest::ScratchDir m_scratch;
+  std::string m_dir = m_scratch.Path().string();
 };
 
 // One value of every kind in slot order: the exact header and payload bytes, then the

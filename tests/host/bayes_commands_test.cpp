@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "engines/urldb/list_files.h"
 #include "support/host_process.h"
+#include "support/scratch_dir.h"
 
 namespace fs = std::filesystem;
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "support/bin_dir.h"
+#include "support/scratch_dir.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -22,9 +23,9 @@ TEST(ModuleHostTest, AllocationFailureAnywhereTearsDownWhatWasBuilt) {
   const fs::path binDir = zztest::BinDir();
   const std::string modulePath = (binDir / "zazozor.mdl").string();
   ASSERT_TRUE(fs::exists(modulePath)) << "build the 'zazozor_module' target";
-  char traceDir[] = "/tmp/zz_mhost_XXXXXX";
-  ASSERT_NE(mkdtemp(traceDir), nullptr);
-  setenv("ZAZOZOR_TRACE_DIR", traceDir, 1);  // keep the module's trace log out of bin/
+  const zztest::ScratchDir scratch;
+  const std::string traceDir = scratch.Path().string();
+  setenv("ZAZOZOR_TRACE_DIR", traceDir.c_str(), 1);  // keep the module's trace log out of bin/
   CHostSettings settings;
   settings.LoadDefaults(binDir.string(), traceDir);
 
@@ -65,7 +66,6 @@ TEST(ModuleHostTest, AllocationFailureAnywhereTearsDownWhatWasBuilt) {
     }
     ASSERT_EQ(asfn_live_blocks(), before) << "failure at allocation " << n;
   }
-  fs::remove_all(traceDir);
 }
 
 }  // namespace

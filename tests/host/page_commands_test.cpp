@@ -12,9 +12,9 @@
 #include <system_error>
 #include <vector>
 
-#include "engines/urldb/list_files.h"
 #include "support/bin_dir.h"
 #include "support/host_process.h"
+#include "support/scratch_dir.h"
 
 namespace fs = std::filesystem;
 

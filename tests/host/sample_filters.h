@@ -26,12 +26,12 @@
 #include <utility>
 #include <vector>
 
-#include "engines/urldb/list_files.h"
 #include "errors.h"
 #include "module_host.h"
 #include "page_item.h"
 #include "settings.h"
 #include "support/bin_dir.h"
+#include "support/scratch_dir.h"
 #include "verdicts.h"
 
 namespace zztest {

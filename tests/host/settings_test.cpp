@@ -8,6 +8,7 @@
 #include <string>
 
 #include "errors.h"
+#include "support/scratch_dir.h"
 #include "zzplat/paths.h"
 
 namespace zzhost {
@@ -112,15 +113,13 @@ TEST_F(SettingsTest, RelativePathSettingsAreTakenFromTheBaseFolder) {
 }
 
 TEST_F(SettingsTest, FilePathsAreTakenFromTheFilesFolder) {
-  char pattern[] = "/tmp/zz_settings_XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::filesystem::path dir = pattern;
+  zztest::ScratchDir scratch;
+  const std::filesystem::path& dir = scratch.Path();
   std::filesystem::create_directories(dir / "conf");
   std::ofstream(dir / "conf" / "zz.conf") << "/http/global/SharedDataPath = ../data\n";
   settings.LoadFile((dir / "conf" / "zz.conf").string());
   EXPECT_EQ(Text("/http/global/SharedDataPath"), (dir / "data").string());
   EXPECT_THROW(settings.LoadFile((dir / "missing.conf").string()), HostError);
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

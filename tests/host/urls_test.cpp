@@ -7,8 +7,8 @@
 #include <fstream>
 #include <string>
 
-#include "engines/urldb/list_files.h"
 #include "support/host_process.h"
+#include "support/scratch_dir.h"
 
 namespace fs = std::filesystem;
 

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/scratch_dir.h"
 #include "zzplat/paths.h"
 
 namespace zzplat {
@@ -26,13 +27,6 @@ std::string N(const std::u16string& text) { return Utf16ToUtf8Lenient(text.c_str
 
 class FilesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "zz_files_XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    m_dir = pattern;
-  }
-  void TearDown() override { fs::remove_all(m_dir); }
-
   // The product's form of a path in the test folder: "<dir>\name".
   std::u16string P(const std::string& name) const { return W(m_dir + "\\" + name); }
   void WriteFile(const std::string& name, const std::string& bytes) const {
@@ -51,7 +45,8 @@ class FilesTest : public ::testing::Test {
     return names;
   }
 
-  std::string m_dir;
+  zztest::ScratchDir m_scratch;
+  std::string m_dir = m_scratch.Path().string();
 };
 
 TEST_F(FilesTest, HandleTransfersAndOpenFailures) {

@@ -14,13 +14,13 @@
 #include <thread>
 #include <vector>
 
-#include "engines/urldb/list_files.h"
 #include "asfn/asfn.h"
 #include "common/urlutils.h"
 #include "itemfields.h"
 #include "modnames.h"
 #include "parentalbwlistadvancedfilter/parentalbwlistadvancedfilter.h"
 #include "support/fake_settings.h"
+#include "support/scratch_dir.h"
 #include "support/trace_capture.h"
 #include "zzplat/paths.h"
 

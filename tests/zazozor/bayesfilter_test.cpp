@@ -14,13 +14,13 @@
 #include <thread>
 #include <vector>
 
-#include "engines/urldb/list_files.h"
 #include "asfn/asfn.h"
 #include "bayesfilter/bayesfilter.h"
 #include "engines/bayesclassifier/bayes_files.h"
 #include "itemfields.h"
 #include "modnames.h"
 #include "support/fake_settings.h"
+#include "support/scratch_dir.h"
 #include "support/trace_capture.h"
 
 using nsEngineBayesClassifier::CBayesDictionary;

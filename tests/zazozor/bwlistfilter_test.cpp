@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "engines/urldb/list_files.h"
 #include "itemfields.h"
 #include "modnames.h"
 #include "parentalbwlistfilter/parentalbwlistfilter.h"
 #include "support/fake_settings.h"
+#include "support/scratch_dir.h"
 #include "support/trace_capture.h"
 #include "zzplat/paths.h"
 

@@ -1,8 +1,7 @@
-// Fixture verbs for the Bayes tests: a scratch folder, dictionary files made from a simple
-// model (a std::map keeps the words in the file's order), and the engine's input arrays.
+// Fixture verbs for the Bayes tests: a scratch folder with wide paths, dictionary files made
+// from a simple model (a std::map keeps the words in the file's order), and the engine's
+// input arrays.
 #pragma once
-
-#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -17,33 +16,23 @@
 
 #include "common/astrace.h"
 #include "engines/bayesclassifier/ebayes.h"
+#include "support/scratch_dir.h"
 #include "zzplat/paths.h"
 
 namespace zztest {
 
 using nsEngineBayesClassifier::CBayesDictionary;
 
-// A folder under /tmp, removed with everything in it at the end of the test.
-class BayesDir {
+// A scratch folder whose paths are the wide texts the Bayes engine takes.
+class BayesDir : public ScratchDir {
  public:
-  BayesDir() {
-    char pattern[] = "/tmp/zz_bayes_XXXXXX";
-    if (mkdtemp(pattern) != nullptr) m_path = pattern;
-  }
-  ~BayesDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(m_path, ec);
-  }
   std::u16string operator/(const std::string& name) const {
-    return zzplat::Utf8ToUtf16Lenient(m_path + "/" + name);
+    return zztest::Wide(Path() / name);
   }
   std::size_t FileCount() const {
-    auto entries = std::filesystem::directory_iterator(m_path);
+    auto entries = std::filesystem::directory_iterator(Path());
     return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
   }
-
- private:
-  std::string m_path;
 };
 
 inline std::string ReadBytes(const std::u16string& path) {

@@ -1,49 +1,21 @@
-// Fixture verbs for list-file tests: a scratch folder, hand-made records, list files
-// written through the streamer with any payload, and byte surgery on the scrambled file.
+// Fixture verbs for list-file tests: hand-made records, list files written through the
+// streamer with any payload, and byte surgery on the scrambled file (scratch folders and
+// whole-file reads and writes come from support/scratch_dir.h).
 #pragma once
-
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "common/binstreamer.h"
 #include "common/streamer_format.h"
+#include "support/scratch_dir.h"
 #include "zzplat/paths.h"
 
 namespace zztest {
-
-namespace fs = std::filesystem;
-
-// A folder under /tmp, removed with everything in it at the end of the test.
-class ScratchDir {
- public:
-  ScratchDir() {
-    char pattern[] = "/tmp/zz_urldb_XXXXXX";
-    if (mkdtemp(pattern) != nullptr) m_path = pattern;
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    fs::remove_all(m_path, ec);
-  }
-  const fs::path& Path() const { return m_path; }
-  fs::path operator/(const std::string& name) const { return m_path / name; }
-  std::u16string Wide() const { return zzplat::Utf8ToUtf16Lenient(m_path.string()); }
-
- private:
-  fs::path m_path;
-};
-
-inline std::u16string Wide(const fs::path& path) {
-  return zzplat::Utf8ToUtf16Lenient(path.string());
-}
 
 inline std::string LittleEndian32(std::uint32_t value) {
   std::string bytes(4, '\0');
@@ -69,15 +41,6 @@ inline void WriteListFile(const fs::path& path, const std::string& payload) {
                                      ascommon::usstring(Wide(path.parent_path()).c_str()), 0);
   if (!payload.empty()) streamer.WriteString(payload.data(), payload.size());
   streamer.Close();
-}
-
-inline std::string ReadBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline void WriteBytes(const fs::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 // The plain payload of a list file (unscrambled, header dropped).
