@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "commands.h"
 #include "common/urlutils.h"
@@ -91,20 +92,19 @@ int RunUrl(CommandContext& context) {
       out.LineDone();
       continue;
     }
-    const char* text;
-    std::size_t length;
-    parsed.GetURL(text, length);
-    line += ", \"escaped\": ";
-    AppendJsonStringOrNull(line, text, length);
-    parsed.GetPathLower(text, length);
-    line += ", \"path\": ";
-    AppendJsonStringOrNull(line, text, length);
-    parsed.GetHostLower(text, length);
-    line += ", \"host\": ";
-    AppendJsonStringOrNull(line, text, length);
-    parsed.GetDomainLower(text, length);
-    line += ", \"domain\": ";
-    AppendJsonStringOrNull(line, text, length);
+    using Getter = void (ascommon::CParsedURL::*)(const char*&, std::size_t&) const noexcept;
+    static constexpr std::pair<const char*, Getter> kPieces[] = {
+        {", \"escaped\": ", &ascommon::CParsedURL::GetURL},
+        {", \"path\": ", &ascommon::CParsedURL::GetPathLower},
+        {", \"host\": ", &ascommon::CParsedURL::GetHostLower},
+        {", \"domain\": ", &ascommon::CParsedURL::GetDomainLower}};
+    for (const auto& [key, get] : kPieces) {
+      const char* text;
+      std::size_t length;
+      (parsed.*get)(text, length);
+      line += key;
+      AppendJsonStringOrNull(line, text, length);
+    }
     line += '}';
     out.LineDone();
   }
