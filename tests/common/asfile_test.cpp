@@ -16,6 +16,7 @@
 #include "asfn/asfn.h"
 #include "support/bin_dir.h"
 #include "support/scratch_dir.h"
+#include "support/what_of.h"
 #include "support/trace_capture.h"
 #include "zzplat/dynlib.h"
 #include "zzplat/paths.h"
@@ -27,16 +28,6 @@ namespace fs = std::filesystem;
 
 std::u16string W(const std::string& text) { return zzplat::Utf8ToUtf16Lenient(text); }
 std::string N(const char16_t* text) { return zzplat::Utf16ToUtf8Lenient(text); }
-
-// The message of the ASException op throws ("" when none).
-std::string MessageOf(const std::function<void()>& op) {
-  try {
-    op();
-  } catch (const ASException& e) {
-    return e.what();
-  }
-  return "";
-}
 
 class ASFileTest : public ::testing::Test {
  protected:
@@ -128,10 +119,10 @@ TEST_F(ASFileTest, InvalidArgumentsAndOpenFailure) {
       {[&] { file.gets(nullptr, 2); }, "CASFile::gets - invalid input buffer"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(MessageOf(c.op), std::string("ASException - MESSAGE: ") + c.message);
+    EXPECT_EQ(zztest::WhatOf(c.op), std::string("ASException - MESSAGE: ") + c.message);
   }
   const std::u16string missing = P("missing.dat");
-  EXPECT_EQ(MessageOf([&] { CASFile(missing.c_str(), u"rb"); }),
+  EXPECT_EQ(zztest::WhatOf([&] { CASFile(missing.c_str(), u"rb"); }),
             "ASException - CODE: -551 MESSAGE: could not open " + N(missing.c_str()) +
                 ": No such file or directory");
   EXPECT_EQ(trace.Count("[VEVOZOVI EXCEPTION] "), 5);
@@ -235,9 +226,9 @@ TEST(ASFileLibraryTest, LoadLibraryProcsReportsMissingPieces) {
   ASSERT_NE(handle, nullptr);
   EXPECT_NE(procs[0], nullptr);
   zzplat::FreeLibrary(handle);
-  EXPECT_EQ(MessageOf([&] { LoadLibraryProcs(library.c_str(), bad, procs, 2); }),
+  EXPECT_EQ(zztest::WhatOf([&] { LoadLibraryProcs(library.c_str(), bad, procs, 2); }),
             "ASException - CODE: -5 MESSAGE: Could not load procedures from " + N(library.c_str()));
-  EXPECT_EQ(MessageOf([&] { LoadLibraryProcs(u"nowhere\\none.dll", good, procs, 1); }),
+  EXPECT_EQ(zztest::WhatOf([&] { LoadLibraryProcs(u"nowhere\\none.dll", good, procs, 1); }),
             "ASException - CODE: -4 MESSAGE: Could not load library nowhere\\none.dll");
 }
 

@@ -14,6 +14,7 @@
 #include "asfn/asfn.h"
 #include "common/md5.h"
 #include "support/scratch_dir.h"
+#include "support/what_of.h"
 #include "support/trace_capture.h"
 #include "zzplat/paths.h"
 
@@ -23,15 +24,6 @@ namespace {
 namespace fs = std::filesystem;
 
 std::u16string W(const std::string& text) { return zzplat::Utf8ToUtf16Lenient(text); }
-
-std::string MessageOf(const std::function<void()>& op) {
-  try {
-    op();
-  } catch (const ASException& e) {
-    return e.what();
-  }
-  return "";
-}
 
 std::string Md5(const std::string& bytes) {
   std::uint8_t digest[16];
@@ -104,7 +96,7 @@ class BinStreamerTest : public ::testing::Test {
     return new CBinaryStreamer(P(name), EStreamMode::Read, W(m_dir).c_str(), 0);
   }
   std::string OpenError(const std::string& name) const {
-    return MessageOf([&] { delete Reader(name); });
+    return zztest::WhatOf([&] { delete Reader(name); });
   }
 
   zztest::ScratchDir m_scratch;
@@ -176,7 +168,7 @@ TEST_F(BinStreamerTest, EveryValueKindRoundTripsWithItsExactBytes) {
   EXPECT_EQ(std::string(bytes, 8), "42-ab-\xC3\xA9");
   r->ReadWString(units, 2);
   EXPECT_EQ(std::u16string(units, 2), u"7\u00E9");
-  EXPECT_EQ(MessageOf([&] { r->ReadChar(); }), "ASException - MESSAGE: cannot read from file");
+  EXPECT_EQ(zztest::WhatOf([&] { r->ReadChar(); }), "ASException - MESSAGE: cannot read from file");
 }
 
 TEST_F(BinStreamerTest, ScrambledOnDiskAndTempFilesRemoved) {
@@ -282,11 +274,11 @@ TEST_F(BinStreamerTest, RefusedReadsAndWrites) {
        "ASBadPtrException - MESSAGE: Invalid parameters in ComputeCRC"},
   };
   for (std::size_t i = 0; i < std::size(cases); ++i) {
-    EXPECT_EQ(MessageOf(cases[i].op), cases[i].message) << "case " << i;
+    EXPECT_EQ(zztest::WhatOf(cases[i].op), cases[i].message) << "case " << i;
   }
   EXPECT_STREQ(text.c_str(), "before");
   const std::string missing = m_dir + "\\none";
-  EXPECT_EQ(MessageOf([&] {
+  EXPECT_EQ(zztest::WhatOf([&] {
               CBinaryStreamer(P("x.dat"), EStreamMode::Write, usstring(W(missing).c_str()), 0);
             }),
             "ASFileException - MESSAGE: Could not create a temp filename in folder \"" + missing +

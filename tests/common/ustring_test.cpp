@@ -11,26 +11,14 @@
 
 #include "asfn/asfn.h"
 #include "common/asexception.h"
+#include "support/locale_scope.h"
 #include "support/trace_capture.h"
 
 namespace {
 
 using ascommon::sstring;
 using ascommon::usstring;
-
-// Switches the C locale for one test and restores the previous one.
-class LocaleScope {
- public:
-  explicit LocaleScope(const char* name) : m_previous(std::setlocale(LC_ALL, nullptr)) {
-    m_ok = std::setlocale(LC_ALL, name) != nullptr;
-  }
-  ~LocaleScope() { std::setlocale(LC_ALL, m_previous.c_str()); }
-  bool ok() const { return m_ok; }
-
- private:
-  std::string m_previous;
-  bool m_ok = false;
-};
+using zztest::LocaleScope;
 
 // Fails the test when a string leaked a block.
 class StringTest : public ::testing::Test {

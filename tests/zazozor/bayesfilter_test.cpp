@@ -22,6 +22,7 @@
 #include "support/fake_settings.h"
 #include "support/scratch_dir.h"
 #include "support/trace_capture.h"
+#include "support/what_of.h"
 
 using nsEngineBayesClassifier::CBayesDictionary;
 using nsHttpModules::BayesSharedData;
@@ -31,6 +32,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using zztest::WhatOf;
 using Counts = std::vector<std::uint32_t>;
 using Categories = std::vector<zztest::DictModel::Category>;
 
@@ -48,15 +50,6 @@ zztest::DictModel SignalModel(Categories categories, Counts signal) {
     model.words[word] = signal;
   }
   return model;
-}
-
-std::string WhatOf(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no exception)";
 }
 
 struct Verdict {

@@ -14,10 +14,13 @@
 #include "parentalsignfilter/parentalsignfilter.h"
 #include "support/fake_settings.h"
 #include "support/trace_capture.h"
+#include "support/what_of.h"
 
 using namespace nsHttpModules;
 
 namespace {
+
+using zztest::WhatOf;
 
 struct FilterCase {
   const char* label;
@@ -94,15 +97,6 @@ class FilterFramework : public ::testing::TestWithParam<FilterCase> {
   zztest::FakeSettings m_settings;
   std::unique_ptr<CAFilter> m_filter;
 };
-
-std::string WhatOf(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const AException& e) {
-    return e.what();
-  }
-  return "(no exception)";
-}
 
 TEST_P(FilterFramework, ConstructionAndDestructionLines) {
   const FilterCase& c = GetParam();
