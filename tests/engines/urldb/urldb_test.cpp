@@ -294,7 +294,20 @@ TEST(KeySetTest, MatchesSetReference) {
       for (char& c : text) c = static_cast<char>('a' + random() % 3);
       return text;
     };
+    // Half-way the set trades contents with another one (its chunks half filled), and
+    // both must go on as their new contents' sets.
+    ascommon::CKeySet other;
+    std::set<std::string> otherReference;
+    for (int i = 0; i < 50; ++i) {
+      const std::string k = "other" + std::to_string(i);
+      ASSERT_EQ(other.Insert(k.data(), k.size()), 0);
+      otherReference.insert(k);
+    }
     for (int i = 0; i < 20000; ++i) {
+      if (i == 10000) {
+        set.Swap(other);
+        std::swap(reference, otherReference);
+      }
       const std::string k = key();
       if (random() % 3 == 0) {
         EXPECT_EQ(set.Remove(k.data(), k.size()), reference.erase(k) == 1);
@@ -306,9 +319,15 @@ TEST(KeySetTest, MatchesSetReference) {
       ASSERT_EQ(set.Contains(probe.data(), probe.size()), reference.count(probe) == 1) << i;
     }
     ASSERT_EQ(set.GetCount(), reference.size());
-    std::vector<std::string> sorted;
-    set.ForEachSorted([&](const char* p, std::size_t n) { sorted.emplace_back(p, n); });
-    EXPECT_EQ(sorted, std::vector<std::string>(reference.begin(), reference.end()));
+    for (int i = 0; i < 50; ++i) {
+      const std::string k = "late" + std::to_string(i);
+      ASSERT_EQ(other.Insert(k.data(), k.size()), otherReference.insert(k).second ? 0 : 1);
+    }
+    for (const auto& [keys, expected] : {std::pair{&set, &reference}, {&other, &otherReference}}) {
+      std::vector<std::string> sorted;
+      keys->ForEachSorted([&](const char* p, std::size_t n) { sorted.emplace_back(p, n); });
+      EXPECT_EQ(sorted, std::vector<std::string>(expected->begin(), expected->end()));
+    }
   }
   EXPECT_EQ(asfn_live_blocks(), blocks);
 }
