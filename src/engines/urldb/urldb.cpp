@@ -96,11 +96,6 @@ CURLDB::CURLDB() {
 
 CURLDB::~CURLDB() { AS_TRACE(3, "Emptying the URL DB and destructing object"); }
 
-void CURLDB::RemoveAll() noexcept {
-  m_entries.Clear();
-  m_pending.Clear();
-}
-
 std::int32_t CURLDB::FindKey(const char* pURL, std::size_t length, const char*& pKey,
                              std::size_t& keyLength) const noexcept {
   pKey = nullptr;

@@ -13,7 +13,7 @@
 // its update streamer. Keys returned by GetKey are copies the caller owns.
 // Threads: IsListed, HasEntry, GetKey, FindKey, GetCount and the key visits are const and
 // safe for any number of concurrent readers while nothing modifies the database; Load,
-// ApplyItem, AddItem, RemoveAll and OpenUpdateFile need exclusive access (the filter's
+// ApplyItem, AddItem, Reload and OpenUpdateFile need exclusive access (the filter's
 // shared_locker provides both).
 #pragma once
 
@@ -123,8 +123,6 @@ class CURLDB : public AUpdater {
 
   // Number of entries.
   std::uint32_t GetCount() const noexcept { return m_entries.GetCount(); }
-  // Drops every entry and pending key (a reload can start from an empty list).
-  void RemoveAll() noexcept;
 
   // Calls visit(const char* key, std::size_t length) for each entry in ascending byte
   // order. 0, or -2 when the sort buffer cannot be allocated.
