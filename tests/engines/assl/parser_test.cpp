@@ -1,0 +1,121 @@
+// The rule parser below the host: trace lines and their levels, the parser stack bound,
+// the merge rule seen through the rule writer, and two files parsed on two threads.
+// What a rule writer sees (messages, dumps) is tested through the host in
+// tests/host/rules_test.cpp.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engines/assl/parser/parser_utils.h"
+#include "engines/assl/parser/rule_writer.h"
+#include "support/trace_capture.h"
+
+namespace {
+
+struct Parsed {
+  std::string text;         // every committed rule written back, in commit order
+  std::string diagnostics;  // LINE: message lines
+  assl::CParserState::ParseStatus status;
+};
+
+class Collect : public assl::IParserDiagnostics {
+ public:
+  explicit Collect(std::string& out) : m_out(out) {}
+  void Report(const char*, int line, const char* message) override {
+    m_out += std::to_string(line) + ": " + message + "\n";
+  }
+
+ private:
+  std::string& m_out;
+};
+
+Parsed Parse(const std::string& source) {
+  Parsed parsed;
+  Collect collect(parsed.diagnostics);
+  assl::CParserState state("t.slf", &collect);
+  parsed.status = state.Parse(source.data(), source.size());
+  state.ForEachRule([&](const assl::CParsedRule& rule) { parsed.text += assl::WriteRuleText(rule); });
+  return parsed;
+}
+
+TEST(AsslParserTest, TraceLinesAndTheirLevels) {
+  zztest::TraceCapture trace;
+  Parse("rule A { condition: none; actions: none; metadata: none; }\n"
+        "rule A { condition: bad; actions: set_category(\"x\"); metadata: none; }\n"
+        "rule A { condition: none; actions: none; metadata: none; }\n"
+        "rule");
+  std::string levels;
+  for (const auto& line : trace.Lines()) {
+    const std::size_t dash = line.text.find(" -[");
+    levels += std::to_string(line.level) + " " + line.text.substr(dash + 2);
+  }
+  EXPECT_EQ(levels,
+            "3 [parser] committing simple rule A\n"
+            "0 [parser] - t.slf:2: syntax error: syntax error, unexpected NAME\n"
+            "0 [parser] invalid condition\n"
+            "3 [parser] - error recovery: skipping until error flag is reset\n"
+            "0 [parser] discarding simple rule A because it contains errors\n"
+            "3 [parser] committing simple rule A\n"
+            "2 [parser] - warning: A - a rule with the same name already exists\n"
+            "2 [parser] - warning: previous rule will be discarded and replaced with the new one\n"
+            "0 [parser] - t.slf:4: syntax error: syntax error, unexpected $end, expecting NAME\n"
+            "0 [parser] input error: text outside rules?\n");
+}
+
+// Nesting is bounded by the parser stack: 200 entries growing to 10,000.
+TEST(AsslParserTest, DeepNestingStopsAtTheStackBound) {
+  auto nested = [](int depth) {
+    return "metarule M { condition: " + std::string(depth, '(') + "A" + std::string(depth, ')') +
+           "; actions: none; metadata: none; }";
+  };
+  const Parsed deep = Parse(nested(9000));
+  EXPECT_EQ(deep.status, assl::CParserState::kParsed);
+  EXPECT_EQ(deep.text, "metarule M {\n  condition: A;\n  actions:\n  metadata:\n}\n");
+  const Parsed tooDeep = Parse(nested(11000));
+  EXPECT_EQ(tooDeep.status, assl::CParserState::kStackExhausted);
+  EXPECT_EQ(tooDeep.diagnostics, "1: memory exhausted\n");
+  EXPECT_EQ(tooDeep.text, "");
+}
+
+// A repeated action or metainfo type writes into the first item of that type.
+TEST(AsslParserTest, RepeatedItemTypesMerge) {
+  const Parsed parsed = Parse(
+      "rule R { condition: none; actions: increase_score(s, 5); set_category(kids);"
+      " increase_score(t, bonus); mark(\"a\", 1); mark(b, c);"
+      " metadata: relevance = 5; priority = 1; relevance = 7; }");
+  EXPECT_EQ(parsed.diagnostics, "");
+  EXPECT_EQ(parsed.text,
+            "rule R {\n  condition: none;\n"
+            "  actions: increase_score(t, 5); increase_score(t, bonus); set_category(kids);"
+            " mark(\"a\", 1); mark(b, c);\n"
+            "  metadata: relevance = 7; priority = 1;\n}\n");
+}
+
+// Two files parsed at once on two threads give what they give one after the other.
+TEST(AsslParserThreadTest, TwoFilesAtOnceMatchSequential) {
+  std::string first, second;
+  for (int i = 0; i < 400; ++i) {
+    const std::string n = std::to_string(i);
+    first += "rule R" + n + " { condition: match(\"w" + n + "\", HTML::Body, EXACT); actions:"
+             " increase_score(score, " + n + "); metadata: priority = " + n + "; }\n";
+    second += "metarule M" + n + " { condition: R" + n + " && !(R1 || " +
+              (i % 7 == 0 ? "@@" : "true") + "); actions: set_category(\"c\"); metadata: none; }\n";
+  }
+  const Parsed expected[2] = {Parse(first), Parse(second)};
+  ASSERT_NE(expected[1].diagnostics, "");
+  for (int round = 0; round < 5; ++round) {
+    Parsed got[2];
+    std::thread a([&] { got[0] = Parse(first); });
+    std::thread b([&] { got[1] = Parse(second); });
+    a.join();
+    b.join();
+    for (int f = 0; f < 2; ++f) {
+      EXPECT_EQ(got[f].text, expected[f].text);
+      EXPECT_EQ(got[f].diagnostics, expected[f].diagnostics);
+    }
+  }
+}
+
+}  // namespace
