@@ -14,6 +14,7 @@ int RunPageCommand(CommandContext& context);    // cmd_page.cpp
 int RunBayesCommand(CommandContext& context);   // cmd_bayes.cpp
 int RunUrlCommand(CommandContext& context);   // cmd_urls.cpp
 int RunUrlsCommand(CommandContext& context);  // cmd_urls.cpp
+int RunRules(CommandContext& context);        // cmd_rules.cpp
 
 CommandContext::~CommandContext() {
   m_host.reset();  // the module goes first; its filters point to the settings
@@ -229,6 +230,19 @@ constexpr CommandSpec kCommands[] = {
      "convert: builds the dictionary file OUT from TEXT, lines 'word;teens;adult;kidz' of\n"
      "counts for the three fixed categories teens (level 2), adult (3) and kidz (1).",
      RunBayesCommand},
+    {"rules", "check FILE... | dump FILE...", "check rule files or dump the rules they define",
+     "check: parses each rule file ('-' for standard input) as the signatures engine does\n"
+     "and prints every problem as FILE:LINE: message, then one line per file: the rules\n"
+     "committed, the rules discarded for errors and the rule names replaced by a later\n"
+     "rule of the same name. The exit status is 1 when a rule was discarded, the parser\n"
+     "reported an error (text outside rules, an unclosed comment) or a file could not be\n"
+     "read.\n"
+     "dump: prints one JSON line per committed rule, in commit order: its name, kind\n"
+     "(\"rule\" or \"metarule\") and its condition, actions and metadata with their\n"
+     "generic and specific type codes and keyed values (expressions as nested operator\n"
+     "objects). Problems go to stderr as FILE:LINE: message.\n"
+     "Neither needs the module.",
+     RunRules},
     {"help", "[COMMAND]", "show this help, or the help of one command", "", RunHelp},
 };
 
