@@ -27,7 +27,11 @@ CBasicAllocator* CAClassFactory::FindAllocator(const char16_t* name) {
 }
 
 bool CAClassFactory::AddAllocator(CBasicAllocator* pAllocator) {
-  if (m_allocators.Add(pAllocator) != 0) {
+  if (pAllocator == nullptr) return false;
+  const ascommon::usstring* name = pAllocator->GetModuleName();
+  // A nameless allocator could never be found by the host; it is not registered.
+  if (name == nullptr || name->status() != 0 || name->length() == 0 ||
+      m_allocators.Add(pAllocator) != 0) {
     delete pAllocator;
     return false;
   }

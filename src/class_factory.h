@@ -59,8 +59,9 @@ class AS_VISIBLE CAClassFactory : public ascommon::CASAllocated {
   ModuleList& GetModuleList() { return m_modules; }
 
  protected:
-  // Appends an allocator the factory then owns; when the list cannot grow the allocator is
-  // destroyed and false returned.
+  // Appends an allocator the factory then owns. An allocator whose display name could not be
+  // copied (no memory) or when the list cannot grow is destroyed and false returned; the
+  // factory goes on without it, and a factory built later registers it again.
   bool AddAllocator(CBasicAllocator* pAllocator);
 
   AllocatorList m_allocators;
