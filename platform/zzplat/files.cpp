@@ -186,6 +186,13 @@ int GetFileStatus(const char16_t* path, FileStatus* status) {
   return 0;
 }
 
+bool IsSymbolicLink(const char16_t* path) {
+  if (path == nullptr) return false;
+  const LocalPathBuffer local(path);
+  struct stat info;
+  return local.ok() && ::lstat(local.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
 bool Exists(const char16_t* path) { return GetFileStatus(path, nullptr) == 0; }
 
 bool IsDirectory(const char16_t* path) {
@@ -325,6 +332,11 @@ int FindFiles::Open(const char16_t* pattern) {
       entry.name = Utf8ToUtf16Lenient(item->d_name);
       if (!MatchWildcard(namePattern.c_str(), entry.name.c_str())) continue;
       struct stat info;
+      entry.isLink = item->d_type == DT_LNK;
+      if (item->d_type == DT_UNKNOWN &&
+          ::fstatat(::dirfd(dir), item->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0) {
+        entry.isLink = S_ISLNK(info.st_mode);
+      }
       if (::fstatat(::dirfd(dir), item->d_name, &info, 0) == 0) {
         entry.isDirectory = S_ISDIR(info.st_mode);
         entry.size = static_cast<std::uint64_t>(info.st_size);

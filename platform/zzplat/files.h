@@ -55,6 +55,8 @@ struct FileStatus {
 int GetFileStatus(const char16_t* path, FileStatus* status);
 bool Exists(const char16_t* path);
 bool IsDirectory(const char16_t* path);
+// true when the path itself is a symbolic link (whatever it points to, even nothing).
+bool IsSymbolicLink(const char16_t* path);
 
 // Each returns 0 or an errno value.
 int RemoveFile(const char16_t* path);                      // files only
@@ -72,7 +74,8 @@ bool MatchWildcard(const char16_t* pattern, const char16_t* name);
 
 struct DirEntry {
   std::u16string name;
-  bool isDirectory = false;
+  bool isDirectory = false;  // also for a link to a folder
+  bool isLink = false;       // the entry itself is a symbolic link
   std::uint64_t size = 0;
 };
 

@@ -272,6 +272,9 @@ std::int32_t CreateTempFolder(const char16_t* pFolder, const char16_t* pPrefix, 
 std::int32_t RemoveFolder(const char16_t* pPath, bool bRecursive) {
   if (pPath == nullptr) return -1;
   if (!bRecursive) return zzplat::RemoveDirectory(pPath) == 0 ? 0 : -3;
+  // Links are never followed: a link named as the folder is not a folder to empty (what it
+  // points to may lie anywhere), and a link inside is removed as the link itself below.
+  if (zzplat::IsSymbolicLink(pPath)) return -3;
 
   // Recursion depth is bounded by the 1024-unit entry paths (at most ~512 levels).
   std::size_t length = 0;
@@ -290,7 +293,7 @@ std::int32_t RemoveFolder(const char16_t* pPath, bool bRecursive) {
   while (finder.Next(&entry)) {
     if (entry.name == u"." || entry.name == u"..") continue;
     if (!JoinEntryPath(pPath, entry.name, entryPath)) return -3;
-    if (entry.isDirectory) {
+    if (entry.isDirectory && !entry.isLink) {
       const std::int32_t status = RemoveFolder(entryPath, true);
       if (status != 0) return status;
     } else if (DeleteFile(entryPath) != 1) {

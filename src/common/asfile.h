@@ -127,7 +127,8 @@ std::int32_t CreateTempFolder(const char16_t* pFolder, const char16_t* pPrefix, 
                               std::size_t size);
 // Without bRecursive removes an empty folder (0 / -3). With it removes every file and
 // sub-folder first: 0, -2 (no memory) or -3 (something could not be removed; what came
-// before is gone, the rest stays).
+// before is gone, the rest stays). Symbolic links are removed, never followed; a path that
+// is itself a link gives -3.
 std::int32_t RemoveFolder(const char16_t* pPath, bool bRecursive);
 std::int32_t SetCurrentFolder(const char16_t* pPath);
 // The current folder in the product's form ("\" separators), zero-terminated; 0 or -3

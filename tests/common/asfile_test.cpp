@@ -190,6 +190,18 @@ TEST_F(ASFileTest, RemoveFolderRecursively) {
   EXPECT_EQ(RemoveFolder(P("tree").c_str(), true), -3);
   EXPECT_EQ(RemoveFolder(nullptr, true), -1);
 
+  // Links inside are removed as links, never followed: the files they reach survive.
+  WriteFile("outside/precious.txt", "p");
+  WriteFile("linked/own.txt", "o");
+  fs::create_directory_symlink(m_dir + "/outside", m_dir + "/linked/to_dir");
+  fs::create_symlink(m_dir + "/outside/precious.txt", m_dir + "/linked/to_file");
+  fs::create_symlink(m_dir + "/gone", m_dir + "/linked/dangling");
+  fs::create_directory_symlink(m_dir + "/outside", m_dir + "/alias");
+  EXPECT_EQ(RemoveFolder(P("alias").c_str(), true), -3) << "a link is not a folder to empty";
+  EXPECT_EQ(RemoveFolder(P("linked").c_str(), true), 0);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(m_dir + "/linked")));
+  EXPECT_EQ(ReadFile("outside/precious.txt"), "p");
+
   std::string deep = "keep";
   for (int i = 0; i < 5; ++i) deep += "/" + std::string(200, static_cast<char>('a' + i));
   WriteFile(deep + "/file", "x");
