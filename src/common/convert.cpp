@@ -107,13 +107,18 @@ std::int32_t Utf8ToUtf16(const char* bytes, std::size_t count, char16_t* out,
     char32_t codePoint = lead;
     std::size_t length = 1;
     if (lead >= 0x80) {
+      // As the reference routines do, a sequence the input has no room for is "source
+      // exhausted" before its bytes are judged: the length is the one the lead byte
+      // announces (up to 5 continuation bytes for F8..FF), whatever follows it.
+      const std::size_t announced = lead < 0xC0 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2
+                                  : lead < 0xF8 ? 3 : lead < 0xFC ? 4 : 5;
+      if (announced >= count - i) return kTruncated;
       int extra = 0;
       unsigned char low = 0;
       unsigned char high = 0;
       if (!LeadInfo(lead, extra, low, high)) return kIllegal;
       codePoint = lead & (0x3F >> extra);
       for (int k = 1; k <= extra; ++k) {
-        if (i + k >= count) return kTruncated;
         const unsigned char byte = src[i + k];
         const unsigned char lo = k == 1 ? low : 0x80;
         const unsigned char hi = k == 1 ? high : 0xBF;

@@ -33,7 +33,9 @@ inline constexpr const char kInternalWideCharset[] = "UCS-2LE";
 std::size_t Utf8LengthBound(const char16_t* units, std::size_t count) noexcept;
 
 // Raw strict decoding of count UTF-8 bytes into at most outCapacity units. produced gets
-// the number of units written (also on failure: the prefix before the error).
+// the number of units written (also on failure: the prefix before the error). A lead byte
+// that announces more bytes than remain gives -51 whatever those bytes are ("E2 41" at the
+// end, a lone C0 or F8 at the end); a complete but ill-formed sequence gives -50.
 std::int32_t Utf8ToUtf16(const char* bytes, std::size_t count, char16_t* out,
                          std::size_t outCapacity, std::size_t& produced) noexcept;
 
@@ -54,12 +56,13 @@ std::int32_t Utf8ToUsstring(const sstring& strSource, usstring& strTarget);
 // A null or empty source gives an empty target.
 std::int32_t UsstringToUtf8(const usstring& strSource, sstring& strTarget);
 
-// UTF-8 -> lower-case UTF-8: decode, WideToLower every unit (strutils.h), encode. An
+// UTF-8 -> lower-case UTF-8: decode, WideLowerInPlace (strutils.h), encode. An
 // invalid source traces "could not convert from UTF-8 to UCS: invalid input" (level 1) and
 // returns -50 with the target untouched; an encoding result of -50 traces "could not
 // convert from UCS to UTF-8: invalid input" (level 1). A source whose last character is
 // cut short (-51) still gives the lower-cased text before that character, and -51.
-// strTarget may be strSource. Only what towlower of the current locale folds is lowered.
+// strTarget may be strSource. Lower case is Unicode's simple mapping (WideLowerInPlace),
+// whatever the process locale.
 std::int32_t Utf8Lower(const sstring& strSource, sstring& strTarget);
 
 // Zero-terminated locale text -> new zero-terminated UTF-16 text (mbrtowc of the current

@@ -60,6 +60,11 @@ TEST(Utf8Decode, IllFormedSequencesStopWithTheirStatus) {
       {"bad continuation", "\xC3\x41", -50, u""},
       {"truncated 2", "ab\xC3", -51, u"ab"},
       {"truncated 4", "\xF0\x9F\x98", -51, u""},
+      // The input is judged too short before the bytes of a cut sequence are looked at.
+      {"cut, bad byte", "ab\xE2\x41", -51, u"ab"},
+      {"cut C0", "\xC0", -51, u""},
+      {"cut F8", "\xF8\x80\x80", -51, u""},
+      {"whole F8", "\xF8\x80\x80\x80\x80", -50, u""},
   };
   for (const Case& c : cases) {
     const Decoded d = Decode(c.input);
