@@ -1,9 +1,9 @@
 // CBinaryStreamer: opening (temporary name, header, unscramble + digest check), the value
 // operations, and closing (digest, scrambling).
 //
-// Whole-file steps read the file into one block (at most 50 MB), so opening and closing
-// cost O(file size) time and memory; each value afterwards is a few-byte copy through
-// CASFile's buffer. Tested by tests/common/binstreamer_test.cpp.
+// Whole-file steps (files of at most 50 MB) walk the file in 1 MB blocks, so opening and
+// closing cost O(file size) time and at most 1 MB of memory; each value afterwards is a
+// few-byte copy through CASFile's buffer. Tested by tests/common/binstreamer_test.cpp.
 #include "common/binstreamer.h"
 
 #include <bit>
