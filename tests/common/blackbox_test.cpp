@@ -4,8 +4,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <initializer_list>
-#include <map>
 #include <new>
 #include <string>
 #include <vector>
@@ -210,8 +208,6 @@ TEST_F(BlackBoxTest, GettersOfAbsentIdOrOtherKind) {
       "ASException - CODE: -501 MESSAGE: there is no object with id = 42 or is of other type";
   const Case cases[] = {
       {"int absent", [&] { bag.GetInt(42); }, kMissing42, 2},
-      {"int of object", [&] { bag.GetInt(kIdObject); },
-       "ASException - CODE: -501 MESSAGE: there is no object with id = 7 or is of other type", 2},
       {"bool of int (other width)", [&] { bag.GetBool(kIdInt); },
        "ASException - CODE: -501 MESSAGE: there is no object with id = 1 or is of other type", 2},
       {"text of wide text", [&] { bag.GetCharBuf(kIdWide); },
@@ -219,8 +215,6 @@ TEST_F(BlackBoxTest, GettersOfAbsentIdOrOtherKind) {
       {"ints absent", [&] { bag.GetArray(static_cast<std::int32_t*>(nullptr), 42); },
        "ASException - CODE: -501 MESSAGE: No object with that id", 0},
       {"doubles of ints", [&] { bag.GetArray(static_cast<double*>(nullptr), kIdInts); },
-       "ASException - CODE: -501 MESSAGE: Object with the id is of other type", 0},
-      {"longs of ints", [&] { bag.GetLongArray(nullptr, kIdInts); },
        "ASException - CODE: -501 MESSAGE: Object with the id is of other type", 0},
       {"texts of ints", [&] { bag.GetCharBufArray(nullptr, kIdInts); },
        "ASException - CODE: -501 MESSAGE: Object with that id is of other type", 0},
@@ -243,179 +237,72 @@ TEST_F(BlackBoxTest, GettersOfAbsentIdOrOtherKind) {
   EXPECT_EQ("ASException - CODE: -501 MESSAGE: No object with that id", what);
 }
 
-TEST_F(BlackBoxTest, ScalarsAndTextsRoundTrip) {
+// Values come back as stored; arrays grow in steps of 64; texts are the bag's own copies.
+TEST_F(BlackBoxTest, ValuesRoundTrip) {
   bag.SetUInt(0xFFFFFFF0u, 20, false);
   bag.SetDouble(0.125, 22, false);
   bag.SetCharBuf(nullptr, 23, false);
   EXPECT_EQ(0xFFFFFFF0u, bag.GetUInt(20));
   EXPECT_EQ(0.125, bag.GetDouble(22));
   EXPECT_EQ(nullptr, bag.GetCharBuf(23));  // A null text is stored as a null string.
-  EXPECT_EQ(std::u16string(kLongWide), bag.GetUCharBuf(kIdWide));
   EXPECT_EQ(nullptr, bag.GetGenericObject(kIdInt));
-}
-
-TEST_F(BlackBoxTest, GenericObjectsStayWithTheCaller) {
-  const int before = CCounted::live;
-  auto* object = new CCounted();
-  {
-    CBlackBox local;
-    ASSERT_EQ(0, local.SetGenericObject(9, object));
-    EXPECT_EQ(object, local.GetGenericObject(9));
-    EXPECT_EQ(object, local.GetGenericObjectRW(9));
-    EXPECT_EQ(-502, local.SetGenericObject(9, object));  // Never replaced, never thrown.
-    EXPECT_EQ(-500, CodeOf([&] { local.SetInt(1, 9, true); }));
-    local.RemoveObject(9);
-    EXPECT_EQ(before + 1, CCounted::live);
-    EXPECT_EQ(nullptr, local.GetGenericObject(9));
-    ASSERT_EQ(0, local.SetGenericObject(9, object));
-    local.RemoveObject(1234);  // Absent: ignored.
-    EXPECT_EQ(1u, local.GetCount());
-    // The bag goes out of scope holding the object.
-  }
-  EXPECT_EQ(before + 1, CCounted::live);
-  delete object;
-}
-
-// Emptying a bag releases what it owns, leaves generic objects alone and keeps it usable.
-TEST_F(BlackBoxTest, RemoveAllReleasesOwnedPayloadsOnly) {
-  auto* object = new CCounted();
-  const int live = CCounted::live;
-  CBlackBox local;
-  const std::int64_t emptyBag = asfn_live_blocks();
-  local.SetCharBuf("a text long enough to need its own block", 1, false);
-  local.SetUCharBuf(u"wide", 2, false);
-  const double values[] = {1.0, 2.0};
-  local.SetArray(values, 2, 3, false);
-  local.SetInt(4, 4, false);
-  ASSERT_EQ(0, local.SetGenericObject(5, object));
-  local.RemoveAll();
-  EXPECT_EQ(0u, local.GetCount());
-  // Every payload is released; the bag keeps its five node blocks for the next item.
-  EXPECT_EQ(emptyBag + 5, asfn_live_blocks());
-  EXPECT_EQ(live, CCounted::live);
-  local.SetInt(7, 4, false);  // no -502: the id is gone
-  EXPECT_EQ(7, local.GetInt(4u));
-  delete object;
-}
-
-// The walk sees every id once with its kind and, for scalars, the width they were stored
-// with; a replaced or removed id shows its current state.
-TEST_F(BlackBoxTest, ForEachIdVisitsEveryIdWithKindAndScalarWidth) {
-  bag.SetSizeT(9, kIdNew, false);
-  bag.SetDouble(0.5, 200, false);
-  bag.SetUInt(3, 201, false);
-  bag.RemoveObject(kIdText);
-  bag.SetCharBuf("again", kIdInt + 1000, false);
-  std::map<std::uint32_t, std::pair<std::uint32_t, std::uint32_t>> seen;
-  bag.ForEachId([&](std::uint32_t id, std::uint32_t kind, std::uint32_t width) {
-    EXPECT_TRUE(seen.emplace(id, std::make_pair(kind, width)).second) << id;
-  });
-  const std::map<std::uint32_t, std::pair<std::uint32_t, std::uint32_t>> expected = {
-      {kIdInt, {CBlackBox::kScalar, 4}},         {kIdWide, {CBlackBox::kWideText, 0}},
-      {kIdInts, {CBlackBox::kContainer, 0}},     {kIdTexts, {CBlackBox::kContainer, 0}},
-      {kIdBool, {CBlackBox::kScalar, 1}},        {kIdObject, {CBlackBox::kGenericObject, 0}},
-      {kIdNew, {CBlackBox::kScalar, 8}},         {200, {CBlackBox::kScalar, 8}},
-      {201, {CBlackBox::kScalar, 4}},            {kIdInt + 1000, {CBlackBox::kText, 0}},
-  };
-  EXPECT_EQ(expected, seen);
-  bag.RemoveAll();
-  bag.ForEachId([](std::uint32_t id, std::uint32_t, std::uint32_t) { ADD_FAILURE() << id; });
-}
-
-TEST_F(BlackBoxTest, NumberArrays) {
+  EXPECT_EQ(nullptr, bag.GetContainer(kIdInt));
   std::vector<double> doubles(65);
   for (std::size_t i = 0; i < doubles.size(); ++i) doubles[i] = static_cast<double>(i) / 2;
   bag.SetArray(doubles.data(), doubles.size(), 30, false);
-  EXPECT_EQ(65u, bag.GetArray(static_cast<double*>(nullptr), 30));
-  const auto* container = dynamic_cast<const CBlackBox::DoubleArray*>(bag.GetContainer(30));
-  ASSERT_NE(nullptr, container);
-  EXPECT_EQ(128u, container->GetCapacity());
   std::vector<double> out(65, -1);
   EXPECT_EQ(65u, bag.GetArray(out.data(), 30));
   EXPECT_EQ(doubles, out);
-
+  EXPECT_EQ(128u, dynamic_cast<const CBlackBox::DoubleArray*>(bag.GetContainer(30))->GetCapacity());
   const std::uint64_t big[] = {1ull << 63, 5};
   const std::int32_t longs[] = {-1, 2};
   bag.SetArray(big, 2, 31, false);
   bag.SetLongArray(longs, 2, 32, false);
-  bag.SetArray(static_cast<const std::int32_t*>(nullptr), 0, 33, false);
   std::uint64_t bigOut[2] = {};
   std::int32_t longOut[2] = {};
   EXPECT_EQ(2u, bag.GetArray(bigOut, 31));
-  EXPECT_EQ(1ull << 63, bigOut[0]);
   EXPECT_EQ(2u, bag.GetLongArray(longOut, 32));
-  EXPECT_EQ(-1, longOut[0]);
-  EXPECT_EQ(0u, bag.GetArray(static_cast<std::int32_t*>(nullptr), 33));
-  EXPECT_EQ(nullptr, bag.GetContainer(kIdInt));
-}
-
-TEST_F(BlackBoxTest, TextArraysPointIntoTheCopies) {
+  EXPECT_EQ((std::vector<std::uint64_t>{bigOut[0], longOut[0] + 0ull}),
+            (std::vector<std::uint64_t>{1ull << 63, ~0ull}));
   std::string source = "short";
   const char* const texts[] = {source.c_str(), nullptr, kLongText};
   bag.SetCharBufArray(texts, 3, 40, false);
-  source[0] = 'X';  // The bag holds its own copy.
-  const char* out[3] = {};
-  ASSERT_EQ(3u, bag.GetCharBufArray(out, 40));
-  EXPECT_STREQ("short", out[0]);
-  EXPECT_EQ(nullptr, out[1]);
-  EXPECT_STREQ(kLongText, out[2]);
-
-  const char16_t* const wide[] = {u"alpha", u"beta"};
-  bag.SetUCharBufArray(wide, 2, 41, false);
-  const char16_t* wideOut[2] = {};
-  ASSERT_EQ(2u, bag.GetUCharBufArray(wideOut, 41));
-  EXPECT_EQ(std::u16string(u"beta"), wideOut[1]);
+  source[0] = 'X';
+  const char* textOut[3] = {};
+  ASSERT_EQ(3u, bag.GetCharBufArray(textOut, 40));
+  EXPECT_STREQ("short", textOut[0]);
+  EXPECT_EQ(nullptr, textOut[1]);
+  EXPECT_STREQ(kLongText, textOut[2]);
 }
 
-TEST_F(BlackBoxTest, StringIdFlavoursChangeNothing) {
-  CCounted object;
-  const std::string before = Snapshot(bag);
-  trace.Clear();          // Snapshot's failed probes trace too.
-  CABlackBox& api = bag;  // Through the interface, as the filters call it.
-  std::vector<std::string> notices;
-  auto expect = [&](const char* op, std::initializer_list<const char*> params) {
-    for (const char* param : params) {
-      notices.push_back(std::string("Unused param ascommon::CBlackBox::") + op + " :: " + param);
-    }
-  };
-  api.RemoveObject("1");
-  expect("RemoveObject", {"strId"});
-  EXPECT_EQ(-1, api.SetGenericObject("1", &object));
-  expect("SetGenericObject", {"strId", "pObject"});
-  EXPECT_EQ(nullptr, api.GetGenericObject("7"));
-  expect("GetGenericObject", {"strId"});
-  EXPECT_EQ(nullptr, api.GetGenericObjectRW("7"));
-  expect("GetGenericObjectRW", {"strId"});
-  api.SetBool(true, "1", true);
-  expect("SetBool", {"value", "strId", "bForceReplace"});
-  EXPECT_FALSE(api.GetBool("6"));
-  expect("GetBool", {"strId"});
-  api.SetInt(9, "1", true);
-  expect("SetInt", {"value", "strId", "bForceReplace"});
-  EXPECT_EQ(0, api.GetInt("1"));
-  expect("GetInt", {"strId"});
-  api.SetSizeT(9, "1", true);
-  expect("SetSizeT", {"value", "strId", "bForceReplace"});
-  EXPECT_EQ(0u, api.GetSizeT("1"));
-  expect("GetSizeT", {"strId"});
-  api.SetCharBuf("x", "2", true);
-  expect("SetCharBuf", {"strId", "bForceReplace"});
-  EXPECT_EQ(nullptr, api.GetCharBuf("2"));
-  expect("GetCharBuf", {"strId"});
-  api.SetUCharBuf(u"x", "3", true);
-  expect("SetUCharBuf", {"strId", "bForceReplace"});
-  EXPECT_EQ(nullptr, api.GetUCharBuf("3"));
-  expect("GetUCharBuf", {"strId"});
-  api.Reserved();
-
-  const auto lines = trace.Lines();
-  EXPECT_EQ(before, Snapshot(bag));
-  ASSERT_EQ(notices.size(), lines.size());
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    EXPECT_EQ(3u, lines[i].level);
-    EXPECT_EQ(0u, lines[i].text.rfind("[VEVOZOVI]           blackbox.cpp:", 0)) << lines[i].text;
-    EXPECT_NE(std::string::npos, lines[i].text.find(" -" + notices[i] + "\n")) << lines[i].text;
+// Generic objects stay the caller's: removing them, emptying or destroying the bag leaves
+// them alive. Emptying releases every owned payload and keeps the bag usable.
+TEST_F(BlackBoxTest, GenericObjectsStayWithTheCallerAndRemoveAllFreesTheRest) {
+  auto* object = new CCounted();
+  const int live = CCounted::live;
+  {
+    CBlackBox local;
+    const std::int64_t emptyBag = asfn_live_blocks();
+    ASSERT_EQ(0, local.SetGenericObject(9, object));
+    EXPECT_EQ(object, local.GetGenericObjectRW(9));
+    EXPECT_EQ(-502, local.SetGenericObject(9, object));  // Never replaced, never thrown.
+    EXPECT_EQ(-500, CodeOf([&] { local.SetInt(1, 9, true); }));
+    local.RemoveObject(9);
+    local.RemoveObject(1234);  // Absent: ignored.
+    EXPECT_EQ(nullptr, local.GetGenericObject(9));
+    local.SetCharBuf("a text long enough to need its own block", 1, false);
+    local.SetUCharBuf(u"wide", 2, false);
+    const double values[] = {1.0, 2.0};
+    local.SetArray(values, 2, 3, false);
+    ASSERT_EQ(0, local.SetGenericObject(5, object));
+    local.RemoveAll();
+    EXPECT_EQ(0u, local.GetCount());
+    EXPECT_EQ(emptyBag + 4, asfn_live_blocks()) << "only the node blocks stay, for reuse";
+    local.SetInt(7, 1, false);  // no -502: the id is gone
+    ASSERT_EQ(0, local.SetGenericObject(9, object));
   }
+  EXPECT_EQ(live, CCounted::live);
+  delete object;
 }
 
 TEST(BlackBoxMemoryTest, ConstructionFailureThrowsBadAlloc) {
@@ -432,7 +319,6 @@ TEST(BlackBoxMemoryTest, ConstructionFailureThrowsBadAlloc) {
 // an exception), the bag keeps its old content, and nothing leaks.
 TEST(BlackBoxMemoryTest, AllocationFailureSweep) {
   const std::int32_t ints[] = {4, 5};
-  const double doubles[] = {1.5};
   const char* const texts[] = {kLongText, "b", kLongText};
   const char16_t* const wide[] = {kLongWide, u"b"};
   CCounted object;
@@ -443,24 +329,17 @@ TEST(BlackBoxMemoryTest, AllocationFailureSweep) {
   };
   const Op ops[] = {
       {"SetInt new", 1, [](CBlackBox& b) { return b.SetInt(1, kIdNew, false); }},
-      {"SetBool new", 1, [](CBlackBox& b) { return b.SetBool(true, kIdNew, false); }},
-      {"SetDouble new", 1, [](CBlackBox& b) { return b.SetDouble(2, kIdNew, false); }},
       {"SetCharBuf new", 3, [](CBlackBox& b) { return b.SetCharBuf(kLongText, kIdNew, false); }},
       {"SetCharBuf forced", 2,
        [](CBlackBox& b) {
          return b.SetCharBuf("a replacement beyond the inline size", kIdText, true);
        }},
       {"SetUCharBuf new", 3, [](CBlackBox& b) { return b.SetUCharBuf(kLongWide, kIdNew, false); }},
-      {"SetUCharBuf forced", 2, [](CBlackBox& b) { return b.SetUCharBuf(u"w", kIdWide, true); }},
-      {"SetCharBufArray new", 5,
-       [&](CBlackBox& b) { return b.SetCharBufArray(texts, 3, kIdNew, false); }},
       {"SetCharBufArray forced", 4,
        [&](CBlackBox& b) { return b.SetCharBufArray(texts, 3, kIdTexts, true); }},
       {"SetUCharBufArray new", 5,
        [&](CBlackBox& b) { return b.SetUCharBufArray(wide, 2, kIdNew, false); }},
       {"SetArray forced", 2, [&](CBlackBox& b) { return b.SetArray(ints, 2, kIdInts, true); }},
-      {"SetArray double new", 3,
-       [&](CBlackBox& b) { return b.SetArray(doubles, 1, kIdNew, false); }},
       {"SetLongArray new", 3, [&](CBlackBox& b) { return b.SetLongArray(ints, 2, kIdNew, false); }},
       {"SetGenericObject new", 1,
        [&](CBlackBox& b) { return b.SetGenericObject(kIdNew, &object); }},
