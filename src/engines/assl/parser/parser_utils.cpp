@@ -2,7 +2,7 @@
 // (commit or discard), the committed-rule map and the reports of problems. Committing is
 // one map lookup and insertion (O(1) at 1,499 buckets for files of a few thousand rules).
 // Parse() drives the generated scanner (lexer.l) and parser (parser.y) over one buffer.
-// Tested by tests/engines/assl/parser_state_test.cpp and tests/host/rules_test.cpp.
+// Tested by tests/engines/assl/parser_test.cpp and tests/host/rules_test.cpp.
 #include "engines/assl/parser/parser_utils.h"
 
 #include <climits>

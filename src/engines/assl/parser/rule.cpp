@@ -1,7 +1,7 @@
 // The parsed rule: item blackboxes under the merge rule, and an arena for token texts and
 // expression nodes. Finding an item's blackbox walks the rule's few items (O(items));
 // the arena hands out bytes from 4 KB blocks (one allocation per block, texts larger than
-// a block get a block of their own). Tested by tests/engines/assl/parsed_rule_test.cpp.
+// a block get a block of their own). Tested by tests/engines/assl/parser_test.cpp.
 #include "engines/assl/parser/rule.h"
 
 #include <cstring>

@@ -11,7 +11,7 @@
 // Ownership: the rule owns its blackboxes, texts and nodes; expression nodes are stored in
 // the condition as generic objects and live exactly as long as the rule. Registered texts
 // and nodes are never moved. Threads: a rule belongs to one parser state at a time.
-// Tested by tests/engines/assl/parsed_rule_test.cpp and, through the parser, rules_test.cpp.
+// Tested by tests/engines/assl/parser_test.cpp and tests/host/rules_test.cpp.
 #pragma once
 
 #include <cstddef>

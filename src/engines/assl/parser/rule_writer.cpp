@@ -1,7 +1,7 @@
 // Rule text from a parsed rule: one line per section, items in their stored order. Expression
 // operators are written with parentheses around every binary node, so the text parses to
 // the same tree whatever the operators' precedence. Tested by fuzz/assl_parser.cpp (every
-// committed rule) and tests/engines/assl/parsed_rule_test.cpp.
+// committed rule) and tests/engines/assl/parser_test.cpp.
 #include "engines/assl/parser/rule_writer.h"
 
 #include <cstdint>
