@@ -32,8 +32,6 @@ namespace zzhost {
 
 namespace {
 
-using ascommon::CBlackBox;
-
 void AppendExpression(std::string& out, const assl::CExprNode* node) {
   if (node == nullptr) {
     out.append("null");
@@ -58,33 +56,31 @@ void AppendExpression(std::string& out, const assl::CExprNode* node) {
   }
 }
 
-void AppendItem(std::string& out, const CBlackBox* box) {
-  if (box == nullptr) {
+void AppendItem(std::string& out, const assl::CParsedItem* item) {
+  if (item == nullptr) {
     out.append("null");
     return;
   }
-  std::vector<std::uint32_t> keys;
-  box->ForEachId([&](std::uint32_t id, std::uint32_t, std::uint32_t) {
-    if (id != assl::kKeyGenericType && id != assl::kKeySpecificType) keys.push_back(id);
-  });
-  std::sort(keys.begin(), keys.end());
-  out.append("{\"generic\": ").append(std::to_string(box->GetInt(assl::kKeyGenericType)));
-  out.append(", \"specific\": ").append(std::to_string(box->GetInt(assl::kKeySpecificType)));
+  std::vector<const assl::CItemValue*> values;
+  for (std::uint32_t i = 0; i < item->Count(); ++i) values.push_back(&item->At(i));
+  std::sort(values.begin(), values.end(),
+            [](const assl::CItemValue* a, const assl::CItemValue* b) { return a->key < b->key; });
+  out.append("{\"generic\": ").append(std::to_string(item->GenericType()));
+  out.append(", \"specific\": ").append(std::to_string(item->SpecificType()));
   out.append(", \"values\": {");
-  for (std::size_t i = 0; i < keys.size(); ++i) {
+  for (std::size_t i = 0; i < values.size(); ++i) {
     if (i != 0) out.append(", ");
     out.push_back('"');
-    out.append(std::to_string(keys[i])).append("\": ");
-    switch (box->GetKind(keys[i])) {
-      case CBlackBox::kScalar:
-        out.append(std::to_string(box->GetInt(keys[i])));
+    out.append(std::to_string(values[i]->key)).append("\": ");
+    switch (values[i]->kind) {
+      case assl::CItemValue::kNumber:
+        out.append(std::to_string(values[i]->number));
         break;
-      case CBlackBox::kText:
-        AppendJsonString(out, box->GetCharBuf(keys[i]));
+      case assl::CItemValue::kText:
+        AppendJsonString(out, values[i]->text);
         break;
-      case CBlackBox::kGenericObject:
-        AppendExpression(out,
-                         static_cast<const assl::CExprNode*>(box->GetGenericObject(keys[i])));
+      case assl::CItemValue::kExpression:
+        AppendExpression(out, values[i]->node);
         break;
       default:
         out.append("null");
@@ -94,11 +90,11 @@ void AppendItem(std::string& out, const CBlackBox* box) {
   out.append("}}");
 }
 
-void AppendItems(std::string& out, const assl::CParsedRule::ItemArray& items) {
+void AppendItems(std::string& out, const assl::CParsedItem* first) {
   out.push_back('[');
-  for (std::uint64_t i = 0; i < items.GetSize(); ++i) {
-    if (i != 0) out.append(", ");
-    AppendItem(out, items[i]);
+  for (const assl::CParsedItem* item = first; item != nullptr; item = item->Next()) {
+    if (item != first) out.append(", ");
+    AppendItem(out, item);
   }
   out.push_back(']');
 }

@@ -1,5 +1,5 @@
-// The metainfo factory: a blackbox per row and the item it builds, or the trace line that
-// says why it builds none.
+// The metainfo factory: a parsed item per row and the metainfo it builds, or the trace line
+// that says why it builds none.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -13,7 +13,7 @@ namespace {
 using assl::AMetainfo;
 
 struct Row {
-  int generic, specific;  // -1: key absent
+  int generic, specific;  // 0: type absent
   int valueKey;           // 0: none
   int value;
   std::string expected;   // "<specific> <value>" or the traced message
@@ -39,8 +39,8 @@ TEST(MetainfoFactoryTest, BuildsEachKindOrSaysWhyNot) {
       {22, 2001, 2030, 7, "2001 7"},
       {22, 2003, 2050, 5, "2003 5"},
       {22, 2002, 2040, 0, "2002 note"},
-      {-1, 2000, 2020, 1, "blackbox missing generic item type"},
-      {22, -1, 2020, 1, "blackbox missing specific item type"},
+      {0, 2000, 2020, 1, "blackbox missing generic item type"},
+      {22, 0, 2020, 1, "blackbox missing specific item type"},
       {21, 2000, 2020, 1, "the container does not represent a metainfo item"},
       {22, 1000, 0, 0, "unknown metainfo type"},
       {22, 2000, 0, 0, "missing enabled value"},
@@ -49,16 +49,20 @@ TEST(MetainfoFactoryTest, BuildsEachKindOrSaysWhyNot) {
       {22, 2003, 2030, 0, "missing priority value"},
   };
   for (const Row& row : rows) {
-    ascommon::CBlackBox box;
-    if (row.generic >= 0) box.SetInt(row.generic, 10u, true);
-    if (row.specific >= 0) box.SetInt(row.specific, 11u, true);
-    if (row.valueKey == 2040) {
-      box.SetCharBuf("note", 2040u, true);
-    } else if (row.valueKey != 0) {
-      box.SetInt(row.value, static_cast<std::uint32_t>(row.valueKey), true);
+    assl::CParsedRule rule;  // owns the item and its text
+    assl::CParsedItem untyped(row.generic, row.specific);
+    const assl::CParsedItem* box = &untyped;
+    if (row.generic != 0 && row.specific != 0) {
+      const std::uint32_t key = row.valueKey != 0 ? static_cast<std::uint32_t>(row.valueKey) : 1u;
+      if (key == 2040) {
+        rule.AddItemValue(row.generic, row.specific, key, rule.RegisterString("note", 4));
+      } else {
+        rule.AddItemValue(row.generic, row.specific, key, row.value);
+      }
+      box = row.generic == assl::kGenericAction ? rule.Actions() : rule.Metainfo();
     }
     zztest::TraceCapture trace;
-    std::unique_ptr<AMetainfo> item(assl::CreateMetainfo(box));
+    std::unique_ptr<AMetainfo> item(assl::CreateMetainfo(*box));
     if (item != nullptr) {
       EXPECT_EQ(Describe(*item), row.expected);
       EXPECT_EQ(item->GenericType(), 22);

@@ -84,7 +84,7 @@ void CParserState::AddItemValue(std::int32_t generic, std::int32_t specific, std
   ASSL_ADD_ITEM_VALUE;
 }
 void CParserState::AddItemValue(std::int32_t generic, std::int32_t specific, std::uint32_t key,
-                                CExprNode* value) {
+                                const CExprNode* value) {
   ASSL_ADD_ITEM_VALUE;
 }
 #undef ASSL_ADD_ITEM_VALUE

@@ -1,7 +1,8 @@
-// The parsed rule: item blackboxes under the merge rule, and an arena for token texts and
-// expression nodes. Finding an item's blackbox walks the rule's few items (O(items));
-// the arena hands out bytes from 4 KB blocks (one allocation per block, texts larger than
-// a block get a block of their own). Tested by tests/engines/assl/parser_test.cpp.
+// The parsed rule: items under the merge rule, and an arena for token texts, items and
+// expression nodes. Finding an item walks the rule's few items and setting a value its at
+// most eight values (both O(1) in practice). The arena hands out bytes from blocks that
+// start at 1 KB and double up to 4 KB (most rules need one block; a text larger than the
+// next block gets a block of its own). Tested by tests/engines/assl/parser_test.cpp.
 #include "engines/assl/parser/rule.h"
 
 #include <cstring>
@@ -12,8 +13,6 @@
 
 namespace assl {
 
-using ascommon::CBlackBox;
-
 struct CParsedRule::Block {
   Block* next;
   std::size_t size;  // bytes after the header
@@ -21,58 +20,44 @@ struct CParsedRule::Block {
 };
 
 namespace {
-
-constexpr std::size_t kBlockBytes = 4096;
-// Item tables are small: a rule item has at most eight keys.
-constexpr std::uint32_t kItemBuckets = 8;
-
-CBlackBox* NewItem(std::int32_t generic, std::int32_t specific) {
-  CBlackBox* box = nullptr;
-  try {
-    box = new CBlackBox(kItemBuckets);
-    box->SetInt(generic, kKeyGenericType, true);
-    box->SetInt(specific, kKeySpecificType, true);
-  } catch (...) {
-    delete box;
-    AS_THROW(0, ASMemException, "memory problems while adding item");
-  }
-  return box;
-}
-
-// The first box of that specific type in the array, or a new one appended.
-CBlackBox& FindOrAppend(CParsedRule::ItemArray& items, std::int32_t generic,
-                        std::int32_t specific, const char* missingTypeMessage) {
-  for (std::uint64_t i = 0; i < items.GetSize(); ++i) {
-    CBlackBox* box = items[i];
-    if (box->GetKind(kKeySpecificType) != CBlackBox::kScalar) {
-      AS_THROW(0, ASException, "%s", missingTypeMessage);
-    }
-    if (box->GetInt(kKeySpecificType) == specific) return *box;
-  }
-  CBlackBox* box = NewItem(generic, specific);
-  if (items.Add(box) != 0) {
-    delete box;
-    AS_THROW(0, ASMemException, "memory problems while adding item");
-  }
-  return *box;
-}
-
-template <class Store>
-void StoreValue(Store&& store) {
-  try {
-    store();
-  } catch (const ASException& e) {
-    if (e.GetCode() != -2) throw;
-    AS_THROW(0, ASMemException, "memory problems while adding item");
-  }
-}
-
+constexpr std::size_t kFirstBlockBytes = 1024;
+constexpr std::size_t kMaxBlockBytes = 4096;
 }  // namespace
 
+const CItemValue* CParsedItem::Find(std::uint32_t key) const noexcept {
+  for (std::uint32_t i = 0; i < m_count; ++i) {
+    if (m_values[i].key == key) return &m_values[i];
+  }
+  return nullptr;
+}
+
+std::int32_t CParsedItem::Number(std::uint32_t key) const noexcept {
+  const CItemValue* value = Find(key);
+  return value != nullptr && value->kind == CItemValue::kNumber ? value->number : 0;
+}
+
+const char* CParsedItem::Text(std::uint32_t key) const noexcept {
+  const CItemValue* value = Find(key);
+  return value != nullptr && value->kind == CItemValue::kText ? value->text : nullptr;
+}
+
+const CExprNode* CParsedItem::Node(std::uint32_t key) const noexcept {
+  const CItemValue* value = Find(key);
+  return value != nullptr && value->kind == CItemValue::kExpression ? value->node : nullptr;
+}
+
+void CParsedItem::Set(const CItemValue& value) {
+  for (std::uint32_t i = 0; i < m_count; ++i) {
+    if (m_values[i].key == value.key) {
+      m_values[i] = value;
+      return;
+    }
+  }
+  if (m_count == kMaxValues) AS_THROW(0, ASException, "too many values in one item");
+  m_values[m_count++] = value;
+}
+
 CParsedRule::~CParsedRule() {
-  delete m_condition;
-  for (std::uint64_t i = 0; i < m_actions.GetSize(); ++i) delete m_actions[i];
-  for (std::uint64_t i = 0; i < m_metainfo.GetSize(); ++i) delete m_metainfo[i];
   while (m_blocks != nullptr) {
     Block* next = m_blocks->next;
     ascommon::as_free(m_blocks);
@@ -84,56 +69,68 @@ void CParsedRule::SetName(const char* name) {
   if (m_name.assign(name) != 0) AS_THROW(0, ASMemException, "memory problems");
 }
 
-CBlackBox& CParsedRule::ItemFor(std::int32_t generic, std::int32_t specific) {
+CParsedItem& CParsedRule::ItemFor(std::int32_t generic, std::int32_t specific) {
+  CParsedItem** slot = nullptr;
   switch (generic) {
     case kGenericCondition:
-      if (m_condition == nullptr) {
-        m_condition = NewItem(generic, specific);
-      } else if (m_condition->GetKind(kKeySpecificType) != CBlackBox::kScalar) {
-        AS_THROW(0, ASException, "condition missing specific item type!!");
-      }
-      return *m_condition;
+      if (m_condition != nullptr) return *m_condition;
+      slot = &m_condition;
+      break;
     case kGenericAction:
-      return FindOrAppend(m_actions, generic, specific, "action missing specific item type!!");
     case kGenericMetainfo:
-      return FindOrAppend(m_metainfo, generic, specific,
-                          "metainfo missing specific item type!!");
+      slot = generic == kGenericAction ? &m_actions : &m_metainfo;
+      for (; *slot != nullptr; slot = &(*slot)->m_next) {
+        if ((*slot)->m_specific == specific) return **slot;
+      }
+      break;
     default:
       AS_THROW(0, ASException, "unknown generic item type");
   }
+  void* place = Allocate(sizeof(CParsedItem), alignof(CParsedItem));
+  if (place == nullptr) AS_THROW(0, ASMemException, "memory problems while adding item");
+  *slot = ::new (place) CParsedItem(generic, specific);
+  return **slot;
 }
 
 void CParsedRule::AddItemValue(std::int32_t generic, std::int32_t specific, std::uint32_t key,
                                std::int32_t value) {
-  CBlackBox& box = ItemFor(generic, specific);
-  StoreValue([&] { box.SetInt(value, key, true); });
+  CItemValue item;
+  item.key = key;
+  item.kind = CItemValue::kNumber;
+  item.number = value;
+  ItemFor(generic, specific).Set(item);
 }
 
 void CParsedRule::AddItemValue(std::int32_t generic, std::int32_t specific, std::uint32_t key,
                                const char* text) {
-  CBlackBox& box = ItemFor(generic, specific);
-  StoreValue([&] { box.SetCharBuf(text, key, true); });
+  CItemValue item;
+  item.key = key;
+  item.kind = CItemValue::kText;
+  item.text = text;
+  ItemFor(generic, specific).Set(item);
 }
 
 void CParsedRule::AddItemValue(std::int32_t generic, std::int32_t specific, std::uint32_t key,
-                               CExprNode* node) {
-  CBlackBox& box = ItemFor(generic, specific);
-  // A generic object cannot replace a value of another kind in place.
-  if (box.GetKind(key) != CBlackBox::kNone) box.RemoveObject(key);
-  if (box.SetGenericObject(key, node) != 0) {
-    AS_THROW(0, ASMemException, "memory problems while adding item");
-  }
+                               const CExprNode* node) {
+  CItemValue item;
+  item.key = key;
+  item.kind = CItemValue::kExpression;
+  item.node = node;
+  ItemFor(generic, specific).Set(item);
 }
 
 void* CParsedRule::Allocate(std::size_t size, std::size_t alignment) noexcept {
   std::size_t offset = (m_used + alignment - 1) & ~(alignment - 1);
   if (m_blocks == nullptr || offset + size > m_blocks->size) {
-    const std::size_t bytes = size > kBlockBytes ? size : kBlockBytes;
+    std::size_t next = m_blocks == nullptr ? kFirstBlockBytes : m_blocks->size * 2;
+    if (next > kMaxBlockBytes) next = kMaxBlockBytes;
+    const bool own = size > next;  // an oversized text gets a block of its own
+    const std::size_t bytes = own ? size : next;
     auto* block = static_cast<Block*>(ascommon::as_alloc_nt(sizeof(Block) + bytes));
     if (block == nullptr) return nullptr;
     block->size = bytes;
-    if (m_blocks != nullptr && size > kBlockBytes) {
-      // An oversized text gets its own block behind the current one, which stays open.
+    if (own && m_blocks != nullptr) {
+      // Behind the current block, which stays open for the texts that follow.
       block->next = m_blocks->next;
       m_blocks->next = block;
       return block->Bytes();

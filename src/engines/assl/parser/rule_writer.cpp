@@ -10,8 +10,6 @@
 
 namespace assl {
 
-using ascommon::CBlackBox;
-
 const char* CodeSpelling(std::int32_t code) {
   switch (code) {
     case kHeadersAll: return "Headers::ALL";
@@ -64,14 +62,12 @@ class Writer {
  public:
   explicit Writer(std::string& out) : m_out(out) {}
 
-  bool Has(const CBlackBox& box, std::uint32_t key) const {
-    return box.GetKind(key) != CBlackBox::kNone;
+  bool Has(const CParsedItem& box, std::uint32_t key) const { return box.Has(key); }
+  void Text(const CParsedItem& box, std::uint32_t key) {
+    const char* text = box.Text(key);
+    m_out.append(text != nullptr ? text : "");
   }
-  void Text(const CBlackBox& box, std::uint32_t key) {
-    const char* text = box.GetKind(key) == CBlackBox::kText ? box.GetCharBuf(key) : "";
-    m_out.append(text);
-  }
-  void Quoted(const CBlackBox& box, std::uint32_t key) {
+  void Quoted(const CParsedItem& box, std::uint32_t key) {
     m_out.push_back('"');
     Text(box, key);
     m_out.push_back('"');
@@ -81,22 +77,21 @@ class Writer {
   void Constant(std::int32_t value) {
     m_out.append(std::to_string(static_cast<std::uint32_t>(value)));
   }
-  void Int(const CBlackBox& box, std::uint32_t key) {
-    Constant(box.GetKind(key) == CBlackBox::kScalar ? box.GetInt(key) : 0);
+  void Int(const CParsedItem& box, std::uint32_t key) {
+    Constant(box.Number(key));
   }
-  void Spelling(const CBlackBox& box, std::uint32_t key) {
-    const char* text = box.GetKind(key) == CBlackBox::kScalar ? CodeSpelling(box.GetInt(key))
-                                                              : nullptr;
+  void Spelling(const CParsedItem& box, std::uint32_t key) {
+    const char* text = CodeSpelling(box.Number(key));
     m_out.append(text != nullptr ? text : "?");
   }
   // A where/what code, with its header name when the code names one.
-  void Where(const CBlackBox& box, std::uint32_t codeKey, std::uint32_t nameKey) {
+  void Where(const CParsedItem& box, std::uint32_t codeKey, std::uint32_t nameKey) {
     Spelling(box, codeKey);
-    const std::int32_t code = box.GetInt(codeKey);
+    const std::int32_t code = box.Number(codeKey);
     if (code == kHeadersNamed || code == kPartHeadersNamed) Quoted(box, nameKey);
   }
   // One of two keys: a quoted text or a NAME / a CONSTANT or a NAME.
-  void TextOrName(const CBlackBox& box, std::uint32_t textKey, std::uint32_t nameKey,
+  void TextOrName(const CParsedItem& box, std::uint32_t textKey, std::uint32_t nameKey,
                   int alternative) {
     if (Has(box, textKey) && (alternative == 0 || !Has(box, nameKey))) {
       Quoted(box, textKey);
@@ -104,7 +99,7 @@ class Writer {
       Text(box, nameKey);
     }
   }
-  void ConstantOrName(const CBlackBox& box, std::uint32_t constantKey, std::uint32_t nameKey,
+  void ConstantOrName(const CParsedItem& box, std::uint32_t constantKey, std::uint32_t nameKey,
                       int alternative) {
     if (Has(box, constantKey) && (alternative == 0 || !Has(box, nameKey))) {
       Int(box, constantKey);
@@ -133,20 +128,20 @@ class Writer {
     }
   }
 
-  void Condition(const CBlackBox& box) {
-    switch (box.GetInt(kKeySpecificType)) {
+  void Condition(const CParsedItem& box) {
+    switch (box.SpecificType()) {
       case kCondNone:
         m_out.append("none");
         break;
       case kCondExpression:
-        Expression(static_cast<const CExprNode*>(box.GetGenericObject(kKeyExpression)));
+        Expression(box.Node(kKeyExpression));
         break;
       case kCondMatch:
         m_out.append("match(");
         Quoted(box, kKeyMatchText);
         m_out.append(", ");
         Where(box, kKeyMatchWhere,
-              box.GetInt(kKeyMatchWhere) == kHeadersNamed ? kKeyHeaderName : kKeyPartHeaderName);
+              box.Number(kKeyMatchWhere) == kHeadersNamed ? kKeyHeaderName : kKeyPartHeaderName);
         m_out.append(", ");
         Spelling(box, kKeyMatchHow);
         if (Has(box, kKeyMatchPartMode)) {
@@ -158,7 +153,7 @@ class Writer {
       case kCondExists:
         m_out.append("exists(");
         Where(box, kKeyExistsWhat, kKeyHeaderName);
-        if (box.GetInt(kKeyExistsWhat) == kHeadersCollection) {
+        if (box.Number(kKeyExistsWhat) == kHeadersCollection) {
           m_out.append(", ");
           Quoted(box, kKeyExistsCollection);
         }
@@ -204,20 +199,23 @@ class Writer {
 
   // Calls needed so that merging them gives every key of the box: two when a slot holds
   // both of its alternatives, else one.
-  static int Calls(bool bothFirst, bool bothSecond) { return bothFirst || bothSecond ? 2 : 1; }
+  int Calls(const CParsedItem& box, std::uint32_t a, std::uint32_t b, std::uint32_t c = 0,
+            std::uint32_t d = 0) const {
+    return (Has(box, a) && Has(box, b)) || (c != 0 && Has(box, c) && Has(box, d)) ? 2 : 1;
+  }
 
-  void Action(const CBlackBox& box) {
-    const std::int32_t type = box.GetInt(kKeySpecificType);
+  void Action(const CParsedItem& box) {
+    const std::int32_t type = box.SpecificType();
     switch (type) {
       case kActSetCategory:
-        for (int i = 0; i < Calls(Has(box, 1021) && Has(box, 1020), false); ++i) {
+        for (int i = 0; i < Calls(box, kKeySetCategoryText, kKeySetCategoryName); ++i) {
           m_out.append(" set_category(");
           TextOrName(box, kKeySetCategoryText, kKeySetCategoryName, i);
           m_out.append(");");
         }
         break;
       case kActIncreaseScore:
-        for (int i = 0; i < Calls(Has(box, 1032) && Has(box, 1031), false); ++i) {
+        for (int i = 0; i < Calls(box, kKeyIncreaseConstant, kKeyIncreaseName); ++i) {
           m_out.append(" increase_score(");
           Text(box, kKeyIncreaseVariable);
           m_out.append(", ");
@@ -226,7 +224,8 @@ class Writer {
         }
         break;
       case kActMark:
-        for (int i = 0; i < Calls(Has(box, 1041) && Has(box, 1040), Has(box, 1043) && Has(box, 1042));
+        for (int i = 0; i < Calls(box, kKeyMarkCategoryText, kKeyMarkCategoryName,
+                                kKeyMarkScoreConstant, kKeyMarkScoreName);
              ++i) {
           m_out.append(" mark(");
           TextOrName(box, kKeyMarkCategoryText, kKeyMarkCategoryName, i);
@@ -242,7 +241,7 @@ class Writer {
         break;
       case kActAddHeader:
       case kActAddToHeader:
-        for (int i = 0; i < Calls(Has(box, 1060) && Has(box, 1061), false); ++i) {
+        for (int i = 0; i < Calls(box, kKeyHeaderText, kKeyHeaderNameName); ++i) {
           m_out.append(type == kActAddHeader ? " add_header(" : " add_to_header(");
           TextOrName(box, kKeyHeaderText, kKeyHeaderNameName, i);
           m_out.append(", ");
@@ -255,10 +254,10 @@ class Writer {
     }
   }
 
-  void Metainfo(const CBlackBox& box) {
-    switch (box.GetInt(kKeySpecificType)) {
+  void Metainfo(const CParsedItem& box) {
+    switch (box.SpecificType()) {
       case kMetaState:
-        m_out.append(box.GetInt(kKeyState) != 0 ? " enabled = true;" : " enabled = false;");
+        m_out.append(box.Number(kKeyState) != 0 ? " enabled = true;" : " enabled = false;");
         break;
       case kMetaRelevance:
         m_out.append(" relevance = ");
@@ -298,10 +297,12 @@ std::string WriteRuleText(const CParsedRule& rule) {
     out.append("none;");
   }
   out.append("\n  actions:");
-  for (std::uint64_t i = 0; i < rule.Actions().GetSize(); ++i) writer.Action(*rule.Actions()[i]);
+  for (const CParsedItem* item = rule.Actions(); item != nullptr; item = item->Next()) {
+    writer.Action(*item);
+  }
   out.append("\n  metadata:");
-  for (std::uint64_t i = 0; i < rule.Metainfo().GetSize(); ++i) {
-    writer.Metainfo(*rule.Metainfo()[i]);
+  for (const CParsedItem* item = rule.Metainfo(); item != nullptr; item = item->Next()) {
+    writer.Metainfo(*item);
   }
   out.append("\n}\n");
   return out;

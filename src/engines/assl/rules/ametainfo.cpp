@@ -8,13 +8,7 @@
 
 namespace assl {
 
-using ascommon::CBlackBox;
-
 namespace {
-
-bool HasInt(const CBlackBox& box, std::uint32_t key) {
-  return box.GetKind(key) == CBlackBox::kScalar;
-}
 
 AMetainfo* Fail(const char* message) {
   AS_TRACE(0, "%s", message);
@@ -27,32 +21,37 @@ AMetainfo* Make(Args... args) {
   return item != nullptr ? item : Fail("could not alloc memory");
 }
 
+bool HasNumber(const CParsedItem& item, std::uint32_t key) {
+  const CItemValue* value = item.Find(key);
+  return value != nullptr && value->kind == CItemValue::kNumber;
+}
+
 }  // namespace
 
-AMetainfo* CreateMetainfo(const CBlackBox& box) {
-  if (!HasInt(box, kKeyGenericType)) return Fail("blackbox missing generic item type");
-  if (!HasInt(box, kKeySpecificType)) return Fail("blackbox missing specific item type");
-  if (box.GetInt(kKeyGenericType) != kGenericMetainfo) {
+AMetainfo* CreateMetainfo(const CParsedItem& item) {
+  if (item.GenericType() == 0) return Fail("blackbox missing generic item type");
+  if (item.SpecificType() == 0) return Fail("blackbox missing specific item type");
+  if (item.GenericType() != kGenericMetainfo) {
     return Fail("the container does not represent a metainfo item");
   }
-  switch (box.GetInt(kKeySpecificType)) {
+  switch (item.SpecificType()) {
     case kMetaState:
-      if (!HasInt(box, kKeyState)) return Fail("missing enabled value");
-      return Make<StateMetainfo>(box.GetInt(kKeyState) != 0);
+      if (!HasNumber(item, kKeyState)) return Fail("missing enabled value");
+      return Make<StateMetainfo>(item.Number(kKeyState) != 0);
     case kMetaRelevance:
-      if (!HasInt(box, kKeyRelevance)) return Fail("missing relevance value");
-      return Make<RelevanceMetainfo>(box.GetInt(kKeyRelevance));
+      if (!HasNumber(item, kKeyRelevance)) return Fail("missing relevance value");
+      return Make<RelevanceMetainfo>(item.Number(kKeyRelevance));
     case kMetaPriority:
-      if (!HasInt(box, kKeyPriority)) return Fail("missing priority value");
-      return Make<PriorityMetainfo>(box.GetInt(kKeyPriority));
+      if (!HasNumber(item, kKeyPriority)) return Fail("missing priority value");
+      return Make<PriorityMetainfo>(item.Number(kKeyPriority));
     case kMetaComment: {
-      if (box.GetKind(kKeyComment) != CBlackBox::kText) return Fail("missing comment value");
-      auto* item = new (std::nothrow) CommentMetainfo();
-      if (item == nullptr || item->SetText(box.GetCharBuf(kKeyComment)) != 0) {
-        delete item;
+      if (item.Text(kKeyComment) == nullptr) return Fail("missing comment value");
+      auto* comment = new (std::nothrow) CommentMetainfo();
+      if (comment == nullptr || comment->SetText(item.Text(kKeyComment)) != 0) {
+        delete comment;
         return Fail("could not alloc memory");
       }
-      return item;
+      return comment;
     }
     default:
       return Fail("unknown metainfo type");

@@ -1,15 +1,15 @@
 // AMetainfo and its four kinds: the metadata items of a rule (enabled flag, relevance,
 // comment, priority), and CreateMetainfo, the factory that builds one from a parsed rule's
-// metainfo blackbox.
+// metainfo item.
 // Ownership: the factory's result belongs to the caller (delete it); a CommentMetainfo owns
 // a copy of its text. Items are immutable once built: safe for concurrent readers.
 #pragma once
 
 #include <cstdint>
 
-#include "common/blackbox.h"
 #include "common/ustring.h"
 #include "engines/assl/parser/item_codes.h"
+#include "engines/assl/parser/rule.h"
 #include "engines/assl/rules/aitem.h"
 
 namespace assl {
@@ -59,11 +59,11 @@ class CommentMetainfo : public AMetainfo {
   ascommon::sstring m_text;
 };
 
-// Builds the metainfo item a blackbox describes. On failure traces the reason ("blackbox
-// missing generic item type", "blackbox missing specific item type", "the container does
-// not represent a metainfo item", "unknown metainfo type", "missing enabled value",
+// Builds the metainfo item a parsed item describes. On failure traces the reason ("blackbox
+// missing generic item type" / "blackbox missing specific item type" for a type of 0, "the
+// container does not represent a metainfo item", "unknown metainfo type", "missing enabled value",
 // "missing relevance value", "missing comment value", "missing priority value", "could not
 // alloc memory") and returns null.
-AMetainfo* CreateMetainfo(const ascommon::CBlackBox& box);
+AMetainfo* CreateMetainfo(const CParsedItem& item);
 
 }  // namespace assl
