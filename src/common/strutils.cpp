@@ -2,22 +2,23 @@
 //
 // Searches are the plain quadratic scan: O(haystack * needle) worst case, no extra memory;
 // the texts they see (URLs, tokens, short patterns) keep that cheap. Everything else is a
-// single pass. Tested by tests/common/strutils_test.cpp.
+// single pass. Letters and lower case come from two-stage tables generated from the Unicode
+// character database (unicode_tables.inc, tools/gen_unicode_tables.py): two loads a code
+// point, ASCII by range before any table. Tested by tests/common/strutils_test.cpp.
 #include "common/strutils.h"
 
 #include <cstdint>
 #include <cstring>
-#include <cwctype>
 
 namespace ascommon {
 
 namespace {
 
+#include "common/unicode_tables.inc"
+
 inline unsigned char AsciiLower(unsigned char c) noexcept {
   return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
 }
-
-inline bool IsSurrogate(char16_t unit) noexcept { return unit >= 0xD800 && unit <= 0xDFFF; }
 
 bool WideContains(const char16_t* set, char16_t unit) noexcept {
   for (; *set != 0; ++set) {
@@ -88,22 +89,46 @@ int CompareUnits(const char16_t* left, std::size_t leftLength, const char16_t* r
   return 0;
 }
 
-char16_t WideToLower(char16_t unit) noexcept {
-  // ASCII, most of any page, maps by range (as towlower does in the C locale the program
-  // runs in) without the library call.
-  if (unit < 0x80) {
-    return static_cast<char16_t>(static_cast<unsigned>(unit - u'A') < 26u ? unit + 32 : unit);
+bool IsLetter(char32_t codePoint) noexcept {
+  if (codePoint < 0x80) return static_cast<unsigned>((codePoint | 0x20) - U'a') < 26u;
+  if (codePoint >= kLetterLimit) return false;
+  const std::uint64_t* bits = kLetterBits[kLetterIndex[codePoint >> kLetterBlockBits]];
+  const unsigned bit = codePoint & ((1u << kLetterBlockBits) - 1);
+  return (bits[bit >> 6] >> (bit & 63)) & 1;
+}
+
+char32_t ToLower(char32_t codePoint) noexcept {
+  if (codePoint < 0x80) {
+    return static_cast<unsigned>(codePoint - U'A') < 26u ? codePoint + 32 : codePoint;
   }
-  if (IsSurrogate(unit)) return unit;
-  const std::wint_t lower = std::towlower(static_cast<std::wint_t>(unit));
-  // Keep the unit when the mapping leaves the 16-bit plane or lands on a surrogate.
-  if (lower > 0xFFFF || IsSurrogate(static_cast<char16_t>(lower))) return unit;
-  return static_cast<char16_t>(lower);
+  if (codePoint >= kLowerLimit) return codePoint;
+  const std::uint16_t offset = kLowerOffset[kLowerIndex[codePoint >> kLowerBlockBits]]
+                                           [codePoint & ((1u << kLowerBlockBits) - 1)];
+  return (codePoint & ~char32_t{0xFFFF}) | ((codePoint + offset) & 0xFFFF);
+}
+
+char16_t WideToLower(char16_t unit) noexcept {
+  // Surrogates map to themselves in the table.
+  return static_cast<char16_t>(ToLower(unit));
 }
 
 void WideLowerInPlace(char16_t* text, std::size_t length) noexcept {
   if (text == nullptr) return;
-  for (std::size_t i = 0; i < length; ++i) text[i] = WideToLower(text[i]);
+  for (std::size_t i = 0; i < length; ++i) {
+    const char16_t unit = text[i];
+    if (unit < 0x80) {
+      text[i] = static_cast<char16_t>(static_cast<unsigned>(unit - u'A') < 26u ? unit + 32 : unit);
+    } else if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
+               text[i + 1] <= 0xDFFF) {
+      // A pair lower-cases within its plane, so it stays a pair.
+      const char32_t lower =
+          ToLower(0x10000 + ((char32_t{unit} - 0xD800) << 10) + (text[i + 1] - 0xDC00)) - 0x10000;
+      text[i] = static_cast<char16_t>(0xD800 + (lower >> 10));
+      text[++i] = static_cast<char16_t>(0xDC00 + (lower & 0x3FF));
+    } else {
+      text[i] = WideToLower(unit);
+    }
+  }
 }
 
 int WideCompareNoCase(const char16_t* left, const char16_t* right) noexcept {

@@ -1,11 +1,11 @@
 // Free utilities over raw 8-bit and UTF-16 character buffers.
 //
 // Nothing here allocates or owns memory: every function works in the caller's buffers.
-// 8-bit case folding is ASCII only ('A'..'Z'), so results never depend on the process
-// locale. Wide case folding goes through towlower of the current C locale, one UTF-16
-// unit at a time (surrogate units are left as they are, so only the Basic Multilingual
-// Plane folds). All functions are re-entrant and safe from any thread; the tokenisers keep
-// their position in a caller-held pointer.
+// 8-bit case folding is ASCII only ('A'..'Z'). Wide text is classified and lower-cased by
+// Unicode (the simple lower-case mapping and the letter categories of the Unicode character
+// database, in generated tables), never through the process locale. All functions are
+// re-entrant and safe from any thread; the tokenisers keep their position in a caller-held
+// pointer.
 #pragma once
 
 #include <cstddef>
@@ -32,9 +32,14 @@ int CompareBytes(const void* left, std::size_t leftLength, const void* right,
 int CompareUnits(const char16_t* left, std::size_t leftLength, const char16_t* right,
                  std::size_t rightLength) noexcept;
 
-// The wide case folding of this system: towlower of one UTF-16 unit (surrogates unchanged).
+// Whether a code point is a letter (Unicode categories Lu, Ll, Lt, Lm, Lo, Nl). O(1).
+bool IsLetter(char32_t codePoint) noexcept;
+// Simple Unicode lower case of a code point (itself when it has none). O(1).
+char32_t ToLower(char32_t codePoint) noexcept;
+// The wide case folding of this system: ToLower of one UTF-16 unit (surrogates unchanged).
 char16_t WideToLower(char16_t unit) noexcept;
-// Lower-cases length units in place through WideToLower.
+// Lower-cases length units in place: units through WideToLower, surrogate pairs through
+// ToLower of their code point (the result is a pair again).
 void WideLowerInPlace(char16_t* text, std::size_t length) noexcept;
 
 // Case-insensitive comparison of two zero-terminated wide texts, unit by unit through

@@ -177,7 +177,8 @@ class usstring : public CBlackBoxObject {
   void set_ignore_case(bool bIgnoreCase) noexcept { m_ignoreCase = bIgnoreCase; }
   bool ignore_case() const noexcept { return m_ignoreCase; }
 
-  // As sstring's searches, positions in units. find_nocase folds with towlower per unit.
+  // As sstring's searches, positions in units. find_nocase folds each unit by Unicode
+  // (WideToLower, strutils.h).
   bool find(const char16_t* text, std::size_t& pos) const noexcept;
   bool find_nocase(const char16_t* text, std::size_t& pos) const noexcept;
   bool find(char16_t ch, std::size_t& pos) const noexcept;
@@ -185,7 +186,8 @@ class usstring : public CBlackBoxObject {
 
   // Null rules as for sstring (== false when either is null, < true when exactly one is
   // null, > false when either is null). When the LEFT operand's ignore-case flag is set,
-  // units are compared through towlower; otherwise as unsigned 16-bit values.
+  // units are compared through WideToLower (Unicode simple lower case of each unit;
+  // surrogate pairs compare as they are); otherwise as unsigned 16-bit values.
   bool operator==(const usstring& other) const noexcept;
   bool operator!=(const usstring& other) const noexcept;
   bool operator<(const usstring& other) const noexcept;

@@ -3,7 +3,8 @@
 //
 // A text is cut at every unit of the separator set (runs of separators make no empty
 // words); a token is a word when it has at least 3 units and at least one alphabetic
-// unit (iswalpha of the current C locale; ASCII letters by table). A labelled text's words
+// character (a Unicode letter, ascommon::IsLetter; a surrogate pair is tested as its code
+// point, whatever the process locale). A labelled text's words
 // are the label followed directly by the token. Words are not lower-cased; they are
 // handed out cut to CWordIndex::kMaxWordUnits, the longest word the dictionary keeps.
 // Cost: O(text length), one bit test per unit; nothing is allocated (a token is handed
@@ -16,8 +17,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cwctype>
 
+#include "common/strutils.h"
 #include "engines/bayesclassifier/bwordindex.h"
 
 namespace nsEngineBayesClassifier {
@@ -43,9 +44,12 @@ class CWordSplitter {
   bool IsSeparator(char16_t unit) const noexcept {
     return (m_separators[unit >> 6] >> (unit & 63)) & 1;
   }
-  static bool IsAlphabetic(char16_t unit) noexcept {
-    if (unit < 0x80) return static_cast<unsigned>((unit | 0x20) - u'a') < 26u;
-    return std::iswalpha(static_cast<std::wint_t>(unit)) != 0;
+  // Whether the character at p (a zero-terminated text) is a letter.
+  static bool IsAlphabetic(const char16_t* p) noexcept {
+    if (p[0] >= 0xD800 && p[0] <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF) {
+      return ascommon::IsLetter(0x10000 + ((char32_t{p[0]} - 0xD800) << 10) + (p[1] - 0xDC00));
+    }
+    return ascommon::IsLetter(p[0]);
   }
 
   // Calls visit(const char16_t* word, std::size_t length) for every word of the text, in
@@ -67,7 +71,7 @@ class CWordSplitter {
       if (*p == 0) return;
       const char16_t* start = p;
       bool alphabetic = false;
-      for (; *p != 0 && !IsSeparator(*p); ++p) alphabetic = alphabetic || IsAlphabetic(*p);
+      for (; *p != 0 && !IsSeparator(*p); ++p) alphabetic = alphabetic || IsAlphabetic(p);
       const std::size_t length = static_cast<std::size_t>(p - start);
       if (length < kMinWordUnits || !alphabetic) continue;
       if (input.label == nullptr) {
