@@ -60,6 +60,17 @@ bool FolderOf(const char16_t* pPath, char16_t* pOut) noexcept {
   return true;
 }
 
+// Whether two lower-cased names are one name once cut to the file's limit.
+bool SameInFile(const usstring& a, const usstring& b) noexcept {
+  const std::size_t la = a.length() < kMaxNameUnits ? a.length() : kMaxNameUnits;
+  const std::size_t lb = b.length() < kMaxNameUnits ? b.length() : kMaxNameUnits;
+  if (la != lb) return false;
+  for (std::size_t i = 0; i < la; ++i) {
+    if (a.c_str()[i] != b.c_str()[i]) return false;
+  }
+  return true;
+}
+
 // atoi of one field: blanks, an optional sign, decimal digits; anything else ends it.
 std::uint32_t ParseCount(const char* pField) noexcept {
   if (pField == nullptr) return 0;
@@ -469,6 +480,22 @@ std::int32_t CBayesDictionary::InsertCategories(const CArray<usstring>& names,
       AS_TRACE(3, "Internal Error!");
       return kDictBadCategory;
     }
+    // The file keeps the first kMaxNameUnits units of a name: two names that agree there
+    // would be one name when read back, and the file could never be opened again.
+    const usstring* clash = nullptr;
+    for (std::uint32_t c = 0; c < m_categoryCount && clash == nullptr; ++c) {
+      const CCategoryInfo* other = m_byIndex.Lookup(c);
+      if (other != nullptr && SameInFile(other->name, stored)) clash = &other->name;
+    }
+    for (std::uint32_t j = 0; j < i && clash == nullptr; ++j) {
+      if (SameInFile(lowered[j], stored)) clash = &lowered[j];
+    }
+    if (clash != nullptr) {
+      AS_TRACE(0, "Category name '%S' agrees with '%S' in its first %u characters, all the "
+               "dictionary file keeps", CTraceWord(stored.c_str(), stored.length()).units,
+               CTraceWord(clash->c_str(), clash->length()).units, kMaxNameUnits);
+      return kDictBadCategory;
+    }
   }
   auto* totals = ascommon::as_alloc_array_nt<std::uint32_t>(m_categoryCount + count);
   if (totals == nullptr) {
@@ -617,6 +644,8 @@ std::int32_t CBayesDictionary::Convert(const char16_t* pTextPath, const char16_t
         word[units] = static_cast<unsigned char>(fields[0][units]);
       }
     }
+    // A longer word would make a file no reader takes back; its first units stand for it.
+    if (units > kMaxNameUnits) units = kMaxNameUnits;
     ok = out.WriteU32(static_cast<std::uint32_t>(units)) &&
          out.Write(word, units * sizeof(char16_t));
     for (int f = 1; f < 4; ++f) ok = ok && out.WriteU32(ParseCount(fields[f]));

@@ -123,8 +123,10 @@ class CBayesDictionary : public ascommon::CASAllocated {
 
   // Appends categories: names[i] (lower-cased) with level levels[i], in order, each with
   // item total 0 and a zero column for every word. 0; -352 when not open; -1 when levels
-  // has fewer entries than names; -12 when a name is present already or repeated; -10.
-  // Nothing changes on failure.
+  // has fewer entries than names; -12 when a name is present already or repeated, or
+  // agrees with another in the first kMaxNameUnits units, all the file keeps (traced at
+  // level 0, since such a dictionary could not be read back); -10. Nothing changes on
+  // failure.
   std::int32_t InsertCategories(const ascommon::CArray<ascommon::usstring>& names,
                                 const ascommon::CArray<std::int32_t>& levels);
 
@@ -140,7 +142,8 @@ class CBayesDictionary : public ascommon::CASAllocated {
 
   // Builds a dictionary file from a text list "word;teens;adult;kidz" (',' works as well)
   // under the fixed header of kConvertWordCount words and the categories teens (level 2),
-  // adult (3) and kidz (1). 0, -13, -15, -16.
+  // adult (3) and kidz (1); a word is written with at most kMaxNameUnits units, so the
+  // file reads back. 0, -13, -15, -16.
   static std::int32_t Convert(const char16_t* pTextPath, const char16_t* pDictionaryPath);
 
   // Test seam for interrupted writes; null restores normal writing. Process-wide.

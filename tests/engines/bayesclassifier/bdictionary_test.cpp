@@ -1,6 +1,8 @@
 // The Bayes dictionary: the file format read and written byte for byte, occurrence limits
-// on writing, the probability rules, categories, damaged files, allocation failures,
-// interrupted writes, conversion from a text list and the printed summary.
+// on writing, the probability rules, categories, damaged files, interrupted writes and
+// conversion from a text list. The printed summary, and allocation failures of every load,
+// are checked through the module (tests/host/bayes_commands_test.cpp,
+// filter_allocation_sweep_test.cpp).
 #include "engines/bayesclassifier/bdictionary.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +10,6 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "asfn/asfn.h"
 #include "bayes_files.h"
 #include "engines/bayesclassifier/ebayes.h"
 #include "support/trace_capture.h"
@@ -157,6 +158,13 @@ TEST_F(BayesDictionaryTest, CategoriesByNameAndIndex) {
   const std::u16string longName(200, u'n');
   ASSERT_EQ(zztest::AddCategories(dict, {{u"Kidz", 1}, {longName, 7}}), 0);
   EXPECT_EQ(dict.GetCategoryIndex(longName.c_str()), 4);
+  // The file keeps 128 units of a name: names agreeing there are refused, against the
+  // dictionary's and against each other, since the file could not be read back.
+  zztest::TraceCapture trace;
+  EXPECT_EQ(zztest::AddCategories(dict, {{std::u16string(128, u'N') + u"other", 1}}), -12);
+  EXPECT_EQ(zztest::AddCategories(dict, {{std::u16string(128, u'm') + u"1", 1},
+                                         {std::u16string(128, u'm') + u"2", 1}}), -12);
+  EXPECT_EQ(trace.Count("in its first 128 characters"), 2);
   ASSERT_EQ(dict.Close(path.c_str(), 0, 0), 0);
   model.categories[1].name = u"adult";
   model.categories.push_back({u"kidz", 1, 0});
@@ -211,32 +219,6 @@ TEST_F(BayesDictionaryTest, MalformedFilesAreRejected) {
   EXPECT_EQ(dict.Open((dir / "no/such/folder/x.dat").c_str()), -16);
 }
 
-TEST_F(BayesDictionaryTest, AllocationFailuresLeaveNothingBehind) {
-  DictModel model = ThreeCategories();
-  zztest::AddNumberedWords(model, 50, {1, 0, 2});
-  zztest::WriteBytes(path, model.Bytes());
-  const std::uint64_t first = asfn_allocation_count();
-  ASSERT_EQ(dict.Open(path.c_str()), 0);
-  const std::uint64_t allocations = asfn_allocation_count() - first;
-  ASSERT_EQ(dict.Close(path.c_str(), 0, 0), 0);
-  const std::int64_t before = asfn_live_blocks();  // the category maps keep their tables
-  // Each allocation of an Open fails once in turn: the ones that matter give -10 and a
-  // closed dictionary, the optional buffers only make it slower.
-  int failures = 0;
-  for (std::uint64_t n = 1; n <= allocations; ++n) {
-    asfn_fail_at(n, ASFN_FAIL_ONCE);
-    const std::int32_t status = dict.Open(path.c_str());
-    asfn_fail_at(0, ASFN_FAIL_OFF);
-    EXPECT_TRUE(status == 0 ? dict.GetWordCount() == 50 : status == -10 && !dict.IsOpen()) << n;
-    failures += status != 0;
-    dict.Close(path.c_str(), 0, 0);
-    // The category maps keep the blocks of removed nodes for reuse, so a failed open may
-    // leave fewer blocks than a whole one; a leak would leave more.
-    EXPECT_LE(asfn_live_blocks(), before) << n;
-  }
-  EXPECT_GT(failures, 3);
-}
-
 // A write that stops anywhere leaves the previous dictionary as it was.
 TEST_F(BayesDictionaryTest, FailedWriteKeepsThePreviousFile) {
   DictModel model = ThreeCategories();
@@ -282,7 +264,9 @@ TEST_F(BayesDictionaryTest, KilledDuringWriteLeavesThePreviousFileLoadable) {
 
 TEST_F(BayesDictionaryTest, ConvertBuildsTheFixedHeaderFromATextList) {
   const std::u16string text = dir / "words.txt", out = dir / "bayescsf.dat";
-  zztest::WriteBytes(text, "sex;1;900;0\nschool,40,2,70\r\n\ncaf\xc3\xa9;3;4\nlat\xe9;1;1;1\n");
+  const std::string longWord(130, 'w');  // written as its first 128 units: readable
+  zztest::WriteBytes(text, "sex;1;900;0\nschool,40,2,70\r\n\ncaf\xc3\xa9;3;4\nlat\xe9;1;1;1\n" +
+                               longWord + ";0;0;1\n");
   ASSERT_EQ(CBayesDictionary::Convert(text.c_str(), out.c_str()), 0);
   DictModel expected;
   expected.categories = {{u"teens", 2, 250000}, {u"adult", 3, 250000}, {u"kidz", 1, 250000}};
@@ -291,31 +275,15 @@ TEST_F(BayesDictionaryTest, ConvertBuildsTheFixedHeaderFromATextList) {
   for (const auto& [word, counts] : {std::pair<std::u16string, Counts>{u"sex", {1, 900, 0}},
                                      {u"school", {40, 2, 70}},
                                      {u"caf\u00e9", {3, 4, 0}},
-                                     {u"lat\u00e9", {1, 1, 1}}}) {
+                                     {u"lat\u00e9", {1, 1, 1}},
+                                     {std::u16string(128, u'w'), {0, 0, 1}}}) {
     zztest::PutText(bytes, word);
     for (std::uint32_t n : counts) zztest::PutU32(bytes, n);
   }
   EXPECT_EQ(zztest::ReadBytes(out), bytes);
-  ASSERT_EQ(dict.Open(out.c_str()), 0);  // 10000 announced, 4 read
-  EXPECT_EQ(dict.GetWordCount(), 4u);
+  ASSERT_EQ(dict.Open(out.c_str()), 0);  // 10000 announced, 5 read
+  EXPECT_EQ(dict.GetWordCount(), 5u);
   EXPECT_EQ(CBayesDictionary::Convert((dir / "missing.txt").c_str(), out.c_str()), -16);
-}
-
-TEST_F(BayesDictionaryTest, PrintListsCategoriesThenWordsInBothForms) {
-  DictModel model = ThreeCategories();
-  model.words = {{u"beta", {0, 1, 2}}, {u"alpha", {3, 0, 0}}};
-  zztest::WriteBytes(path, model.Bytes());
-  nsEngineBayesClassifier::CBFilter filter(u" ");
-  ASSERT_EQ(filter.OpenDictionary(path.c_str()), 0);
-  const std::u16string printed = dir / "printed.txt";
-  ASSERT_EQ(filter.PrintDictionary(printed.c_str(), true), 0);
-  const std::string expected =
-      "Total words : 2\nCategory No : 3\nCategories and total items trained for each one : \n"
-      "\twhite-0(0)\t10\n\tadult-3(1)\t20\n\tteens-2(2)\t30\n\nalpha\t3\t0\t0\nbeta\t0\t1\t2\n";
-  EXPECT_EQ(zztest::ReadBytes(printed), expected);
-  ASSERT_EQ(filter.PrintDictionary(zzplat::LocalPath(printed.c_str()).c_str(), false), 0);
-  EXPECT_EQ(zztest::ReadBytes(printed), expected);
-  EXPECT_EQ(filter.PrintDictionary((dir / "no/dir/p.txt").c_str(), true), -16);
 }
 
 }  // namespace
