@@ -1,8 +1,8 @@
 // The parental Bayes filter on real dictionary files: which file it loads and when it
 // reloads, the threshold rule and the names it stores, training through Process and the
-// write-back at DestroySharedData, every maintenance command and its failures, memory
-// failures, and (suite BayesFilterThreadTest, run under ThreadSanitizer) training under the
-// read-only lock while other threads classify.
+// write-back at DestroySharedData, the commands' failures (their successes run end to end in
+// tests/host/bayes_commands_test.cpp), memory failures, and (suite BayesFilterThreadTest,
+// run under ThreadSanitizer) training under the read-only lock while other threads classify.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -139,12 +140,7 @@ TEST_F(BayesFilterTest, ChoosesThePreferredFileOnlyWhenItHasContent) {
   const struct {
     Content pcdic, bayescsf;
     const char* verdict;  // the only category of the file that was loaded
-  } cases[] = {
-      {kPc, kCsf, "pc"},
-      {kPc, kMissing, "pc"},
-      {kEmpty, kCsf, "csf"},
-      {kMissing, kCsf, "csf"},
-  };
+  } cases[] = {{kPc, kCsf, "pc"}, {kPc, kMissing, "pc"}, {kEmpty, kCsf, "csf"}, {kMissing, kCsf, "csf"}};
   for (const auto& c : cases) {
     fs::remove(m_dir / "pcdic.dat");
     fs::remove(m_dir / "bayescsf.dat");
@@ -159,23 +155,14 @@ TEST_F(BayesFilterTest, ChoosesThePreferredFileOnlyWhenItHasContent) {
     EXPECT_EQ(Classify(u"alpha beta gamma delta epsilon").category, c.verdict) << c.verdict;
     EXPECT_TRUE(fs::exists(m_dir / "pcdic.dat"));
   }
-}
-
-TEST_F(BayesFilterTest, FirstLoadCreatesBothFiles) {
-  zztest::TraceCapture trace;
+  // Nothing there: an empty "pcdic.dat" for an updater, the empty dictionary as the
+  // fallback, and no category to name.
+  fs::remove(m_dir / "pcdic.dat");
+  fs::remove(m_dir / "bayescsf.dat");
+  Shared().dictionary_loaded = 0;
   m_filter.ReloadSharedData();
-  EXPECT_EQ(SizeOf("pcdic.dat"), 0u);     // left empty for an updater
-  EXPECT_EQ(SizeOf("bayescsf.dat"), 8u);  // the empty dictionary
-  EXPECT_EQ(zzplat::Utf16ToUtf8Lenient(Shared().dictionary_path.c_str()),
-            m_dir.string() + "\\bayescsf.dat");
-  // The size is taken before the dictionary made its file, so the next reload reads the new
-  // file once more; after that the size holds.
-  EXPECT_EQ(Shared().last_size, 0);
-  m_filter.ReloadSharedData();
-  m_filter.ReloadSharedData();
-  EXPECT_EQ(Shared().last_size, 8);
-  EXPECT_EQ(trace.Count("-open dictionary file\n"), 2);
-  // No categories: the classifier lists none and the filter cannot pick one.
+  EXPECT_EQ(SizeOf("pcdic.dat"), 0u);
+  EXPECT_EQ(SizeOf("bayescsf.dat"), 8u);
   try {
     Classify(u"alpha beta gamma delta epsilon");
     ADD_FAILURE() << "no exception";
@@ -184,36 +171,39 @@ TEST_F(BayesFilterTest, FirstLoadCreatesBothFiles) {
   }
 }
 
+// A reload reads the file only when its size differs from the last load's: not after a
+// prune closed the dictionary, but again after a failed load.
 TEST_F(BayesFilterTest, ReloadsOnlyWhenTheSizeChanged) {
   zztest::DictModel model;
   model.categories = {{u"first", 3, 0}};
   Write("pcdic.dat", model);
   zztest::TraceCapture trace;
+  const auto opens = [&] { return trace.Count("-open dictionary file\n"); };
   m_filter.ReloadSharedData();
-  m_filter.ReloadSharedData();
-  EXPECT_EQ(trace.Count("-open dictionary file\n"), 1);
-  // The same size with other content is taken as the same dictionary.
-  model.categories = {{u"other", 3, 0}};
+  model.categories = {{u"other", 3, 0}};  // same size, other content
   Write("pcdic.dat", model);
   m_filter.ReloadSharedData();
-  EXPECT_EQ(trace.Count("-open dictionary file\n"), 1);
+  EXPECT_EQ(opens(), 1);
   EXPECT_EQ(Classify(u"alpha beta gamma delta epsilon").category, "first");
   model.categories = {{u"longer", 3, 0}};
   Write("pcdic.dat", model);
   m_filter.ReloadSharedData();
-  EXPECT_EQ(trace.Count("-open dictionary file\n"), 2);
+  EXPECT_EQ(opens(), 2);
   EXPECT_EQ(Classify(u"alpha beta gamma delta epsilon").category, "longer");
-  // A dictionary closed by a prune is read again although its file kept its size.
+  // A prune that left the size as it was leaves the dictionary closed.
   EXPECT_EQ(Command(37, [](auto& p) { p.SetInt(0, field::kParamOccurrenceLimit, true); }),
             "(no exception)");
   m_filter.ReloadSharedData();
-  EXPECT_EQ(trace.Count("-open dictionary file\n"), 3);
-}
-
-TEST_F(BayesFilterTest, ReloadFailureNamesTheFilter) {
+  EXPECT_EQ(opens(), 2);
+  // A damaged file fails to load; the good file of the old size is then read again.
+  const std::string good = zztest::ReadBytes(Path("pcdic.dat"));
   zztest::WriteBytes(Path("pcdic.dat"), std::string("\x01\x00\x00\x00\x01\x00\x00\x00", 8));
   EXPECT_EQ(WhatOf([&] { m_filter.ReloadSharedData(); }),
             "ASException - MESSAGE: [Parental Bayes] Problems reloading the dictionary");
+  zztest::WriteBytes(Path("pcdic.dat"), good);
+  m_filter.ReloadSharedData();
+  EXPECT_EQ(Classify(u"alpha beta gamma delta epsilon").category, "longer");
+
   void* shared = m_filter.GetSharedData();
   m_filter.SetSharedData(nullptr);
   EXPECT_EQ(WhatOf([&] { m_filter.ReloadSharedData(); }),
@@ -251,18 +241,9 @@ TEST_F(BayesFilterTest, ThresholdRuleAndTheNameStored) {
     m_filter.ReloadSharedData();
     EXPECT_EQ(Classify(kSignal + u" unknown", c.threshold), c.expected) << c.label;
   }
-}
-
-TEST_F(BayesFilterTest, LabelTextsJoinThePageText) {
-  Write("pcdic.dat", SignalModel({{u"white", 0, 0}, {u"adult", 3, 0}}, {1, 9}));
-  m_filter.ReloadSharedData();
-  EXPECT_EQ(Classify(u"nothing known here", 50), (Verdict{"white", 0}));
+  // Label texts join the page text.
   EXPECT_EQ(Classify(u"nothing known here", 50, {u"sigone sigtwo", u"sigthree sigfour sigfive"}),
-            (Verdict{"adult", 99}));
-  zztest::TraceCapture trace;
-  Classify(kSignal, 50);
-  EXPECT_EQ(trace.Count("-bayes pc score = 99\n"), 1);
-  EXPECT_EQ(trace.Count("-bayes pc cat = adult\n"), 1);
+            (Verdict{"high", 99}));
 }
 
 TEST_F(BayesFilterTest, ProcessFailures) {
@@ -304,56 +285,48 @@ TEST_F(BayesFilterTest, TrainingReachesTheFileWhenSharedDataGoes) {
   Train(u"cheap lunch", u"white");
   Train(u"pills pills", u"nobody");  // an unknown category trains nothing
   EXPECT_EQ(zztest::ReadBytes(Path("pcdic.dat")), model.Bytes()) << "written only at the end";
-
   EXPECT_EQ(DestroyShared(true), "(no exception)");
   EXPECT_EQ(CountsInFile("pcdic.dat", u"cheap"), (Counts{2, 2}));
   EXPECT_EQ(CountsInFile("pcdic.dat", u"Cheap"), (Counts{0, 1}));
   EXPECT_EQ(CountsInFile("pcdic.dat", u"pills"), (Counts{0, 1}));
-  EXPECT_EQ(CountsInFile("pcdic.dat", u"lunch"), (Counts{1, 0}));
-}
 
-TEST_F(BayesFilterTest, AFailedWriteBackIsReportedAfterEverythingIsReleased) {
-  zztest::DictModel model;
-  model.categories = {{u"white", 0, 0}};
-  Write("pcdic.dat", model);
+  // A write-back that fails raises nothing (the dictionary traces it), releases everything
+  // and leaves the old file whole.
   DestroyShared(false);
+  const std::string before = zztest::ReadBytes(Path("pcdic.dat"));
   const std::int64_t baseline = asfn_live_blocks();
-
   m_filter.SetSharedData(m_filter.CreateSharedData());
   m_filter.ReloadSharedData();
   Train(u"some words", u"white");
+  zztest::TraceCapture trace;
   CBayesDictionary::SetWriteFaultHookForTesting(
       [](CBayesDictionary::EWriteStage, std::uint64_t) { return false; });
   const std::string what = DestroyShared(false);
   CBayesDictionary::SetWriteFaultHookForTesting(nullptr);
-  EXPECT_EQ(what.rfind("ASException - CODE: -", 0), 0u) << what;
-  EXPECT_NE(what.find("MESSAGE: [Parental Bayes] Problems writing the dictionary"),
-            std::string::npos);
+  EXPECT_EQ(what, "(no exception)");
+  EXPECT_EQ(trace.Count("-Error writing to file!\n"), 1);
   EXPECT_EQ(asfn_live_blocks(), baseline) << "the block and the classifier are released";
-  EXPECT_EQ(zztest::ReadBytes(Path("pcdic.dat")), model.Bytes()) << "the old file stays whole";
+  EXPECT_EQ(zztest::ReadBytes(Path("pcdic.dat")), before);
   m_filter.SetSharedData(m_filter.CreateSharedData());
 }
 
+// Each allocation of CreateSharedData fails in turn: the block itself gives null, the
+// classifier an exception; nothing leaks either way.
 TEST_F(BayesFilterTest, CreateSharedDataReleasesEverythingWhenMemoryRunsOut) {
   const std::int64_t baseline = asfn_live_blocks();
-  bool succeeded = false;
-  for (std::uint64_t n = 1; n < 50 && !succeeded; ++n) {
+  void* shared = nullptr;
+  for (std::uint64_t n = 1; shared == nullptr && n < 50; ++n) {
     asfn_fail_at(n, ASFN_FAIL_ONCE);
-    void* shared = nullptr;
-    std::string what = WhatOf([&] { shared = m_filter.CreateSharedData(); });
+    const std::string what = WhatOf([&] { shared = m_filter.CreateSharedData(); });
     asfn_fail_at(0, ASFN_FAIL_OFF);
-    if (n == 1) {
-      EXPECT_EQ(shared, nullptr) << "the block itself: null, no exception";
+    EXPECT_EQ(what == "(no exception)", n == 1 || shared != nullptr) << n;
+    if (shared == nullptr) {
+      EXPECT_EQ(asfn_live_blocks(), baseline) << n;
     }
-    if (shared != nullptr) {
-      succeeded = n > 1 && what == "(no exception)";
-      m_filter.DestroySharedData(shared);
-    } else if (n > 1) {
-      EXPECT_NE(what, "(no exception)") << n;
-    }
-    EXPECT_EQ(asfn_live_blocks(), baseline) << "allocation " << n;
   }
-  EXPECT_TRUE(succeeded);
+  ASSERT_NE(shared, nullptr);
+  m_filter.DestroySharedData(shared);
+  EXPECT_EQ(asfn_live_blocks(), baseline);
 }
 
 // ---- Commands --------------------------------------------------------------------------------
@@ -365,8 +338,17 @@ TEST_F(BayesFilterTest, CommandFailures) {
   m_filter.ReloadSharedData();
   const char16_t* names[] = {u"adult", u"games"};
   const char16_t* existing[] = {u"WHITE"};
+  // Names that agree in the 128 units the file keeps would make a file that never loads.
+  const std::u16string longA = std::u16string(128, u'x') + u"a", longB = std::u16string(128, u'X') + u"b";
+  const char16_t* clashing[] = {longA.c_str(), longB.c_str()};
   const std::int32_t levels[] = {3, 1};
   const std::string missingFolder = (m_dir / "missing" / "out.txt").string();
+  const auto categories = [&](const char16_t** list, std::size_t n) {
+    return [=](ascommon::CBlackBox& p) {
+      p.SetUCharBufArray(list, n, field::kParamCategoryNames, true);
+      p.SetArray(levels, n, field::kParamCategoryLevels, true);
+    };
+  };
   const struct {
     std::uint32_t command;
     std::function<void(ascommon::CBlackBox&)> fill;
@@ -377,12 +359,8 @@ TEST_F(BayesFilterTest, CommandFailures) {
        "Wrong categories name object in bb"},
       {34, [&](auto& p) { p.SetUCharBufArray(names, 2, field::kParamCategoryNames, true); },
        "Categories level not found in blackbox"},
-      {34,
-       [&](auto& p) {
-         p.SetUCharBufArray(existing, 1, field::kParamCategoryNames, true);
-         p.SetArray(levels, 1, field::kParamCategoryLevels, true);
-       },
-       "Problems inserting categories"},
+      {34, categories(existing, 1), "Problems inserting categories"},
+      {34, categories(clashing, 2), "Problems inserting categories"},
       {36,
        [&](auto& p) { p.SetUCharBuf(Wide(missingFolder).c_str(), field::kParamPrintFile, true); },
        "Problems printing dictionary"},
@@ -396,15 +374,28 @@ TEST_F(BayesFilterTest, CommandFailures) {
        "Invalid occurence limit value"},
       {40, {}, "Unknown command"},
   };
+  zztest::TraceCapture trace;
   for (const auto& c : cases) {
     EXPECT_EQ(Command(c.command, c.fill), "ASException - MESSAGE: [Parental Bayes] " + c.message)
         << c.command << " " << c.message;
   }
+  EXPECT_EQ(trace.Count("agrees with"), 1) << "the clash is named in the trace";
+  EXPECT_EQ(Command(34, categories(clashing, 1)), "(no exception)") << "one long name is fine";
+  EXPECT_EQ(Command(34, categories(clashing + 1, 1)),
+            "ASException - MESSAGE: [Parental Bayes] Problems inserting categories");
+  EXPECT_EQ(DestroyShared(true), "(no exception)");
+  m_filter.ReloadSharedData();  // the file written reads back
   // A negative limit for 37 is raised without its trace line, and the dictionary stays open.
-  zztest::TraceCapture trace;
+  trace.Clear();
   EXPECT_EQ(Command(37, [](auto& p) { p.SetInt(-1, field::kParamOccurrenceLimit, true); }),
             "ASException - MESSAGE: [Parental Bayes] Invalid occurence limit value");
   EXPECT_EQ(trace.Count("Invalid occurence limit value"), 0);
+  // A prune whose write fails leaves no dictionary loaded.
+  CBayesDictionary::SetWriteFaultHookForTesting(
+      [](CBayesDictionary::EWriteStage, std::uint64_t) { return false; });
+  EXPECT_EQ(Command(37, [](auto& p) { p.SetInt(1, field::kParamOccurrenceLimit, true); }),
+            "ASException - CODE: -15 MESSAGE: [Parental Bayes] Dictionary not loaded");
+  CBayesDictionary::SetWriteFaultHookForTesting(nullptr);
   EXPECT_EQ(Command(37, [](auto& p) { p.SetInt(0, field::kParamOccurrenceLimit, true); }),
             "(no exception)");
   EXPECT_EQ(Command(37, [](auto& p) { p.SetInt(0, field::kParamOccurrenceLimit, true); }),
@@ -412,43 +403,6 @@ TEST_F(BayesFilterTest, CommandFailures) {
   // A null parameter bag reads as an empty one.
   EXPECT_EQ(WhatOf([&] { m_filter.ProcessCommand(0, 34, nullptr); }),
             "ASException - MESSAGE: [Parental Bayes] Categories name not found in blackbox");
-}
-
-TEST_F(BayesFilterTest, CategoriesPrintAndPrune) {
-  zztest::DictModel model;
-  model.categories = {{u"white", 0, 0}};
-  model.words[u"once"] = {1};
-  model.words[u"twice"] = {2};
-  Write("pcdic.dat", model);
-  m_filter.ReloadSharedData();
-  const char16_t* names[] = {u"Adult", u"games"};
-  const std::int32_t levels[] = {3, 1};
-  EXPECT_EQ(Command(34,
-                    [&](auto& p) {
-                      p.SetUCharBufArray(names, 2, field::kParamCategoryNames, true);
-                      p.SetLongArray(levels, 2, field::kParamCategoryLevels, true);
-                    }),
-            "(no exception)");
-  Train(u"twice games", u"games");
-  const std::string listing = (m_dir / "listing.txt").string();
-  EXPECT_EQ(Command(36, [&](auto& p) { p.SetUCharBuf(Wide(listing).c_str(), field::kParamPrintFile, true); }),
-            "(no exception)");
-  EXPECT_EQ(zztest::ReadBytes(Wide(listing)),
-            "Total words : 3\nCategory No : 3\nCategories and total items trained for each one : \n"
-            "\twhite-0(0)\t0\n\tadult-3(1)\t0\n\tgames-1(2)\t1\n\n"
-            "games\t0\t0\t1\nonce\t1\t0\t0\ntwice\t2\t0\t1\n");
-
-  // Mode 1 keeps words seen in two categories; mode 0 counts every occurrence.
-  EXPECT_EQ(Command(39, [](auto& p) { p.SetInt(1, field::kParamOccurrenceLimit, true); }),
-            "(no exception)");
-  EXPECT_EQ(CountsInFile("pcdic.dat", u"once"), Counts{});
-  EXPECT_EQ(CountsInFile("pcdic.dat", u"games"), Counts{});
-  EXPECT_EQ(CountsInFile("pcdic.dat", u"twice"), (Counts{2, 0, 1}));
-  m_filter.ReloadSharedData();
-  EXPECT_EQ(Command(37, [](auto& p) { p.SetInt(3, field::kParamOccurrenceLimit, true); }),
-            "(no exception)");
-  EXPECT_EQ(CountsInFile("pcdic.dat", u"twice"), Counts{});
-  // Conversion (38) is followed end to end in tests/host/bayes_commands_test.cpp.
 }
 
 // ---- Threads ---------------------------------------------------------------------------------
@@ -465,37 +419,30 @@ TEST_F(BayesFilterThreadTest, TrainingUnderTheReadLockWhileClassifying) {
   std::atomic<std::uint32_t> trainersLeft{kTrainers}, classified{0};
   std::mutex mutex;
   std::string failure;  // the first failure seen
-  auto Note = [&](const std::string& what) {
+  auto guarded = [&](const std::function<void()>& step) {
+    const std::string what = WhatOf(step);
     std::lock_guard<std::mutex> guard(mutex);
-    if (failure.empty()) failure = what;
+    if (failure.empty() && what != "(no exception)") failure = what;
   };
   std::vector<std::thread> threads;
   for (std::uint32_t t = 0; t < kTrainers; ++t) {
     threads.emplace_back([&, t] {
       for (std::uint32_t i = 0; i < kItems; ++i) {
-        const std::u16string text = {u'o', u'w', u'n', char16_t(u'a' + t),
-                                     char16_t(u'a' + i % 26), char16_t(u'a' + i / 26)};
-        try {
-          Train(u"shared sigone " + text, t == 0 ? u"white" : u"ADULT");
-        } catch (const std::exception& e) {
-          Note(e.what());
-        }
+        const std::u16string own = {u'o', u'w', u'n', char16_t(u'a' + t), char16_t(u'a' + i % 26),
+                                    char16_t(u'a' + i / 26)};
+        guarded([&] { Train(u"shared sigone " + own, t == 0 ? u"white" : u"ADULT"); });
       }
       --trainersLeft;
     });
   }
   for (int c = 0; c < 2; ++c) {
     threads.emplace_back([&] {
-      do {
-        try {
+      do {  // the verdict moves with the training; it is always a whole one
+        guarded([&] {
           const Verdict v = Classify(kSignal + u" shared", 50);
-          // The verdict moves with the training; it is always a whole one.
-          if ((v.category != "adult" && v.category != "white") || v.score < 0 || v.score > 100) {
-            Note("verdict " + v.category + " " + std::to_string(v.score));
-          }
-        } catch (const std::exception& e) {
-          Note(e.what());
-        }
+          if ((v.category != "adult" && v.category != "white") || v.score < 0 || v.score > 100)
+            throw std::runtime_error("verdict " + v.category + " " + std::to_string(v.score));
+        });
       } while (++classified < 40 || trainersLeft > 0);
     });
   }
@@ -509,15 +456,12 @@ TEST_F(BayesFilterThreadTest, TrainingUnderTheReadLockWhileClassifying) {
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(failure, "");
   EXPECT_EQ(m_filter.GetLocker()->ReaderCount(), 0);
-
   CBayesDictionary& dictionary = Shared().classifier->GetDictionary();
   EXPECT_EQ(zztest::CountsOf(dictionary, u"shared"), (Counts{kItems, kItems}));
   EXPECT_EQ(zztest::CountsOf(dictionary, u"sigone"), (Counts{1 + kItems, 9 + kItems}));
   EXPECT_EQ(zztest::CountsOf(dictionary, u"ownbbb"), (Counts{0, 1}));
-  EXPECT_EQ(dictionary.GetCategoryTotal(0), kItems);
-  EXPECT_EQ(dictionary.GetCategoryTotal(1), kItems);
+  EXPECT_EQ(dictionary.GetCategoryTotal(0) + dictionary.GetCategoryTotal(1), 2 * kItems);
 }
-
 
 TEST_F(BayesFilterThreadTest, ClassificationsRunSideBySide) {
   Write("pcdic.dat", SignalModel({{u"white", 0, 0}, {u"adult", 3, 0}}, {1, 9}));

@@ -147,16 +147,14 @@ void* CBayesFilter::CreateSharedData() {
 void CBayesFilter::DestroySharedData(void* pData) {
   auto* shared = static_cast<BayesSharedData*>(pData);
   if (shared == nullptr) return;
-  std::int32_t status = 0;
   if (shared->classifier != nullptr) {
-    status = shared->classifier->CloseDictionary(shared->dictionary_path.c_str(), 0,
-                                                 nsEngineBayesClassifier::kLimitByTotal);
+    // Training's changes go back to the file; a failed write is traced by the dictionary
+    // ("Error writing to file!") and the old file stays as it was.
+    shared->classifier->CloseDictionary(shared->dictionary_path.c_str(), 0,
+                                        nsEngineBayesClassifier::kLimitByTotal);
     delete shared->classifier;
   }
   delete shared;
-  if (status != 0) {
-    AS_THROW_CODE(0, ASException, status, "[Parental Bayes] Problems writing the dictionary");
-  }
 }
 
 void CBayesFilter::ReloadSharedData() {
@@ -175,25 +173,24 @@ void CBayesFilter::ReloadSharedData() {
   ChooseDictionary(folder, path);
   const std::int64_t size = SizeOf(path);
   CBFilter& classifier = *shared->classifier;
-  // A dictionary closed by command 37 or 39 (or by a failed write) is reopened even when
-  // the file's size stayed. GetDictionary is safe here: the exclusive lock keeps every
-  // other caller out of the classifier.
-  const bool open = classifier.IsDictionaryOpen() && classifier.GetDictionary().IsOpen();
-  if (shared->dictionary_loaded != 0 && size == shared->last_size && open &&
-      path == shared->dictionary_path) {
-    return;
-  }
-  // Changes made by training go back to the file they were read from.
+  // The dictionary in memory is current while the same file keeps the size it was loaded
+  // at, also after commands 37 and 39 closed it.
+  const bool samePath = path == shared->dictionary_path;
+  if (shared->dictionary_loaded != 0 && size == shared->last_size && samePath) return;
+  // Changes made by training go back to the file they were read from, never to a newly
+  // chosen one (that would overwrite the file an updater just delivered).
   std::int32_t status = 0;
-  if (open && path != shared->dictionary_path) {
+  if (!samePath) {
     status = classifier.CloseDictionary(shared->dictionary_path.c_str(), 0,
                                         nsEngineBayesClassifier::kLimitByTotal);
-  }
-  if (status == 0 && shared->dictionary_path.assign(path) != 0) {
-    AS_THROW(0, ASMemException, "[Parental Bayes] no memory");
+    if (shared->dictionary_path.assign(path) != 0) {
+      AS_THROW(0, ASMemException, "[Parental Bayes] no memory");
+    }
   }
   if (status == 0) status = classifier.ReopenDictionary(path.c_str());
   if (status != 0) {
+    // Nothing loaded matches a file now: the next reload tries again whatever the size.
+    shared->dictionary_loaded = 0;
     AS_THROW(0, ASException, "[Parental Bayes] Problems reloading the dictionary");
   }
   shared->dictionary_loaded = 1;
@@ -274,10 +271,11 @@ void CBayesFilter::CloseWithLimit(BayesSharedData& shared, const ascommon::CBlac
   if (!classifier.IsDictionaryOpen()) {
     AS_THROW(0, ASException, "[Parental Bayes] Dictionary not loaded");
   }
+  // A failed write (traced by the dictionary) has emptied the dictionary in memory.
   const std::int32_t status =
       classifier.CloseDictionary(shared.dictionary_path.c_str(), limit, mode);
   if (status != 0) {
-    AS_THROW_CODE(0, ASException, status, "[Parental Bayes] Problems writing the dictionary");
+    AS_THROW_CODE(0, ASException, status, "[Parental Bayes] Dictionary not loaded");
   }
 }
 
