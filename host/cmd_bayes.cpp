@@ -48,7 +48,7 @@ constexpr std::uint32_t kMaxNameUnits = 128;
 
 // What the host reads of a dictionary file: the header's word count and the categories.
 struct DictionaryHeader {
-  std::uint32_t words = 0;
+  std::uint32_t words = 0;  // as the header claims
   std::vector<std::pair<std::u16string, std::uint32_t>> categories;  // name, level
 };
 
@@ -81,6 +81,25 @@ std::optional<DictionaryHeader> ReadDictionaryHeader(const std::string& path) {
     header.categories.emplace_back(std::move(name), level);
   }
   return header;
+}
+
+// The words a dictionary holds when loaded: the word records present, at most the header's
+// count (a file may announce more than it has, as a converted one does). Nothing when the
+// file cannot be read.
+std::optional<std::uint32_t> CountWordRecords(const std::string& path) {
+  const std::optional<DictionaryHeader> header = ReadDictionaryHeader(path);
+  if (!header) return std::nullopt;
+  std::ifstream in(path, std::ios::binary);
+  std::uint64_t skip = 8;
+  for (const auto& category : header->categories) skip += 12 + 2 * category.first.size();
+  const std::uint64_t columns = header->categories.size();
+  if (!in.seekg(static_cast<std::streamoff>(skip))) return std::nullopt;
+  std::uint32_t records = 0, length = 0;
+  while (records < header->words && ReadU32(in, length)) {
+    if (!in.seekg(static_cast<std::streamoff>(2 * length + 4 * columns), std::ios::cur)) break;
+    ++records;
+  }
+  return records;
 }
 
 std::u16string Lower(std::u16string text) {
@@ -140,6 +159,29 @@ class BayesRun {
   std::string m_dictionary;          // local path of the dictionary file in use
 };
 
+// The dictionary file keeps the first 128 units of a category name: a new name that agrees
+// there with a category of the dictionary or another new name is refused before the
+// module sees it (the module refuses it too, with a less telling message).
+void RefuseNamesTheFileCannotTellApart(const std::string& dictionary,
+                                       const std::vector<std::u16string>& names) {
+  std::vector<std::u16string> known;
+  if (const std::optional<DictionaryHeader> header = ReadDictionaryHeader(dictionary)) {
+    for (const auto& category : header->categories) known.push_back(Lower(category.first));
+  }
+  for (const std::u16string& name : names) {
+    const std::u16string key = Lower(name).substr(0, kMaxNameUnits);
+    for (const std::u16string& other : known) {
+      // The same name is the module's to refuse.
+      if (other.substr(0, kMaxNameUnits) != key || other == Lower(name)) continue;
+      throw HostError("category '" + Narrow(name) + "' agrees with '" + Narrow(other) +
+                      "' in its first " + std::to_string(kMaxNameUnits) +
+                      " characters, all the dictionary file keeps of a name; choose a name "
+                      "that differs there");
+    }
+    known.push_back(Lower(name));
+  }
+}
+
 int RunCategoriesAction(CommandContext& context, const std::vector<std::string>& args) {
   if (args.empty()) throw UsageError("'bayes categories' needs NAME:LEVEL...", "bayes");
   std::vector<std::u16string> names;
@@ -155,6 +197,7 @@ int RunCategoriesAction(CommandContext& context, const std::vector<std::string>&
     levels.push_back(level);
   }
   BayesRun run(context);
+  RefuseNamesTheFileCannotTellApart(run.Dictionary(), names);
   std::vector<const char16_t*> texts;
   for (const std::u16string& name : names) texts.push_back(name.c_str());
   ascommon::CBlackBox params;
@@ -286,7 +329,7 @@ int RunPruneAction(CommandContext& context, const std::vector<std::string>& args
   }
   if (!limit.has_value()) throw UsageError("'bayes prune' needs LIMIT", "bayes");
   BayesRun run(context);
-  const std::optional<DictionaryHeader> before = ReadDictionaryHeader(run.Dictionary());
+  const std::optional<std::uint32_t> before = CountWordRecords(run.Dictionary());
   ascommon::CBlackBox params;
   params.SetInt(*limit, field::kParamOccurrenceLimit, true);
   run.Command(mode == 0 ? command::kBayesPrune : command::kBayesPruneMode1, params, "prune");
@@ -296,7 +339,7 @@ int RunPruneAction(CommandContext& context, const std::vector<std::string>& args
   std::fprintf(context.Out(), "pruned %s with limit %d, mode %d: %s words, was %s\n",
                dictionary.c_str(), static_cast<int>(*limit), static_cast<int>(mode),
                after ? std::to_string(after->words).c_str() : "?",
-               before ? std::to_string(before->words).c_str() : "?");
+               before ? std::to_string(*before).c_str() : "?");
   return 0;
 }
 

@@ -116,6 +116,19 @@ TEST_F(BayesCommandsTest, TrainingReportsWhatItCouldNotUse) {
   EXPECT_EQ(run.err,
             "zazozor: bayes categories: ASException - MESSAGE: [Parental Bayes] Problems "
             "inserting categories\n");
+  // Names the file could not tell apart (it keeps 128 characters) are refused by name, and
+  // the dictionary still loads.
+  const std::string stem(128, 'k');
+  ASSERT_EQ(Run({"bayes", "categories", stem + "one:1"}).status, 0);
+  for (const auto& args : {std::vector<std::string>{stem + "two:1"},
+                           std::vector<std::string>{"a" + stem + "1:1", "A" + stem + "2:1"}}) {
+    std::vector<std::string> all = {"bayes", "categories"};
+    all.insert(all.end(), args.begin(), args.end());
+    run = Run(all);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("in its first 128 characters"), std::string::npos) << run.err;
+  }
+  EXPECT_EQ(Run({"bayes", "train", "white", page}).status, 0);
 }
 
 TEST_F(BayesCommandsTest, PruneRewritesTheDictionary) {
@@ -152,6 +165,10 @@ TEST_F(BayesCommandsTest, ConvertedListBecomesTheDictionary) {
             "Categories and total items trained for each one : \n"
             "\tteens-2(0)\t250000\n\tadult-3(1)\t250000\n\tkidz-1(2)\t250000\n\n"
             "casino\t1\t40\t0\nquest\t25\t2\t3\nwhale\t0\t0\t30\n");
+  // The header claims 10000 words; the dictionary held the 3 the file has.
+  run = Run({"bayes", "prune", "30"});
+  EXPECT_EQ(run.out, "pruned " + (Data() / "pcdic.dat").string() +
+                         " with limit 30, mode 0: 1 words, was 3\n");
 }
 
 TEST_F(BayesCommandsTest, CommandLineErrors) {
