@@ -15,6 +15,7 @@
 #include "support/fake_settings.h"
 #include "support/trace_capture.h"
 #include "support/what_of.h"
+#include "zzplat/paths.h"
 
 using namespace nsHttpModules;
 
@@ -25,52 +26,38 @@ using zztest::WhatOf;
 struct FilterCase {
   const char* label;
   CAFilter* (*make)();
-  const char* tag;                // the filter's message tag
-  const char16_t* ownKey;         // its own enable key
-  bool enabledWhenUnset;          // IsEnabled with no key set at all
+  const char* tag;         // the filter's message tag
+  const char16_t* ownKey;  // its own enable key
+  bool enabledWhenUnset;   // IsEnabled with no key set at all
   std::uint8_t code;
-  bool checksSessions;            // the Bayes filter ignores the session tables
-  const char* constructLine;      // null: no construction line
-  const char* destructLine;
-  const char* nullItemMessage;
-  const char* noSharedDataMessage;
+  const char* name;  // in the construction and destruction lines; null: no lines (Bayes)
+
+  bool IsBayes() const { return name == nullptr; }  // ignores the session tables
+  std::string NullItem() const {
+    return std::string("ASBadPtrException - MESSAGE: ") + tag +
+           (IsBayes() ? " Invalid item to process" : " invalid item received for processing");
+  }
+  std::string NoSharedData() const {
+    return std::string("ASBadPtrException - MESSAGE: ") + tag +
+           (IsBayes() ? " Invalid session data struct" : " invalid shared data struct");
+  }
 };
 
-template <class T>
-CAFilter* Make(const ascommon::usstring& name) {
-  return new T(name);
+template <class T, const ascommon::usstring& kName>
+CAFilter* Make() {
+  return new T(kName);
 }
 
 const FilterCase kFilters[] = {
-    {"Bayes", [] { return Make<CBayesFilter>(g_strHttpParentalBayesianFilter); },
-     "[Parental Bayes]", u"/http/filter/bayes/Enabled", true, 100, false, nullptr, nullptr,
-     "ASBadPtrException - MESSAGE: [Parental Bayes] Invalid item to process",
-     "ASBadPtrException - MESSAGE: [Parental Bayes] Invalid session data struct"},
-    {"BWList", [] { return Make<CParentalBWListFilter>(g_strHttpParentalBWListFilter); },
-     "[Parental BW List]", u"/http/filter/parentalbwlist/Enabled", true, 102, true,
-     "Constructing Parental BWList Filter with name Http Parental BWList Filter",
-     "The Parental BW List Filter with name Http Parental BWList Filter is about to be "
-     "destructed",
-     "ASBadPtrException - MESSAGE: [Parental BW List] invalid item received for processing",
-     "ASBadPtrException - MESSAGE: [Parental BW List] invalid shared data struct"},
-    {"BWListAdvanced",
-     [] { return Make<CParentalBWListAdvancedFilter>(g_strHttpParentalBWListAdvancedFilter); },
+    {"Bayes", Make<CBayesFilter, g_strHttpParentalBayesianFilter>, "[Parental Bayes]",
+     u"/http/filter/bayes/Enabled", true, 100, nullptr},
+    {"BWList", Make<CParentalBWListFilter, g_strHttpParentalBWListFilter>, "[Parental BW List]",
+     u"/http/filter/parentalbwlist/Enabled", true, 102, "BW List|BWList"},
+    {"BWListAdvanced", Make<CParentalBWListAdvancedFilter, g_strHttpParentalBWListAdvancedFilter>,
      "[Parental BW List Advanced]", u"/http/filter/parentalbwlistadvanced/Enabled", false, 102,
-     true,
-     "Constructing Parental BWList Advanced Filter with name Http Parental BWList Advanced "
-     "Filter",
-     "The Parental BW List Advanced Filter with name Http Parental BWList Advanced Filter is "
-     "about to be destructed",
-     "ASBadPtrException - MESSAGE: [Parental BW List Advanced] invalid item received for "
-     "processing",
-     "ASBadPtrException - MESSAGE: [Parental BW List Advanced] invalid shared data struct"},
-    {"Sign", [] { return Make<CParentalSignFilter>(g_strHttpParentalSignaturesFilter); },
-     "[Parental Sign]", u"/http/filter/parentalbwlist/Enabled", true, 100, true,
-     "Constructing Parental Signatures Filter with name Http Parental Signatures Filter",
-     "The Parental Signatures Filter with name Http Parental Signatures Filter is about to be "
-     "destructed",
-     "ASBadPtrException - MESSAGE: [Parental Sign] invalid item received for processing",
-     "ASBadPtrException - MESSAGE: [Parental Sign] invalid shared data struct"},
+     "BW List Advanced|BWList Advanced"},
+    {"Sign", Make<CParentalSignFilter, g_strHttpParentalSignaturesFilter>, "[Parental Sign]",
+     u"/http/filter/parentalbwlist/Enabled", true, 100, "Signatures|Signatures"},
 };
 
 class FilterFramework : public ::testing::TestWithParam<FilterCase> {
@@ -103,18 +90,24 @@ TEST_P(FilterFramework, ConstructionAndDestructionLines) {
   zztest::TraceCapture trace;
   std::unique_ptr<CAFilter> filter(c.make());
   EXPECT_EQ(filter->GetModuleKind(), 1);
+  const std::string display = zzplat::Utf16ToUtf8Lenient(filter->GetModuleName().c_str());
   filter.reset();
-  auto lines = trace.Lines();
-  if (c.constructLine == nullptr) {
+  const auto lines = trace.Lines();
+  if (c.IsBayes()) {
     EXPECT_TRUE(lines.empty());
     return;
   }
+  // "Constructing Parental BWList Filter ..." / "The Parental BW List Filter ...".
+  const std::string name(c.name), destructed = name.substr(0, name.find('|')),
+                                  constructed = name.substr(name.find('|') + 1);
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0].level, 0u);
   EXPECT_EQ(lines[0].text.rfind("[VEVOZOVI]           ", 0), 0u);
-  EXPECT_NE(lines[0].text.find(std::string(" -") + c.constructLine + "\n"), std::string::npos)
+  EXPECT_TRUE(lines[0].text.ends_with(" -Constructing Parental " + constructed +
+                                      " Filter with name " + display + "\n"))
       << lines[0].text;
-  EXPECT_NE(lines[1].text.find(std::string(" -") + c.destructLine + "\n"), std::string::npos)
+  EXPECT_TRUE(lines[1].text.ends_with(" -The Parental " + destructed + " Filter with name " +
+                                      display + " is about to be destructed\n"))
       << lines[1].text;
 }
 
@@ -154,32 +147,32 @@ TEST_P(FilterFramework, ProcessPrologue) {
   AItem item(&ext);
 
   // Before any shared data exists.
-  EXPECT_EQ(WhatOf([&] { m_filter->Process(0, &item, 0); }), c.noSharedDataMessage);
+  EXPECT_EQ(WhatOf([&] { m_filter->Process(0, &item, 0); }), c.NoSharedData());
   // Null item on an active session.
-  EXPECT_EQ(WhatOf([&] { m_filter->Process(0, nullptr, 0); }), c.nullItemMessage);
+  EXPECT_EQ(WhatOf([&] { m_filter->Process(0, nullptr, 0); }), c.NullItem());
 
   zztest::TraceCapture trace;
-  if (c.checksSessions) {
+  if (!c.IsBayes()) {
     // Session ID 1000 only traces; an inactive session is left alone even with a null item.
     EXPECT_EQ(WhatOf([&] { m_filter->Process(1000, nullptr, 0); }), "(no exception)");
     EXPECT_EQ(trace.Count("-invalid session ID (1000)\n"), 1);
     m_filter->SetSessionActive(0, 0);
     EXPECT_EQ(WhatOf([&] { m_filter->Process(0, nullptr, 0); }), "(no exception)");
     // 999 is a valid session ID and reaches the shared data check.
-    EXPECT_EQ(WhatOf([&] { m_filter->Process(999, &item, 0); }), c.noSharedDataMessage);
+    EXPECT_EQ(WhatOf([&] { m_filter->Process(999, &item, 0); }), c.NoSharedData());
   } else {
     // The Bayes filter processes whatever it is given.
     m_filter->SetSessionActive(0, 0);
-    EXPECT_EQ(WhatOf([&] { m_filter->Process(4000, &item, 0); }), c.noSharedDataMessage);
+    EXPECT_EQ(WhatOf([&] { m_filter->Process(4000, &item, 0); }), c.NoSharedData());
   }
   EXPECT_EQ(m_filter->GetLocker()->ReaderCount(), 0) << "the read-only lock leaked";
 }
 
 TEST_P(FilterFramework, CommandsOutsideTheFilterAreRefusedOrTraced) {
   const FilterCase& c = GetParam();
-  if (!c.checksSessions) {
+  if (c.IsBayes()) {
     // The Bayes filter has commands of its own; they need the shared data.
-    EXPECT_EQ(WhatOf([&] { m_filter->ProcessCommand(0, 36, nullptr); }), c.noSharedDataMessage);
+    EXPECT_EQ(WhatOf([&] { m_filter->ProcessCommand(0, 36, nullptr); }), c.NoSharedData());
     return;
   }
   m_settings.SetInt(u"/http/global/AllParentalFiltersEnabled", 1);
