@@ -1,0 +1,125 @@
+#!/usr/bin/env python3
+"""Writes a rule file of COUNT varied rules (default 10,000) for the rule parser benchmark.
+
+Every construct of the rule language appears: each condition (match with every where, how
+and part mode, exists, is_empty, exec, is_knn_categ, score_greater_than, size_greater_than),
+every action and metainfo, meta-rules with nested expressions over earlier rules, and
+comment blocks. About 3% of the rules are broken in one of several ways (missing ';', an
+unknown scope, a fractional relevance, a double '!', a misspelt keyword), so the error
+productions and recovery are measured too. The output is the same for the same seed.
+
+usage: rules_gen.py OUT [COUNT] [--seed N] [--broken PERCENT]
+"""
+import argparse
+import random
+
+WHERE = ['HTML::Body', 'HTML::Url', 'HTML::Title', 'HTML::Meta', 'HTML::Forms',
+         'HTML::Comments', 'HTML::Images', 'HTML::AHref', 'HTML::Script', 'Headers::ALL',
+         'Headers::"Subject"', 'Parts::ALL', 'Parts::Text', 'Parts::TextPlain',
+         'Parts::TextHTML', 'PartHeaders::ALL', 'PartHeaders::"Content-Type"', 'Urls::ALL']
+HOW = ['EXACT', 'EXACT_INSENSITIVE', 'OBFUSCATED', 'REGEX', 'REGEX_INSENSITIVE',
+       'REGEX_SUMMARY', 'IP_RANGE', 'IP_CLASS', 'IP_MASK']
+WORDS = ['casino', 'poker', 'jackpot', 'chat room', 'free games', 'adults only', 'buy now',
+         'proxy', 'unblock', 'download', 'lottery', 'betting odds', 'dating', 'weapons',
+         r'win \"big\"', r'(bet|slots)[0-9]+\\.', 'cheat codes', 'age verification']
+WHAT = ['Headers::"From"', 'Parts::ALL', 'Parts::Text', 'Parts::TextPlain', 'Parts::TextHTML']
+CATEGORIES = ['gambling', 'adult', 'games', 'socialnetworks', 'webproxy', 'drugs', 'dating']
+
+
+def condition(r, i):
+    kind = r.randrange(20)
+    word = r.choice(WORDS)
+    if kind < 12:
+        mode = r.choice(['', ', RAW', ', DECODED']) if kind % 3 == 0 else ''
+        return f'match("{word} {i}", {r.choice(WHERE)}, {r.choice(HOW)}{mode})'
+    return [
+        lambda: f'exists({r.choice(WHAT)})',
+        lambda: f'exists(Headers::Collection, "X-Tag-{i}")',
+        lambda: f'is_empty({r.choice(WHAT)})',
+        lambda: f'exec(heuristic_{i % 40})',
+        lambda: f'is_knn_categ("{r.choice(CATEGORIES)}"' + (f', {r.randrange(101)})' if i % 2 else ')'),
+        lambda: f'score_greater_than({r.choice(CATEGORIES)}_score, {r.randrange(200)})',
+        lambda: f'score_greater_than(score, limit_{i % 9})',
+        lambda: f'size_greater_than(Message::{r.choice(["TotalSize", "AnyAttachmentSize"])}, {r.randrange(1, 10**7)})',
+    ][kind - 12]()
+
+
+def actions(r, i):
+    pool = [
+        lambda: f'set_category("{r.choice(CATEGORIES)}")',
+        lambda: f'set_category({r.choice(CATEGORIES)})',
+        lambda: f'increase_score({r.choice(CATEGORIES)}_score, {r.randrange(1, 100)})',
+        lambda: f'increase_score(score, bonus_{i % 7})',
+        lambda: f'mark("{r.choice(CATEGORIES)}", {r.randrange(100)})',
+        lambda: f'mark(category_{i % 5}, level)',
+        lambda: f'exec(action_{i % 30})',
+        lambda: f'add_header("X-Filter-{i % 11}", "rule {i}")',
+        lambda: f'add_to_header(X_Trace, "r{i}")',
+    ]
+    count = r.choice([0, 1, 1, 2, 2, 3])
+    if count == 0:
+        return 'none;' if r.random() < 0.7 else ''
+    return ' '.join(r.choice(pool)() + ';' for _ in range(count))
+
+
+def metadata(r, i):
+    items = []
+    if r.random() < 0.8:
+        items.append(f'priority = {r.randrange(100)};')
+    if r.random() < 0.4:
+        items.append(f'relevance = {r.randrange(1, 10)};')
+    if r.random() < 0.3:
+        items.append(f'comment = "rule number {i} of the benchmark";')
+    if r.random() < 0.1:
+        items.append(f'enabled = {r.choice(["true", "false"])};')
+    if not items:
+        return 'none;' if r.random() < 0.5 else ''
+    return ' '.join(items)
+
+
+def expression(r, names, depth=0):
+    if depth > 2 or r.random() < 0.3:
+        term = r.choice(names) if r.random() < 0.9 else r.choice(['true', 'false'])
+        return ('!' if r.random() < 0.2 else '') + term
+    op = r.choice(['||', '|||', '&&', '&&&', '==', '!='])
+    text = f'{expression(r, names, depth + 1)} {op} {expression(r, names, depth + 1)}'
+    return f'({text})' if r.random() < 0.5 else text
+
+
+BREAKERS = [
+    lambda text: text.replace(';', '', 1),
+    lambda text: text.replace('::', '::Nowhere', 1) if '::' in text else text.replace('(', '(7, ', 1),
+    lambda text: text.replace('metadata:', 'metadata: relevance = 2.5;', 1),
+    lambda text: text.replace('condition:', 'condition: !!', 1),
+    lambda text: text.replace('actions:', 'action:', 1),
+]
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument('out')
+    parser.add_argument('count', nargs='?', type=int, default=10000)
+    parser.add_argument('--seed', type=int, default=1)
+    parser.add_argument('--broken', type=float, default=3.0)
+    args = parser.parse_args()
+    r = random.Random(args.seed)
+    names = []
+    with open(args.out, 'w', encoding='utf-8') as out:
+        out.write('/* Generated by bench/rules_gen.py: benchmark rules, not for use. */\n')
+        for i in range(args.count):
+            if i % 50 == 0:
+                out.write(f'\n/* ---- block {i // 50}: rules {i} to {i + 49} ---- */\n')
+            if names and r.random() < 0.1:
+                text = (f'metarule M{i} {{\n  condition: {expression(r, names)};\n'
+                        f'  actions: {actions(r, i)}\n  metadata: {metadata(r, i)}\n}}\n')
+            else:
+                text = (f'rule R{i} {{\n  condition: {condition(r, i)};\n'
+                        f'  actions: {actions(r, i)}\n  metadata: {metadata(r, i)}\n}}\n')
+                names.append(f'R{i}')
+            if r.random() * 100 < args.broken:
+                text = r.choice(BREAKERS)(text)
+            out.write(text)
+
+
+if __name__ == '__main__':
+    main()
