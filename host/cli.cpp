@@ -1,5 +1,6 @@
 #include "cli.h"
 
+#include <cstdlib>
 #include <string_view>
 
 #include "commands.h"
@@ -34,6 +35,12 @@ std::uint32_t ParseSession(const std::string& text) {
     throw UsageError("bad session '" + text + "': expected a number from 0 to 999");
   }
   return *session;
+}
+
+constexpr const char* kTraceLevelVariable = "ZAZOZOR_TRACE_LEVEL";
+
+bool IsTraceLevel(std::string_view text) {
+  return text == "off" || (text.size() == 1 && text[0] >= '0' && text[0] <= '3');
 }
 
 // One line on err: control characters of a message (a module's text may hold any) become
@@ -78,6 +85,11 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
       options.overrides.push_back(value);
     } else if (TakeValue(args, i, "--session", value)) {
       options.session = ParseSession(value);
+    } else if (TakeValue(args, i, "--trace", value)) {
+      if (!IsTraceLevel(value)) {
+        throw UsageError("bad trace level '" + value + "': expected off or 0 to 3");
+      }
+      options.traceLevel = value;
     } else if (!invocation.command.empty()) {
       invocation.args.push_back(arg);  // the command's own option; it decides
     } else {
@@ -85,6 +97,20 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
     }
   }
   return invocation;
+}
+
+void ApplyTraceLevel(const GlobalOptions& options) {
+  if (!options.traceLevel.empty()) {
+    ::setenv(kTraceLevelVariable, options.traceLevel.c_str(), 1);
+    return;
+  }
+  const char* level = std::getenv(kTraceLevelVariable);
+  if (level == nullptr || *level == '\0') {
+    ::setenv(kTraceLevelVariable, "off", 1);
+  } else if (!IsTraceLevel(level)) {
+    throw UsageError(std::string("bad ") + kTraceLevelVariable + " '" + level +
+                     "': expected off or 0 to 3");
+  }
 }
 
 std::string GlobalHelp() {
@@ -110,6 +136,8 @@ std::string GlobalHelp() {
       "                    from the 'data' folder next to this program)\n"
       "  --set KEY=VALUE   set KEY for every session, after the settings file (repeatable)\n"
       "  --session N       the session to open and process in, 0 to 999 (default 0)\n"
+      "  --trace LEVEL     write the module's trace lines of levels 0 to LEVEL (0 to 3, or\n"
+      "                    off) to vi2_debug.log (default: $ZAZOZOR_TRACE_LEVEL, else off)\n"
       "  -h, --help        show this help, or with a command that command's help\n"
       "\n"
       "Settings file (UTF-8): one 'KEY = VALUE' per line; '#' starts a comment line;\n"
@@ -124,6 +152,7 @@ std::string GlobalHelp() {
 int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   try {
     Invocation invocation = ParseCommandLine(args);
+    ApplyTraceLevel(invocation.options);
     const CommandSpec* command = nullptr;
     if (!invocation.command.empty()) {
       command = FindCommand(invocation.command);

@@ -2,7 +2,8 @@
 //
 // The current sink is an atomic pointer; until something else is installed it is a
 // do-nothing sink that lives in static storage and is never destroyed, so trace calls made
-// while the process shuts down stay harmless. Tested by tests/common/astrace_test.cpp.
+// while the process shuts down stay harmless. Beside it, the highest level the sink keeps,
+// which the trace macros read before calling it. Tested by tests/common/astrace_test.cpp.
 #include "common/astrace.h"
 
 #include <atomic>
@@ -13,11 +14,24 @@
 
 namespace ascommon {
 
+namespace detail {
+std::atomic<int> g_traceMaxLevel{-1};
+}  // namespace detail
+
 namespace {
 
+constexpr int kAllLevels = 3;
+
 std::atomic<CATrace*> g_current{nullptr};
-// The loaded tracing library; touched by StartTracing/StopTracing only (one thread).
+// The loaded tracing library, its sink and the levels that sink keeps; touched by
+// StartTracing/StopTracing only (one thread), read by SetTracerForTesting.
 zzplat::LibraryHandle g_library = nullptr;
+CATrace* g_librarySink = nullptr;
+int g_librarySinkLevel = -1;
+
+void SetMaxLevel(int level) noexcept {
+  detail::g_traceMaxLevel.store(level, std::memory_order_relaxed);
+}
 
 // The shared do-nothing sink, built once and never destroyed.
 CATrace* DummySink() noexcept {
@@ -50,7 +64,15 @@ void StartTracing() noexcept {
       zzplat::FreeLibrary(library);
       return;
     }
+    // Asked once: the sink keeps its levels for its lifetime.
+    auto getLevel =
+        reinterpret_cast<GetTraceLevelProc>(zzplat::GetProcAddress(library, "GetTraceLevel"));
+    int level = getLevel != nullptr ? getLevel(sink) : kAllLevels;
+    if (level < 0 || level > kAllLevels) level = kAllLevels;
     g_current.store(sink, std::memory_order_release);
+    SetMaxLevel(level);
+    g_librarySink = sink;
+    g_librarySinkLevel = level;
     // Starting again loads the library again; the newer handle keeps it loaded.
     if (g_library != nullptr) zzplat::FreeLibrary(g_library);
     g_library = library;
@@ -62,14 +84,20 @@ void StartTracing() noexcept {
 void StopTracing() noexcept {
   if (g_library == nullptr) return;
   // The library owns its sink: it is only dropped, then the library is released.
+  SetMaxLevel(-1);
   g_current.store(DummySink(), std::memory_order_release);
+  g_librarySink = nullptr;
+  g_librarySinkLevel = -1;
   zzplat::FreeLibrary(g_library);
   g_library = nullptr;
 }
 
 CATrace* SetTracerForTesting(CATrace* sink) noexcept {
-  CATrace* previous =
-      g_current.exchange(sink != nullptr ? sink : DummySink(), std::memory_order_acq_rel);
+  if (sink == nullptr) sink = DummySink();
+  CATrace* previous = g_current.exchange(sink, std::memory_order_acq_rel);
+  SetMaxLevel(sink == DummySink()       ? -1
+              : sink == g_librarySink   ? g_librarySinkLevel
+                                        : kAllLevels);
   return previous != nullptr ? previous : DummySink();
 }
 

@@ -2,13 +2,18 @@
 // every throw site goes through.
 //
 // The current sink starts as a do-nothing sink; StartTracing swaps in the tracing library's
-// sink when that library is present. The pointer is atomic, so trace calls from any thread
-// see either sink whole. StartTracing/StopTracing run on the module's set-up and tear-down
-// path only (one thread).
+// sink when that library is present and learns once which levels that sink keeps. A trace
+// macro compares its level with that before anything else, so a line nobody keeps costs
+// one relaxed load and a comparison: its arguments are not evaluated, nothing is formatted
+// and the sink is not called. The sink pointer and the level are atomic, so trace calls from
+// any thread see either sink whole. StartTracing/StopTracing run on the module's set-up and
+// tear-down path only (one thread).
 //
 // Line format: a 21-character prefix, "FILE:LINE -", the text and a newline. AS_THROW*
 // write the exception line first, then throw the exception with the same text.
 #pragma once
+
+#include <atomic>
 
 #include "common/asexception.h"
 #include "common/catrace.h"
@@ -31,11 +36,23 @@ void StartTracing() noexcept;
 // Makes a do-nothing sink current and releases the tracing library if it was loaded.
 void StopTracing() noexcept;
 // Makes the given sink current (null restores a do-nothing sink) and returns the previous
-// one. For tests that capture trace lines; the caller keeps ownership of its sink.
+// one. For tests and the host's own capture of trace lines; the caller keeps ownership of
+// its sink. Such a sink receives every level; restoring the library's sink restores its
+// levels.
 CATrace* SetTracerForTesting(CATrace* sink) noexcept;
 // The part of a source path after its last backslash; the whole path without one;
 // "[no file]" for null.
 const char* TraceFileName(const char* path) noexcept;
+
+namespace detail {
+// The highest level the current sink keeps; -1 while it is a do-nothing sink.
+extern std::atomic<int> g_traceMaxLevel;
+}  // namespace detail
+
+// True when a line of this level would be kept: the check the trace macros make first.
+inline bool TraceOn(unsigned level) noexcept {
+  return static_cast<int>(level) <= detail::g_traceMaxLevel.load(std::memory_order_relaxed);
+}
 
 }  // namespace ascommon
 
@@ -48,17 +65,22 @@ const char* TraceFileName(const char* path) noexcept;
 #define AS_TRACE_PREFIX "[VEVOZOVI]           %s:%d -"
 #define AS_TRACE_EXC_PREFIX "[VEVOZOVI EXCEPTION] %s:%d -"
 
+// One line through the current sink when its level is kept; an expression of type void.
+// The arguments are evaluated only when the line is kept.
+#define AS_TRACE_LINE(level, prefix, format, ...)                                       \
+  (::ascommon::TraceOn(level)                                                           \
+       ? ::ascommon::GetTracer()->Trace((level), prefix format "\n",                    \
+                                        ::ascommon::TraceFileName(AS_SOURCE_FILE),      \
+                                        __LINE__ __VA_OPT__(, ) __VA_ARGS__)            \
+       : (void)0)
+
 // An ordinary trace line: AS_TRACE(0, "Creating new module: [%s]", name).
-#define AS_TRACE(level, format, ...)                                                    \
-  ::ascommon::GetTracer()->Trace((level), AS_TRACE_PREFIX format "\n",                  \
-                                 ::ascommon::TraceFileName(AS_SOURCE_FILE),             \
-                                 __LINE__ __VA_OPT__(, ) __VA_ARGS__)
+#define AS_TRACE(level, format, ...) \
+  AS_TRACE_LINE(level, AS_TRACE_PREFIX, format __VA_OPT__(, ) __VA_ARGS__)
 
 // An exception line without a throw (for the rare sites that trace and go on).
-#define AS_TRACE_EXC(level, format, ...)                                                \
-  ::ascommon::GetTracer()->Trace((level), AS_TRACE_EXC_PREFIX format "\n",              \
-                                 ::ascommon::TraceFileName(AS_SOURCE_FILE),             \
-                                 __LINE__ __VA_OPT__(, ) __VA_ARGS__)
+#define AS_TRACE_EXC(level, format, ...) \
+  AS_TRACE_LINE(level, AS_TRACE_EXC_PREFIX, format __VA_OPT__(, ) __VA_ARGS__)
 
 // Traces and throws Cls with the text "Cls - MESSAGE: ..." and code 0.
 #define AS_THROW(level, Cls, format, ...)                                               \

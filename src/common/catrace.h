@@ -22,3 +22,7 @@ class CATrace {
 // The tracing library's entry point, found by name: returns the library's sink for the
 // given log file name, or null.
 using GetTracerWProc = CATrace* (*)(const char16_t* logFileName, int flags);
+// The tracing library's optional second entry, "GetTraceLevel": the highest level the sink
+// keeps (0..3), or -1 when the sink is not one of the library's. A library without it is
+// taken to keep every level.
+using GetTraceLevelProc = int (*)(const CATrace* sink);

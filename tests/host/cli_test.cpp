@@ -18,45 +18,30 @@ namespace zzhost {
 namespace {
 
 namespace fs = std::filesystem;
+using zztest::HostBinDir;
 using zztest::ReadBytes;
 using zztest::WriteBytes;
 
-const char* const kFilterNames[] = {
-    "Http Parental Bayesian Filter",
-    "Http Parental BWList Filter",
-    "Http Parental BWList Advanced Filter",
-    "Http Parental Signatures Filter",
-};
-
-int LineCount(const std::string& text) {
-  return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
-}
-
-using RunResult = zztest::HostRun;
-using zztest::HostBinDir;
+const std::string kFilterNames[] = {"Http Parental Bayesian Filter", "Http Parental BWList Filter",
+                                    "Http Parental BWList Advanced Filter",
+                                    "Http Parental Signatures Filter"};
 
 class HostRunTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(fs::exists(HostBinDir() / "zazozor")) << "build the 'zazozor' target";
-    fs::create_directories(dir / "trace");
+  // Runs program (default: the built host) with args in the scratch folder, which also gets
+  // any trace log; env (NAME=VALUE, "" for none) comes before the test's own variables.
+  zztest::HostRun Run(const std::vector<std::string>& args, const std::string& env = "",
+                      const fs::path& program = {}) {
+    std::vector<std::string> all = {"ZAZOZOR_TRACE_DIR=" + dir.Path().string(), "ZAZOZOR_TRACE_LEVEL="};
+    if (!env.empty()) all.insert(all.begin(), env);
+    return zztest::RunHost(args, dir.Path(), "", all, program);
   }
-
-  // Runs program (default: the built host) with args in the scratch folder; its trace log
-  // goes to logDir (default: dir/trace).
-  RunResult Run(const std::vector<std::string>& args, const fs::path& program = {},
-                fs::path logDir = {}) {
-    if (logDir.empty()) logDir = dir / "trace";
-    return zztest::RunHost(args, dir.Path(), "", {"ZAZOZOR_TRACE_DIR=" + logDir.string()},
-                           program);
-  }
-
   // The output of "check": one line per filter, "e" enabled or "d" disabled in states.
   static std::string CheckOutput(const std::string& states, int session) {
     const int codes[] = {100, 102, 102, 100};
     std::string text;
     for (int i = 0; i < 4; ++i) {
-      text += std::string(kFilterNames[i]) + ": filter code " + std::to_string(codes[i]) +
+      text += kFilterNames[i] + ": filter code " + std::to_string(codes[i]) +
               (states[i] == 'e' ? ", enabled" : ", disabled") + " for session " +
               std::to_string(session) + "\n";
     }
@@ -66,20 +51,9 @@ class HostRunTest : public ::testing::Test {
   zztest::ScratchDir dir;
 };
 
-TEST_F(HostRunTest, VersionAndModulesPrintWhatTheModuleReports) {
-  RunResult r = Run({"version"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "2.8.32\n");
-  r = Run({"modules"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, std::string(kFilterNames[0]) + "\n" + kFilterNames[1] + "\n" +
-                       kFilterNames[2] + "\n" + kFilterNames[3] + "\n");
-  EXPECT_EQ(r.err, "");
-}
-
 // Without the defaults the advanced filter is off unless the shared flag is on; the
 // signatures filter follows the BW list filter's key; own flags of 0 or 2 are not "on".
-TEST_F(HostRunTest, CheckReportsEveryFilterEnabledFromTheSessionsSettings) {
+TEST_F(HostRunTest, VersionModulesAndCheckFromTheSessionsSettings) {
   WriteBytes(dir / "zz.conf",
              "/http/global/SharedDataPath = " + (HostBinDir() / "data").string() + "\n"
              "[session 7]\n"
@@ -90,6 +64,9 @@ TEST_F(HostRunTest, CheckReportsEveryFilterEnabledFromTheSessionsSettings) {
     std::vector<std::string> args;
     std::string out;
   } cases[] = {
+      {{"version"}, "2.8.32\n"},
+      {{"modules"}, kFilterNames[0] + "\n" + kFilterNames[1] + "\n" + kFilterNames[2] + "\n" +
+                        kFilterNames[3] + "\n"},
       {{"check"}, CheckOutput("eeee", 0)},
       {{"--config", "zz.conf", "check"}, CheckOutput("eede", 0)},
       {{"--config", "zz.conf", "--session", "7", "--set",
@@ -97,42 +74,16 @@ TEST_F(HostRunTest, CheckReportsEveryFilterEnabledFromTheSessionsSettings) {
        CheckOutput("dddd", 7)},
   };
   for (const auto& c : cases) {
-    const RunResult r = Run(c.args);
+    const zztest::HostRun r = Run(c.args);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, "");
   }
+  EXPECT_FALSE(fs::exists(dir / "vi2_debug.log")) << "tracing must be off by default";
 }
 
-TEST_F(HostRunTest, UsageErrorsExitWithTwoAndOneLine) {
-  const struct {
-    std::vector<std::string> args;
-    const char* err;
-  } cases[] = {
-      {{}, "zazozor: no command given (try 'zazozor --help')\n"},
-      {{"foo"}, "zazozor: unknown command 'foo' (try 'zazozor --help')\n"},
-      {{"--foo", "version"}, "zazozor: unknown option '--foo' (try 'zazozor --help')\n"},
-      {{"version", "--foo"},
-       "zazozor: unknown option '--foo' for 'version' (try 'zazozor version --help')\n"},
-      {{"modules", "extra"},
-       "zazozor: unexpected argument 'extra' for 'modules' (try 'zazozor modules --help')\n"},
-      {{"--module"}, "zazozor: option '--module' needs a value (try 'zazozor --help')\n"},
-      {{"--session", "1000", "version"},
-       "zazozor: bad session '1000': expected a number from 0 to 999 (try 'zazozor --help')\n"},
-      {{"--set", "novalue", "version"},
-       "zazozor: --set needs KEY=VALUE, got 'novalue' (try 'zazozor --help')\n"},
-      {{"lists", "dump", "a.cas", "b.cas"}, "zazozor: 'lists dump' needs exactly one FILE.cas"},
-      {{"lists", "sort", "a.cas"}, "zazozor: unknown 'lists' action 'sort'"},
-  };
-  for (const auto& c : cases) {
-    const RunResult r = Run(c.args);
-    EXPECT_EQ(r.status, 2) << c.err;
-    EXPECT_EQ(r.err.rfind(c.err, 0), 0u) << r.err;
-    EXPECT_EQ(LineCount(r.err), 1) << r.err;
-    EXPECT_EQ(r.out, "") << c.err;
-  }
-}
-
-TEST_F(HostRunTest, FailuresExitWithOneAndOneLine) {
+// Usage errors exit with 2, failures with 1; either way one line on stderr, nothing on stdout.
+TEST_F(HostRunTest, ErrorsExitWithOneLine) {
   WriteBytes(dir / "bad.conf", "/a = 1\n\n[session 12\n");
   WriteBytes(dir / "sites.txt", "a.test\n");
   zztest::WriteListFile(dir / "flipped.cas", zztest::AddRecords({"a.test", "b.test"}));
@@ -140,65 +91,91 @@ TEST_F(HostRunTest, FailuresExitWithOneAndOneLine) {
   zztest::WriteListFile(dir / "corrupt.cas", zztest::AddRecords({"a.test"}) + zztest::LittleEndian32(1));
   const std::string missing = (dir / "nowhere" / "zazozor.mdl").string();
   const std::string notAModule = (HostBinDir() / "libasfn.so").string();
+  const std::string hint = " (try 'zazozor --help')\n";
   const struct {
     std::vector<std::string> args;
+    int status;
     std::string err;
+    std::string env = "";
   } cases[] = {
-      {{"--module", missing, "version"}, "zazozor: cannot load module '" + missing + "': "},
-      {{"--module", notAModule, "modules"},
+      {{}, 2, "zazozor: no command given" + hint},
+      {{"foo"}, 2, "zazozor: unknown command 'foo'" + hint},
+      {{"--foo", "version"}, 2, "zazozor: unknown option '--foo'" + hint},
+      {{"version", "--foo"}, 2,
+       "zazozor: unknown option '--foo' for 'version' (try 'zazozor version --help')\n"},
+      {{"modules", "extra"}, 2,
+       "zazozor: unexpected argument 'extra' for 'modules' (try 'zazozor modules --help')\n"},
+      {{"--module"}, 2, "zazozor: option '--module' needs a value" + hint},
+      {{"--session", "1000", "version"}, 2,
+       "zazozor: bad session '1000': expected a number from 0 to 999" + hint},
+      {{"--set", "novalue", "version"}, 2, "zazozor: --set needs KEY=VALUE, got 'novalue'" + hint},
+      {{"--trace", "4", "version"}, 2, "zazozor: bad trace level '4': expected off or 0 to 3" + hint},
+      {{"version"}, 2, "zazozor: bad ZAZOZOR_TRACE_LEVEL 'on': expected off or 0 to 3" + hint,
+       "ZAZOZOR_TRACE_LEVEL=on"},
+      {{"lists", "dump", "a.cas", "b.cas"}, 2, "zazozor: 'lists dump' needs exactly one FILE.cas"},
+      {{"lists", "sort", "a.cas"}, 2, "zazozor: unknown 'lists' action 'sort'"},
+      {{"--module", missing, "version"}, 1, "zazozor: cannot load module '" + missing + "': "},
+      {{"--module", notAModule, "modules"}, 1,
        "zazozor: module '" + notAModule + "' has no export 'GetASVersion': "},
-      {{"--config", "none.conf", "modules"}, "zazozor: cannot read settings file 'none.conf': "},
-      {{"--config", "bad.conf", "check"}, "zazozor: bad.conf:3: bad section header '[session 12'"},
-      {{"lists", "dump", "missing.cas"}, "zazozor: cannot read 'missing.cas': no such file"},
-      {{"lists", "dump", "flipped.cas"},
+      {{"--config", "none.conf", "modules"}, 1, "zazozor: cannot read settings file 'none.conf': "},
+      {{"--config", "bad.conf", "check"}, 1, "zazozor: bad.conf:3: bad section header '[session 12'"},
+      {{"lists", "dump", "missing.cas"}, 1, "zazozor: cannot read 'missing.cas': no such file"},
+      {{"lists", "dump", "flipped.cas"}, 1,
        "zazozor: cannot load 'flipped.cas': ASException - MESSAGE: File CRC does not match with "
        "its stored CRC! [flipped.cas]"},
-      {{"lists", "dump", "corrupt.cas"},
+      {{"lists", "dump", "corrupt.cas"}, 1,
        "zazozor: cannot load 'corrupt.cas': corrupt list file (bad operation code or truncated "
        "record) (status -13)"},
-      {{"lists", "build", "sites.txt", "no/such/folder/out.cas"}, "zazozor: cannot write"},
+      {{"lists", "build", "sites.txt", "no/such/folder/out.cas"}, 1, "zazozor: cannot write"},
   };
   for (const auto& c : cases) {
-    const RunResult r = Run(c.args);
-    EXPECT_EQ(r.status, 1) << c.err;
+    const zztest::HostRun r = Run(c.args, c.env);
+    EXPECT_EQ(r.status, c.status) << c.err;
     EXPECT_EQ(r.err.rfind(c.err, 0), 0u) << r.err;
-    EXPECT_EQ(LineCount(r.err), 1) << r.err;
-    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(r.out, "") << c.err;
   }
-  EXPECT_FALSE(fs::exists(dir / "out.cas"));
 }
 
 TEST_F(HostRunTest, HelpGoesToStdout) {
-  RunResult r = Run({"--help"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out.rfind("Usage: zazozor [OPTIONS] COMMAND [ARGS]\n", 0), 0u);
-  EXPECT_EQ(r.err, "");
-  for (const std::vector<std::string>& args : {std::vector<std::string>{"modules", "--help"},
-                                               {"help", "modules"}}) {
-    r = Run(args);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--help"}, {"modules", "--help"}, {"help", "modules"}}) {
+    const zztest::HostRun r = Run(args);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out.rfind("Usage: zazozor [OPTIONS] modules\n", 0), 0u) << r.out;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out.rfind(args.size() == 1 ? "Usage: zazozor [OPTIONS] COMMAND [ARGS]\n"
+                                           : "Usage: zazozor [OPTIONS] modules\n", 0), 0u) << r.out;
   }
 }
 
-// Host runs from a private copy of the binaries, with and without the tracing library.
-// "check" creates every filter; its data path points to the build's data.
-TEST_F(HostRunTest, TracingLibraryWritesTheFrameworkLinesAndItsAbsenceIsSilent) {
+// The host traces only when asked (--trace wins over ZAZOZOR_TRACE_LEVEL), from a private
+// copy of the binaries, and runs the same without the tracing library. "check" creates
+// every filter; its data path points to the build's data.
+TEST_F(HostRunTest, TracingOnlyWhenAskedAndItsAbsenceIsSilent) {
   const fs::path copy = dir / "bin";
   fs::create_directories(copy);
   for (const char* file : {"zazozor", "zazozor.mdl", "libasfn.so", "libastracer.so"}) {
     fs::copy_file(HostBinDir() / file, copy / file);
   }
-  const std::vector<std::string> checkArgs = {
+  const std::vector<std::string> check = {
       "--set", "/http/global/SharedDataPath=" + (HostBinDir() / "data").string(), "check"};
-  const RunResult modules = Run({"modules"}, copy / "zazozor", dir.Path());
-  const RunResult check = Run(checkArgs, copy / "zazozor", dir.Path());
-  EXPECT_EQ(check.status, 0) << check.err;
-  const std::string log = ReadBytes(dir / "vi2_debug.log");
-  // Lines of the form "[VEVOZOVI]" + 11 blanks + "FILE.cpp:LINE -" + text, with this text.
+  const fs::path log = dir / "vi2_debug.log";
+  const auto runCheck = [&](std::vector<std::string> args, const std::string& env) {
+    fs::remove(log);
+    args.insert(args.end(), check.begin(), check.end());
+    const zztest::HostRun r = Run(args, env, copy / "zazozor");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, CheckOutput("eeee", 0));
+    return ReadBytes(log);
+  };
+  EXPECT_EQ(runCheck({}, ""), "");
+  EXPECT_EQ(runCheck({"--trace", "off"}, "ZAZOZOR_TRACE_LEVEL=0"), "");
+  EXPECT_NE(runCheck({}, "ZAZOZOR_TRACE_LEVEL=0"), "");
+  const std::string traced = runCheck({"--trace=3"}, "ZAZOZOR_TRACE_LEVEL=0");
+  // Lines "[VEVOZOVI]" + 11 blanks + "FILE.cpp:LINE -" + text, each text once.
   const auto count = [&](const std::string& text) {
     static const std::regex head(R"(^\[VEVOZOVI\] {11}[^ :][^:]*:[0-9]+ -)");
-    std::istringstream in(log);
+    std::istringstream in(traced);
     int n = 0;
     std::smatch match;
     for (std::string line; std::getline(in, line);) {
@@ -206,21 +183,17 @@ TEST_F(HostRunTest, TracingLibraryWritesTheFrameworkLinesAndItsAbsenceIsSilent) 
     }
     return n;
   };
-  for (const char* name : kFilterNames) {
-    EXPECT_EQ(count(std::string("VI2FW: Creating new module: [") + name + "]"), 1) << log;
+  for (const std::string& name : kFilterNames) {
+    EXPECT_EQ(count("VI2FW: Creating new module: [" + name + "]"), 1) << traced;
   }
   for (std::string cls : {"BWList", "BWList Advanced", "Signatures"}) {
     EXPECT_EQ(count("Constructing Parental " + cls + " Filter with name Http Parental " + cls +
-                    " Filter"), 1) << log;
+                    " Filter"), 1) << traced;
   }
-  EXPECT_EQ(count("Releasing CHTTPFClassFactory"), 2) << log;  // once per run
+  EXPECT_EQ(count("Releasing CHTTPFClassFactory"), 1) << traced;
 
   fs::remove(copy / "libastracer.so");
-  EXPECT_EQ(Run({"modules"}, copy / "zazozor").out, modules.out);
-  const RunResult quietCheck = Run(checkArgs, copy / "zazozor");
-  EXPECT_EQ(quietCheck.status, 0) << quietCheck.err;
-  EXPECT_EQ(quietCheck.out, check.out);
-  EXPECT_FALSE(fs::exists(dir / "trace" / "vi2_debug.log"))
+  EXPECT_EQ(runCheck({"--trace", "3"}, ""), "")
       << "the copied module still found a tracing library; its run path must hold $ORIGIN "
          "only (CMAKE_BUILD_RPATH_USE_ORIGIN)";
 }
@@ -237,32 +210,31 @@ TEST_F(HostRunTest, ListsBuildThenDumpGivesSortedUniqueKeys) {
              "   # indented comment\n"       // 8
              "http://\n"                     // 9: no key
              "b.test");                      // 10: no final newline
-  const RunResult built = Run({"lists", "build", "sites.txt", "list.cas"});
+  const zztest::HostRun built = Run({"lists", "build", "sites.txt", "list.cas"});
   ASSERT_EQ(built.status, 0) << built.err;
   EXPECT_EQ(built.out, "read 10 lines (3 skipped, 2 without a site key), wrote 4 keys\n");
   EXPECT_EQ(built.err, "zazozor: line 6: no site key\nzazozor: line 9: no site key\n");
-  const RunResult dumped = Run({"lists", "dump", "list.cas"});
+  const zztest::HostRun dumped = Run({"lists", "dump", "list.cas"});
   EXPECT_EQ(dumped.status, 0) << dumped.err;
   EXPECT_EQ(dumped.out, "10.1.2.3\nb.test\nsample.co.uk\nsample.test\n");
-  EXPECT_EQ(dumped.err, "");
-
 }
 
 TEST(ParseCommandLineTest, GlobalOptionsStandAnywhereAndKeepTheirOrder) {
   const Invocation inv = ParseCommandLine({"--set", "a=1", "--module=m.mdl", "cmd", "x",
-                                           "--session", "12", "--opt", "--set=b=2", "--",
-                                           "--session", "-"});
+                                           "--session", "12", "--opt", "--set=b=2", "--trace",
+                                           "off", "--", "--session", "-"});
   EXPECT_EQ(inv.command, "cmd");
   EXPECT_EQ(inv.options.modulePath, "m.mdl");
   EXPECT_EQ(inv.options.session, 12u);
+  EXPECT_EQ(inv.options.traceLevel, "off");
   EXPECT_EQ(inv.options.overrides, (std::vector<std::string>{"a=1", "b=2"}));
   EXPECT_EQ(inv.args, (std::vector<std::string>{"x", "--opt", "--session", "-"}));
   EXPECT_FALSE(inv.help);
   EXPECT_TRUE(ParseCommandLine({"cmd", "-h"}).help);
   EXPECT_EQ(ParseCommandLine({"--session", "999", "c"}).options.session, 999u);
-  for (const std::vector<std::string>& args : {std::vector<std::string>{"--config"},
-                                               {"--config="}, {"--session", "4294967296"},
-                                               {"--session=", "c"}}) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--config"}, {"--config="}, {"--session", "4294967296"},
+        {"--session=", "c"}, {"--trace", "03"}, {"--trace="}}) {
     EXPECT_THROW(ParseCommandLine(args), UsageError) << args[0];
   }
 }

@@ -1,5 +1,5 @@
 // TraceCapture: a CATrace that records every formatted line, installed as the current sink
-// for the lifetime of the object. Safe for lines from many threads.
+// (receiving every level) for the lifetime of the object. Safe for lines from many threads.
 #pragma once
 
 #include <cstdarg>
@@ -40,15 +40,13 @@ class TraceCapture : public CATrace {
   }
   // Number of lines containing the fragment.
   int Count(const std::string& fragment) {
-    std::lock_guard<std::mutex> guard(m_mutex);
     int n = 0;
-    for (const Line& line : m_lines) n += line.text.find(fragment) != std::string::npos;
+    for (const Line& line : Lines()) n += line.text.find(fragment) != std::string::npos;
     return n;
   }
   // The first line containing the fragment, or "".
   std::string Find(const std::string& fragment) {
-    std::lock_guard<std::mutex> guard(m_mutex);
-    for (const Line& line : m_lines) {
+    for (const Line& line : Lines()) {
       if (line.text.find(fragment) != std::string::npos) return line.text;
     }
     return "";
