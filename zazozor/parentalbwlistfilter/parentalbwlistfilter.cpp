@@ -78,13 +78,16 @@ void CParentalBWListFilter::DestroySharedData(void* pData) {
 void CParentalBWListFilter::LoadList(ascommon::CURLDB& list, const ascommon::usstring& path,
                                      const ascommon::usstring& tempPath, const char* name,
                                      const char* message) {
-  // A reload reflects the file as it is now (entries removed from the file go away), and a
-  // file that fails to load leaves the list as it was: a damaged update never empties the
-  // black list or serves half of it.
-  const std::int32_t status = list.Reload(path.c_str(), u"", tempPath.c_str());
+  // A reload adds what the file holds to what is loaded: nothing is emptied first, so a
+  // damaged or missing file never leaves a list empty, and a site taken off a file stays
+  // listed until the process starts again (README, "Taking a site off a list"). A file
+  // that fails part-way keeps the records read before the failure, which were valid.
+  const std::int32_t status = list.Load(path.c_str(), u"", tempPath.c_str());
   if (status != 0) {
+    // The "error loading" line is this failure's trace line: no exception line follows it.
     AS_TRACE(0, "%s error loading the %s list", kTag, name);
-    AS_THROW_CODE(0, ASException, status, "%s", message);
+    throw ASException(status, "ASException - CODE: %d MESSAGE: %s", static_cast<int>(status),
+                      message);
   }
 }
 
@@ -143,8 +146,10 @@ void CParentalBWListFilter::Process(std::uint32_t sessionId, AItem* pItem,
   // Each piece is reduced to its site key and hashed once for both lists. Lookups whose
   // answer is already known are skipped: an exact lookup of a piece that is its own site
   // key, and the site lookups of the path piece when its site key is the domain's (both
-  // missed in the domain round, or the filter would have returned). Results and trace
-  // lines are those of the full sequence.
+  // missed in the domain round, or the filter would have returned). The exact lookup of a
+  // piece that is not its own site key can only meet an entry of the same kind, which
+  // lists built from sites do not hold (HasOtherEntry). Results and trace lines are those
+  // of the full sequence.
   const char* previousKey = nullptr;
   std::size_t previousKeyLength = 0;
   for (const Candidate& c : candidates) {
@@ -182,7 +187,7 @@ void CParentalBWListFilter::Process(std::uint32_t sessionId, AItem* pItem,
         Mark(bb, l.key);
         return;
       }
-      if (!exactIsSite && l.list->HasEntry(exact)) {
+      if (!exactIsSite && l.list->HasOtherEntry(exact)) {
         AS_TRACE(0, "%s %s url", kTag, l.name);
         Mark(bb, l.key);
         return;

@@ -3,7 +3,7 @@
 //
 // All state lives in the shared data block (BWListSharedData), guarded by the filter's
 // locker: Process reads it under the read-only lock from many threads, ReloadSharedData
-// rebuilds it under the exclusive lock.
+// adds the files' keys to it under the exclusive lock.
 #pragma once
 
 #include "afilter.h"
@@ -43,8 +43,7 @@ class CParentalBWListFilter : public CAFilter {
   void ProcessCommand(std::uint32_t, std::uint32_t, ascommon::CBlackBox*) override {}
 
  private:
-  // Replaces one list by its file's content; on failure the list keeps its previous
-  // content and ASException carries the load status.
+  // Adds one file's keys to a list; on failure ASException carries the load status.
   static void LoadList(ascommon::CURLDB& list, const ascommon::usstring& path,
                        const ascommon::usstring& tempPath, const char* name,
                        const char* message);

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <utility>
 
 namespace ascommon {
 
@@ -54,19 +53,6 @@ void CKeySet::Clear() noexcept {
   m_slots = nullptr;
   m_capacity = m_count = 0;
   m_shift = 32;
-}
-
-void CKeySet::Swap(CKeySet& other) noexcept {
-  std::swap(m_slots, other.m_slots);
-  std::swap(m_capacity, other.m_capacity);
-  std::swap(m_count, other.m_count);
-  std::swap(m_shift, other.m_shift);
-  std::swap(m_chunks, other.m_chunks);
-  std::swap(m_chunkCount, other.m_chunkCount);
-  std::swap(m_chunkSlots, other.m_chunkSlots);
-  std::swap(m_current, other.m_current);
-  std::swap(m_currentSize, other.m_currentSize);
-  std::swap(m_currentUsed, other.m_currentUsed);
 }
 
 void CKeySet::KeyAt(std::uint32_t ref, const char*& pKey, std::size_t& length) const noexcept {

@@ -55,8 +55,6 @@ class CKeySet : public CASAllocated {
   bool Remove(const char* pKey, std::size_t length) noexcept;
   // Empties the set and releases all memory.
   void Clear() noexcept;
-  // Exchanges the contents of the two sets (no allocation, no copy).
-  void Swap(CKeySet& other) noexcept;
 
   std::uint32_t GetCount() const noexcept { return m_count; }
 

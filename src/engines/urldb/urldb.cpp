@@ -156,25 +156,36 @@ std::int32_t CURLDB::Load(const char16_t* pszMainFile, const char16_t* pszUpdate
   // A record takes 8 bytes plus its key, and site keys mostly run to 8 bytes or more, so
   // payload / 16 is near the record count of a real list. Sizing the table once spares the
   // doublings of a large load, each of which holds the old and the new table at once (a
-  // third of the peak memory at a million keys). Files over the streamer's size limit are
-  // refused by the load anyway; a failed reservation only means the table grows as it goes.
+  // third of the peak memory at a million keys). A reload mostly brings the keys already
+  // held, so the table is sized for the larger of the two counts, not their sum. Files
+  // over the streamer's size limit are refused by the load anyway; a failed reservation
+  // only means the table grows as it goes.
   std::uint64_t size = 0;
   if (pszMainFile != nullptr && FileExists(pszMainFile, &size) == 1 &&
       size > kStreamerHeaderSize && size <= kStreamerMaxFileSize) {
-    m_entries.Reserve(static_cast<std::uint32_t>(m_entries.GetCount() +
-                                                 (size - kStreamerHeaderSize) / 16));
+    const std::uint64_t records = (size - kStreamerHeaderSize) / 16;
+    m_entries.Reserve(static_cast<std::uint32_t>(
+        records > m_entries.GetCount() ? records : m_entries.GetCount()));
   }
   return AUpdater::Load(pszMainFile, pszUpdateFile, pszTempFolder);
 }
 
-std::int32_t CURLDB::Reload(const char16_t* pszMainFile, const char16_t* pszUpdateFile,
-                            const char16_t* pszTempFolder) {
-  CKeySet previous;
-  previous.Swap(m_entries);
-  m_pending.Clear();
-  const std::int32_t status = Load(pszMainFile, pszUpdateFile, pszTempFolder);
-  if (status != 0) m_entries.Swap(previous);
-  return status;  // previous now holds what is dropped: the old list or the partial load
+bool CURLDB::IsSiteKey(const char* pKey, std::size_t length) const noexcept {
+  // Most keys of a list (a name and its top-level label) answer without FindKey: nothing
+  // FindKey stops or skips at, no "www." in front, at most one dot.
+  std::size_t dots = 0;
+  std::size_t i = 0;
+  for (; i < length; ++i) {
+    const char c = pKey[i];
+    if (c == '/' || c == '?' || c == '@' || c == ':' || c == '*') break;
+    dots += c == '.';
+  }
+  const bool www = length >= 4 && (pKey[0] | 0x20) == 'w' && (pKey[1] | 0x20) == 'w' &&
+                   (pKey[2] | 0x20) == 'w' && pKey[3] == '.';
+  if (i == length && length != 0 && dots <= 1 && !www) return true;
+  const char* pSite = nullptr;
+  std::size_t siteLength = 0;
+  return FindKey(pKey, length, pSite, siteLength) == 0 && pSite == pKey && siteLength == length;
 }
 
 bool CURLDB::IsListed(const char* pURL, std::size_t length) const noexcept {
@@ -205,7 +216,9 @@ std::int32_t CURLDB::ApplyItem(std::uint32_t nOperation, CSerializableItem* pIte
     result = -20;
   } else if (nOperation == kURLDBOpAdd) {
     const sstring& key = pURL->GetKey();
-    if (m_entries.Insert(key.c_str(), key.length()) < 0) result = -10;
+    const std::int32_t added = m_entries.Insert(key.c_str(), key.length());
+    if (added < 0) result = -10;
+    if (added == 0 && !IsSiteKey(key.c_str(), key.length())) ++m_otherKeys;
   }
   delete pItem;
   return result;
@@ -226,7 +239,9 @@ std::int32_t CURLDB::AddItem(CSerializableItem* pItem) {
   const sstring& key = pURL->GetKey();
   // Adding a listed key toggles it off.
   if (ContainsItem(pItem)) {
-    m_entries.Remove(key.c_str(), key.length());
+    if (m_entries.Remove(key.c_str(), key.length()) && !IsSiteKey(key.c_str(), key.length())) {
+      --m_otherKeys;
+    }
     return 0;
   }
   if (m_pUpdateStreamer == nullptr) return -3;

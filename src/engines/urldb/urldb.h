@@ -13,7 +13,7 @@
 // its update streamer. Keys returned by GetKey are copies the caller owns.
 // Threads: IsListed, HasEntry, GetKey, FindKey, GetCount and the key visits are const and
 // safe for any number of concurrent readers while nothing modifies the database; Load,
-// ApplyItem, AddItem, Reload and OpenUpdateFile need exclusive access (the filter's
+// ApplyItem, AddItem and OpenUpdateFile need exclusive access (the filter's
 // shared_locker provides both).
 #pragma once
 
@@ -76,6 +76,12 @@ class CURLDB : public AUpdater {
     return CKeySet::MakeProbe(pText, length);
   }
   bool HasEntry(const KeyProbe& probe) const noexcept { return m_entries.Contains(probe); }
+  // HasEntry for a text that is not its own site key (FindKey of the text gives another
+  // range, or none). Only an entry that is not its own site key can equal it, and lists
+  // built from sites hold none: such a list answers without touching its table.
+  bool HasOtherEntry(const KeyProbe& probe) const noexcept {
+    return m_otherKeys != 0 && m_entries.Contains(probe);
+  }
 
   // The site key of a URL as a copy: 0, kNoKey (-450) when no key can be formed, -10 when
   // the key cannot be stored.
@@ -94,17 +100,10 @@ class CURLDB : public AUpdater {
   // -2 out of memory; -3 when the file cannot be written (traced).
   std::int32_t UnloadURLsToFile(const char16_t* pszPath, const char16_t* pszTempFolder) const;
 
-  // AUpdater's Load, with the entry table sized once from the main file's size first.
+  // AUpdater's Load, with the entry table sized once from the main file's size first. The
+  // files' keys are added to the entries already held (nothing is emptied first).
   std::int32_t Load(const char16_t* pszMainFile, const char16_t* pszUpdateFile,
                     const char16_t* pszTempFolder) override;
-
-  // Load as a replacement of the whole list: the files are loaded into an empty table that
-  // takes the place of the entries only when the load returns 0. On failure the previous
-  // entries stay as they were and nothing of the partial load is kept, so a corrupt or
-  // truncated file never leaves a list empty or half-filled. Pending keys are dropped.
-  // Holds the old and the new table at once while loading.
-  std::int32_t Reload(const char16_t* pszMainFile, const char16_t* pszUpdateFile,
-                      const char16_t* pszTempFolder);
 
   // The AUpdater slots.
   // Code 1 adds the item's key (a duplicate is not an error); other codes do nothing.
@@ -132,7 +131,11 @@ class CURLDB : public AUpdater {
   }
 
  private:
+  // Whether the key is its own site key (FindKey of it gives the whole text).
+  bool IsSiteKey(const char* pKey, std::size_t length) const noexcept;
+
   CKeySet m_entries;          // the list's keys
+  std::uint32_t m_otherKeys = 0;  // entries that are not their own site key
   CKeySet m_pending;          // keys written to the update file since it was opened
   CSuffixTable m_doubleExtensions;
 };
