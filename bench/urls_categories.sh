@@ -8,8 +8,9 @@
 # workload generator). The black and white lists become prlblk.cas and prlwht.cas; black.txt
 # split into 17 parts becomes the 17 category lists (in the filter's table order) and
 # white.txt the category white list. Needs GNU time (Debian package "time"). Prints, per
-# run, the time to start and answer the stream, URLs per second and peak memory, and checks
-# that both runs give the same BW verdicts.
+# run, the time to start and answer the stream (wall clock and CPU time), URLs per second
+# and peak memory, the ratio of the two runs' CPU times, and checks that both runs give the
+# same BW verdicts. ZAZOZOR_THREADS, when set, is passed to "urls --threads".
 set -euo pipefail
 bin=$(cd "$1" && pwd)
 workload=$(cd "$2" && pwd)
@@ -19,9 +20,11 @@ urls="$workload/urls.txt"
 n=$(wc -l < "$urls")
 export ZAZOZOR_TRACE_LEVEL=off
 
-measure() {  # name, command...: runs it and records "wall_s peak_kb" in $work/name.time
+measure() {  # name, command...: runs it and records "wall_s peak_kb cpu_s" in $work/name.time
   local name=$1; shift
-  /usr/bin/time -f "%e %M" -o "$work/$name.time" "$@"
+  /usr/bin/time -f "%e %M %U %S" -o "$work/$name.time" "$@"
+  awk '{ printf "%s %s %.2f\n", $1, $2, $3 + $4 }' "$work/$name.time" > "$work/$name.tmp"
+  mv "$work/$name.tmp" "$work/$name.time"
 }
 
 # BW lists in both folders.
@@ -48,19 +51,22 @@ for run in bw both; do
 /http/filter/bayes/Enabled = 0
 /http/filter/parentalbwlistadvanced/Enabled = $advanced
 CONF
-  measure "run_$run" "$bin/zazozor" --config "$work/$run/settings.conf" urls "$urls" \
-    > "$work/$run/out.txt"
+  measure "run_$run" "$bin/zazozor" --config "$work/$run/settings.conf" urls \
+    ${ZAZOZOR_THREADS:+--threads "$ZAZOZOR_THREADS"} "$urls" > "$work/$run/out.txt"
 done
 
 # --- report --------------------------------------------------------------------------------
 report() {  # label, time file
-  read -r wall peak < "$2"
-  awk -v label="$1" -v n="$n" -v wall="$wall" -v peak="$peak" 'BEGIN {
-    printf "%-34s %8.2f s  %10.0f URLs/s  peak %7.1f MB\n", label, wall, n / wall, peak / 1024 }'
+  read -r wall peak cpu < "$2"
+  awk -v label="$1" -v n="$n" -v wall="$wall" -v peak="$peak" -v cpu="$cpu" 'BEGIN {
+    printf "%-34s %8.2f s wall %10.0f URLs/s, %6.2f s CPU  peak %7.1f MB\n", label, wall,
+           n / wall, cpu, peak / 1024 }'
 }
 echo "$n request lines from $urls"
 report "zazozor urls, BW list filter" "$work/run_bw.time"
 report "zazozor urls, BW + advanced filter" "$work/run_both.time"
+awk 'NR == FNR { bw = $3; next } { printf "advanced/BW CPU ratio: %.2f\n", $3 / bw }' \
+  "$work/run_bw.time" "$work/run_both.time"
 total=0
 for c in "${categories[@]}"; do total=$(awk -v t="$total" '{ print t + $1 }' "$work/build_$c.time"); done
 echo "building the 17 category lists: ${total} s in all"

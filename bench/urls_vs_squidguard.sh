@@ -6,8 +6,10 @@
 #
 # WORKLOAD_DIR holds black.txt, white.txt and urls.txt (for example from the shared URL
 # workload generator). Needs the Debian packages squidguard and time. Prints, for both
-# programs, the list build time, the time to answer the stream, URLs per second and peak
-# memory, and checks that both put the same URLs on the black list.
+# programs, the list build time, the time to answer the stream (wall clock and CPU time:
+# on a shared machine the CPU time is the steadier figure), URLs per second of each, and
+# peak memory, and checks that both put the same URLs on the black list. ZAZOZOR_THREADS
+# when set, is passed to "urls --threads".
 set -euo pipefail
 bin=$(cd "$1" && pwd)
 workload=$(cd "$2" && pwd)
@@ -16,9 +18,11 @@ mkdir -p "$work/zz" "$work/sg/db/black" "$work/sg/db/white" "$work/sg/log"
 urls="$workload/urls.txt"
 n=$(wc -l < "$urls")
 
-measure() {  # name, command...: runs it and records "wall_s peak_kb" in $work/name.time
+measure() {  # name, command...: runs it and records "wall_s peak_kb cpu_s" in $work/name.time
   local name=$1; shift
-  /usr/bin/time -f "%e %M" -o "$work/$name.time" "$@"
+  /usr/bin/time -f "%e %M %U %S" -o "$work/$name.time" "$@"
+  awk '{ printf "%s %s %.2f\n", $1, $2, $3 + $4 }' "$work/$name.time" > "$work/$name.tmp"
+  mv "$work/$name.tmp" "$work/$name.time"
 }
 
 # --- zazozor -----------------------------------------------------------------------------
@@ -33,7 +37,8 @@ CONF
 export ZAZOZOR_TRACE_LEVEL=off
 "$bin/zazozor" lists build "$workload/white.txt" "$work/zz/prlwht.cas" >/dev/null
 measure zz_build "$bin/zazozor" lists build "$workload/black.txt" "$work/zz/prlblk.cas" >/dev/null
-measure zz_run "$bin/zazozor" --config "$work/zz/settings.conf" urls "$urls" > "$work/zz/out.txt"
+measure zz_run "$bin/zazozor" --config "$work/zz/settings.conf" urls \
+  ${ZAZOZOR_THREADS:+--threads "$ZAZOZOR_THREADS"} "$urls" > "$work/zz/out.txt"
 
 # --- squidGuard ----------------------------------------------------------------------------
 grep -v '^#' "$workload/black.txt" | sed 's/^www\.//' > "$work/sg/db/black/domains"
@@ -61,11 +66,12 @@ measure sg_run squidGuard -c "$work/sg/squidGuard.conf" < "$urls" > "$work/sg/ou
 zz_black=$(grep -c '"list": "black"' "$work/zz/out.txt" || true)
 sg_black=$(grep -c 'rewrite-url\|^http://blocked' "$work/sg/out.txt" || true)
 report() {  # name, build times file, run times file
-  read -r bwall bpeak < "$2"
-  read -r rwall rpeak < "$3"
+  read -r bwall bpeak bcpu < "$2"
+  read -r rwall rpeak rcpu < "$3"
   awk -v name="$1" -v n="$n" -v bw="$bwall" -v bp="$bpeak" -v rw="$rwall" -v rp="$rpeak" \
-    'BEGIN { printf "%-10s build %6.2f s (%6.1f MB)  run %6.2f s  %9.0f URLs/s  peak %6.1f MB\n",
-             name, bw, bp / 1024, rw, (rw > 0 ? n / rw : 0), rp / 1024 }'
+      -v rc="$rcpu" \
+    'BEGIN { printf "%-10s build %6.2f s (%6.1f MB)  run %6.2f s wall %9.0f URLs/s, %6.2f s CPU %9.0f URLs/s  peak %6.1f MB\n",
+             name, bw, bp / 1024, rw, (rw > 0 ? n / rw : 0), rc, (rc > 0 ? n / rc : 0), rp / 1024 }'
 }
 echo "URLs: $n   black verdicts: zazozor $zz_black, squidGuard $sg_black"
 report zazozor "$work/zz_build.time" "$work/zz_run.time"

@@ -176,14 +176,16 @@ constexpr CommandSpec kCommands[] = {
      "Prints one JSON line per URL: the escaped URL and its lower-case path piece, host and\n"
      "domain (null when absent), or \"error\" with the parser's status.",
      RunUrlCommand},
-    {"urls", "[FILE]", "run the list filters over URLs, one per line",
+    {"urls", "[--threads N] [FILE]", "run the list filters over URLs, one per line",
      "Reads request lines from FILE (standard input when absent or '-'); the first\n"
      "blank-separated field of each line is the URL, blank lines are skipped. Each URL\n"
      "becomes an item that every list filter active for the session processes; one JSON\n"
      "line per URL says whether it is on the white or the black list (\"list\": null when\n"
      "on neither), which category lists it is on (\"categories\": the lists' names in the\n"
      "advanced filter's order, \"White\" included; null when that filter is not active)\n"
-     "and the advanced filter's summary flag (\"flag\": 0 or 1, null when not written).",
+     "and the advanced filter's summary flag (\"flag\": 0 or 1, null when not written).\n"
+     "--threads N answers on N threads (default: the number of cores); the lines still\n"
+     "come out in input order.",
      RunUrlsCommand},
     {"filter", "[--url URL] [--text] FILE...", "run every active filter over whole pages",
      "Reads each FILE as a page as received and decodes it (a byte-order mark, else a\n"

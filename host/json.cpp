@@ -4,16 +4,26 @@
 
 namespace zzhost {
 
+namespace {
+
+// Bytes copied as they are: printable ASCII except the quote and the backslash.
+struct PlainBytes {
+  bool plain[256] = {};
+  constexpr PlainBytes() {
+    for (int c = 0x20; c < 0x7F; ++c) plain[c] = c != '"' && c != '\\';
+  }
+};
+constexpr PlainBytes kPlain;
+
+}  // namespace
+
 void AppendJsonString(std::string& out, std::string_view text) {
   static const char kHex[] = "0123456789abcdef";
   out += '"';
   for (std::size_t i = 0; i < text.size();) {
     // Plain printable ASCII, by far the most common, is copied in runs.
     std::size_t run = i;
-    while (run < text.size() && static_cast<unsigned char>(text[run]) >= 0x20 &&
-           static_cast<unsigned char>(text[run]) < 0x7F && text[run] != '"' && text[run] != '\\') {
-      ++run;
-    }
+    while (run < text.size() && kPlain.plain[static_cast<unsigned char>(text[run])]) ++run;
     if (run != i) {
       out.append(text.data() + i, run - i);
       i = run;

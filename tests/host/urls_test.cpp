@@ -3,6 +3,7 @@
 // lines as a proxy hands them over, and missing or damaged list files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -83,6 +84,30 @@ TEST_F(UrlsCommandTest, VerdictsFollowTheOrderOfLookups) {
             "\"flag\": null}\n"
             "{\"url\": \"http://clean.test/\", \"list\": null, \"categories\": null, \"flag\": "
             "null}\n");
+}
+
+// Threads answer batches of the stream side by side; the answers keep the input's order,
+// whatever the number of threads.
+TEST_F(UrlsCommandTest, ThreadsKeepTheInputOrder) {
+  WriteLists("gamble.test\nnews.test\n", "kids.test\n");
+  std::string input;
+  const char* const sites[] = {"gamble.test", "kids.test", "clean.test", "a.news.test"};
+  for (int i = 0; i < 20000; ++i) {
+    input += "http://" + std::string(sites[i % 7 % 4]) + "/" + std::to_string(i) + " - GET\n";
+  }
+  const zztest::HostRun one = Run({"--config", "settings.conf", "urls", "--threads", "1"}, input);
+  ASSERT_EQ(one.status, 0) << one.err;
+  EXPECT_EQ(std::count(one.out.begin(), one.out.end(), '\n'), 20000);
+  EXPECT_NE(one.out.find("{\"url\": \"http://kids.test/19993\", \"list\": \"white\""),
+            std::string::npos);
+  for (const char* threads : {"--threads=2", "--threads=5"}) {
+    const zztest::HostRun many = Run({"--config", "settings.conf", "urls", threads}, input);
+    EXPECT_EQ(many.status, 0) << many.err;
+    EXPECT_TRUE(many.out == one.out) << threads;
+  }
+  for (const char* wrong : {"--threads=0", "--threads=x", "--threads"}) {
+    EXPECT_EQ(Run({"--config", "settings.conf", "urls", wrong}).status, 2) << wrong;
+  }
 }
 
 TEST_F(UrlsCommandTest, MissingOrDamagedListsFailWithOneLine) {
