@@ -40,14 +40,13 @@ TEST(MD5, ReferenceSuite) {
 TEST(MD5, PiecewiseUpdatesMatchOneShot) {
   std::string input;
   for (int i = 0; i < 300; ++i) input += static_cast<char>(i * 7 + 3);
-  std::uint8_t whole[16];
+  std::uint8_t whole[16], digest[16];
   ascommon::CMD5::Digest(input.data(), input.size(), whole);
   for (std::size_t piece = 1; piece <= 130; ++piece) {
     ascommon::CMD5 md5;
     for (std::size_t at = 0; at < input.size(); at += piece) {
       md5.Update(input.data() + at, std::min(piece, input.size() - at));
     }
-    std::uint8_t digest[16];
     md5.Final(digest);
     ASSERT_EQ(Hex(digest), Hex(whole)) << "piece " << piece;
   }

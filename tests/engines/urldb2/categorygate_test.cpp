@@ -64,8 +64,7 @@ TEST(CategoryGateTest, NamesEveryListHoldingAKeyAndRarelyAnother) {
   for (int n = 0; n < trials; ++n) {
     std::uint32_t masks[3];
     gate.Candidates(Probe(random(), random(), random()), masks);
-    for (int p = 0; p < 3; ++p)
-      for (int i = 0; i < 6; ++i) named[i] += (masks[p] >> i) & 1u;
+    for (int b = 0; b < 18; ++b) named[b % 6] += (masks[b / 6] >> (b % 6)) & 1u;
   }
   for (int i = 0; i < 6; ++i) EXPECT_LT(named[i], 3 * trials / 100) << "list " << i;
   EXPECT_EQ(named[4], 0);

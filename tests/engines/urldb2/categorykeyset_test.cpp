@@ -24,27 +24,24 @@ std::vector<std::uint64_t> Sorted(const CCategoryKeySet& set) {
 }
 
 TEST(CategoryKeySetTest, AgreesWithAReferenceSet) {
-  const struct {
-    const char* name;
-    std::uint64_t (*key)(std::uint64_t i, std::mt19937_64& random);
-  } patterns[] = {
+  using Pattern = std::uint64_t (*)(std::uint64_t i, std::mt19937_64& random);
+  const std::pair<const char*, Pattern> patterns[] = {
       {"digests", [](std::uint64_t, std::mt19937_64& r) -> std::uint64_t { return r(); }},
       // 0 among them: the key that also marks a free slot.
       {"small numbers", [](std::uint64_t i, std::mt19937_64&) -> std::uint64_t { return i % 5000; }},
       {"same low bits",
        [](std::uint64_t i, std::mt19937_64&) -> std::uint64_t { return (i % 7000) << 40; }},
-      {"same high bits",
-       [](std::uint64_t i, std::mt19937_64&) -> std::uint64_t {
+      {"same high bits", [](std::uint64_t i, std::mt19937_64&) -> std::uint64_t {
          return 0xAB00000000000000ull | (i % 6000);
        }},
   };
-  for (const auto& pattern : patterns) {
-    SCOPED_TRACE(pattern.name);
+  for (const auto& [name, pattern] : patterns) {
+    SCOPED_TRACE(name);
     std::mt19937_64 random(7);
     CCategoryKeySet set;
     std::set<std::uint64_t> reference;
     for (std::uint64_t i = 0; i < 20000; ++i) {
-      const std::uint64_t key = pattern.key(i, random);
+      const std::uint64_t key = pattern(i, random);
       const bool added = reference.insert(key).second;
       ASSERT_EQ(set.Insert(key), added ? 0 : 1) << key;
     }
@@ -52,7 +49,7 @@ TEST(CategoryKeySetTest, AgreesWithAReferenceSet) {
     EXPECT_EQ(Sorted(set), std::vector<std::uint64_t>(reference.begin(), reference.end()));
     std::mt19937_64 probes(11);
     for (std::uint64_t i = 0; i < 20000; ++i) {
-      const std::uint64_t key = i % 2 == 0 ? pattern.key(i * 3, probes) : probes();
+      const std::uint64_t key = i % 2 == 0 ? pattern(i * 3, probes) : probes();
       ASSERT_EQ(set.Contains(key), reference.count(key) == 1) << key;
     }
   }

