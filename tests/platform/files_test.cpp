@@ -1,4 +1,5 @@
-// OS file services: the handle, Win32-style wildcard enumeration, rename/copy, temp names.
+// OS file services: the handle, Win32-style wildcard enumeration, temp names. Rename, copy,
+// removal and status run through their wrappers in tests/common/asfile_test.cpp.
 #include "zzplat/files.h"
 
 #include <gtest/gtest.h>
@@ -111,35 +112,6 @@ TEST_F(FilesTest, FindFilesMatchesLastPartWithoutCase) {
   ASSERT_TRUE(finder.Next(&entry));
   EXPECT_EQ(entry.size, 2u);
   EXPECT_FALSE(finder.Next(&entry));
-}
-
-TEST_F(FilesTest, RenameReplacesAndCopyOverwrites) {
-  WriteFile("a", "first");
-  WriteFile("b", "second");
-  EXPECT_EQ(CopyFile(P("a").c_str(), P("b").c_str()), 0);
-  EXPECT_EQ(ReadFile("b"), "first");
-  EXPECT_EQ(CopyFile(P("a").c_str(), P("a").c_str()), EINVAL) << "copy onto itself";
-  EXPECT_EQ(ReadFile("a"), "first");
-  WriteFile("c", "third");
-  EXPECT_EQ(RenameFile(P("c").c_str(), P("a").c_str()), 0);
-  EXPECT_EQ(ReadFile("a"), "third");
-  EXPECT_FALSE(Exists(P("c").c_str()));
-  EXPECT_EQ(RenameFile(P("c").c_str(), P("a").c_str()), ENOENT);
-  EXPECT_EQ(RemoveFile(P("a").c_str()), 0);
-  EXPECT_EQ(RemoveFile(P("a").c_str()), ENOENT);
-}
-
-TEST_F(FilesTest, DirectoriesAndStatus) {
-  EXPECT_EQ(CreateDirectory(P("d").c_str()), 0);
-  EXPECT_EQ(CreateDirectory(P("d").c_str()), EEXIST);
-  WriteFile("d/f", "xyz");
-  FileStatus status;
-  ASSERT_EQ(GetFileStatus(P("d\\f").c_str(), &status), 0);
-  EXPECT_FALSE(status.isDirectory);
-  EXPECT_EQ(status.size, 3u);
-  EXPECT_TRUE(IsDirectory(P("d").c_str()));
-  EXPECT_NE(RemoveDirectory(P("d").c_str()), 0) << "not empty";
-  EXPECT_NE(RemoveFile(P("d").c_str()), 0) << "a folder is not a file";
 }
 
 TEST_F(FilesTest, TempFileIsCreatedWithPrefixHexAndTmp) {

@@ -2,15 +2,11 @@
 // reloads, the threshold rule and the names it stores, training through Process and the
 // write-back at DestroySharedData, the commands' failures (their successes run end to end in
 // tests/host/bayes_commands_test.cpp), memory failures, and (suite BayesFilterThreadTest,
-// run under ThreadSanitizer) training under the read-only lock while other threads classify.
+// run under ThreadSanitizer) classifications side by side.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
 #include <filesystem>
 #include <functional>
-#include <mutex>
-#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -409,60 +405,10 @@ TEST_F(BayesFilterTest, CommandFailures) {
 
 class BayesFilterThreadTest : public BayesFilterTest {};
 
-// Trainers run under the filter's read-only lock like the classifiers, changing the counts of
-// words the classifiers read; the classifier's own lock keeps every training whole, so no
-// count is lost and every verdict is sound.
-TEST_F(BayesFilterThreadTest, TrainingUnderTheReadLockWhileClassifying) {
-  Write("pcdic.dat", SignalModel({{u"white", 0, 0}, {u"adult", 3, 0}}, {1, 9}));
-  m_filter.ReloadSharedData();
-  constexpr std::uint32_t kTrainers = 2, kItems = 40;
-  std::atomic<std::uint32_t> trainersLeft{kTrainers}, classified{0};
-  std::mutex mutex;
-  std::string failure;  // the first failure seen
-  auto guarded = [&](const std::function<void()>& step) {
-    const std::string what = WhatOf(step);
-    std::lock_guard<std::mutex> guard(mutex);
-    if (failure.empty() && what != "(no exception)") failure = what;
-  };
-  std::vector<std::thread> threads;
-  for (std::uint32_t t = 0; t < kTrainers; ++t) {
-    threads.emplace_back([&, t] {
-      for (std::uint32_t i = 0; i < kItems; ++i) {
-        const std::u16string own = {u'o', u'w', u'n', char16_t(u'a' + t), char16_t(u'a' + i % 26),
-                                    char16_t(u'a' + i / 26)};
-        guarded([&] { Train(u"shared sigone " + own, t == 0 ? u"white" : u"ADULT"); });
-      }
-      --trainersLeft;
-    });
-  }
-  for (int c = 0; c < 2; ++c) {
-    threads.emplace_back([&] {
-      do {  // the verdict moves with the training; it is always a whole one
-        guarded([&] {
-          const Verdict v = Classify(kSignal + u" shared", 50);
-          if ((v.category != "adult" && v.category != "white") || v.score < 0 || v.score > 100)
-            throw std::runtime_error("verdict " + v.category + " " + std::to_string(v.score));
-        });
-      } while (++classified < 40 || trainersLeft > 0);
-    });
-  }
-  // Reloads of an unchanged file take the exclusive lock between the others.
-  threads.emplace_back([&] {
-    while (trainersLeft > 0) {
-      m_filter.ReloadSharedData();
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-  });
-  for (auto& thread : threads) thread.join();
-  EXPECT_EQ(failure, "");
-  EXPECT_EQ(m_filter.GetLocker()->ReaderCount(), 0);
-  CBayesDictionary& dictionary = Shared().classifier->GetDictionary();
-  EXPECT_EQ(zztest::CountsOf(dictionary, u"shared"), (Counts{kItems, kItems}));
-  EXPECT_EQ(zztest::CountsOf(dictionary, u"sigone"), (Counts{1 + kItems, 9 + kItems}));
-  EXPECT_EQ(zztest::CountsOf(dictionary, u"ownbbb"), (Counts{0, 1}));
-  EXPECT_EQ(dictionary.GetCategoryTotal(0) + dictionary.GetCategoryTotal(1), 2 * kItems);
-}
-
+// Classifications of two threads meet inside the classifier: neither the filter's lock nor
+// the classifier's serialises them. Training while classifying is driven from many threads
+// in tests/engines/bayesclassifier/ebayes_thread_test.cpp, reloads under load in
+// tests/host/reload_under_load_test.cpp.
 TEST_F(BayesFilterThreadTest, ClassificationsRunSideBySide) {
   Write("pcdic.dat", SignalModel({{u"white", 0, 0}, {u"adult", 3, 0}}, {1, 9}));
   m_filter.ReloadSharedData();

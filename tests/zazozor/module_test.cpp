@@ -104,6 +104,9 @@ TEST_F(LoadedModule, VersionFactorySingletonAndAllocatorsInOrder) {
   EXPECT_THROW(factory->GetAllocator(4), InvalidIndexException);
 }
 
+// Filters made by the module keep their type across the module boundary (names, kinds,
+// codes and messages of each filter: filters_test.cpp), and listed modules die with the
+// factory.
 TEST_F(LoadedModule, ModulesAreNamedFiltersAndExceptionsKeepTheirType) {
   CAClassFactory* factory = m_factory();
   CBasicAllocator* allocator = factory->FindAllocator(u"Http Parental Signatures Filter");
@@ -113,23 +116,17 @@ TEST_F(LoadedModule, ModulesAreNamedFiltersAndExceptionsKeepTheirType) {
   ASSERT_NE(one, nullptr);
   EXPECT_NE(one, two);
   EXPECT_EQ(std::u16string(one->GetModuleName().c_str()), u"Http Parental Signatures Filter");
-  EXPECT_EQ(one->GetModuleKind(), 1);
-  auto* filter = dynamic_cast<CAFilter*>(one);
-  ASSERT_NE(filter, nullptr) << "type information must match across the module boundary";
-  EXPECT_EQ(filter->GetFilterCode(), 100);
-  // Modules the host places in the module list die with the factory.
+  ASSERT_NE(dynamic_cast<CAFilter*>(one), nullptr) << "type information across the boundary";
   ASSERT_EQ(factory->GetModuleList().Add(one), 0);
   ASSERT_EQ(factory->GetModuleList().Add(two), 0);
-
   CAModule* module = factory->FindAllocator(u"Http Parental BWList Filter")->CreateModule();
   ASSERT_EQ(factory->GetModuleList().Add(module), 0);
   try {
     dynamic_cast<CAFilter*>(module)->ReloadSharedData();  // no shared data block yet
     ADD_FAILURE() << "no exception";
   } catch (const ASBadPtrException& e) {
-    EXPECT_STREQ(e.what(),
-                 "ASBadPtrException - MESSAGE: [Parental BW List] invalid pointer to shared "
-                 "data struct");
+    EXPECT_STREQ(e.what(), "ASBadPtrException - MESSAGE: [Parental BW List] invalid pointer to "
+                           "shared data struct");
   }
 }
 
