@@ -3,44 +3,30 @@
 
 #include <gtest/gtest.h>
 
-#include "support/bin_dir.h"
-
 #include <algorithm>
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 
+#include "support/bin_dir.h"
 #include "zzplat/paths.h"
 
 namespace {
 
-std::string BinDir() { return zztest::BinDir().string(); }
-
-TEST(DynlibTest, LocalLibraryName) {
+TEST(DynlibTest, NamesMapToLocalFilesAndLoadByNameOrWidePath) {
   const struct {
     const char16_t* name;
     const char* local;
-  } cases[] = {
-      {u"astracer.dll", "libastracer.so"},
-      {u"ASREGEX.DLL", "libASREGEX.so"},
-      {u"data\\sub\\iconv.dll", "data/sub/libiconv.so"},
-      {u"zazozor.mdl", "zazozor.mdl"},
-      {u".dll", ".dll"},
-      {u"dir.dll\\x", "dir.dll/x"},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(zzplat::LocalLibraryName(c.name), c.local) << c.local;
-  }
-}
+  } cases[] = {{u"astracer.dll", "libastracer.so"}, {u"ASREGEX.DLL", "libASREGEX.so"},
+               {u"data\\sub\\iconv.dll", "data/sub/libiconv.so"}, {u"zazozor.mdl", "zazozor.mdl"},
+               {u".dll", ".dll"}, {u"dir.dll\\x", "dir.dll/x"}};
+  for (const auto& c : cases) EXPECT_EQ(zzplat::LocalLibraryName(c.name), c.local) << c.local;
 
-TEST(DynlibTest, LoadsTheTracingLibraryAndFindsItsEntry) {
-  // The product's way first: a bare name, found in the application's folder.
+  // The product's way first: a bare name, found in the application's folder; then the same
+  // library by a wide path in the product's form, with backslashes.
   zzplat::LibraryHandle byName = zzplat::LoadLibraryW(u"astracer.dll");
   ASSERT_NE(byName, nullptr) << zzplat::LastLoaderError();
   EXPECT_NE(zzplat::GetProcAddress(byName, "GetTracerW"), nullptr);
   EXPECT_EQ(zzplat::GetProcAddress(byName, "NoSuchExport"), nullptr);
-  // The same library by a wide path in the product's form, with backslashes.
-  std::u16string widePath = zzplat::Utf8ToUtf16Lenient(BinDir() + "/astracer.dll");
+  std::u16string widePath = zzplat::Utf8ToUtf16Lenient(zztest::BinDir().string() + "/astracer.dll");
   std::replace(widePath.begin(), widePath.end(), u'/', u'\\');
   zzplat::LibraryHandle byWidePath = zzplat::LoadLibraryW(widePath.c_str());
   EXPECT_EQ(byWidePath, byName);

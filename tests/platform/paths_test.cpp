@@ -13,16 +13,14 @@ TEST(PathsTest, LenientUtf8ReplacesEveryIllFormedByte) {
   } cases[] = {
       {"a/b", u"a/b"},
       {"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", u"\u00e9\u20ac\U0001F600"},
-      {"\xC0\xAE", u"\uFFFD\uFFFD"},          // overlong "." stays no dot
-      {"\xE0\x80\xAF", u"\uFFFD\uFFFD\uFFFD"},  // overlong "/"
-      {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},  // a surrogate
+      {"\xC0\xAE", u"\uFFFD\uFFFD"},                      // overlong "." stays no dot
+      {"\xE0\x80\xAF", u"\uFFFD\uFFFD\uFFFD"},            // overlong "/"
+      {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},            // a surrogate
       {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // above U+10FFFF
-      {"\xE2\x82", u"\uFFFD\uFFFD"},          // cut short
-      {"\xC3" "a", u"\uFFFDa"},               // lead byte without continuation
+      {"\xE2\x82", u"\uFFFD\uFFFD"},                      // cut short
+      {"\xC3" "a", u"\uFFFDa"},                           // lead byte without continuation
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(zzplat::Utf8ToUtf16Lenient(c.bytes), c.expected) << c.bytes;
-  }
+  for (const auto& c : cases) EXPECT_EQ(zzplat::Utf8ToUtf16Lenient(c.bytes), c.expected) << c.bytes;
 }
 
 TEST(PathsTest, ProductPathsMapToLocalOnes) {
@@ -30,8 +28,7 @@ TEST(PathsTest, ProductPathsMapToLocalOnes) {
   const zzplat::LocalPathBuffer mapped(u"C:\\d\u00e9j\u00e0\\x");
   ASSERT_TRUE(mapped.ok());
   EXPECT_STREQ(mapped.c_str(), "C:/d\xC3\xA9j\xC3\xA0/x");
-  const std::u16string tooLong(5000, u'a');
-  EXPECT_FALSE(zzplat::LocalPathBuffer(tooLong.c_str()).ok());
+  EXPECT_FALSE(zzplat::LocalPathBuffer(std::u16string(5000, u'a').c_str()).ok());
   EXPECT_FALSE(zzplat::LocalPathBuffer(nullptr).ok());
 }
 
