@@ -1,5 +1,5 @@
 // CCategoryGate against the databases it was built over: never a list left out that holds
-// a key, rarely one named that does not, and the limits of Build.
+// a key, rarely one named that does not.
 #include "engines/urldb2/categorygate.h"
 
 #include <gtest/gtest.h>
@@ -68,21 +68,6 @@ TEST(CategoryGateTest, NamesEveryListHoldingAKeyAndRarelyAnother) {
   }
   for (int i = 0; i < 6; ++i) EXPECT_LT(named[i], 3 * trials / 100) << "list " << i;
   EXPECT_EQ(named[4], 0);
-}
-
-TEST(CategoryGateTest, AbsentPiecesAndTooManyLists) {
-  CURLCategoryDB db;
-  ASSERT_EQ(db.AddKey(ECategoryPiece::kDomain, 77), 0);
-  const CURLCategoryDB* lists[CCategoryGate::kMaxLists + 1] = {&db};
-  CCategoryGate gate;
-  EXPECT_EQ(gate.Build(lists, CCategoryGate::kMaxLists + 1), -1);
-  ASSERT_EQ(gate.Build(lists, 1), 0);
-  CCategoryProbe probe = Probe(77, 77, 77);
-  probe.present[1] = false;
-  std::uint32_t masks[3];
-  gate.Candidates(probe, masks);
-  EXPECT_EQ(masks[1], 0u);
-  EXPECT_EQ(masks[2], 1u);
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 // CCategoryKeySet against a std::set reference, with keys that are digests and keys that
-// are not (small numbers, keys sharing their high or low bits), and under allocation
-// failure.
+// are not (small numbers, keys sharing their high or low bits).
 #include "engines/urldb2/categorykeyset.h"
 
 #include <gtest/gtest.h>
@@ -10,8 +9,6 @@
 #include <set>
 #include <vector>
 
-#include "asfn/asfn.h"
-#include "engines/urldb2/urldb2_format.h"
 
 namespace {
 
@@ -53,28 +50,6 @@ TEST(CategoryKeySetTest, AgreesWithAReferenceSet) {
       ASSERT_EQ(set.Contains(key), reference.count(key) == 1) << key;
     }
   }
-}
-
-TEST(CategoryKeySetTest, ReservedRoomNeedsNoMemoryAndFailuresChangeNothing) {
-  const std::int64_t before = asfn_live_blocks();
-  {
-    CCategoryKeySet set;
-    ASSERT_EQ(set.Reserve(1000), 0);
-    asfn_fail_at(1, ASFN_FAIL_FROM);
-    for (std::uint64_t key = 1; key <= 1000; ++key) ASSERT_EQ(set.Insert(key * 977), 0);
-    // The next key needs a larger table, which cannot be had: nothing changes.
-    EXPECT_EQ(set.Insert(5), -2);
-    EXPECT_EQ(set.Reserve(5000), -2);
-    asfn_fail_at(0, ASFN_FAIL_OFF);
-    EXPECT_EQ(set.GetCount(), 1000u);
-    EXPECT_FALSE(set.Contains(5));
-    EXPECT_TRUE(set.Contains(977 * 1000));
-    EXPECT_EQ(set.Insert(5), 0);
-    // Beyond the key limit a reserve fails without trying to allocate.
-    EXPECT_EQ(set.Reserve(ascommon::kCategoryMaxKeysPerSet + 1), -2);
-    EXPECT_EQ(set.GetCount(), 1001u);
-  }
-  EXPECT_EQ(asfn_live_blocks(), before);
 }
 
 }  // namespace
