@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/array.h"
 #include "common/map.h"
 #include "common/ustring.h"
 #include "engines/assl/parser/rule.h"
