@@ -162,6 +162,10 @@ TEST_F(RulesCommandTest, DumpShowsTheCodesOfEveryConstruct) {
        R"("condition": {"generic": 20, "specific": 108, "values": {"180": 270, "181": -2147483648}}, "actions": [], "metadata": [])"},
       {R"(condition: none; actions: set_category(kids); increase_score(s, 5); mark("c", n); exec(h); add_header(H, "v"); add_to_header("T", "w"); metadata:)",
        R"("condition": {"generic": 20, "specific": 100, "values": {"100": 100}}, "actions": [{"generic": 21, "specific": 1000, "values": {"1020": "kids"}}, {"generic": 21, "specific": 1001, "values": {"1030": "s", "1032": 5}}, {"generic": 21, "specific": 1002, "values": {"1041": "c", "1042": "n"}}, {"generic": 21, "specific": 1003, "values": {"1050": "h"}}, {"generic": 21, "specific": 1004, "values": {"1061": "H", "1062": "v"}}, {"generic": 21, "specific": 1005, "values": {"1060": "T", "1062": "w"}}], "metadata": [])"},
+      {R"(condition: score_greater_than(s, 5); actions: set_category("adult"); mark(cat, 7); metadata:)",
+       R"("condition": {"generic": 20, "specific": 107, "values": {"170": "s", "172": 5}}, "actions": [{"generic": 21, "specific": 1000, "values": {"1021": "adult"}}, {"generic": 21, "specific": 1002, "values": {"1040": "cat", "1043": 7}}], "metadata": [])"},
+      {"condition: size_greater_than(Message::AnyAttachmentSize, 10); actions: metadata:",
+       R"("condition": {"generic": 20, "specific": 108, "values": {"180": 271, "181": 10}}, "actions": [], "metadata": [])"},
       // Repeated types merge into the first item; "-" and "." are not part of a number.
       {R"(condition: none; actions: increase_score(a, 1); increase_score(b, x); metadata: enabled = false; comment = "c"; relevance = 5; relevance = 7; priority = -5;)",
        R"("condition": {"generic": 20, "specific": 100, "values": {"100": 100}}, "actions": [{"generic": 21, "specific": 1001, "values": {"1030": "b", "1031": "x", "1032": 1}}], "metadata": [{"generic": 22, "specific": 2000, "values": {"2020": 0}}, {"generic": 22, "specific": 2002, "values": {"2040": "c"}}, {"generic": 22, "specific": 2001, "values": {"2030": 7}}, {"generic": 22, "specific": 2003, "values": {"2050": 5}}])"},
