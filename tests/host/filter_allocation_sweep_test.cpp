@@ -2,14 +2,13 @@
 // the 1st, 2nd, ... allocation of the host allocator fails in turn, until a run needs no
 // more allocations than were let through. Every run must end normally or with the filter's
 // exception, leave no block of the allocator behind, and the filter must give its usual
-// verdicts again once allocations succeed. The Bayes filter's dictionary moves between
-// "pcdic.dat" and its fallback "bayescsf.dat" before each run, so each reload really reads
-// the dictionary.
+// verdicts again once allocations succeed. The dictionary moves between "pcdic.dat" and its
+// fallback "bayescsf.dat" before each run, so each reload of the Bayes filter really reads it.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,83 +18,62 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-
-std::string ShortName(const ::testing::TestParamInfo<std::u16string_view>& info) {
-  static const char* const kNames[] = {"BWList", "Advanced", "Bayes", "Signatures"};
-  return kNames[info.index];
-}
-
 class FilterAllocationSweepTest : public ::testing::TestWithParam<std::u16string_view> {};
 
 TEST_P(FilterAllocationSweepTest, EveryFailurePointEndsCleanlyAndTheFilterRecovers) {
   zztest::SampleFilters sample({GetParam()});
-  const fs::path preferred = sample.DataDir() / "pcdic.dat";
-  const fs::path fallback = sample.DataDir() / "bayescsf.dat";
-  const std::string dictionary = zztest::ReadBytes(preferred);
-  const bool bayes = GetParam() == zztest::kBayesFilter;
+  const std::string dictionary = sample.Read("pcdic.dat");
   bool onFallback = false;
-  const auto moveDictionary = [&] {
-    if (!bayes) return;
-    onFallback = !onFallback;
-    zztest::WriteBytes(preferred, onFallback ? "" : dictionary);
-    zztest::WriteBytes(fallback, onFallback ? dictionary : "");
-  };
+  const auto moveDictionary = [&] { sample.PutDictionary(dictionary, onFallback = !onFallback); };
 
   const std::vector<std::string> reference = sample.Verdicts();
   for (const std::string& line : reference) ASSERT_EQ(line.find("error"), std::string::npos);
   moveDictionary();
-  ASSERT_EQ(sample.Reload(0), "");
+  ASSERT_EQ(sample.Reload(), "");
   ASSERT_EQ(sample.Verdicts(), reference);
   const std::int64_t live = asfn_live_blocks();
 
-  std::uint64_t n = 1;
+  std::uint64_t n = 0;
   std::uint64_t failedRuns = 0;
-  for (;; ++n) {
+  for (bool reached = true; reached;) {
     std::vector<std::unique_ptr<zzhost::CPageItem>> items;
-    for (const zztest::Traffic& traffic : zztest::SampleTraffic()) {
-      items.push_back(zztest::SampleFilters::MakeItem(traffic));
-    }
+    for (const auto& traffic : zztest::SampleTraffic()) items.push_back(sample.MakeItem(traffic));
     moveDictionary();
-    const std::uint64_t before = asfn_allocation_count();
-    asfn_fail_at(n, ASFN_FAIL_ONCE);
-    const bool reloadFailed = !sample.Reload(0).empty();
-    bool failed = reloadFailed;
+    bool reloadFailed = false;
+    bool failed = false;
     std::vector<std::string> verdicts;
-    for (auto& item : items) {
-      verdicts.push_back(sample.Verdict(*item));
-      failed |= verdicts.back().rfind("error", 0) == 0;
-    }
+    reached = zztest::RunFailingAt(++n, [&] {
+      failed = reloadFailed = !sample.Reload().empty();
+      for (auto& item : items) {
+        verdicts.push_back(sample.Verdict(*item));
+        failed |= verdicts.back().rfind("error", 0) == 0;
+      }
+    });
+    items.clear();
+    failedRuns += failed ? 1 : 0;
     // The one failure spent in the reload, the BW list filter serves its lists as they were.
     if (reloadFailed && GetParam() == zztest::kBWListFilter) {
       ASSERT_EQ(verdicts, reference) << "after a failed reload at allocation " << n;
     }
-    asfn_fail_at(0, ASFN_FAIL_OFF);
-    const bool reached = asfn_allocation_count() - before >= n;
-    items.clear();
-    failedRuns += failed ? 1 : 0;
-
-    ASSERT_EQ(sample.Reload(0), "") << "after a failure at allocation " << n;
+    ASSERT_EQ(sample.Reload(), "") << "after a failure at allocation " << n;
     ASSERT_EQ(sample.Verdicts(), reference) << "after a failure at allocation " << n;
     ASSERT_EQ(asfn_live_blocks(), live) << "after a failure at allocation " << n;
-    if (!reached) break;
   }
-  const std::uint64_t points = n - 1;
   // The signatures filter has no engine yet: its reload and Process allocate nothing.
   if (GetParam() != zztest::kSignaturesFilter) {
-    EXPECT_GT(points, 10u);
+    EXPECT_GT(n - 1, 10u);
     EXPECT_GT(failedRuns, 0u);
   }
-  RecordProperty("allocation_points", static_cast<int>(points));
-  RecordProperty("runs_raising", static_cast<int>(failedRuns));
   std::printf("allocation points: %llu, runs that raised: %llu\n",
-              static_cast<unsigned long long>(points),
-              static_cast<unsigned long long>(failedRuns));
+              static_cast<unsigned long long>(n - 1), static_cast<unsigned long long>(failedRuns));
 }
 
-INSTANTIATE_TEST_SUITE_P(Filters, FilterAllocationSweepTest,
-                         ::testing::Values(zztest::kBWListFilter, zztest::kAdvancedFilter,
-                                           zztest::kBayesFilter, zztest::kSignaturesFilter),
-                         ShortName);
+INSTANTIATE_TEST_SUITE_P(
+    Filters, FilterAllocationSweepTest,
+    ::testing::Values(zztest::kBWListFilter, zztest::kAdvancedFilter, zztest::kBayesFilter,
+                      zztest::kSignaturesFilter),
+    [](const auto& info) {
+      return std::string(std::array{"BWList", "Advanced", "Bayes", "Signatures"}[info.index]);
+    });
 
 }  // namespace

@@ -1,11 +1,13 @@
 // SampleFilters: the module loaded in this process with some of its filters hosted on a
-// scratch copy of the sample data (bin/data), session 0 open and tracing off, plus the
-// traffic the fault tests drive through them: the sample pages at their addresses on the
-// sample lists and the sample request lines as bare URLs.
+// scratch copy of the sample data (bin/data), session 0 open (tracing is off by default),
+// plus the traffic the fault tests drive through them: the sample pages at their addresses
+// on the sample lists and the sample request lines as bare URLs.
 //
 // Verdict() runs every filter hosted for session 0 over one item and renders what they
 // wrote as one line, so a run can be compared with the single-threaded reference. A filter
-// that raises makes the line "error: ..." instead.
+// that raises makes the line "error: ..." instead. Fixture verbs: Read/Write a data file,
+// PutDictionary (into "pcdic.dat", or into its fallback "bayescsf.dat" with "pcdic.dat"
+// empty), Reload a filter; RunFailingAt runs a step with one allocation failing.
 //
 // Ownership: the fixture owns the scratch folder, the settings and the host; the traffic is
 // read once per process and shared read-only. Threads: Verdict() may run on many threads at
@@ -14,18 +16,16 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <utility>
 #include <vector>
 
+#include "asfn/asfn.h"
 #include "errors.h"
 #include "module_host.h"
 #include "page_item.h"
@@ -42,6 +42,16 @@ inline constexpr std::u16string_view kAdvancedFilter = u"Http Parental BWList Ad
 inline constexpr std::u16string_view kBayesFilter = u"Http Parental Bayesian Filter";
 inline constexpr std::u16string_view kSignaturesFilter = u"Http Parental Signatures Filter";
 
+// Runs f with the n-th allocation from now failing (none when n is 0); true when f made n
+// allocations or more, that is when the failure was reached.
+inline bool RunFailingAt(std::uint64_t n, const std::function<void()>& f) {
+  const std::uint64_t before = asfn_allocation_count();
+  if (n != 0) asfn_fail_at(n, ASFN_FAIL_ONCE);
+  f();
+  asfn_fail_at(0, ASFN_FAIL_OFF);
+  return asfn_allocation_count() - before >= n;
+}
+
 struct Traffic {
   std::string url;
   std::string bytes;  // the page as received; empty for a bare request
@@ -50,18 +60,15 @@ struct Traffic {
 // The sample pages (data/pages) at their addresses, then the bare request URLs.
 inline const std::vector<Traffic>& SampleTraffic() {
   static const std::vector<Traffic> traffic = [] {
-    const fs::path root = SourceDir();
-    const std::pair<const char*, const char*> pages[] = {
+    std::vector<Traffic> all = {
         {"http://news.kids-encyclopedia.test/today", "kids-encyclopedia.html"},
         {"http://www.poker-palace.test/tables?id=7", "poker-palace.html"},
         {"https://m.friendface.test/home", "friendface-utf16.html"},
         {"https://pixel-quest.test/levels/3", "pixel-quest.html"},
-        {"http://museum.example/exhibits/", "museum-windows1252.html"},
-    };
-    std::vector<Traffic> all;
-    for (const auto& [url, file] : pages) {
-      all.push_back({url, ReadBytes(root / "data/pages" / file)});
-      EXPECT_FALSE(all.back().bytes.empty()) << "no sample page " << file;
+        {"http://museum.example/exhibits/", "museum-windows1252.html"}};
+    for (Traffic& page : all) {  // the file name becomes the file's bytes
+      page.bytes = ReadBytes(SourceDir() / "data/pages" / page.bytes);
+      EXPECT_FALSE(page.bytes.empty()) << "no sample page for " << page.url;
     }
     for (const char* url :
          {"http://www.casino-girls.example/welcome", "http://gallery.hot-pics.test/members/2024",
@@ -77,40 +84,27 @@ inline const std::vector<Traffic>& SampleTraffic() {
 class SampleFilters {
  public:
   // Hosts the filters with these display names (all four when empty) in factory order;
-  // prepare may change the copied data files before the filters load them. traceLevel is
-  // the tracing library's level ("0" to "3", or "off").
+  // prepare may change the copied data files before the filters load them.
   explicit SampleFilters(const std::vector<std::u16string_view>& names = {},
-                         const std::function<void(const fs::path& dataDir)>& prepare = {},
-                         const char* traceLevel = "off") {
+                         const std::function<void(SampleFilters&)>& prepare = {}) {
     const fs::path bin = BinDir();
-    fs::copy(bin / "data", m_scratch.Path() / "data", fs::copy_options::recursive);
-    if (prepare) prepare(DataDir());
-    setenv("ZAZOZOR_TRACE_LEVEL", traceLevel, 1);
-    setenv("ZAZOZOR_TRACE_DIR", TraceDir().c_str(), 1);
-    std::error_code ec;
-    m_traceStart = static_cast<std::size_t>(fs::file_size(TraceDir() / "vi2_debug.log", ec));
-    if (ec) m_traceStart = 0;
+    fs::copy(bin / "data", DataDir(), fs::copy_options::recursive);
+    if (prepare) prepare(*this);
     m_settings.LoadDefaults(bin.string(), m_scratch.Path().string());
     m_settings.Set(std::nullopt, zzhost::kSharedDataPathKey, DataDir().string(), "/");
     m_host = std::make_unique<zzhost::CModuleHost>((bin / "zazozor.mdl").string());
-    if (names.empty()) {
-      m_host->AddAllFilters(m_settings);
-    } else {
-      for (std::u16string_view name : names) m_host->AddFilter(name, m_settings);
-    }
+    if (names.empty()) m_host->AddAllFilters(m_settings);
+    for (std::u16string_view name : names) m_host->AddFilter(name, m_settings);
     m_host->OpenSession(0);
   }
-  ~SampleFilters() { unsetenv("ZAZOZOR_TRACE_LEVEL"); }
 
   zzhost::CModuleHost& Host() { return *m_host; }
-  zzhost::HostedFilter& Filter(std::size_t index) { return m_host->FilterAt(index); }
   fs::path DataDir() const { return m_scratch.Path() / "data"; }
-  // What the module traced since this fixture was made (lines are written whole as they
-  // are traced).
-  std::string TraceLog() const {
-    std::ifstream in(TraceDir() / "vi2_debug.log", std::ios::binary);
-    in.seekg(static_cast<std::streamoff>(m_traceStart));
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  std::string Read(const char* file) const { return ReadBytes(DataDir() / file); }
+  void Write(const char* file, const std::string& bytes) { WriteBytes(DataDir() / file, bytes); }
+  void PutDictionary(const std::string& bytes, bool fallback) {
+    Write("pcdic.dat", fallback ? "" : bytes);
+    Write("bayescsf.dat", fallback ? bytes : "");
   }
 
   // A fresh item of the traffic, filled as the host fills it.
@@ -125,8 +119,7 @@ class SampleFilters {
     try {
       m_host->ForEachActiveFilter(0, [&](zzhost::HostedFilter& hosted) {
         advanced |= hosted.wideName == kAdvancedFilter;
-        zzhost::CModuleHost::Call("process",
-                                  [&] { hosted.filter->Process(0, &page.Item(), 0); });
+        zzhost::CModuleHost::Call("process", [&] { hosted.filter->Process(0, &page.Item(), 0); });
       });
     } catch (const zzhost::HostError& e) {
       return std::string("error: ") + e.what();
@@ -145,9 +138,10 @@ class SampleFilters {
   }
 
   // Reloads one filter's shared data; "" or the error it raised.
-  std::string Reload(std::size_t index) {
+  std::string Reload(std::size_t index = 0) {
     try {
-      zzhost::CModuleHost::Call("reload", [&] { Filter(index).filter->ReloadSharedData(); });
+      zzhost::CModuleHost::Call("reload",
+                                [&] { m_host->FilterAt(index).filter->ReloadSharedData(); });
     } catch (const zzhost::HostError& e) {
       return e.what();
     }
@@ -155,16 +149,7 @@ class SampleFilters {
   }
 
  private:
-  // One trace folder per process, each fixture reading the log from where it started: the
-  // log sink reads its folder once, so this holds whether or not the tracing library was
-  // unloaded between two module loads.
-  static const fs::path& TraceDir() {
-    static const ScratchDir dir;
-    return dir.Path();
-  }
-
   ScratchDir m_scratch;
-  std::size_t m_traceStart = 0;
   zzhost::CHostSettings m_settings;
   std::unique_ptr<zzhost::CModuleHost> m_host;  // declared last: torn down first
 };

@@ -1,23 +1,18 @@
 // Runs the built host program "zazozor" as a child process for end-to-end tests: arguments,
 // optional standard input, extra environment, working folder; captures exit status, stdout
 // and stderr. The program is $ZAZOZOR_BIN/zazozor, else the one beside the test program.
+// The child starts through /bin/sh with every word quoted; one run at a time per folder.
 #pragma once
 
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "support/bin_dir.h"
-
-extern char** environ;
+#include "support/scratch_dir.h"
 
 namespace zztest {
 
@@ -28,53 +23,33 @@ struct HostRun {
 };
 
 inline std::filesystem::path HostBinDir() { return BinDir(); }
+inline std::string SlurpFile(const std::filesystem::path& path) { return ReadBytes(path); }
 
-inline std::string SlurpFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+// The word in single quotes for /bin/sh.
+inline std::string ShellWord(const std::string& word) {
+  std::string quoted = "'";
+  for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
 }
 
 // Runs zazozor (or program, e.g. a copy elsewhere) with args in folder, which also
-// receives the captured streams; env entries (NAME=VALUE) win over the inherited ones.
-inline HostRun RunHost(const std::vector<std::string>& args,
-                       const std::filesystem::path& folder, const std::string& input = "",
-                       const std::vector<std::string>& env = {},
+// receives the captured streams; env entries (NAME=VALUE) win over the inherited ones, and
+// the first entry of a name over later ones.
+inline HostRun RunHost(const std::vector<std::string>& args, const std::filesystem::path& folder,
+                       const std::string& input = "", const std::vector<std::string>& env = {},
                        const std::filesystem::path& program = {}) {
-  namespace fs = std::filesystem;
-  const fs::path exe = program.empty() ? HostBinDir() / "zazozor" : program;
-  const fs::path inPath = folder / ".stdin", outPath = folder / ".stdout",
-                 errPath = folder / ".stderr";
-  std::ofstream(inPath, std::ios::binary) << input;
-  std::vector<std::string> words{exe.string()};
-  words.insert(words.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-  std::vector<std::string> environment = env;
-  for (char** e = environ; *e != nullptr; ++e) environment.emplace_back(*e);
-  std::vector<char*> envp;
-  for (std::string& entry : environment) envp.push_back(entry.data());
-  envp.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-  posix_spawn_file_actions_addopen(&actions, 0, inPath.c_str(), O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
+  WriteBytes(folder / ".stdin", input);
+  std::string command = "cd " + ShellWord(folder.string()) + " && exec env";
+  // env sets its assignments in order, so the first entry of a name goes last and wins.
+  for (auto entry = env.rbegin(); entry != env.rend(); ++entry) command += " " + ShellWord(*entry);
+  command += " " + ShellWord((program.empty() ? BinDir() / "zazozor" : program).string());
+  for (const std::string& arg : args) command += " " + ShellWord(arg);
+  const int wstatus = std::system((command + " <.stdin >.stdout 2>.stderr").c_str());
   HostRun run;
-  pid_t pid = 0;
-  const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  int wstatus = 0;
-  if (rc != 0 || waitpid(pid, &wstatus, 0) != pid) return run;
+  if (wstatus == -1) return run;
   run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-  run.out = SlurpFile(outPath);
-  run.err = SlurpFile(errPath);
+  run.out = ReadBytes(folder / ".stdout");
+  run.err = ReadBytes(folder / ".stderr");
   return run;
 }
 
