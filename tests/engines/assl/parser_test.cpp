@@ -36,7 +36,8 @@ Parsed Parse(const std::string& source) {
   Collect collect(parsed.diagnostics);
   assl::CParserState state("t.slf", &collect);
   parsed.status = state.Parse(source.data(), source.size());
-  state.ForEachRule([&](const assl::CParsedRule& rule) { parsed.text += assl::WriteRuleText(rule); });
+  state.ForEachRule(
+      [&](const assl::CParsedRule& rule) { parsed.text += assl::WriteRuleText(rule); });
   return parsed;
 }
 

@@ -38,16 +38,39 @@ struct AsslValue {
 %}
 
 %code {
+#include "common/astrace.h"
 #include "engines/assl/parser/item_codes.h"
 #include "engines/assl/parser/parser_utils.h"
 
 int assl_yylex(ASSL_YYSTYPE* value, yyscan_t scanner);
 static void assl_yyerror(yyscan_t, assl::CParserState* state, const char* message) {
+  AS_TRACE(0, "[parser] - %s:%d: syntax error: %s", state->FileName(), state->Line(), message);
   state->SyntaxError(message);
 }
 
 namespace {
 using namespace assl;
+// An error production closed a construct: the rule will be dropped at its end.
+void ConstructError(CParserState* s, const char* message) {
+  AS_TRACE(0, "[parser] %s", message);
+  s->ConstructError(message);
+}
+void InputError(CParserState* s) {
+  if (s->InputError()) AS_TRACE(0, "[parser] input error: text outside rules?");
+}
+// After a rule's closing brace: commit it, or discard it when it has an error.
+void EndRule(CParserState* s, const char* name, std::int32_t kind) {
+  const char* what = kind == kSimpleRule ? "simple rule" : "meta-rule";
+  if (s->ErrorFlag()) {
+    AS_TRACE(0, "[parser] discarding %s %s because it contains errors", what, name);
+    s->DiscardRuleWithErrors(what, name);
+    return;
+  }
+  s->SetCurrentRuleName(name);
+  s->SetCurrentRuleKind(kind);
+  AS_TRACE(3, "[parser] committing %s %s", what, name);
+  s->CommitCurrentRule();
+}
 // Item builders: each adds one construct's values to the current rule, or only logs the
 // error-recovery line while the rule already has an error.
 void Cond(CParserState* s, std::int32_t type, std::uint32_t key, std::int32_t value) {
@@ -131,7 +154,7 @@ CExprNode* Operator(CParserState* s, std::int32_t op, CExprNode* first, CExprNod
 input
   : %empty
   | input rule
-  | input error { state->InputError(); } rule
+  | input error { InputError(state); } rule
   ;
 
 rule
@@ -140,12 +163,12 @@ rule
   ;
 
 simple_rule
-  : RULE NAME simple_scope { state->EndRule($2, kSimpleRule); }
+  : RULE NAME simple_scope { EndRule(state, $2, kSimpleRule); }
   ;
 
 simple_scope
   : '{' simple_body '}'
-  | '{' error '}' { state->ConstructError("invalid body structure - check sections!"); }
+  | '{' error '}' { ConstructError(state, "invalid body structure - check sections!"); }
   ;
 
 simple_body
@@ -153,12 +176,12 @@ simple_body
   ;
 
 meta_rule
-  : METARULE NAME meta_scope { state->EndRule($2, kMetaRule); }
+  : METARULE NAME meta_scope { EndRule(state, $2, kMetaRule); }
   ;
 
 meta_scope
   : '{' meta_body '}'
-  | '{' error '}' { state->ConstructError("invalid body structure - check sections!"); }
+  | '{' error '}' { ConstructError(state, "invalid body structure - check sections!"); }
   ;
 
 meta_body
@@ -178,7 +201,7 @@ simple_condition
   | is_knn_categ ';'
   | score_greater_than ';'
   | size_greater_than ';'
-  | error ';' { state->ConstructError("invalid condition"); }
+  | error ';' { ConstructError(state, "invalid condition"); }
   ;
 
 meta_condsection
@@ -190,7 +213,7 @@ meta_condition
   : expression ';' {
       state->AddItemValue(kGenericCondition, kCondExpression, kKeyExpression, $1);
     }
-  | error ';' { state->ConstructError("invalid condition expression - check your syntax!"); }
+  | error ';' { ConstructError(state, "invalid condition expression - check your syntax!"); }
   ;
 
 actsection
@@ -210,7 +233,7 @@ action
   | act_exec ';'
   | add_header ';'
   | add_to_header ';'
-  | error ';' { state->ConstructError("invalid action item"); }
+  | error ';' { ConstructError(state, "invalid action item"); }
   ;
 
 metasection
@@ -228,7 +251,7 @@ metainfo
   | relevance ';'
   | comment ';'
   | priority ';'
-  | error ';' { state->ConstructError("invalid metainfo item"); }
+  | error ';' { ConstructError(state, "invalid metainfo item"); }
   ;
 
 match
@@ -251,7 +274,7 @@ match
       Cond(state, kCondMatch, kKeyMatchHow, $7);
       Cond(state, kCondMatch, kKeyMatchPartMode, $9);
     }
-  | MATCH '(' error ')' { state->ConstructError("syntax error: invalid match condition"); }
+  | MATCH '(' error ')' { ConstructError(state, "syntax error: invalid match condition"); }
   ;
 
 what_to_match
@@ -302,7 +325,7 @@ exists
       Cond(state, kCondExists, kKeyExistsWhat, $3.code);
       Cond(state, kCondExists, kKeyExistsCollection, $3.text);
     }
-  | EXISTS '(' error ')' { state->ConstructError("syntax error: invalid exists condition"); }
+  | EXISTS '(' error ')' { ConstructError(state, "syntax error: invalid exists condition"); }
   ;
 
 what_exists
@@ -321,7 +344,7 @@ is_empty
   : IS_EMPTY '(' what_is_empty ')' {
       Where(state, kCondIsEmpty, kKeyIsEmptyWhat, $3, kKeyHeaderName);
     }
-  | IS_EMPTY '(' error ')' { state->ConstructError("syntax error: invalid is_empty condition"); }
+  | IS_EMPTY '(' error ')' { ConstructError(state, "syntax error: invalid is_empty condition"); }
   ;
 
 what_is_empty
@@ -334,7 +357,7 @@ what_is_empty
 
 cond_exec
   : EXEC '(' NAME ')' { Cond(state, kCondExec, kKeyCondExecName, $3); }
-  | EXEC '(' error ')' { state->ConstructError("syntax error: invalid execute condition"); }
+  | EXEC '(' error ')' { ConstructError(state, "syntax error: invalid execute condition"); }
   ;
 
 is_knn_categ
@@ -347,7 +370,7 @@ is_knn_categ
       Cond(state, kCondKnnCateg, kKeyKnnConstant, 100);
     }
   | IS_KNN_CATEG '(' error ')' {
-      state->ConstructError("syntax error: invalid match KNN category condition");
+      ConstructError(state, "syntax error: invalid match KNN category condition");
     }
   ;
 
@@ -358,7 +381,7 @@ score_greater_than
              kKeyScoreCompareName);
     }
   | SCORE_GREATER_THAN '(' error ')' {
-      state->ConstructError("syntax error: invalid score greater condition");
+      ConstructError(state, "syntax error: invalid score greater condition");
     }
   ;
 
@@ -373,7 +396,7 @@ size_greater_than
       Cond(state, kCondSizeGreater, kKeySizeConstant, $5);
     }
   | SIZE_GREATER_THAN '(' error ')' {
-      state->ConstructError("syntax error: invalid size greater condition");
+      ConstructError(state, "syntax error: invalid size greater condition");
     }
   ;
 
@@ -386,7 +409,9 @@ set_category
   : SET_CATEGORY '(' category_to_set ')' {
       TextOrName(state, kActSetCategory, $3, kKeySetCategoryText, kKeySetCategoryName);
     }
-  | SET_CATEGORY '(' error ')' { state->ConstructError("syntax error: invalid set_category action"); }
+  | SET_CATEGORY '(' error ')' {
+      ConstructError(state, "syntax error: invalid set_category action");
+    }
   ;
 
 category_to_set
@@ -401,7 +426,7 @@ increase_score
              kKeyIncreaseName);
     }
   | INCREASE_SCORE '(' error ')' {
-      state->ConstructError("syntax error: invalid increase_score action");
+      ConstructError(state, "syntax error: invalid increase_score action");
     }
   ;
 
@@ -415,7 +440,7 @@ mark
       TextOrName(state, kActMark, $3, kKeyMarkCategoryText, kKeyMarkCategoryName);
       Either(state, kGenericAction, kActMark, $5, kKeyMarkScoreConstant, kKeyMarkScoreName);
     }
-  | MARK '(' error ')' { state->ConstructError("syntax error: invalid mark action"); }
+  | MARK '(' error ')' { ConstructError(state, "syntax error: invalid mark action"); }
   ;
 
 category_to_mark
@@ -433,7 +458,7 @@ add_header
       TextOrName(state, kActAddHeader, $3, kKeyHeaderText, kKeyHeaderNameName);
       state->AddItemValue(kGenericAction, kActAddHeader, kKeyHeaderValue, $5);
     }
-  | ADD_HEADER '(' error ')' { state->ConstructError("syntax error: invalid add header action"); }
+  | ADD_HEADER '(' error ')' { ConstructError(state, "syntax error: invalid add header action"); }
   ;
 
 header_name_to_add
@@ -451,7 +476,7 @@ add_to_header
       state->AddItemValue(kGenericAction, kActAddToHeader, kKeyHeaderValue, $5);
     }
   | ADD_TO_HEADER '(' error ')' {
-      state->ConstructError("syntax error: invalid add to header action");
+      ConstructError(state, "syntax error: invalid add to header action");
     }
   ;
 
@@ -466,7 +491,7 @@ header_value_to_append
 
 act_exec
   : EXEC '(' NAME ')' { state->AddItemValue(kGenericAction, kActExec, kKeyActExecName, $3); }
-  | EXEC '(' error ')' { state->ConstructError("syntax error: invalid execute condition"); }
+  | EXEC '(' error ')' { ConstructError(state, "syntax error: invalid execute condition"); }
   ;
 
 state

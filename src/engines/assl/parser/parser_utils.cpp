@@ -1,6 +1,7 @@
-// The parser state: the operations the grammar's actions call, the end-of-rule decision
-// (commit or discard), the committed-rule map and the reports of problems. Committing is
-// one map lookup and insertion (O(1) at 1,499 buckets for files of a few thousand rules).
+// The parser state: the operations the grammar's actions call, the committed-rule map and
+// the count and routing of problems (the grammar decides commit or discard at a rule's
+// end). Committing is one map lookup and insertion (O(1) at 1,499 buckets for files of a few
+// thousand rules).
 // Parse() drives the generated scanner (lexer.l) and parser (parser.y) over one buffer.
 // Tested by tests/engines/assl/parser_test.cpp and tests/host/rules_test.cpp.
 #include "engines/assl/parser/parser_utils.h"
@@ -131,6 +132,7 @@ void CParserState::CommitCurrentRule() {
   ++m_committed;
   NewCurrentRule();
   m_error = false;
+  m_inputErrorReported = false;
   if (m_current == nullptr) AS_THROW(0, ASMemException, "memory problems");
 }
 
@@ -138,57 +140,39 @@ void CParserState::DiscardCurrentRule() {
   delete m_current;
   NewCurrentRule();
   m_error = false;
+  m_inputErrorReported = false;
   if (m_current == nullptr) AS_THROW(0, ASMemException, "memory problems");
 }
 
-void CParserState::EndRule(const char* name, std::int32_t kind) {
-  m_inputErrorReported = false;
-  const char* what = kind == 0 ? "simple rule" : "meta-rule";
-  if (m_error) {
-    AS_TRACE(0, "[parser] discarding %s %s because it contains errors", what, name);
-    const std::string text =
-        std::string("discarding ") + what + " " + name + " because it contains errors";
-    if (m_diagnostics != nullptr) m_diagnostics->Report(m_fileName, m_line, text.c_str());
-    ++m_errors;
-    ++m_discarded;
-    DiscardCurrentRule();
-    return;
-  }
-  SetCurrentRuleName(name);
-  SetCurrentRuleKind(kind);
-  AS_TRACE(3, "[parser] committing %s %s", what, name);
-  CommitCurrentRule();
+void CParserState::ReportProblem(const char* message) {
+  ++m_errors;
+  if (m_diagnostics != nullptr) m_diagnostics->Report(m_fileName, m_line, message);
 }
 
-void CParserState::Report(unsigned level, bool isError, const char* message) {
-  AS_TRACE(level, "[parser] %s", message);
-  if (isError) ++m_errors;
-  if (m_diagnostics != nullptr) m_diagnostics->Report(m_fileName, m_line, message);
+void CParserState::DiscardRuleWithErrors(const char* what, const char* name) {
+  const std::string text =
+      std::string("discarding ") + what + " " + name + " because it contains errors";
+  ReportProblem(text.c_str());
+  ++m_discarded;
+  DiscardCurrentRule();
 }
 
 void CParserState::ConstructError(const char* message) {
   m_error = true;
-  Report(0, true, message);
+  ReportProblem(message);
 }
 
-void CParserState::InputError() {
-  if (m_inputErrorReported) return;
+bool CParserState::InputError() {
+  if (m_inputErrorReported) return false;
   m_inputErrorReported = true;
-  Report(0, true, "input error: text outside rules?");
+  ReportProblem("input error: text outside rules?");
+  return true;
 }
 
-void CParserState::SyntaxError(const char* message) {
-  AS_TRACE(0, "[parser] - %s:%d: syntax error: %s", m_fileName, m_line, message);
-  ++m_errors;
-  if (m_diagnostics != nullptr) m_diagnostics->Report(m_fileName, m_line, message);
-}
+void CParserState::SyntaxError(const char* message) { ReportProblem(message); }
 
 void CParserState::UnclosedComment() {
-  AS_TRACE(0, "[lexer] C-style comment not closed before end of file");
-  ++m_errors;
-  if (m_diagnostics != nullptr) {
-    m_diagnostics->Report(m_fileName, m_line, "C-style comment not closed before end of file");
-  }
+  ReportProblem("C-style comment not closed before end of file");
 }
 
 const CParsedRule* CParserState::FindRule(const char* name) const {

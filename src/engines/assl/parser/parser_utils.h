@@ -70,21 +70,25 @@ class CParserState {
   CExprNode* RegisterExpressionNode();
   // Inserts the current rule under its name (replacing and destroying an earlier one of
   // that name, with two warnings), then starts a new empty rule and clears the error flag.
+  // The rule's name and kind must be set.
   void CommitCurrentRule();
   // Destroys the current rule, starts a new one and clears the error flag.
   void DiscardCurrentRule();
 
-  // --- the grammar's hooks
-  // After a rule's closing brace: commit it, or discard it when the error flag is set.
-  void EndRule(const char* name, std::int32_t kind);
-  // An error production closed a construct: sets the error flag and reports message.
+  // --- the grammar's and the scanner's reports. These count the problem and pass it to the
+  // diagnostics sink; the trace line is written where the problem is found (parser.y,
+  // lexer.l), so that it names the grammar or the scanner.
+  // An error production closed a construct: sets the error flag.
   void ConstructError(const char* message);
-  // Text outside rules (reported once per stretch of such text).
-  void InputError();
+  // Text outside rules: false when this stretch of such text was already reported.
+  bool InputError();
   // The parser's own report ("syntax error, unexpected ...", "memory exhausted").
   void SyntaxError(const char* message);
   // The scanner met the end of input inside a comment.
   void UnclosedComment();
+  // After a rule's closing brace, with the error flag set: reports the discard
+  // ("discarding <what> <name> because it contains errors") and discards the rule.
+  void DiscardRuleWithErrors(const char* what, const char* name);
   void NewLine() noexcept { ++m_line; }
   bool ErrorFlag() const noexcept { return m_error; }
 
@@ -113,7 +117,7 @@ class CParserState {
   };
   CParsedRule& Current();
   void NewCurrentRule();
-  void Report(unsigned level, bool isError, const char* message);
+  void ReportProblem(const char* message);
 
   const char* m_fileName;                 // Not owned.
   IParserDiagnostics* m_diagnostics;      // Not owned; may be null.
