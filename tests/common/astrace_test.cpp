@@ -14,6 +14,7 @@
 
 #include "support/scratch_dir.h"
 #include "support/trace_capture.h"
+#include "support/what_of.h"
 
 namespace {
 
@@ -76,11 +77,8 @@ TEST(ExceptionTest, DefaultsAndTheCutAt512) {
   EXPECT_STREQ(ASException().what(), "unknown exception");
   const std::string text(600, 'a');
   EXPECT_EQ(ASException(0, "%s", text.c_str()).what(), text.substr(0, 512));
-  try {
-    AS_THROW(0, ASInternalException, "%s", text.c_str());
-  } catch (const ASInternalException& e) {
-    EXPECT_EQ(e.what(), ("ASInternalException - MESSAGE: " + text).substr(0, 512));
-  }
+  EXPECT_EQ(zztest::WhatOf([&] { AS_THROW(0, ASInternalException, "%s", text.c_str()); }),
+            ("ASInternalException - MESSAGE: " + text).substr(0, 512));
 }
 
 TEST(TraceFileNameTest, Cases) {
