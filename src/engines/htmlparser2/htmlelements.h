@@ -5,8 +5,8 @@
 // ranges, in UTF-16 units, into the document's own copy of the page, plus a pointer to that
 // copy so that accessors can return pointers: an element stays valid exactly as long as the
 // document that produced it. Attribute values are ranges of the text as written (quotes
-// excluded, character references not replaced); the get*Decoded* operations return an
-// owning usstring with references replaced (htmlentities.h).
+// excluded, entities not replaced); the get*Decoded* operations return an owning usstring
+// with the named entities replaced (htmlentities.h).
 //
 // Threads: elements are immutable after parsing; any number of threads may read them.
 #pragma once
@@ -38,7 +38,7 @@ enum EHTMLTokenKind : std::uint8_t {
   HTML_TOKEN_TEXT = 0,         // page text; tag id 0, or title/textarea for their content
   HTML_TOKEN_START_TAG = 1,    // "<name ...>" of a known element, '<' to '>' inclusive
   HTML_TOKEN_END_TAG = 2,      // "</name ...>"
-  HTML_TOKEN_COMMENT = 3,      // "<!-- ... -->", also "<!...>" and "<?...>"
+  HTML_TOKEN_COMMENT = 3,      // "<!-- ... -->"
   HTML_TOKEN_DECLARATION = 4,  // "<!doctype ...>"
   HTML_TOKEN_RAW_TEXT = 5,     // content of script or style (tag id of the element); not page text
 };
@@ -62,10 +62,7 @@ class CHTMLText : public ascommon::CASAllocated {
   SHTMLRange getRange() const noexcept { return m_range; }
   // HTML_TAG_TITLE or HTML_TAG_TEXTAREA for the content of those elements; else 0.
   std::uint8_t getContainerId() const noexcept { return m_containerId; }
-  // What the page text puts before this run when the text before it does not already end
-  // in white space: 0 (nothing), u' ' or u'\n', from the tags between the two runs.
-  char16_t getSeparator() const noexcept { return m_separator; }
-  // The run with character references replaced. Allocation failure traces and gives a null
+  // The run with named entities replaced. Allocation failure traces and gives a null
   // string with status -2.
   ascommon::usstring getInterprettedText() const;
 
@@ -75,7 +72,6 @@ class CHTMLText : public ascommon::CASAllocated {
   const char16_t* m_pText = nullptr;  // Not owned: the document's copy of the page.
   SHTMLRange m_range;
   std::uint8_t m_containerId = 0;
-  char16_t m_separator = 0;
 };
 
 // Common part of every element: tag id, start tag range, kept attributes, content.
@@ -99,7 +95,7 @@ class CHTMLElement : public ascommon::CASAllocated {
   const char16_t* getAttribute(int slot, std::size_t& length) const noexcept;
   SHTMLRange getAttributeRange(int slot) const noexcept;
   bool hasAttribute(int slot) const noexcept { return getAttributeRange(slot).IsPresent(); }
-  // The value with character references replaced; a null string for an absent attribute;
+  // The value with named entities replaced; a null string for an absent attribute;
   // on allocation failure a trace and a null string with status -2.
   ascommon::usstring getDecodedAttribute(int slot) const;
 
@@ -129,7 +125,7 @@ class CHTMLURL : public CHTMLElement {
   const char16_t* getName(std::size_t& length) const noexcept { return getAttribute(kName, length); }
   const char16_t* getRel(std::size_t& length) const noexcept { return getAttribute(kRel, length); }
   const char16_t* getType(std::size_t& length) const noexcept { return getAttribute(kType, length); }
-  // The address with character references replaced ("a?x=1&amp;y=2" -> "a?x=1&y=2"); the
+  // The address with named entities replaced ("a?x=1&amp;y=2" -> "a?x=1&y=2"); the
   // address is not resolved against the page. Null string without href; allocation
   // failure traces and gives a null string with status -2.
   ascommon::usstring getDecodedHref() const;

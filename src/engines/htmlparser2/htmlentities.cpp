@@ -1,7 +1,7 @@
-// Character reference replacement. The decoder copies clean stretches eight units at a time
-// (FindDecodeSpecial) and handles each '&', zero and surrogate on its own; a reference name
-// is read for at most ten characters, so each input unit is looked at a bounded number of
-// times: O(length) time, no memory. Tested by htmlentities_test.cpp.
+// Named entity replacement. The decoder copies the stretches between two '&' eight units at
+// a time (FindUnit) and reads at most six name characters after each '&', so each input
+// unit is looked at a bounded number of times: O(length) time, no memory.
+// Tested by htmlentities_test.cpp.
 #include "engines/htmlparser2/htmlentities.h"
 
 #include <cstdint>
@@ -57,58 +57,7 @@ constexpr html_detail::TNameTable<256> BuildEntityTable() {
 }
 constexpr html_detail::TNameTable<256> kEntityTable = BuildEntityTable();
 
-// Browsers read numeric references 0x80..0x9F as the Windows-1252 characters of those bytes
-// (the five bytes that code page leaves undefined stay as they are).
-constexpr char16_t kWindows1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
-};
-
-constexpr char16_t kReplacement = 0xFFFD;
-// Numeric values are clamped here while their digits are read (any larger value is invalid).
-constexpr std::uint32_t kCodePointLimit = 0x110000;
-
-int HexValue(char16_t c) noexcept {
-  if (c >= u'0' && c <= u'9') return c - u'0';
-  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-  return -1;
-}
-
-// Reads a numeric reference at text[i] == '&', text[i + 1] == '#'. On success writes its
-// character(s), returns the units consumed; returns 0 when no digit follows (not a reference).
-std::size_t DecodeNumeric(const char16_t* text, std::size_t i, std::size_t length, char16_t* out,
-                          std::size_t& written) noexcept {
-  std::size_t p = i + 2;
-  const bool hex = p < length && (text[p] == u'x' || text[p] == u'X');
-  if (hex) ++p;
-  const std::size_t digitsStart = p;
-  std::uint32_t value = 0;
-  for (; p < length; ++p) {
-    const int digit = hex ? HexValue(text[p]) : (text[p] >= u'0' && text[p] <= u'9' ? text[p] - u'0' : -1);
-    if (digit < 0) break;
-    value = value * (hex ? 16 : 10) + static_cast<std::uint32_t>(digit);
-    if (value >= kCodePointLimit) value = kCodePointLimit;
-  }
-  if (p == digitsStart) return 0;
-  if (p < length && text[p] == u';') ++p;
-
-  if (value == 0 || value >= kCodePointLimit || (value >= 0xD800 && value <= 0xDFFF)) {
-    out[written++] = kReplacement;
-  } else if (value >= 0x80 && value <= 0x9F) {
-    out[written++] = kWindows1252High[value - 0x80];
-  } else if (value > 0xFFFF) {
-    value -= 0x10000;
-    out[written++] = static_cast<char16_t>(0xD800 + (value >> 10));
-    out[written++] = static_cast<char16_t>(0xDC00 + (value & 0x3FF));
-  } else {
-    out[written++] = static_cast<char16_t>(value);
-  }
-  return p - i;
-}
-
-// Reads a named reference at text[i] == '&'; returns the units consumed (0: not one).
+// Reads a named entity at text[i] == '&'; returns the units consumed (0: not one).
 std::size_t DecodeNamed(const char16_t* text, std::size_t i, std::size_t length, char16_t* out,
                         std::size_t& written) noexcept {
   std::size_t p = i + 1;
@@ -134,36 +83,17 @@ std::size_t HTMLDecodeText(const char16_t* text, std::size_t length, char16_t* o
   std::size_t written = 0;
   std::size_t i = 0;
   while (i < length) {
-    const char16_t* special = html_detail::FindDecodeSpecial(text + i, text + length);
-    const std::size_t clean = static_cast<std::size_t>(special - (text + i));
+    const char16_t* amp = html_detail::FindUnit(text + i, text + length, u'&');
+    const std::size_t clean = static_cast<std::size_t>(amp - (text + i));
     if (clean != 0) {
       std::memmove(out + written, text + i, clean * sizeof(char16_t));
       written += clean;
       i += clean;
       if (i == length) break;
     }
-    const char16_t c = text[i];
-    if (c == u'&') {
-      std::size_t consumed = 0;
-      if (i + 1 < length && text[i + 1] == u'#') {
-        consumed = DecodeNumeric(text, i, length, out, written);
-      } else {
-        consumed = DecodeNamed(text, i, length, out, written);
-      }
-      if (consumed == 0) {
-        out[written++] = u'&';
-        consumed = 1;
-      }
-      i += consumed;
-    } else if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
-               text[i + 1] <= 0xDFFF) {
-      out[written++] = c;
-      out[written++] = text[i + 1];
-      i += 2;
-    } else {  // U+0000 or an unpaired surrogate.
-      out[written++] = kReplacement;
-      ++i;
-    }
+    const std::size_t consumed = DecodeNamed(text, i, length, out, written);
+    if (consumed == 0) out[written++] = u'&';
+    i += consumed == 0 ? 1 : consumed;
   }
   return written;
 }

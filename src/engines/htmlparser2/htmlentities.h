@@ -1,7 +1,7 @@
-// Character references of HTML text: the 100 named entities of HTML 4 for the ISO 8859-1
-// characters and the markup characters, and numeric references.
+// The named entities of HTML text: the 100 of HTML 4 for the ISO 8859-1 characters and the
+// markup characters.
 //
-// HTMLDecodeText writes a text with its references replaced into a caller's buffer; it is
+// HTMLDecodeText writes a text with its entities replaced into a caller's buffer; it is
 // what page text, text runs and decoded addresses go through. It allocates nothing and is
 // safe from any thread.
 #pragma once
@@ -15,13 +15,9 @@ inline constexpr std::size_t kHTMLEntityCount = 100;
 // the name is not in the table. "nbsp" gives a blank. O(1).
 char16_t HTMLLookupEntity(const char16_t* name, std::size_t length) noexcept;
 
-// Copies `length` units of text into out, replacing:
-//  - "&name;" for a name in the table by its character (a name outside the table, or one
-//    without the semicolon, stays as written);
-//  - "&#digits" and "&#xhex" (the semicolon, when present, is consumed) by the character:
-//    code points 0x80..0x9F read as Windows-1252, code points above 0xFFFF become a
-//    surrogate pair, and 0, surrogates and values above 0x10FFFF become U+FFFD;
-//  - U+0000 and unpaired surrogates in the text by U+FFFD, so the result converts to UTF-8.
-// The result is never longer than the input: out needs room for `length` units. Returns
-// the number of units written. O(length).
+// Copies `length` units of text into out, replacing "&name;" for a name in the table by
+// its character. Everything else stays as written: a name outside the table ("&euro;"), a
+// name without its semicolon ("&amp"), numeric references ("&#233;", "&#xE9;"). The result
+// is never longer than the input: out needs room for `length` units (out may be text).
+// Returns the number of units written. O(length).
 std::size_t HTMLDecodeText(const char16_t* text, std::size_t length, char16_t* out) noexcept;

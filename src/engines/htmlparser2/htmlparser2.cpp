@@ -8,6 +8,7 @@
 #include <new>
 
 #include "common/astrace.h"
+#include "common/strutils.h"
 #include "engines/htmlparser2/htmlentities.h"
 #include "engines/htmlparser2/htmlscan.h"
 #include "engines/htmlparser2/htmltokenizer.h"
@@ -35,7 +36,8 @@ std::int32_t CHTMLParser2::parse(const char16_t* bufferHTML, std::size_t bufferS
     return kParseNoMemory;
   }
   char16_t* lower = block + size + 1;
-  html_detail::CopyAndLower(bufferHTML, size, block, lower);
+  const std::size_t firstWide = html_detail::CopyAndLower(bufferHTML, size, block, lower);
+  ascommon::WideLowerInPlace(lower + firstWide, size - firstWide);
   block[size] = 0;
   lower[size] = 0;
 
@@ -69,9 +71,9 @@ std::int32_t CHTMLParser2::addTokenListener(CAHTMLTokenListener* pListener) {
 
 ascommon::usstring CHTMLParser2::getAllText() const {
   ascommon::usstring text;
-  // Decoding never lengthens a run; each run may add one separator.
+  // Decoding never lengthens a run.
   std::size_t bound = 0;
-  for (std::size_t r = 0; r < m_texts.Size(); ++r) bound += m_texts[r].getRange().length + 1;
+  for (std::size_t r = 0; r < m_texts.Size(); ++r) bound += m_texts[r].getRange().length;
   if (text.fill(bound + 1, 0) != 0) {
     AS_TRACE(1, "Eroare alocare in CHTMLParser2::getAllText");
     text.set_status(-2);
@@ -80,13 +82,8 @@ ascommon::usstring CHTMLParser2::getAllText() const {
   char16_t* out = text.data();
   std::size_t written = 0;
   for (std::size_t r = 0; r < m_texts.Size(); ++r) {
-    const CHTMLText& run = m_texts[r];
-    const char16_t separator = run.getSeparator();
-    if (separator != 0 && written != 0 && !html_detail::IsBlank(out[written - 1])) {
-      out[written++] = separator;
-    }
     std::size_t length = 0;
-    const char16_t* units = run.getText(length);
+    const char16_t* units = m_texts[r].getText(length);
     written += HTMLDecodeText(units, length, out + written);
   }
   text.set_length(written);

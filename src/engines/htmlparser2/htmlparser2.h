@@ -2,13 +2,17 @@
 // the signature engine's HTTP context queries (links, images, meta tags, titles, comments,
 // forms and inputs, scripts, frames and objects).
 //
-// Parsing copies the page (so the caller's buffer may go away afterwards) and makes an
-// ASCII lower-case copy on which all tag and attribute matching is done. Tags are read as
+// Parsing copies the page (so the caller's buffer may go away afterwards) and makes a
+// lower-case copy on which all tag and attribute matching is done. Tags are read as
 // browsers read them (quoted, unquoted and missing attribute values; a tag or quote left
 // open at the end of the page is dropped with the rest of the page; an unterminated comment
-// runs to the end; script and style content is literal up to its end tag), with one rule of
-// this system: a '<' that does not open a known element, end tag, comment or declaration
-// is text. Tokenising costs O(page length) time and memory whatever the input.
+// runs to the end; script and style content is literal up to its end tag), with the rules of
+// this system: the known elements are those of HTML 4.01 plus embed and marquee, and a '<'
+// that does not open a known element, its end tag, a comment ("<!--") or a declaration
+// ("<!doctype") is text ("<section>", "<?xml ...?>", "<![CDATA[" stay in the page text).
+// The lower-case copy is Unicode's simple lower case of every character (ascommon::
+// WideLowerInPlace), the same length as the page. Tokenising costs O(page length) time and
+// memory whatever the input.
 //
 // Bounds: pages longer than kMaxInputUnits are parsed up to that length; each element list
 // keeps at most kMaxListElements elements (further ones are still tokenised, not listed);
@@ -77,16 +81,16 @@ class CHTMLParser2 : public ascommon::CBlackBoxObject {
   bool getMakeDOM() const noexcept { return m_makeDOM; }
   bool getParseCSS() const noexcept { return m_parseCSS; }
 
-  // The document's copy of the page and its ASCII lower-case twin (same length, both
+  // The document's copy of the page and its lower-case twin (same length, both
   // zero-terminated); null before a successful parse.
   const char16_t* getBuffer() const noexcept { return m_buffer; }
   const char16_t* getLowerBuffer() const noexcept { return m_lower; }
   std::size_t getBufferSize() const noexcept { return m_size; }
 
-  // The page text: the text runs in order, character references replaced, with a blank or
-  // line feed where the markup between two runs separates words (CHTMLText::getSeparator).
-  // Script, style and comment contents are not page text. Allocation failure traces and
-  // gives a null string with status -2. O(page length).
+  // The page text: the text runs in order, named entities replaced, nothing put between
+  // two runs ("b<b>o</b>ld" reads "bold", "<p>a</p><p>b</p>" reads "ab"). Script, style and
+  // comment contents are not page text. Allocation failure traces and gives a null string
+  // with status -2. O(page length).
   ascommon::usstring getAllText() const;
 
   // Tokens in document order; element lists in document order. Index accessors return

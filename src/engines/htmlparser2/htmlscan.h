@@ -50,37 +50,20 @@ inline const char16_t* FindUnit(const char16_t* p, const char16_t* end, char16_t
   return p;
 }
 
-// First unit that needs care when text is decoded: '&', U+0000 or any surrogate; or end.
-inline const char16_t* FindDecodeSpecial(const char16_t* p, const char16_t* end) noexcept {
-#if defined(__SSE2__)
-  const __m128i amp = _mm_set1_epi16(u'&');
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i surrogateMask = _mm_set1_epi16(static_cast<short>(0xF800));
-  const __m128i surrogate = _mm_set1_epi16(static_cast<short>(0xD800));
-  while (end - p >= 8) {
-    __m128i block;
-    std::memcpy(&block, p, sizeof(block));
-    const __m128i hits = _mm_or_si128(
-        _mm_or_si128(_mm_cmpeq_epi16(block, amp), _mm_cmpeq_epi16(block, zero)),
-        _mm_cmpeq_epi16(_mm_and_si128(block, surrogateMask), surrogate));
-    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
-    if (mask != 0) return p + FirstUnitOfMask(mask);
-    p += 8;
-  }
-#endif
-  while (p < end && *p != u'&' && *p != 0 && (*p & 0xF800) != 0xD800) ++p;
-  return p;
-}
-
 // Copies count units of source into copy and their ASCII lower-case form into lower.
-inline void CopyAndLower(const char16_t* source, std::size_t count, char16_t* copy,
-                         char16_t* lower) noexcept {
+// Returns the position of the first unit above 0x7F (count when there is none), from where
+// the caller lower-cases the rest by Unicode.
+inline std::size_t CopyAndLower(const char16_t* source, std::size_t count, char16_t* copy,
+                                char16_t* lower) noexcept {
   std::size_t i = 0;
+  std::size_t firstWide = count;
 #if defined(__SSE2__)
   // c is 'A'..'Z' exactly when c - 'A' - 0x8000, read as signed, is below -0x8000 + 26.
   const __m128i shift = _mm_set1_epi16(static_cast<short>(0x8000 - u'A'));
   const __m128i limit = _mm_set1_epi16(static_cast<short>(-0x8000 + 26));
   const __m128i caseBit = _mm_set1_epi16(0x20);
+  const __m128i highBits = _mm_set1_epi16(static_cast<short>(0xFF80));
+  const __m128i zero = _mm_setzero_si128();
   for (; count - i >= 8; i += 8) {
     __m128i block;
     std::memcpy(&block, source + i, sizeof(block));
@@ -88,12 +71,19 @@ inline void CopyAndLower(const char16_t* source, std::size_t count, char16_t* co
     const __m128i upper = _mm_cmplt_epi16(_mm_add_epi16(block, shift), limit);
     const __m128i folded = _mm_add_epi16(block, _mm_and_si128(upper, caseBit));
     std::memcpy(lower + i, &folded, sizeof(folded));
+    if (firstWide == count) {
+      const unsigned ascii = static_cast<unsigned>(
+          _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(block, highBits), zero)));
+      if (ascii != 0xFFFF) firstWide = i + FirstUnitOfMask(~ascii & 0xFFFF);
+    }
   }
 #endif
   for (; i < count; ++i) {
     copy[i] = source[i];
     lower[i] = AsciiLower(source[i]);
+    if (source[i] > 0x7F && firstWide == count) firstWide = i;
   }
+  return firstWide;
 }
 
 }  // namespace html_detail

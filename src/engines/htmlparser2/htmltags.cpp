@@ -10,8 +10,8 @@ namespace {
 constexpr std::size_t kTagCount = HTML_TAG_END - HTML_TAG_FIRST;
 
 constexpr SHTMLTagInfo kTags[kTagCount] = {
-#define ZZ_HTML_TAG_INFO(name, ID, list, content, brk) \
-  {#name, #ID, kHTMLList##list, kHTMLContent##content, kHTMLBreak##brk},
+#define ZZ_HTML_TAG_INFO(name, ID, list, content) \
+  {#name, #ID, kHTMLList##list, kHTMLContent##content},
     ZZ_HTML_TAGS(ZZ_HTML_TAG_INFO)
 #undef ZZ_HTML_TAG_INFO
 };

@@ -2,7 +2,7 @@
 //
 // Text is skipped eight units at a time to the next '<' (FindUnit). At a '<' the markup is
 // classified by at most a dozen units of look-ahead (name up to ten letters, "!--",
-// "!doctype"); a known tag is read attribute by attribute to its '>', script/style/title/
+// "!doctype"; anything else is text); a known tag is read attribute by attribute to its '>', script/style/title/
 // textarea content by a search for its end tag. Every search starts where the previous one
 // stopped and a '<' found to be text is passed over once, so the pass is O(page length);
 // memory is O(tokens + elements), at most one token per three page units plus text runs.
@@ -118,11 +118,10 @@ std::uint32_t CHTMLTokenizer::ReadMarkup(std::uint32_t i, std::uint32_t textStar
     if (n - i >= 9 && MatchesAscii(m_lower + i + 2, "doctype", 7)) {
       return ReadDeclaration(i, textStart);
     }
-    return ReadBogusComment(i, i + 2, textStart);
+    return 0;  // "<![CDATA[", "<!x": text.
   }
-  if (c == u'?') return ReadBogusComment(i, i + 1, textStart);
   if (c == u'/') return ReadEndTag(i, textStart);
-  return ReadStartTag(i, textStart);
+  return ReadStartTag(i, textStart);  // "<?xml" has no name: text.
 }
 
 EHTMLTagId CHTMLTokenizer::ReadTagName(std::uint32_t p, std::uint32_t& nameEnd) const noexcept {
@@ -232,7 +231,6 @@ std::uint32_t CHTMLTokenizer::ReadStartTag(std::uint32_t i, std::uint32_t textSt
   element.m_tag = SHTMLRange{i, end - i};
 
   EmitToken(HTML_TOKEN_START_TAG, id, i, end);
-  NoteSeparator(id);
   if (info.content == kHTMLContentNormal) {
     AddElement(info.list, element);
     return end;
@@ -259,7 +257,6 @@ std::uint32_t CHTMLTokenizer::ReadEndTag(std::uint32_t i, std::uint32_t textStar
   FlushText(textStart, i, HTML_TAG_NONE);
   if (end == 0) return m_size;
   EmitToken(HTML_TOKEN_END_TAG, id, i, end);
-  NoteSeparator(id);
   return end;
 }
 
@@ -295,22 +292,6 @@ std::uint32_t CHTMLTokenizer::ReadComment(std::uint32_t i, std::uint32_t textSta
       p = k + 1;
     }
   }
-  FlushText(textStart, i, HTML_TAG_NONE);
-  EmitToken(HTML_TOKEN_COMMENT, HTML_TAG_COMMENT, i, end);
-  CHTMLElement comment;
-  comment.m_pText = m_text;
-  comment.m_tagId = HTML_TAG_COMMENT;
-  comment.m_tag = SHTMLRange{i, end - i};
-  comment.m_content = SHTMLRange{contentStart, contentEnd - contentStart};
-  PushCapped(m_document.m_comments, CHTMLComment(comment), m_failed);
-  return end;
-}
-
-std::uint32_t CHTMLTokenizer::ReadBogusComment(std::uint32_t i, std::uint32_t contentStart,
-                                               std::uint32_t textStart) noexcept {
-  const char16_t* gt = FindUnit(m_lower + contentStart, m_lower + m_size, u'>');
-  const auto contentEnd = static_cast<std::uint32_t>(gt - m_lower);
-  const std::uint32_t end = contentEnd < m_size ? contentEnd + 1 : m_size;
   FlushText(textStart, i, HTML_TAG_NONE);
   EmitToken(HTML_TOKEN_COMMENT, HTML_TAG_COMMENT, i, end);
   CHTMLElement comment;
@@ -359,8 +340,6 @@ void CHTMLTokenizer::FlushText(std::uint32_t start, std::uint32_t end,
   run->m_pText = m_text;
   run->m_range = SHTMLRange{start, end - start};
   run->m_containerId = containerId;
-  run->m_separator = m_pendingSeparator;
-  m_pendingSeparator = 0;
   if (containerId == HTML_TAG_TITLE) PushCapped(m_document.m_titles, *run, m_failed);
 }
 
@@ -386,15 +365,6 @@ void CHTMLTokenizer::AddElement(EHTMLList list, const CHTMLElement& element) noe
     case kHTMLListObjects:
       PushCapped(m_document.m_objects, CHTMLObject(element), m_failed);
       break;
-  }
-}
-
-void CHTMLTokenizer::NoteSeparator(EHTMLTagId id) noexcept {
-  const EHTMLBreak separator = HTMLTagInfo(id)->separator;
-  if (separator == kHTMLBreakLine) {
-    m_pendingSeparator = u'\n';
-  } else if (separator == kHTMLBreakBlank && m_pendingSeparator == 0) {
-    m_pendingSeparator = u' ';
   }
 }
 

@@ -28,9 +28,6 @@ class CHTMLTokenizer {
   std::uint32_t ReadStartTag(std::uint32_t i, std::uint32_t textStart) noexcept;
   std::uint32_t ReadEndTag(std::uint32_t i, std::uint32_t textStart) noexcept;
   std::uint32_t ReadComment(std::uint32_t i, std::uint32_t textStart) noexcept;
-  // "<!...>" (other than a comment or doctype) and "<?...>": comments up to the next '>'.
-  std::uint32_t ReadBogusComment(std::uint32_t i, std::uint32_t contentStart,
-                                 std::uint32_t textStart) noexcept;
   std::uint32_t ReadDeclaration(std::uint32_t i, std::uint32_t textStart) noexcept;
 
   // Reads an element name at p: its tag id, or HTML_TAG_NONE when the name is unknown or
@@ -49,13 +46,11 @@ class CHTMLTokenizer {
                  std::uint32_t end) noexcept;
   void FlushText(std::uint32_t start, std::uint32_t end, std::uint8_t containerId) noexcept;
   void AddElement(EHTMLList list, const CHTMLElement& element) noexcept;
-  void NoteSeparator(EHTMLTagId id) noexcept;
 
   CHTMLParser2& m_document;
   const char16_t* m_text;   // Not owned: the document's copy of the page.
   const char16_t* m_lower;  // Not owned: its lower-case twin, where all matching happens.
   std::uint32_t m_size;
-  char16_t m_pendingSeparator = 0;  // What the next text run needs before it.
   bool m_failed = false;  // A list could not grow; the pass stops.
 };
 

@@ -1,15 +1,12 @@
-// Test helpers for the HTML parser: UTF-8 <-> UTF-16 for readable tables, dumps of the
-// token sequence and element lists, a parsed page, and a trace sink that keeps lines.
+// Test helpers for the HTML parser: UTF-8 <-> UTF-16 for readable tables, a parsed page and
+// dumps of its token sequence and element lists.
 #pragma once
 
-#include <cstdarg>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "common/asformat.h"
-#include "common/astrace.h"
 #include "common/convert.h"
 #include "engines/htmlparser2/htmlparser2.h"
 
@@ -38,10 +35,7 @@ inline std::string Utf8(const ascommon::usstring& text) {
   return text.is_null() ? "<null>" : Utf8(text.c_str(), text.length());
 }
 
-inline std::string TagName(unsigned id) {
-  const char* name = HTMLTagName(id);
-  return name == nullptr ? "?" + std::to_string(id) : name;
-}
+inline std::string TagName(unsigned id) { return HTMLTagName(id) ? HTMLTagName(id) : "?" + std::to_string(id); }
 
 // Tokens separated by blanks: <a> </a> T"text" T(title)"text" R(script)"code" !"<!--c-->"
 // D"<!doctype html>".
@@ -63,15 +57,18 @@ inline std::string DumpTokens(const CHTMLParser2& document) {
   return dump;
 }
 
-// "label[ tag] name=\"value\"... [content=\"...\"]\n" for one element: present attributes
-// in slot order, as written.
+// "label[ tag] name=\"value\"... [content=\"...\"]\n": present attributes in slot order, as
+// written, each followed by ~"decoded" when entity replacement changes it.
 inline std::string DumpElement(const std::string& label, const CHTMLElement& element,
                                bool withTag, const std::vector<const char*>& names) {
   std::string line = label + (withTag ? " " + TagName(element.getTagId()) : "");
   std::size_t length = 0;
   for (std::size_t slot = 0; slot < names.size(); ++slot) {
     const char16_t* value = element.getAttribute(static_cast<int>(slot), length);
-    if (value != nullptr) line += std::string(" ") + names[slot] + "=\"" + Utf8(value, length) + "\"";
+    if (value == nullptr) continue;
+    line += std::string(" ") + names[slot] + "=\"" + Utf8(value, length) + "\"";
+    const std::string decoded = Utf8(element.getDecodedAttribute(static_cast<int>(slot)));
+    if (decoded != Utf8(value, length)) line += "~\"" + decoded + "\"";
   }
   const char16_t* content = element.getContent(length);
   if (content != nullptr) line += " content=\"" + Utf8(content, length) + "\"";
@@ -113,29 +110,6 @@ struct ParsedPage {
   std::string Tokens() const { return DumpTokens(*document); }
   std::string Elements() const { return DumpElements(*document); }
   std::string AllText() const { return Utf8(document->getAllText()); }
-};
-
-// Keeps the formatted trace lines while it lives.
-class CapturedTrace : public CATrace {
- public:
-  CapturedTrace() : m_previous(ascommon::SetTracerForTesting(this)) {}
-  ~CapturedTrace() override { ascommon::SetTracerForTesting(m_previous); }
-  void SetActive(bool) override {}
-  void Write(const char*) override {}
-  void Printf(const char*, ...) override {}
-  void Trace(unsigned, const char* format, ...) override {
-    char buffer[2048];
-    std::va_list args;
-    va_start(args, format);
-    ascommon::FormatV(buffer, sizeof(buffer), format, args);
-    va_end(args);
-    m_text += buffer;
-  }
-  bool Contains(const std::string& text) const { return m_text.find(text) != std::string::npos; }
-
- private:
-  CATrace* m_previous;
-  std::string m_text;
 };
 
 }  // namespace htmltest
