@@ -3,7 +3,6 @@
 // "page" shows of links, images and meta tags, and every HTML manual of the machine through
 // "filter".
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -25,22 +24,15 @@ namespace {
 constexpr std::size_t kMaxDocPages = 300;
 constexpr std::size_t kDocPagesPerRun = 60;
 
-fs::path SamplePages() {
-  return zztest::SourceDir() / "data" / "pages";
-}
-
 // The advanced filter's "not matched" resets of all eighteen lists in the item.
 std::string ListResets() {
   std::string text;
-  for (int key = 10100; key <= 10117; ++key) {
-    text += (key != 10100 ? ", \"" : "\"") + std::to_string(key) + "\": 0";
-  }
+  for (int key = 10100; key <= 10117; ++key) text += (key != 10100 ? ", \"" : "\"") + std::to_string(key) + "\": 0";
   return text;
 }
 
 class PageCommandsTest : public ::testing::Test {
  protected:
-
   zztest::HostRun Run(const std::vector<std::string>& args) {
     return zztest::RunHost(args, m_dir, "", {"ZAZOZOR_TRACE_LEVEL=off"});
   }
@@ -77,7 +69,7 @@ TEST_F(PageCommandsTest, FilterReportsTheVerdictsOfTheSamplePages) {
            "\"bbext\": {\"10110\": 1, \"31052\": 0}"},
   };
   for (const auto& c : cases) {
-    const std::string file = (SamplePages() / c.page).string();
+    const std::string file = (zztest::SourceDir() / "data" / "pages" / c.page).string();
     const zztest::HostRun run = Run({"filter", "--url", c.url, file});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
@@ -104,32 +96,30 @@ TEST_F(PageCommandsTest, FilterGoesOnPastFilesItCannotRead) {
 }
 
 TEST_F(PageCommandsTest, CommandLineErrors) {
-  for (const std::vector<std::string>& args :
-       std::vector<std::vector<std::string>>{{"filter", "--text"},
-                                             {"filter", "--url"},
-                                             {"filter", "--bogus", "a.html"},
-                                             {"page"},
-                                             {"page", "a.html", "b.html"}}) {
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"filter", "--text"}, {"filter", "--url"}, {"filter", "--bogus", "a.html"}, {"page"},
+           {"page", "a.html", "b.html"}})
     EXPECT_EQ(Run(args).status, 2) << args.back();
-  }
   EXPECT_EQ(Run({"page", "missing.html"}).err,
             "zazozor: cannot read missing.html: No such file or directory\n");
 }
 
-// Decoded link addresses (null without one; commented-out and scripted links are not
-// links), image sources as written, meta attributes with null when absent.
+// The page text is the text runs one after the other with named entities replaced; an
+// unknown element, "<?...>" and numeric references stay as written. Decoded link addresses
+// (null without one; commented-out and scripted links are not links), image sources as
+// written, meta attributes with null when absent.
 TEST_F(PageCommandsTest, PageShowsWhatTheFiltersSee) {
   Write("p.html",
         "<html><head><META NAME=keywords CONTENT=\"a&amp;b\"><meta http-equiv=refresh><meta>"
-        "<title>T&eacute;</title></head><body><!-- <a href=\"/hidden\">-->"
-        "<a href=\"/x?a=1&amp;b=2&lt;\">x</a> <A name=top>t</A><area href='&#104;ttp://h.test/'>"
-        "<script>document.write(\"<a href=/s>\")</script>"
+        "<title>T&eacute;</title></head><body><!-- <a href=\"/hidden\">--><p>x&#233;</p>"
+        "<nav>n</nav><?php 1 ?><a href=\"/x?a=1&amp;b=2&lt;\">x</a> <A name=top>t</A><area "
+        "href='&#104;ttp://h.test/'><script>document.write(\"<a href=/s>\")</script>"
         "<img src=\"i&amp;.png\"><IMG alt=none><img src=>");
   const zztest::HostRun run = Run({"page", "p.html"});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out,
-            "{\"charset\": \"utf-8\", \"text\": \"T\xC3\xA9\\nx t\", "
-            "\"links\": [\"/x?a=1&b=2<\", null, \"http://h.test/\"], "
+            "{\"charset\": \"utf-8\", \"text\": \"T\xC3\xA9x&#233;<nav>n</nav><?php 1 ?>x t\", "
+            "\"links\": [\"/x?a=1&b=2<\", null, \"&#104;ttp://h.test/\"], "
             "\"images\": [\"i&amp;.png\", null, \"\"], "
             "\"meta\": [{\"name\": \"keywords\", \"http-equiv\": null, \"content\": \"a&amp;b\"}, "
             "{\"name\": null, \"http-equiv\": \"refresh\", \"content\": null}, "
@@ -160,8 +150,7 @@ TEST_F(PageCommandsTest, EveryInstalledManualGoesThroughFilter) {
     const zztest::HostRun run = Run(args);
     ASSERT_EQ(run.status, 0) << pages[first] << "...: " << run.err;
     EXPECT_EQ(run.err, "");
-    EXPECT_EQ(static_cast<std::size_t>(std::count(run.out.begin(), run.out.end(), '\n')),
-              last - first);
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), std::ptrdiff_t(last - first));
   }
 }
 
