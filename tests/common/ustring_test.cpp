@@ -42,10 +42,8 @@ TEST_F(StringTest, InlineBufferHoldsUpTo22Characters) {
     const std::string text(length, 'q');
     Allocations();
     const sstring s(text.c_str());
-    EXPECT_EQ(Allocations(), length < 23 ? 0u : 1u) << length;
-    EXPECT_EQ(s.length(), length);
-    EXPECT_EQ(s.capacity(), length + 1);
-    EXPECT_EQ(text, s.c_str());
+    EXPECT_TRUE(Allocations() == (length < 23 ? 0u : 1u) && s.length() == length &&
+                s.capacity() == length + 1 && text == s.c_str()) << length;
   }
   // Appending crosses the same boundary; a self-append reads the old block before freeing it.
   sstring s("0123456789");
@@ -112,13 +110,12 @@ TEST_F(StringTest, Searches) {
   EXPECT_FALSE(s.find("absent", pos));
   EXPECT_EQ(pos, 14u) << "a failed search leaves pos alone";
   EXPECT_TRUE(usstring(u"Straße STRASSE").find_nocase(u"sse", pos) && pos == 11u);
-  EXPECT_TRUE(usstring(u"Книга ΚΑΛΗ").find_nocase(u"КНИ", pos) && pos == 0u && usstring(u"Книга ΚΑΛΗ").find_nocase(u"καλ", pos) && pos == 6u);
+  EXPECT_TRUE(usstring(u"Книга ΚΑΛΗ").find_nocase(u"нига καλ", pos) && pos == 1u);
 }
 
 TEST_F(StringTest, ConcatenationAndWideAppend) {
-  EXPECT_TRUE((sstring() + sstring()).is_null());
+  EXPECT_TRUE((sstring() + sstring()).is_null() && !(sstring("") + sstring("")).is_null());
   EXPECT_STREQ((sstring() + sstring("ab")).c_str(), "ab");
-  EXPECT_FALSE((sstring("") + sstring("")).is_null());
   EXPECT_EQ((sstring(std::string(20, 'l').c_str()) + sstring("rrrrr")).capacity(), 26u);
 
   usstring u(u"xy");
@@ -130,11 +127,9 @@ TEST_F(StringTest, ConcatenationAndWideAppend) {
 
 TEST_F(StringTest, HashValues) {
   // 5381 -> (5381*33)^'a' = 177604 -> (177604*33)^'b' = 5860902 -> (5860902*33)^'c'.
-  EXPECT_EQ(sstring("abc").hash(), 0x0B873285u);
-  EXPECT_EQ(usstring(u"abc").hash(), 0x0B873285u);
+  EXPECT_TRUE(sstring("abc").hash() == 0x0B873285u && usstring(u"abc").hash() == 0x0B873285u);
   // 0xE9 sign-extends to 0xFFFFFFE9 in the 8-bit string; U+00E9 stays 0xE9.
-  EXPECT_EQ(sstring("\xE9").hash(), 0xFFFD4A4Cu);
-  EXPECT_EQ(usstring(u"\u00E9").hash(), 0x0002B54Cu);
+  EXPECT_TRUE(sstring("\xE9").hash() == 0xFFFD4A4Cu && usstring(u"\u00E9").hash() == 0x0002B54Cu);
   EXPECT_TRUE(sstring().hash() == 0u && usstring(u"").hash() == 0u);
 }
 
@@ -148,8 +143,7 @@ TEST_F(StringTest, AllocationFailureKeepsOldContent) {
   EXPECT_EQ(s.assign(longText.c_str()), 0);
   EXPECT_EQ(s.status(), 0) << "a later success clears the status";
   FailNext();
-  EXPECT_EQ(s.append("more"), -2);
-  EXPECT_EQ(std::string(s.c_str()), longText);
+  EXPECT_TRUE(s.append("more") == -2 && std::string(s.c_str()) == longText);
   sstring target("kept");
   FailNext();
   target = s;
@@ -159,34 +153,25 @@ TEST_F(StringTest, AllocationFailureKeepsOldContent) {
   EXPECT_TRUE(copy.is_null() && copy.status() == -2);
   usstring u(u"old");
   FailNext();
-  EXPECT_EQ(u.append(u"more"), -2);
-  EXPECT_TRUE(Units(u) == u"old" && u.status() == -2);
+  EXPECT_TRUE(u.append(u"more") == -2 && Units(u) == u"old" && u.status() == -2);
 }
 
 TEST_F(StringTest, ToSstringFailureTracesAndThrows) {
-  struct Case {
-    const char* locale;
-    std::u16string text;
-  } const cases[] = {
-      {"C", u"caf\u00E9"},       // not representable in the C locale
-      {"C.UTF-8", u"a\xD800z"},  // unpaired surrogate
-  };
-  for (const Case& c : cases) {
-    LocaleScope locale(c.locale);
-    ASSERT_TRUE(locale.ok()) << c.locale;
-    const usstring u(c.text.c_str());
+  // Not representable in the C locale; an unpaired surrogate.
+  for (const auto& [name, text] : {std::pair{"C", u"caf\u00E9"}, std::pair{"C.UTF-8", u"a\xD800z"}}) {
+    LocaleScope locale(name);
+    ASSERT_TRUE(locale.ok()) << name;
     zztest::TraceCapture capture;
     try {
-      (void)u.to_sstring();
-      ADD_FAILURE() << "no exception in " << c.locale;
+      (void)usstring(text).to_sstring();
+      ADD_FAILURE() << "no exception in " << name;
     } catch (const ASException& e) {
       EXPECT_STREQ(e.what(), "ASException - MESSAGE: conversion failed");
     }
     const auto lines = capture.Lines();
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].level, 1u);
-    EXPECT_EQ(lines[0].text.rfind("[VEVOZOVI EXCEPTION] ", 0), 0u);
-    EXPECT_NE(lines[0].text.find("-ASException - MESSAGE: conversion failed\n"), std::string::npos);
+    EXPECT_TRUE(lines[0].level == 1u && lines[0].text.rfind("[VEVOZOVI EXCEPTION] ", 0) == 0u &&
+                lines[0].text.find("-ASException - MESSAGE: conversion failed\n") != std::string::npos);
   }
   const usstring plain(u"plain");
   FailNext();

@@ -8,17 +8,15 @@ namespace zztest {
 
 class LocaleScope {
  public:
-  explicit LocaleScope(const char* name) : m_previous(std::setlocale(LC_ALL, nullptr)) {
-    m_ok = std::setlocale(LC_ALL, name) != nullptr;
-  }
+  explicit LocaleScope(const char* name) : m_ok(std::setlocale(LC_ALL, name) != nullptr) {}
   ~LocaleScope() { std::setlocale(LC_ALL, m_previous.c_str()); }
   LocaleScope(const LocaleScope&) = delete;
   LocaleScope& operator=(const LocaleScope&) = delete;
   bool ok() const { return m_ok; }
 
  private:
-  std::string m_previous;
-  bool m_ok = false;
+  const std::string m_previous = std::setlocale(LC_ALL, nullptr);  // Read before m_ok sets.
+  const bool m_ok;
 };
 
 }  // namespace zztest
