@@ -62,7 +62,9 @@ std::int32_t CURL::Serialize(IStreamer* pStreamer) {
 std::int32_t CURL::Deserialize(IStreamer* pStreamer, std::uint64_t& nBytesRead) {
   if (pStreamer == nullptr) return -50;
   const std::size_t length = pStreamer->ReadSizeT(true);
-  if (length > kURLDBMaxKeyLength) return -50;  // also 0xFFFFFFFF, read back sign-extended
+  // A length no file can hold (0xFFFFFFFF among them, read back sign-extended) fails as
+  // reading that many bytes would, before anything is allocated for it.
+  if (length > kURLDBMaxKeyLength) AS_THROW(0, ASException, "cannot read from file");
   // One read for the whole key (the same bytes as reading them one by one).
   char stackBuffer[kStackKeyLength];
   char* pBuffer = stackBuffer;

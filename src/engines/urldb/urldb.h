@@ -42,8 +42,8 @@ class CURL : public CSerializableItem {
   // Writes 0xFFFFFFFF, the key length (4 bytes) and the key bytes. Returns 0.
   std::int32_t Serialize(IStreamer* pStreamer) override;
   // Reads the key length (4 bytes) and the key bytes; nBytesRead grows by 4 + length.
-  // Returns 0; -50 for a null streamer or a length above kURLDBMaxKeyLength; -2 when the
-  // key cannot be stored. A short file throws (from the streamer).
+  // Returns 0; -50 for a null streamer; -2 when the key cannot be stored. A short file, or a
+  // length above kURLDBMaxKeyLength that no file can satisfy, throws as a short read.
   std::int32_t Deserialize(IStreamer* pStreamer, std::uint64_t& nBytesRead) override;
 
  private:
