@@ -87,8 +87,6 @@ class CHostSettings final : public CASettings {
 // Helpers, exposed for the tests.
 // text as an unsigned decimal number fitting 32 bits: digits only, no sign, no blanks.
 std::optional<std::uint32_t> ParseUnsigned32(std::string_view text);
-// True for the three settings whose relative values are taken relative to a folder.
-bool IsPathKey(std::string_view key);
 // value unchanged when empty or absolute ("/..." or "\..."), else baseDir/value normalised.
 std::string ResolvePath(const std::string& value, const std::string& baseDir);
 
