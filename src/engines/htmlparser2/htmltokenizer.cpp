@@ -184,7 +184,10 @@ std::uint32_t CHTMLTokenizer::ReadAttributes(std::uint32_t p, EHTMLList list,
       }
     }
 
-    if (element != nullptr && kept.count != 0 && seen < CHTMLParser2::kMaxAttributesPerTag) {
+    // An attribute is a blank followed by its name: "<a/href=x>" and "<a x=''href=y>" read
+    // to the same '>' but keep no href.
+    if (element != nullptr && kept.count != 0 && seen < CHTMLParser2::kMaxAttributesPerTag &&
+        IsBlank(lower[nameStart - 1])) {
       const std::uint64_t key = PackName(lower + nameStart, nameEnd - nameStart);
       for (std::size_t slot = 0; slot < kept.count; ++slot) {
         // The first of two equal attributes wins, as in browsers.

@@ -85,8 +85,8 @@ TEST(HTMLParser2Test, Attributes) {
       {"<a href>", "link a href=\"\"\n"},                {"<a href=>", "link a href=\"\"\n"},
       {"<a name rel=r>", "link a name=\"\" rel=\"r\"\n"}, {"<a HREF=One Href=two>", "link a href=\"One\"\n"},
       {"<a xhref=1 hreff=2 data-href=3>", "link a\n"}, {"<a =href href=x>", "link a href=\"x\"\n"},
-      {"<a/href=x/name=y>", "link a href=\"x/name=y\"\n"}, {"<a href=x>y</a href=z>", "link a href=\"x\"\n"},
-      {"<a href=\"a\"name='b'type=c/>", "link a href=\"a\" name=\"b\" type=\"c/\"\n"},
+      {"<a/href=x/name=y>", "link a\n"}, {"<a href=x>y</a href=z>", "link a href=\"x\"\n"},
+      {"<a href=\"a\"name='b'type=c/>", "link a href=\"a\"\n"}, {"<a name=a/ rel=r/>", "link a name=\"a/\" rel=\"r/\"\n"},
       {"<link rel=stylesheet href=s.css><area href=\"/m\">", "link link href=\"s.css\" rel=\"stylesheet\"\nlink area href=\"/m\"\n"},
       {"<A HREF=\"HTTP://X.test/?a=1&amp;b=2\">x</A><a href=\"&#104;ttp://o.test/&eacute;&u;\">",
        "link a href=\"HTTP://X.test/?a=1&amp;b=2\"~\"HTTP://X.test/?a=1&b=2\"\n"
