@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include "asfn/asfn.h"
+#include "common/asexception.h"
 #include "engines/assl/parser/parser_utils.h"
 #include "engines/assl/parser/rule_writer.h"
 #include "support/trace_capture.h"
@@ -78,6 +80,29 @@ TEST(AsslParserTest, DeepNestingStopsAtTheStackBound) {
   EXPECT_EQ(tooDeep.status, assl::CParserState::kStackExhausted);
   EXPECT_EQ(tooDeep.diagnostics, "1: memory exhausted\n");
   EXPECT_EQ(tooDeep.text, "");
+}
+
+// Memory running out at any allocation of a parse that grows the parser stack and builds
+// rules: the parse ends normally or with the engine's exception, and nothing is left held.
+TEST(AsslParserTest, EveryAllocationFailureLeavesNothingHeld) {
+  const std::string source =
+      "rule A { condition: match(\"w\", HTML::Body, EXACT); actions: set_category(kids);"
+      " metadata: priority = 1; }\nmetarule M { condition: " + std::string(300, '(') + "A" +
+      std::string(300, ')') + "; actions: none; metadata: none; }";
+  Parse(source);  // anything made once per process is made here
+  const std::int64_t live = asfn_live_blocks();
+  for (std::uint64_t n = 1;; ++n) {
+    SCOPED_TRACE(n);
+    const std::uint64_t before = asfn_allocation_count();
+    asfn_fail_at(n, ASFN_FAIL_ONCE);
+    try {
+      Parse(source);
+    } catch (const AException&) {
+    }
+    asfn_fail_at(0, ASFN_FAIL_OFF);
+    EXPECT_EQ(asfn_live_blocks(), live);
+    if (asfn_allocation_count() - before < n) break;  // the run needed fewer allocations
+  }
 }
 
 // A repeated action or metainfo type writes into the first item of that type.

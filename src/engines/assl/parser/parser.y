@@ -31,10 +31,11 @@ struct AsslValue {
 }
 
 %{
-#include "common/asmemory.h"
-// The parser stack grows on the engine's allocator.
-#define YYMALLOC ascommon::as_alloc_nt
-#define YYFREE ascommon::as_free
+// The parser's grown stack and long messages are blocks of the engine's allocator held by the
+// state, which frees those still held when Parse ends: a semantic action that throws (memory
+// ran out) skips the generated code's own release.
+#define YYMALLOC(size) state->ParserAlloc(size)
+#define YYFREE(block) state->ParserFree(block)
 %}
 
 %code {

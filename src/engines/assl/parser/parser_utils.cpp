@@ -9,6 +9,7 @@
 #include <climits>
 #include <string>
 
+#include "common/asmemory.h"
 #include "common/astrace.h"
 #include "parser.hpp"
 #include "lexer.hpp"
@@ -48,10 +49,14 @@ CParserState::ParseStatus CParserState::Parse(const char* data, std::size_t size
   if (assl_yylex_init_extra(this, &scanner) != 0) {
     AS_THROW(0, ASMemException, "memory problems");
   }
-  struct ScannerGuard {
+  struct ParseGuard {
     yyscan_t scanner;
-    ~ScannerGuard() { assl_yylex_destroy(scanner); }
-  } guard{scanner};
+    CParserState* state;
+    ~ParseGuard() {
+      assl_yylex_destroy(scanner);
+      state->ReleaseParserBlocks();
+    }
+  } guard{scanner, this};
   assl_yy_scan_bytes(data, static_cast<int>(size), scanner);
   switch (assl_yyparse(scanner, this)) {
     case 0:
@@ -60,6 +65,29 @@ CParserState::ParseStatus CParserState::Parse(const char* data, std::size_t size
       return kStackExhausted;
     default:
       return kAborted;
+  }
+}
+
+void* CParserState::ParserAlloc(std::size_t size) noexcept {
+  for (void*& slot : m_parserBlocks) {
+    if (slot == nullptr) return slot = ascommon::as_alloc_nt(size);
+  }
+  return nullptr;
+}
+
+void CParserState::ParserFree(void* block) noexcept {
+  for (void*& slot : m_parserBlocks) {
+    if (slot == block && block != nullptr) {
+      ascommon::as_free(block);
+      slot = nullptr;
+    }
+  }
+}
+
+void CParserState::ReleaseParserBlocks() noexcept {
+  for (void*& slot : m_parserBlocks) {
+    ascommon::as_free(slot);
+    slot = nullptr;
   }
 }
 

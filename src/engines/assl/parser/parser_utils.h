@@ -90,6 +90,12 @@ class CParserState {
   // ("discarding <what> <name> because it contains errors") and discards the rule.
   void DiscardRuleWithErrors(const char* what, const char* name);
   void NewLine() noexcept { ++m_line; }
+  // Blocks of the generated scanner and parser (scanner state and buffer, the parser stack
+  // beyond 200 entries, long messages), held by the state until freed or until Parse ends:
+  // null when memory or the slots run out (the parser reports "memory exhausted", the
+  // scanner throws).
+  void* ParserAlloc(std::size_t size) noexcept;
+  void ParserFree(void* block) noexcept;
   bool ErrorFlag() const noexcept { return m_error; }
 
   // --- results
@@ -118,12 +124,16 @@ class CParserState {
   CParsedRule& Current();
   void NewCurrentRule();
   void ReportProblem(const char* message);
+  void ReleaseParserBlocks() noexcept;
 
   const char* m_fileName;                 // Not owned.
   IParserDiagnostics* m_diagnostics;      // Not owned; may be null.
   ascommon::CMap<ascommon::sstring, Entry> m_rules;
   ascommon::CArray<CParsedRule*, 64> m_order;  // not owned (m_rules owns); null when replaced
   CParsedRule* m_current = nullptr;       // Owned.
+  // At most eight at once: four of the scanner and one while it grows its buffer stack; the
+  // parser stack being grown, its successor and one message.
+  void* m_parserBlocks[12] = {};          // Owned.
   bool m_error = false;
   bool m_inputErrorReported = false;
   int m_line = 1;
