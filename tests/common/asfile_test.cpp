@@ -79,14 +79,12 @@ TEST_F(ASFileTest, BufferedTransfersMatchTheFile) {
   file.read(buffer, 1, 3);
   ASSERT_EQ(file.seek(5, 1), 0) << "relative to the logical position";
   EXPECT_EQ(file.tell(), 108);
-  file.read(buffer, 4, 1);
-  EXPECT_EQ(std::string(buffer, 4), expected.substr(108, 4));
   ASSERT_EQ(file.seek(-5, 2), 0);
   EXPECT_EQ(file.read(buffer, 4, 3), 1u) << "only whole elements count";
   EXPECT_EQ(std::string(buffer, 4), expected.substr(expected.size() - 5, 4));
 }
 
-TEST_F(ASFileTest, UpdateModeAndLines) {
+TEST_F(ASFileTest, UpdateModeLinesAndOpenFailure) {
   WriteFile("u", "0123456789");
   {
     CASFile file(P("u").c_str(), u"r+b");
@@ -98,34 +96,17 @@ TEST_F(ASFileTest, UpdateModeAndLines) {
   }
   EXPECT_EQ(ReadFile("u"), "01ab456789");
   WriteFile("t", "first line\nsecond\nlast");
+  zztest::TraceCapture trace;
+  const std::u16string missing = P("missing.dat");
+  EXPECT_EQ(zztest::WhatOf([&] { CASFile(missing.c_str(), u"rb"); }),
+            "ASException - CODE: -551 MESSAGE: could not open " + N(missing.c_str()) +
+                ": No such file or directory");
+  EXPECT_EQ(trace.Count("[VEVOZOVI EXCEPTION] "), 1);
   CASFile file(P("t").c_str(), u"rb");
   char line[8];
   std::string all;
   while (file.gets(line, sizeof(line)) != nullptr) all += std::string(line) + "|";
   EXPECT_EQ(all, "first l|ine\n|second\n|last|");
-}
-
-TEST_F(ASFileTest, InvalidArgumentsAndOpenFailure) {
-  zztest::TraceCapture trace;
-  WriteFile("f", "x");
-  CASFile file(P("f").c_str(), u"rb");
-  const struct {
-    std::function<void()> op;
-    const char* message;
-  } cases[] = {
-      {[&] { CASFile(P("f").c_str(), nullptr); }, "CASFile constructor - invalid input"},
-      {[&] { file.write(nullptr, 1, 1); }, "CASFile::write - invalid input buffer"},
-      {[&] { file.read(nullptr, 1, 1); }, "CASFile::read - invalid input buffer"},
-      {[&] { file.gets(nullptr, 2); }, "CASFile::gets - invalid input buffer"},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(zztest::WhatOf(c.op), std::string("ASException - MESSAGE: ") + c.message);
-  }
-  const std::u16string missing = P("missing.dat");
-  EXPECT_EQ(zztest::WhatOf([&] { CASFile(missing.c_str(), u"rb"); }),
-            "ASException - CODE: -551 MESSAGE: could not open " + N(missing.c_str()) +
-                ": No such file or directory");
-  EXPECT_EQ(trace.Count("[VEVOZOVI EXCEPTION] "), 5);
 }
 
 // The wrappers answer 1 or 0; FileExists takes wildcards.
@@ -135,19 +116,16 @@ TEST_F(ASFileTest, QueriesAndOperationsReportOneOrZero) {
   std::uint64_t size = 0;
   EXPECT_EQ(FileExists(P("A*.DAT").c_str(), &size), 1);
   EXPECT_EQ(size, 5u);
-  EXPECT_EQ(FileExists(P("dir").c_str()), 1);
   EXPECT_EQ(FileExists(P("b.dat").c_str()), 0);
-  EXPECT_EQ(IsFile(P("a.dat").c_str()), 1);
   EXPECT_EQ(IsFile(P("dir").c_str()), 0);
   EXPECT_EQ(CopyFile(P("a.dat").c_str(), P("b").c_str()), 1);
   EXPECT_EQ(CopyFile(P("none").c_str(), P("b").c_str()), 0);
   EXPECT_EQ(CopyFile(P("b").c_str(), P("b").c_str()), 0) << "a copy onto itself would empty it";
   EXPECT_EQ(ReadFile("b"), "12345");
-  EXPECT_EQ(MoveFile(P("b").c_str(), P("a.dat").c_str()), 1);
+  EXPECT_EQ(MoveFile(P("b").c_str(), P("a.dat").c_str()), 1) << "a move replaces the target";
   EXPECT_EQ(MoveFile(P("b").c_str(), P("c").c_str()), 0) << "only a real move reports 1";
   EXPECT_EQ(DeleteFile(P("a.dat").c_str()), 1);
   EXPECT_EQ(DeleteFile(P("a.dat").c_str()), 0);
-  EXPECT_EQ(MoveFile(nullptr, P("a").c_str()), 0);
 }
 
 TEST_F(ASFileTest, TempNamesAndFolders) {
@@ -157,6 +135,8 @@ TEST_F(ASFileTest, TempNamesAndFolders) {
   EXPECT_EQ(GetTempFileName(W(m_dir).c_str(), u"small", path, 10), 0);
   EXPECT_EQ(std::distance(fs::directory_iterator(m_dir), fs::directory_iterator()), 1)
       << "a name that does not fit leaves no file behind";
+  EXPECT_EQ(zztest::WhatOf([&] { CASFile(path, nullptr); }),
+            "ASException - MESSAGE: CASFile constructor - invalid input");
   ASSERT_EQ(CreateTempFolder(W(m_dir).c_str(), u"tf", path, kMaxPathUnits), 0);
   EXPECT_TRUE(fs::is_directory(zzplat::LocalPath(path)));
   EXPECT_EQ(CreateTempFolder(P("missing").c_str(), u"tf", path, kMaxPathUnits), -3);
@@ -202,25 +182,19 @@ TEST_F(ASFileTest, ListFilesAppendsMatchingFiles) {
   std::set<std::string> got;
   for (std::uint64_t i = 0; i < paths.GetSize(); ++i) got.insert(N(paths[i].c_str()));
   EXPECT_EQ(got, (std::set<std::string>{m_dir + "\\PC_B.SLF", m_dir + "\\pc_sign.slf"}));
-  CArray<UFileInfo> infos;
-  ASSERT_EQ(ListFiles(P("pc_s*").c_str(), infos), 0);
-  ASSERT_EQ(ListFiles(P("*.none").c_str(), infos), 0);
-  ASSERT_EQ(infos.GetSize(), 1u) << "nothing matched, array unchanged";
-  EXPECT_EQ(N(infos[0].strPath.c_str()), m_dir + "\\pc_sign.slf");
-  EXPECT_EQ(ListFiles(nullptr, infos), -1);
+  ASSERT_EQ(ListFiles(P("*.none").c_str(), paths), 0);
+  EXPECT_EQ(paths.GetSize(), 2u) << "nothing matched, array unchanged";
   asfn_fail_at(1, ASFN_FAIL_FROM);
   EXPECT_EQ(ListFiles(P("*.slf").c_str(), paths), -2);
 }
 
 TEST(ASFileLibraryTest, LoadLibraryProcsReportsMissingPieces) {
-  const std::string folder = zztest::BinDir().string();
-  const std::u16string library = W(folder + "/astracer.dll");
+  const std::u16string library = W(zztest::BinDir().string() + "/astracer.dll");
   const char* good[] = {"GetTracerW"};
   const char* bad[] = {"GetTracerW", "NoSuchEntry"};
   void* procs[2] = {};
   void* handle = LoadLibraryProcs(library.c_str(), good, procs, 1);
-  ASSERT_NE(handle, nullptr);
-  EXPECT_NE(procs[0], nullptr);
+  ASSERT_TRUE(handle != nullptr && procs[0] != nullptr);
   zzplat::FreeLibrary(handle);
   EXPECT_EQ(zztest::WhatOf([&] { LoadLibraryProcs(library.c_str(), bad, procs, 2); }),
             "ASException - CODE: -5 MESSAGE: Could not load procedures from " + N(library.c_str()));

@@ -73,19 +73,10 @@ class BinStreamerTest : public ::testing::Test {
   void WritePlainFile(const std::string& name, const std::string& payload) const {
     WriteFile(name, Scramble(Header(payload, 0) + payload));
   }
-  void FlipByte(const std::string& name, std::size_t offset, std::uint8_t mask) const {
-    std::string bytes = ReadFile(name);
-    bytes[offset] = static_cast<char>(bytes[offset] ^ mask);
-    WriteFile(name, bytes);
-  }
-  void Truncate(const std::string& name, std::uintmax_t size) const {
-    fs::resize_file(Local(name), size);
-  }
   int TempFilesLeft() const {
     int n = 0;
-    for (const auto& entry : fs::directory_iterator(m_dir)) {
+    for (const auto& entry : fs::directory_iterator(m_dir))
       n += entry.path().filename().string().rfind("kvtz", 0) == 0;
-    }
     return n;
   }
 
@@ -137,6 +128,7 @@ TEST_F(BinStreamerTest, EveryValueKindRoundTripsWithItsExactBytes) {
   EXPECT_EQ(Plain("values.dat"), Header(payload, 7) + payload);
 
   std::unique_ptr<CBinaryStreamer> r(Reader("values.dat"));
+  EXPECT_EQ(TempFilesLeft(), 1) << "a reader works on an unscrambled temporary copy";
   EXPECT_EQ(r->GetVersion(), 7u);
   EXPECT_STREQ(r->GetDescription(), kStreamerDescription);
   EXPECT_EQ(r->GetFileSize(), kStreamerHeaderSize + payload.size());
@@ -164,19 +156,7 @@ TEST_F(BinStreamerTest, EveryValueKindRoundTripsWithItsExactBytes) {
   EXPECT_EQ(std::string(bytes, 10), "xy42-ab-\xC3\xA9");
   EXPECT_EQ(std::u16string(wide.c_str()) + std::u16string(units, 3), u"h\u00E9o7\u00E9");
   EXPECT_EQ(zztest::WhatOf([&] { r->ReadChar(); }), "ASException - MESSAGE: cannot read from file");
-}
-
-TEST_F(BinStreamerTest, ScrambledOnDiskAndTempFilesRemoved) {
-  {
-    std::unique_ptr<CBinaryStreamer> writer(Writer("s.dat"));
-    EXPECT_EQ(TempFilesLeft(), 0) << "write mode writes the target directly";
-    writer->WriteString("visible text", 12);
-  }
-  EXPECT_EQ(ReadFile("s.dat").find("visible text"), std::string::npos);
-  {
-    std::unique_ptr<CBinaryStreamer> reader(Reader("s.dat"));
-    EXPECT_EQ(TempFilesLeft(), 1);
-  }
+  r.reset();
   EXPECT_EQ(TempFilesLeft(), 0);
 }
 
@@ -186,8 +166,9 @@ TEST_F(BinStreamerTest, ChangedPayloadBitFailsTheDigest) {
   const std::string payload(1000, 'p');
   for (std::size_t offset : {128u, 600u, 1127u}) {
     WritePlainFile("f.dat", payload);
-    FlipByte("f.dat", offset, 0x10);
-    std::string changed = payload;
+    std::string changed = payload, bytes = ReadFile("f.dat");
+    bytes[offset] ^= 0x10;
+    WriteFile("f.dat", bytes);
     changed[offset - 128] ^= 0x10;
     const std::string want = Md5(payload), got = Md5(changed);
     int position = 0;
@@ -200,19 +181,17 @@ TEST_F(BinStreamerTest, ChangedPayloadBitFailsTheDigest) {
   }
 }
 
-// Sizes around the header and the 50 MB limit (sparse files: the limit is checked before
-// anything is read).
+// Sizes around the header and the 50 MB limit.
 TEST_F(BinStreamerTest, TruncatedAndOversizedFiles) {
   const std::string path = Shown("t.dat");
   const std::string crc = "ASException - MESSAGE: File CRC does not match with its stored CRC! [";
   const std::string header = "ASException - MESSAGE: Could not read header component from file";
+  // The limit is checked before anything is read, so sparse files do.
   const struct {
     std::uintmax_t size;
     std::string message;  // the start of it
   } cases[] = {
-      {150, crc + path + "]"},
       {100, header},
-      {0, header},
       {kStreamerMaxFileSize, crc + path + "]"},
       {kStreamerMaxFileSize + 1,
        "ASFileException - CODE: -51 MESSAGE: file [" + path + "]ize exceeds 50 MB. It is to large [" +
@@ -220,7 +199,7 @@ TEST_F(BinStreamerTest, TruncatedAndOversizedFiles) {
   };
   for (const auto& c : cases) {
     WritePlainFile("t.dat", std::string(40, 'x'));
-    Truncate("t.dat", c.size);
+    fs::resize_file(Local("t.dat"), c.size);
     EXPECT_EQ(OpenError("t.dat").rfind(c.message, 0), 0u) << c.size;
   }
   EXPECT_EQ(OpenError("none.dat"),
@@ -230,49 +209,28 @@ TEST_F(BinStreamerTest, TruncatedAndOversizedFiles) {
 
 // Strings holding a terminator, the wrong mode, null arguments: each refused with its message.
 TEST_F(BinStreamerTest, RefusedReadsAndWrites) {
-  WritePlainFile("m.dat", std::string("ab\0de", 5) + Bytes({'a', 0, 0, 0}));
+  WritePlainFile("m.dat", std::string("ab\0de", 5));
   std::unique_ptr<CBinaryStreamer> reader(Reader("m.dat"));
   std::unique_ptr<CBinaryStreamer> writer(Writer("w.dat"));
   const std::string ro = "ASException - MESSAGE: wrong stream mode: read-only";
   const std::string wo = "ASException - MESSAGE: wrong stream mode: write-only";
-  const std::string arg = "ASException - MESSAGE: invalid argument string";
-  // The raw slot skips the mode check; its message has two blanks.
-  const std::string raw = "ASException - MESSAGE:  Cannot write to file";
   const std::string terminated = "ASException - MESSAGE: read string contains terminating characters!";
-  char c = 0;
   sstring text("before");
-  usstring wide;
-  const struct {
-    std::function<void()> op;
-    std::string message;
-  } cases[] = {
+  const struct { std::function<void()> op; std::string message; } cases[] = {
       {[&] { reader->ReadString(text, 5); }, terminated},
-      {[&] { reader->ReadWString(wide, 2); }, terminated},
       // A length beyond the file fails without allocating it.
       {[&] { reader->ReadString(text, 0x7FFFFFFF); }, "ASException - MESSAGE: cannot read from file"},
       {[&] { reader->WriteUInt(1); }, ro},
-      {[&] { reader->Printf("x"); }, ro},
-      {[&] { reader->WriteUInt32Raw(1); }, raw},
-      {[&] { reader->WriteInt(1, true); }, raw},
       {[&] { writer->ReadDouble(); }, wo},
-      {[&] { writer->ReadString(&c, 1); }, wo},
-      {[&] { writer->WriteString(nullptr, 1); }, arg},
-      {[&] { reader->ReadString(static_cast<char*>(nullptr), 1); }, arg},
       {[&] { writer->Printf(nullptr); }, "ASException - MESSAGE: invalid format string"},
-      {[&] { CBinaryStreamer::ComputeCRC(nullptr, 0, nullptr); },
-       "ASBadPtrException - MESSAGE: Invalid parameters in ComputeCRC"},
   };
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     EXPECT_EQ(zztest::WhatOf(cases[i].op), cases[i].message) << "case " << i;
   }
   EXPECT_STREQ(text.c_str(), "before");
-  const std::string missing = m_dir + "\\none";
-  EXPECT_EQ(zztest::WhatOf([&] {
-              CBinaryStreamer(P("x.dat"), EStreamMode::Write, usstring(W(missing).c_str()), 0);
-            }),
-            "ASFileException - MESSAGE: Could not create a temp filename in folder \"" + missing +
-                "\"");
-  EXPECT_FALSE(fs::exists(Local("x.dat")));
+  EXPECT_EQ(zztest::WhatOf([&] { CBinaryStreamer(P("x.dat"), EStreamMode::Write, P("none"), 0); }),
+            "ASFileException - MESSAGE: Could not create a temp filename in folder \"" +
+                Shown("none") + "\"");
 }
 
 // Every allocation failure in a write-then-read cycle ends in a clean exception or a

@@ -33,7 +33,7 @@ std::vector<K> Keys(CMap<K, V>& map) {
   return keys;
 }
 
-TEST(CMapTest, AddLookupAndDuplicate) {
+TEST(CMapTest, AddLookupDuplicateAndTheDefaultHash) {
   IntMap map;
   EXPECT_EQ(-2, map.SetAt(1, 10)) << "no bucket table yet";
   ASSERT_EQ(0, map.InitHashTable(17));
@@ -41,21 +41,28 @@ TEST(CMapTest, AddLookupAndDuplicate) {
   ASSERT_EQ(0, map.SetAt(2, 20));
   EXPECT_EQ(-451, map.SetAt(1, 99));
   EXPECT_EQ(2u, map.GetCount());
-  int value = -1;
-  EXPECT_TRUE(map.Lookup(1, value));
-  EXPECT_EQ(10, value) << "the existing value stays";
-  EXPECT_FALSE(map.Lookup(3, value));
-  *map.Lookup(2) = 21;
-  EXPECT_EQ(21, *static_cast<const IntMap&>(map).Lookup(2));
+  EXPECT_EQ(10, *map.Lookup(1)) << "the existing value stays";
   EXPECT_EQ(nullptr, map.Lookup(3));
   // String keys hash their text, inline or not.
   CMap<usstring, int> wide;
   ASSERT_EQ(0, wide.InitHashTable(32));
   ASSERT_EQ(0, wide.SetAt(usstring(u"a key longer than the inline buffer"), 2));
-  ASSERT_EQ(0, wide.SetAt(usstring(u"co.uk"), 3));
-  EXPECT_EQ(-451, wide.SetAt(usstring(u"co.uk"), 9));
-  EXPECT_EQ(2, *wide.Lookup(usstring(u"a key longer than the inline buffer")));
+  EXPECT_EQ(-451, wide.SetAt(usstring(u"a key longer than the inline buffer"), 9));
   EXPECT_EQ(nullptr, wide.Lookup(usstring(u"org.uk")));
+
+  // The default hash, worked out by hand: x = k * 4097; x = (x ^ x >> 22) * 17;
+  // x = (x ^ x >> 9) * 1025; x = (x ^ x >> 2) * 129; x ^ x >> 12, in 32 bits; the signed
+  // flavour shifts arithmetically.
+  EXPECT_EQ(0xAF227BB7u, MapDefaultHash<std::uint32_t>(1));
+  EXPECT_EQ(0x67A3F2DEu, MapDefaultHash<std::uint32_t>(30001));
+  EXPECT_EQ(0x50D27BB7u, MapDefaultHash<std::int32_t>(1));   // a sign bit appears mid-way
+  EXPECT_EQ(0x50A8A48Fu, MapDefaultHash<std::int16_t>(-1));  // sign-extended first
+  EXPECT_EQ(0xAF227BB7u, MapDefaultHash<std::uint64_t>(0x100000001ull));  // low 32 bits
+  // The map buckets by hash % bucket count: 1 -> 695, 30001 -> 790, 0 -> 0 of 1000.
+  IntMap ordered;
+  ASSERT_EQ(0, ordered.InitHashTable(1000));
+  for (std::uint32_t key : {30001u, 1u, 0u}) ASSERT_EQ(0, ordered.SetAt(key, 0));
+  EXPECT_EQ((KeyList{0, 1, 30001}), Keys(ordered));
 }
 
 // Keys 7, 3, 5, 9, 1 in one bucket; re-bucketing keeps every key, each chain's rule and
@@ -69,8 +76,6 @@ TEST(CMapTest, ChainOrderSortedOrAppended) {
   }
   EXPECT_EQ((KeyList{1, 3, 5, 7, 9}), Keys(sorted));
   EXPECT_EQ((KeyList{7, 3, 5, 9, 1}), Keys(appended));
-  EXPECT_EQ(0, sorted.InitHashTable(0));
-  EXPECT_EQ(5u, sorted.GetHashTableSize()) << "0 does nothing";
   ASSERT_EQ(0, sorted.InitHashTable(3));
   ASSERT_EQ(0, appended.InitHashTable(3));
   ASSERT_EQ(0, sorted.SetAt(4, 0));
@@ -81,11 +86,7 @@ TEST(CMapTest, ChainOrderSortedOrAppended) {
 
 // After the removal, 4 is appended: it must follow the chain's real tail.
 TEST(CMapTest, RemoveKeyKeepsChainEnds) {
-  const struct {
-    KeyList keys;
-    std::uint32_t removed;
-    KeyList expected;
-  } cases[] = {
+  const struct { KeyList keys; std::uint32_t removed; KeyList expected; } cases[] = {
       {{1, 2, 3}, 3, {1, 2, 4}},     // the tail
       {{1, 2, 3}, 1, {2, 3, 4}},     // the head
       {{1, 2, 3}, 2, {1, 3, 4}},     // the middle
@@ -103,29 +104,6 @@ TEST(CMapTest, RemoveKeyKeepsChainEnds) {
   }
 }
 
-// Values worked out by hand from the mix: x = k * 4097; x = (x ^ x >> 22) * 17;
-// x = (x ^ x >> 9) * 1025; x = (x ^ x >> 2) * 129; x ^ x >> 12, in 32 bits; the signed
-// flavour shifts arithmetically.
-TEST(CMapTest, DefaultHashKnownValues) {
-  EXPECT_EQ(0u, MapDefaultHash<std::uint32_t>(0));
-  EXPECT_EQ(0xAF227BB7u, MapDefaultHash<std::uint32_t>(1));
-  EXPECT_EQ(0x67A3F2DEu, MapDefaultHash<std::uint32_t>(30001));
-  EXPECT_EQ(0x047D84DFu, MapDefaultHash<std::uint32_t>(0xFFFFFFFFu));
-  EXPECT_EQ(0x50A8A48Fu, MapDefaultHash<std::int32_t>(-1));
-  EXPECT_EQ(0x678CA2BEu, MapDefaultHash<std::int32_t>(-30001));
-  EXPECT_EQ(0x50D27BB7u, MapDefaultHash<std::int32_t>(1));   // a sign bit appears mid-way
-  EXPECT_EQ(0x50A8A48Fu, MapDefaultHash<std::int16_t>(-1));  // sign-extended first
-  EXPECT_EQ(0xAF227BB7u, MapDefaultHash<std::uint64_t>(0x100000001ull));  // low 32 bits
-  // The map buckets by hash % bucket count: 1 -> 695, 30001 -> 790, 0 -> 0 of 1000.
-  IntMap map;
-  ASSERT_EQ(0, map.InitHashTable(1000));
-  for (std::uint32_t key : {30001u, 1u, 0u}) ASSERT_EQ(0, map.SetAt(key, 0));
-  EXPECT_EQ((KeyList{0, 1, 30001}), Keys(map));
-  ASSERT_EQ(0, map.InitHashTable(7));  // the nodes move to other buckets
-  for (std::uint32_t key : {30001u, 1u, 0u}) EXPECT_NE(nullptr, map.Lookup(key)) << key;
-  EXPECT_EQ(3u, Keys(map).size());
-}
-
 TEST(CMapTest, AllocationFailureLeavesMapUnchanged) {
   CMap<sstring, sstring> map;
   ASSERT_EQ(0, map.InitHashTable(8));
@@ -138,10 +116,9 @@ TEST(CMapTest, AllocationFailureLeavesMapUnchanged) {
     EXPECT_EQ(-2, step <= 3 ? map.SetAt(key, value) : map.InitHashTable(64)) << "step " << step;
     asfn_fail_at(0, ASFN_FAIL_OFF);
     EXPECT_EQ(baseline, asfn_live_blocks()) << "step " << step;
-    EXPECT_EQ(1u, map.GetCount());
     EXPECT_EQ(8u, map.GetHashTableSize());
+    EXPECT_EQ(1u, map.GetCount());
     EXPECT_EQ(nullptr, map.Lookup(key));
-    ASSERT_NE(nullptr, map.Lookup(sstring("first")));
   }
   ASSERT_EQ(0, map.SetAt(key, value));
   EXPECT_STREQ(value.c_str(), map.Lookup(key)->c_str());
@@ -162,9 +139,6 @@ TEST(CMapTest, WalkMayRemoveTheEntryJustReturned) {
     }
   }
   EXPECT_EQ(190, sum) << "every entry visited once";
-  int odd = 0;
-  static_cast<const IntMap&>(map).ForEach([&odd](std::uint32_t key, int) { odd += key % 2; });
-  EXPECT_EQ(10, odd);
   EXPECT_EQ(10u, map.GetCount());
 }
 

@@ -31,26 +31,18 @@ std::string Outcomes(int count, bool bThrowing) {
   return outcome;
 }
 
-class AsfnTest : public ::testing::TestWithParam<bool> {
- protected:
-  void TearDown() override { asfn_fail_at(0, ASFN_FAIL_OFF); }
-};
-
-TEST_P(AsfnTest, FailOnceOrFromTheNthRequest) {
-  asfn_fail_at(3, ASFN_FAIL_ONCE);
-  EXPECT_EQ(Outcomes(5, GetParam()), "..F..");
-  asfn_fail_at(2, ASFN_FAIL_FROM);
-  EXPECT_EQ(Outcomes(4, GetParam()), ".FFF");
-  asfn_fail_at(0, ASFN_FAIL_OFF);
-  EXPECT_EQ(Outcomes(2, GetParam()), "..");
-}
-
-INSTANTIATE_TEST_SUITE_P(EntryPoints, AsfnTest, ::testing::Values(true, false),
-                         [](const auto& info) { return info.param ? "Throwing" : "NoThrow"; });
-
-TEST(AsfnCountTest, LiveBlocksAndRequests) {
+TEST(AsfnTest, SchedulesCountsAndLiveBlocks) {
   const std::int64_t live = asfn_live_blocks();
   const std::uint64_t requests = asfn_allocation_count();
+  for (bool throwing : {true, false}) {
+    asfn_fail_at(3, ASFN_FAIL_ONCE);
+    EXPECT_EQ(Outcomes(5, throwing), "..F..");
+    asfn_fail_at(2, ASFN_FAIL_FROM);
+    EXPECT_EQ(Outcomes(4, throwing), ".FFF");
+    asfn_fail_at(0, ASFN_FAIL_OFF);
+  }
+  EXPECT_EQ(asfn_live_blocks(), live) << "a failed request counts no block";
+  EXPECT_EQ(asfn_allocation_count(), requests + 18) << "failed requests are counted";
   void* a = as_new_2_7(8);
   void* b = as_new_nt_2_7(0);  // a zero-byte request still yields a distinct block
   ASSERT_NE(b, nullptr);
@@ -60,53 +52,36 @@ TEST(AsfnCountTest, LiveBlocksAndRequests) {
   as_delete_2_7(b);
   as_delete_2_7(nullptr);
   EXPECT_EQ(asfn_live_blocks(), live);
-
-  asfn_fail_at(1, ASFN_FAIL_ONCE);
-  EXPECT_EQ(as_new_nt_2_7(8), nullptr);
-  EXPECT_EQ(asfn_live_blocks(), live) << "a failed request counts no block";
-  EXPECT_EQ(asfn_allocation_count(), requests + 3) << "failed requests are counted";
 }
 
-// Runs this test binary again through the shell with one test selected and the given
-// environment assignments; returns the exit status and the child's output.
-std::pair<int, std::string> RunSelf(const std::string& filter, const std::string& env) {
-  const std::string command = env + " '" + std::filesystem::read_symlink("/proc/self/exe").string() +
-                              "' --gtest_filter=" + filter + " --gtest_also_run_disabled_tests 2>&1";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return {-1, ""};
-  std::string output;
-  char buffer[512];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0;) output.append(buffer, n);
-  const int status = ::pclose(pipe);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
-}
-
-// Child side: disabled in ordinary runs; EnvironmentSchedule below starts it in a child
-// process with the schedule in the environment.
+// Child side: disabled in ordinary runs; EnvironmentSchedule starts it in a child process
+// with the schedule in the environment. Requests are numbered from library load.
 TEST(AsfnEnvChild, DISABLED_ScheduleFromEnvironment) {
-  const char* expected = std::getenv("ASFN_TEST_EXPECT");
-  ASSERT_NE(expected, nullptr);
-  // Requests are numbered from library load.
   ASSERT_EQ(asfn_allocation_count(), 0u);
   const std::string outcome = Outcomes(5, false);
-  EXPECT_EQ(outcome, expected);
-  if (outcome == expected) std::printf("ASFN-CHILD-CHECKED\n");
+  EXPECT_EQ(outcome, std::getenv("ASFN_TEST_EXPECT"));
+  if (outcome == std::getenv("ASFN_TEST_EXPECT")) std::printf("ASFN-CHILD-CHECKED\n");
 }
 
 TEST(AsfnEnvTest, EnvironmentSchedule) {
+  const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
   const struct {
-    const char* count;
-    const char* mode;
-    const char* expected;
+    const char *count, *mode, *expected;
   } cases[] = {{"3", "once", "..F.."}, {"3", "after", "..FFF"}, {"3", "", "..F.."},
                {"3x", "after", "....."}, {"0", "after", "....."}};
   for (const auto& c : cases) {
-    const std::string label = std::string(c.count) + "/" + c.mode;
-    auto [status, output] = RunSelf("AsfnEnvChild.*", std::string("ZAZOZOR_ALLOC_FAIL=") + c.count +
-                                                          " ZAZOZOR_ALLOC_FAIL_MODE=" + c.mode +
-                                                          " ASFN_TEST_EXPECT=" + c.expected);
-    EXPECT_EQ(status, 0) << label << "\n" << output;
-    EXPECT_NE(output.find("ASFN-CHILD-CHECKED"), std::string::npos) << label << "\n" << output;
+    const std::string command = std::string("ZAZOZOR_ALLOC_FAIL=") + c.count +
+                                " ZAZOZOR_ALLOC_FAIL_MODE=" + c.mode + " ASFN_TEST_EXPECT=" +
+                                c.expected + " '" + self +
+                                "' --gtest_filter=AsfnEnvChild.* --gtest_also_run_disabled_tests 2>&1";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string output;
+    char buffer[512];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0;) output.append(buffer, n);
+    const int status = ::pclose(pipe);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command << "\n" << output;
+    EXPECT_NE(output.find("ASFN-CHILD-CHECKED"), std::string::npos) << command << "\n" << output;
   }
 }
 

@@ -26,9 +26,7 @@ using nsEngineBayesClassifier::CBayesDictionary;
 // A scratch folder whose paths are the wide texts the Bayes engine takes.
 class BayesDir : public ScratchDir {
  public:
-  std::u16string operator/(const std::string& name) const {
-    return zztest::Wide(Path() / name);
-  }
+  std::u16string operator/(const std::string& name) const { return zztest::Wide(Path() / name); }
   std::size_t FileCount() const {
     auto entries = std::filesystem::directory_iterator(Path());
     return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
@@ -84,28 +82,22 @@ inline void AddNumberedWords(DictModel& model, std::size_t n, std::vector<std::u
   }
 }
 
-// Owns the texts of one item and the CArray of CBayesText pointing into them.
+// Owns the texts of one item and the CArray of CBayesText pointing into them (a null label
+// is none).
 class Item {
  public:
   Item& Text(std::u16string text, const char16_t* label = nullptr) {
-    m_texts.push_back({std::move(text), label == nullptr ? u"" : label, label != nullptr});
+    m_texts.push_back({std::move(text), label});
     return *this;
   }
   const ascommon::CArray<nsEngineBayesClassifier::CBayesText>& Array() {
     m_array.RemoveAll();
-    for (const auto& [text, label, labelled] : m_texts) {
-      m_array.Add({text.c_str(), labelled ? label.c_str() : nullptr});
-    }
+    for (const auto& [text, label] : m_texts) m_array.Add({text.c_str(), label});
     return m_array;
   }
 
  private:
-  struct Piece {
-    std::u16string text;
-    std::u16string label;
-    bool labelled;
-  };
-  std::vector<Piece> m_texts;
+  std::vector<std::pair<std::u16string, const char16_t*>> m_texts;  // labels: literals
   ascommon::CArray<nsEngineBayesClassifier::CBayesText> m_array;
 };
 
@@ -139,8 +131,7 @@ class MeetingSink : public CATrace {
     std::unique_lock<std::mutex> lock(m_mutex);
     ++m_arrived;
     m_cond.notify_all();
-    if (!m_cond.wait_for(lock, std::chrono::seconds(5), [&] { return m_arrived >= 2; }))
-      m_timedOut = true;
+    m_timedOut |= !m_cond.wait_for(lock, std::chrono::seconds(5), [&] { return m_arrived >= 2; });
   }
   bool TimedOut() {
     std::lock_guard<std::mutex> lock(m_mutex);

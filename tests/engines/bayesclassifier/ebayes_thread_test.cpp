@@ -19,15 +19,6 @@ namespace {
 using nsEngineBayesClassifier::CBFilter;
 using Counts = std::vector<std::uint32_t>;
 
-bool ClassifiesSoundly(CBFilter& filter, const std::u16string& text) {
-  zztest::Item item;
-  ascommon::CArray<CBFilter::CCategoryInfo> categories;
-  ascommon::CArray<std::uint32_t> levels;
-  std::int32_t score = -1;
-  return filter.GetPRobability(item.Text(text).Array(), score, categories, levels) == 0 &&
-         score >= 0 && score <= 100 && categories.GetSize() == 2;
-}
-
 TEST(BayesThreadTest, TrainingWhileClassifyingLosesNoCounts) {
   zztest::BayesDir dir;
   const std::u16string path = dir / "pcdic.dat";
@@ -61,8 +52,14 @@ TEST(BayesThreadTest, TrainingWhileClassifyingLosesNoCounts) {
   }
   for (int c = 0; c < 3; ++c) {
     threads.emplace_back([&] {
+      zztest::Item item;
+      item.Text(u"shared w1000001x w1000002x unknown taaaAA");
       do {
-        failed = failed || !ClassifiesSoundly(filter, u"shared w1000001x w1000002x unknown taaaAA");
+        ascommon::CArray<CBFilter::CCategoryInfo> categories;
+        ascommon::CArray<std::uint32_t> levels;
+        std::int32_t score = -1;
+        failed = failed || filter.GetPRobability(item.Array(), score, categories, levels) != 0 ||
+                 score < 0 || score > 100 || categories.GetSize() != 2;
       } while (++classified < 50 || trainersLeft > 0);
     });
   }

@@ -15,13 +15,8 @@
 namespace zztest {
 
 struct ReferenceBayes {
-  struct Piece {
-    std::u16string text, label;  // an empty label is none
-  };
-  struct Choice {
-    int score;
-    std::size_t best, second;
-  };
+  struct Piece { std::u16string text, label; };  // an empty label is none
+  struct Choice { int score; std::size_t best, second; };
 
   std::u16string separators;
   std::vector<std::u16string> names;
@@ -45,10 +40,7 @@ struct ReferenceBayes {
 
   void Train(const std::vector<Piece>& item, std::size_t category) {
     for (const Piece& piece : item) {
-      for (const std::u16string& word : Split(piece)) {
-        words[word].resize(names.size());
-        ++words[word][category];
-      }
+      for (const std::u16string& word : Split(piece)) words[word].resize(names.size()), ++words[word][category];
     }
     ++totals[category];
   }
@@ -101,9 +93,8 @@ struct ReferenceBayes {
   // best: where the running maximum (>=) last changed; second: where it was before that.
   static Choice Choose(const std::vector<double>& p) {
     std::vector<std::size_t> changes{0};
-    for (std::size_t i = 1; i < p.size(); ++i) {
+    for (std::size_t i = 1; i < p.size(); ++i)
       if (p[i] >= p[changes.back()]) changes.push_back(i);
-    }
     const std::size_t best = changes.back();
     const std::size_t second = changes.size() > 1 ? changes[changes.size() - 2] : 0;
     const double max2 = changes.size() > 1 ? p[second] : 0.0;
