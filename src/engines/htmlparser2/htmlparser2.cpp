@@ -8,7 +8,6 @@
 #include <new>
 
 #include "common/astrace.h"
-#include "common/strutils.h"
 #include "engines/htmlparser2/htmlentities.h"
 #include "engines/htmlparser2/htmlscan.h"
 #include "engines/htmlparser2/htmltokenizer.h"
@@ -36,8 +35,7 @@ std::int32_t CHTMLParser2::parse(const char16_t* bufferHTML, std::size_t bufferS
     return kParseNoMemory;
   }
   char16_t* lower = block + size + 1;
-  const std::size_t firstWide = html_detail::CopyAndLower(bufferHTML, size, block, lower);
-  ascommon::WideLowerInPlace(lower + firstWide, size - firstWide);
+  html_detail::CopyAndLower(bufferHTML, size, block, lower);
   block[size] = 0;
   lower[size] = 0;
 

@@ -7,12 +7,12 @@
 // browsers read them (quoted, unquoted and missing attribute values; a tag or quote left
 // open at the end of the page is dropped with the rest of the page; an unterminated comment
 // runs to the end; script and style content is literal up to its end tag), with the rules of
-// this system: the known elements are those of HTML 4.01 plus embed and marquee, and a '<'
-// that does not open a known element, its end tag, a comment ("<!--") or a declaration
-// ("<!doctype") is text ("<section>", "<?xml ...?>", "<![CDATA[" stay in the page text).
-// The lower-case copy is Unicode's simple lower case of every character (ascommon::
-// WideLowerInPlace), the same length as the page. Tokenising costs O(page length) time and
-// memory whatever the input.
+// this system: the known elements are those of HTML 4.01 plus embed and marquee; a '<' that
+// does not open a known element, its end tag, a comment ("<!--") or a declaration
+// ("<!doctype") is text ("<section>", "<?xml ...?>", "<![CDATA[" stay in the page text); an
+// attribute is a blank followed by its name. The lower-case copy is Unicode's simple lower
+// case of every character (ascommon::ToLower), the same length as the page. Tokenising
+// costs O(page length) time and memory whatever the input.
 //
 // Bounds: pages longer than kMaxInputUnits are parsed up to that length; each element list
 // keeps at most kMaxListElements elements (further ones are still tokenised, not listed);

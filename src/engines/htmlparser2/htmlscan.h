@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "common/strutils.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -50,40 +52,47 @@ inline const char16_t* FindUnit(const char16_t* p, const char16_t* end, char16_t
   return p;
 }
 
-// Copies count units of source into copy and their ASCII lower-case form into lower.
-// Returns the position of the first unit above 0x7F (count when there is none), from where
-// the caller lower-cases the rest by Unicode.
-inline std::size_t CopyAndLower(const char16_t* source, std::size_t count, char16_t* copy,
-                                char16_t* lower) noexcept {
+// Copies count units of source into copy and their lower case into lower: eight ASCII
+// units a step, any other character (a surrogate pair as one) through the Unicode table
+// (ascommon::ToLower), so a page of any script costs one table lookup per non-ASCII unit.
+inline void CopyAndLower(const char16_t* source, std::size_t count, char16_t* copy,
+                         char16_t* lower) noexcept {
+  std::memcpy(copy, source, count * sizeof(char16_t));
   std::size_t i = 0;
-  std::size_t firstWide = count;
+  while (i < count) {
 #if defined(__SSE2__)
-  // c is 'A'..'Z' exactly when c - 'A' - 0x8000, read as signed, is below -0x8000 + 26.
-  const __m128i shift = _mm_set1_epi16(static_cast<short>(0x8000 - u'A'));
-  const __m128i limit = _mm_set1_epi16(static_cast<short>(-0x8000 + 26));
-  const __m128i caseBit = _mm_set1_epi16(0x20);
-  const __m128i highBits = _mm_set1_epi16(static_cast<short>(0xFF80));
-  const __m128i zero = _mm_setzero_si128();
-  for (; count - i >= 8; i += 8) {
-    __m128i block;
-    std::memcpy(&block, source + i, sizeof(block));
-    std::memcpy(copy + i, &block, sizeof(block));
-    const __m128i upper = _mm_cmplt_epi16(_mm_add_epi16(block, shift), limit);
-    const __m128i folded = _mm_add_epi16(block, _mm_and_si128(upper, caseBit));
-    std::memcpy(lower + i, &folded, sizeof(folded));
-    if (firstWide == count) {
-      const unsigned ascii = static_cast<unsigned>(
-          _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(block, highBits), zero)));
-      if (ascii != 0xFFFF) firstWide = i + FirstUnitOfMask(~ascii & 0xFFFF);
+    if (count - i >= 8) {
+      __m128i block;
+      std::memcpy(&block, source + i, sizeof(block));
+      const unsigned ascii = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(
+          _mm_and_si128(block, _mm_set1_epi16(static_cast<short>(0xFF80))), _mm_setzero_si128())));
+      if (ascii == 0xFFFF) {
+        // c is 'A'..'Z' exactly when c - 'A' - 0x8000, read as signed, is below -0x8000 + 26.
+        const __m128i upper = _mm_cmplt_epi16(
+            _mm_add_epi16(block, _mm_set1_epi16(static_cast<short>(0x8000 - u'A'))),
+            _mm_set1_epi16(static_cast<short>(-0x8000 + 26)));
+        const __m128i folded = _mm_add_epi16(block, _mm_and_si128(upper, _mm_set1_epi16(0x20)));
+        std::memcpy(lower + i, &folded, sizeof(folded));
+        i += 8;
+        continue;
+      }
+    }
+#endif
+    const char16_t c = source[i];
+    if (c < 0x80) {
+      lower[i++] = AsciiLower(c);
+    } else if (c >= 0xD800 && c <= 0xDBFF && i + 1 < count && source[i + 1] >= 0xDC00 &&
+               source[i + 1] <= 0xDFFF) {
+      // A pair lower-cases within its plane, so it stays a pair.
+      const char32_t folded =
+          ascommon::ToLower(0x10000 + ((char32_t{c} - 0xD800) << 10) + (source[i + 1] - 0xDC00)) -
+          0x10000;
+      lower[i++] = static_cast<char16_t>(0xD800 + (folded >> 10));
+      lower[i++] = static_cast<char16_t>(0xDC00 + (folded & 0x3FF));
+    } else {
+      lower[i++] = ascommon::WideToLower(c);
     }
   }
-#endif
-  for (; i < count; ++i) {
-    copy[i] = source[i];
-    lower[i] = AsciiLower(source[i]);
-    if (source[i] > 0x7F && firstWide == count) firstWide = i;
-  }
-  return firstWide;
 }
 
 }  // namespace html_detail
