@@ -5,9 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <random>
 #include <string>
-#include <vector>
 
 namespace zzhost {
 namespace {
@@ -73,25 +71,15 @@ TEST(PageDecoderTest, MetaPrescanFollowsBrowsers) {
   }
 }
 
-// Markup built to make a scanner go back and forth (4 MB each) and random mixes of tag
-// pieces and bad bytes: linear time, nothing found in the former, well-formed text always.
+// Markup built to make a scanner go back and forth (4 MB each): linear time, nothing found,
+// well-formed text. Random mixes of tag pieces and bad bytes: fuzz/page_decoder.cpp.
 TEST(PageDecoderTest, HostileMarkupIsScannedInOnePass) {
-  const std::vector<std::string> pieces = {
-      "<meta ", "<!--", "-->", "<a ", "'", "\"", "=", " ", ">", "charset", "content=",
-      "http-equiv=content-type ", "/", "\xC3", "\x80", std::string(1, '\0'), "\xED\xA0"};
   const auto start = std::chrono::steady_clock::now();
   for (const char* unit : {"<", "<meta charset=", "<meta a='"}) {
     std::string page;
     while (page.size() < (4u << 20)) page += unit;
     EXPECT_EQ(FindMetaCharset(page), "");
     EXPECT_TRUE(IsWellFormed(DecodePage(page).text));
-  }
-  std::mt19937 random(6);
-  for (int round = 0; round < 3000; ++round) {
-    std::string page;
-    for (int i = static_cast<int>(random() % 40); i > 0; --i)
-      page += pieces[random() % pieces.size()];
-    EXPECT_TRUE(IsWellFormed(DecodePage(page).text)) << page;
   }
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
 }
