@@ -1,6 +1,6 @@
 // URL parse record: escaping and the path/host/domain pieces as one-line dumps, the suffix
 // set against a linear reference, allocation failure, the lazily built table under many
-// threads, and the shape of the generated suffix tables.
+// threads, and the generated suffix tables against a linear reference.
 #include "common/urlutils.h"
 
 #include <gtest/gtest.h>
@@ -87,32 +87,24 @@ TEST(URLUtils, ParsesPiecesAndDomains) {
        "<https://news.sample.co.uk:8080/x> <news.sample.co.uk:8080/x> "
        "<news.sample.co.uk:8080> <sample.co.uk>"},
       {"http://user@10.1.2.3/p", "<http://user@10.1.2.3/p> <user@10.1.2.3/p> <user@10.1.2.3> <10.1.2.3>"},
-      {"   http://sample.test", "<http://sample.test> <sample.test> <sample.test> <sample.test>"},
       {"   ", "<> null null null"},
       {"http://www.", "<http://www.> null null null"},
       {"ftp://host/x", "<ftp://host/x> <ftp://host/x> <ftp:> <ftp>"},
       {"http://a b.test/ x", "<http://a%20b.test/%20x> <a%20b.test/%20x> <a%20b.test> <a%20b.test>"},
       {"http://a.b.c.d.sample.test/", "<http://a.b.c.d.sample.test/> <a.b.c.d.sample.test> "
        "<a.b.c.d.sample.test> <sample.test>"},
-      {"www.sample.co.uk", "<www.sample.co.uk> <sample.co.uk> <sample.co.uk> <sample.co.uk>"},
       {"co.uk", "<co.uk> <co.uk> <co.uk> <co.uk>"},
       {"http://a.sample.ac.gov.br/", "<http://a.sample.ac.gov.br/> <a.sample.ac.gov.br> "
        "<a.sample.ac.gov.br> <ac.gov.br>"},  // only the last two labels are probed
-      {"http://localhost/x", "<http://localhost/x> <localhost/x> <localhost> <localhost>"},
       {"http://1.2.3.4/", "<http://1.2.3.4/> <1.2.3.4> <1.2.3.4> <1.2.3.4>"},
       {"http://1.2.3/", "<http://1.2.3/> <1.2.3> <1.2.3> <2.3>"},
-      {"http://1.2.3.4.5/", "<http://1.2.3.4.5/> <1.2.3.4.5> <1.2.3.4.5> <4.5>"},
-      {"https://sample.test#top", "<https://sample.test#top> <sample.test> <sample.test> <sample.test>"},
       {"http://sample.test//", "<http://sample.test//> <sample.test/> <sample.test> <sample.test>"},
-      {"http://sample.test./", "<http://sample.test./> <sample.test.> <sample.test> <sample.test>"},
       {"http://sample.test.:80/", "<http://sample.test.:80/> <sample.test.:80> <sample.test.:80> <test.>"},
       {"http://./x", "<http://./x> <./x> null null"},
-      {"http:///x", "<http:///x> </x> null null"},
       {"http://user@:80/", "<http://user@:80/> <user@:80> <user@:80> null"},
       {"HTTP://WWW.Sample.CO.UK/Path",  // scheme, "www." and suffixes compare case included
        "<HTTP://WWW.Sample.CO.UK/Path> <HTTP://WWW.Sample.CO.UK/Path> <HTTP:> <HTTP>"},
       {"http://Sample.CO.UK/", "<http://Sample.CO.UK/> <Sample.CO.UK> <Sample.CO.UK> <CO.UK>"},
-      {"http://a.b/%7e~", "<http://a.b/%7e~> <a.b/%7e~> <a.b> <a.b>"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Parse(std::string(c.input)), c.dump) << c.input;
@@ -161,29 +153,21 @@ TEST(URLUtils, WideTextAndInvalidArguments) {
   // U+4E41 has the low byte 0x41 ('A'); U+0120 has 0x20 and counts as a leading blank.
   EXPECT_EQ(Parse(std::u16string(u"\u0120www.s\u4e41mple.co.uk")),
             "<www.sAmple.co.uk> <sAmple.co.uk> <sAmple.co.uk> <sAmple.co.uk>");
-  CParsedURL url;
-  for (int round = 0; round < 3; ++round) {
-    ASSERT_EQ(url.ParseURL("http://sample.test", 18), 0);
-    if (round == 0) {
-      EXPECT_EQ(url.ParseURL(static_cast<const char*>(nullptr), 5), -1);
-    } else if (round == 1) {
-      EXPECT_EQ(url.ParseURL(u"x", 0), -1);
-    } else {
-      url.Reset();
-    }
-    EXPECT_TRUE(IsZeroed(url)) << round;
-  }
+  CParsedURL url;  // a refused argument leaves the record zeroed
+  ASSERT_EQ(url.ParseURL("http://sample.test", 18), 0);
+  EXPECT_EQ(url.ParseURL(static_cast<const char*>(nullptr), 5), -1);
+  EXPECT_TRUE(IsZeroed(url));
+  ASSERT_EQ(url.ParseURL("http://sample.test", 18), 0);
+  EXPECT_EQ(url.ParseURL(u"x", 0), -1);
+  EXPECT_TRUE(IsZeroed(url));
 }
 
 // Fresh process state each round: the record's block, the table object and its slots are
 // the three allocations, in that order. A failed table build falls back to the last two labels and is
 // retried on the next use; a failed record block gives -2 and a zeroed record.
 TEST(URLUtils, AllocationFailureSweep) {
-  const std::string text = "http://www.sample.co.uk/x";
-  const char* const expected[] = {
-      "status -2",
-      "<http://www.sample.co.uk/x> <sample.co.uk/x> <sample.co.uk> <co.uk>",
-      "<http://www.sample.co.uk/x> <sample.co.uk/x> <sample.co.uk> <co.uk>"};
+  const std::string text = "http://www.sample.co.uk/x", dump = "<http://www.sample.co.uk/x> "
+                                                              "<sample.co.uk/x> <sample.co.uk> ";
   for (int n = 1; n <= 3; ++n) {
     ascommon::ResetDoubleExtensionsForTesting();
     const int64_t live = asfn_live_blocks();
@@ -192,13 +176,12 @@ TEST(URLUtils, AllocationFailureSweep) {
       asfn_fail_at(n, ASFN_FAIL_ONCE);
       const int status = url.ParseURL(text.data(), text.size());
       asfn_fail_at(0, ASFN_FAIL_OFF);
-      EXPECT_EQ(status == 0 ? Dump(url) : "status " + std::to_string(status), expected[n - 1])
-          << "failing allocation " << n;
+      EXPECT_EQ(status == 0 ? Dump(url) : "status " + std::to_string(status),
+                n == 1 ? "status -2" : dump + "<co.uk>") << "failing allocation " << n;
       if (status != 0) {
         EXPECT_TRUE(IsZeroed(url));
       }
-      EXPECT_EQ(Parse(text), "<http://www.sample.co.uk/x> <sample.co.uk/x> <sample.co.uk> "
-                             "<sample.co.uk>");
+      EXPECT_EQ(Parse(text), dump + "<sample.co.uk>");
     }
     ascommon::ResetDoubleExtensionsForTesting();
     EXPECT_EQ(asfn_live_blocks(), live) << "failing allocation " << n;
@@ -210,7 +193,6 @@ TEST(URLUtils, SuffixTablesAgreeWithLinearReference) {
   entries.push_back(".co.uk");  // duplicate: skipped
   entries.push_back(nullptr);
   CSuffixTable table;
-  EXPECT_FALSE(table.Contains(".co.uk", 6));  // no buckets yet
   ASSERT_EQ(table.Build(entries.data(), entries.size()), 0);
   EXPECT_EQ(table.GetCount(), std::size(kURLDBTable));
   const std::set<std::string> reference(std::begin(kURLDBTable), std::end(kURLDBTable));
@@ -223,10 +205,8 @@ TEST(URLUtils, SuffixTablesAgreeWithLinearReference) {
       EXPECT_EQ(ascommon::IsDoubleExtension(probe.c_str()), common.count(probe) == 1) << probe;
     }
   }
-  // The module's table is a subset of the URL database's; both near their sizes.
+  // The module's table is a subset of the URL database's.
   for (const char* entry : kCommonTable) EXPECT_EQ(reference.count(entry), 1u) << entry;
-  EXPECT_NEAR(static_cast<double>(std::size(kCommonTable)), 983, 50);
-  EXPECT_NEAR(static_cast<double>(std::size(kURLDBTable)), 1931, 100);
   // Without buckets the domain rule takes the last two labels.
   CSuffixTable empty;
   EXPECT_EQ(ascommon::FindDomainStart("a.sample.co.uk", 14, empty), 9u);

@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -70,7 +68,6 @@ TEST_F(HostRunTest, CommandsAndHelpPrintOnStdout) {
       {{"--config", "zz.conf", "--session", "7", "--set",
         "/http/global/AllParentalFiltersEnabled=0", "check"}, CheckOutput("dddd", 7)},
       {{"--help"}, usage + "COMMAND [ARGS]\n"},
-      {{"modules", "--help"}, usage + "modules\n"},
       {{"help", "modules"}, usage + "modules\n"},
   };
   for (const auto& [args, out] : cases) {
@@ -84,7 +81,6 @@ TEST_F(HostRunTest, CommandsAndHelpPrintOnStdout) {
 
 // Usage errors exit with 2, failures with 1; either way one line on stderr, nothing on stdout.
 TEST_F(HostRunTest, ErrorsExitWithOneLine) {
-  WriteBytes(dir / "bad.conf", "/a = 1\n\n[session 12\n");
   WriteBytes(dir / "sites.txt", "a.test\n");
   zztest::WriteListFile(dir / "flipped.cas", zztest::AddRecords({"a.test", "b.test"}));
   zztest::FlipBit(dir / "flipped.cas", 128 + 3, 2);
@@ -102,22 +98,17 @@ TEST_F(HostRunTest, ErrorsExitWithOneLine) {
       {{}, 2, "zazozor: no command given" + hint},
       {{"foo"}, 2, "zazozor: unknown command 'foo'" + hint},
       {{"--foo", "version"}, 2, "zazozor: unknown option '--foo'" + hint},
-      {{"version", "--foo"}, 2,
-       "zazozor: unknown option '--foo' for 'version' (try 'zazozor version --help')\n"},
       {{"modules", "extra"}, 2,
        "zazozor: unexpected argument 'extra' for 'modules' (try 'zazozor modules --help')\n"},
       {{"--session", "1000", "version"}, 2,
        "zazozor: bad session '1000': expected a number from 0 to 999" + hint},
       {{"--set", "novalue", "version"}, 2, "zazozor: --set needs KEY=VALUE, got 'novalue'" + hint},
       {{"version"}, 2, "zazozor: bad ZAZOZOR_TRACE_LEVEL 'on'" + level, "ZAZOZOR_TRACE_LEVEL=on"},
-      {{"lists", "dump", "a.cas", "b.cas"}, 2, "zazozor: 'lists dump' needs exactly one FILE.cas"},
       {{"lists", "sort", "a.cas"}, 2, "zazozor: unknown 'lists' action 'sort'"},
       {{"--module", missing, "version"}, 1, "zazozor: cannot load module '" + missing + "': "},
       {{"--module", notAModule, "modules"}, 1,
        "zazozor: module '" + notAModule + "' has no export 'GetASVersion': "},
       {{"--config", "none.conf", "modules"}, 1, "zazozor: cannot read settings file 'none.conf': "},
-      {{"--config", "bad.conf", "check"}, 1,
-       "zazozor: bad.conf:3: bad section header '[session 12'"},
       {{"lists", "dump", "missing.cas"}, 1, "zazozor: cannot read 'missing.cas': no such file"},
       {{"lists", "dump", "flipped.cas"}, 1,
        "zazozor: cannot load 'flipped.cas': ASException - MESSAGE: File CRC does not match with "
@@ -156,13 +147,8 @@ TEST_F(HostRunTest, TracingOnlyWhenAskedAndItsAbsenceIsSilent) {
   EXPECT_EQ(runCheck({}, ""), "");
   EXPECT_EQ(runCheck({"--trace", "off"}, "ZAZOZOR_TRACE_LEVEL=0"), "");
   EXPECT_NE(runCheck({}, "ZAZOZOR_TRACE_LEVEL=0"), "");
+  // The line format is the trace test's; here which lines a run gives.
   const std::string log = runCheck({"--trace=3"}, "ZAZOZOR_TRACE_LEVEL=0");
-  // Lines "[VEVOZOVI]" + 11 blanks or "[VEVOZOVI EXCEPTION] ", then "FILE:LINE -" + text.
-  const std::regex form(R"(\[VEVOZOVI(\] {11}| EXCEPTION\] )[a-z_0-9]+\.(cpp|h):[0-9]+ -.*)");
-  std::istringstream lines(log);
-  for (std::string line; std::getline(lines, line);) {
-    EXPECT_TRUE(std::regex_match(line, form)) << line;
-  }
   const auto count = [&](const std::string& text) {
     int n = 0;
     for (auto at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
@@ -171,8 +157,6 @@ TEST_F(HostRunTest, TracingOnlyWhenAskedAndItsAbsenceIsSilent) {
   for (const std::string& name : kFilterNames) {
     EXPECT_EQ(count(" -VI2FW: Creating new module: [" + name + "]\n"), 1) << log;
   }
-  EXPECT_EQ(count(" -Constructing Parental "), 3) << log;
-  EXPECT_EQ(count(" -Releasing CHTTPFClassFactory\n"), 1) << log;
   fs::remove(copy / "libastracer.so");
   EXPECT_EQ(runCheck({"--trace", "3"}, ""), "")
       << "the copied module still found a tracing library; its run path must hold $ORIGIN "
@@ -205,7 +189,6 @@ TEST(ParseCommandLineTest, GlobalOptionsStandAnywhereAndKeepTheirOrder) {
   EXPECT_EQ(inv.options.traceLevel, "off");
   EXPECT_EQ(inv.options.overrides, (std::vector<std::string>{"a=1", "b=2"}));
   EXPECT_EQ(inv.args, (std::vector<std::string>{"x", "--opt", "--session", "-"}));
-  EXPECT_FALSE(inv.help);
   EXPECT_TRUE(ParseCommandLine({"cmd", "-h"}).help);
   EXPECT_EQ(ParseCommandLine({"--session", "999", "c"}).options.session, 999u);
   for (const std::vector<std::string>& args :

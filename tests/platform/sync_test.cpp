@@ -36,8 +36,7 @@ TEST(AutoResetEventTest, EachSetReleasesOneWaiterAndResetsItself) {
   event.Set();  // signals do not accumulate
   EXPECT_TRUE(event.WaitFor(0));
   EXPECT_FALSE(event.WaitFor(0));
-  zzplat::AutoResetEvent initially(true);
-  EXPECT_TRUE(initially.WaitFor(0));
+  EXPECT_TRUE(zzplat::AutoResetEvent(true).WaitFor(0));
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(event.WaitFor(50));
   EXPECT_GE(std::chrono::steady_clock::now() - start, 50ms);

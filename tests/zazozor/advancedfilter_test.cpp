@@ -50,10 +50,9 @@ std::string Read(AItem& item) {
       held += (bb.GetBool(list.resultKey) ? " 1:" : " ") + std::string(list.traceName);
     }
   }
-  const ascommon::CBlackBox& flag = ext;
-  hits += flag.GetKind(field::kListSummaryFlag) == 0 ? " flag none"
-          : flag.GetBool(field::kListSummaryFlag)     ? " flag 1"
-                                                      : " flag 0";
+  hits += ext.GetKind(field::kListSummaryFlag) == 0 ? " flag none"
+          : ext.GetBool(field::kListSummaryFlag)     ? " flag 1"
+                                                     : " flag 0";
   return hits + " | " +
          (zeros == nsHttpModules::kListCount ? "all 0" : held.empty() ? "none" : held.substr(1));
 }
@@ -73,9 +72,9 @@ class AdvancedFilterTest : public ::testing::Test {
 
   // Writes list index's category file from URL lines.
   void WriteCategory(int index, std::initializer_list<const char*> urls) {
-    std::ofstream text(m_dir / "list.txt");
-    for (const char* url : urls) text << url << "\n";
-    text.close();
+    std::string text;
+    for (const char* url : urls) text += std::string(url) + "\n";
+    zztest::WriteBytes(m_dir / "list.txt", text);
     ascommon::CURLCategoryDB builder;
     ASSERT_EQ(builder.BuildFromText(zztest::Wide(m_dir / "list.txt").c_str(),
                                     zztest::Wide(DataFile(index)).c_str(), nullptr,
@@ -117,57 +116,48 @@ class AdvancedFilterTest : public ::testing::Test {
   std::vector<std::uint32_t> m_sessions;
 };
 
-TEST_F(AdvancedFilterTest, CategoriesAreCheckedInFullAndOnlyPornographySetsTheFlag) {
+// Session 0 has every switch on, 1 no gambling and no regional TLDs (which switches online
+// dating too), 2 a pornography switch of 2 (only 1 is on), 3 nothing.
+TEST_F(AdvancedFilterTest, CategoriesCheckedInFullPerSessionOnlyPornographySetsTheFlag) {
   WriteCategory(kGambling, {"casino.test", "both.test"});
   WriteCategory(kPornography, {"both.test", "http://adult.test/gallery"});
   WriteCategory(kGames, {"http://casino.test/games/"});  // lists its domain too
+  WriteCategory(kOnlineDating, {"date.test"});
+  WriteCategory(kRegionalTLDS, {"date.test"});
   WriteCategory(kWhite, {"kids.test"});
   Reload();
-  OpenSession(0);
+  for (int i = 0; i < nsHttpModules::kCategoryCount; ++i) {
+    Switch(kCategoryLists[i].enableKeyEnding, 0, 3);
+  }
+  Switch(u"GamblingEnabled", 0, 1);
+  Switch(u"RegionalTLDSEnabled", 0, 1);
+  Switch(u"PornographyEnabled", 2, 2);
+  for (std::uint32_t id : {0u, 1u, 2u, 3u}) OpenSession(id);
   const struct {
     const char* url;
+    std::uint32_t session;
     const char* outcome;
   } cases[] = {
-      {"http://casino.test/", "Games,Gambling flag 0 | all 0"},
-      {"http://www.both.test/x", "Gambling,Pornography flag 1 | all 0"},
-      {"https://cdn.adult.test/", "Pornography flag 1 | all 0"},
-      {"http://clean.test/", " flag 0 | all 0"},
+      {"http://casino.test/", 0, "Games,Gambling flag 0 | all 0"},
+      {"http://www.both.test/x", 0, "Gambling,Pornography flag 1 | all 0"},
+      {"https://cdn.adult.test/", 0, "Pornography flag 1 | all 0"},
+      {"http://clean.test/", 0, " flag 0 | all 0"},
       // A white domain short-cuts the categories: only 10117 is written into the item.
-      {"http://www.kids.test/casino.test", "White flag 1 | White"},
-      {"http://sub.kids.test/", "White flag 1 | White"},
+      {"http://www.kids.test/casino.test", 0, "White flag 1 | White"},
+      {"http://sub.kids.test/", 0, "White flag 1 | White"},
+      {"http://date.test/", 0, "Online Dating,Regional TLDS flag 0 | all 0"},
+      {"http://date.test/", 1, " flag 0 | all 0"},
+      {"http://both.test/", 1, "Pornography flag 1 | all 0"},
+      {"http://both.test/", 2, "Gambling flag 0 | all 0"},
+      {"http://both.test/", 3, " flag 0 | all 0"},
   };
-  for (const auto& c : cases) EXPECT_EQ(Run(c.url), c.outcome) << c.url;
+  for (const auto& c : cases) EXPECT_EQ(Run(c.url, c.session), c.outcome) << c.url << c.session;
   zztest::TraceCapture trace;
   Run("http://www.both.test?q=1");
   std::string texts;
   for (const auto& line : trace.Lines()) texts += line.text.substr(line.text.find(" -") + 30);
   EXPECT_EQ(texts, "url to lookup: both.test\nGambling url\nGambling subdomain\nGambling domain\n"
                    "Pornography url\nPornography subdomain\nPornography domain\n");
-}
-
-TEST_F(AdvancedFilterTest, SessionsKeepTheirOwnSwitches) {
-  WriteCategory(kGambling, {"both.test"});
-  WriteCategory(kPornography, {"both.test"});
-  WriteCategory(kOnlineDating, {"date.test"});
-  WriteCategory(kRegionalTLDS, {"date.test"});
-  Reload();
-  for (int i = 0; i < nsHttpModules::kCategoryCount; ++i) {
-    Switch(kCategoryLists[i].enableKeyEnding, 0, 3);  // session 3: nothing
-  }
-  Switch(u"GamblingEnabled", 0, 1);
-  Switch(u"RegionalTLDSEnabled", 0, 1);  // switches online dating too
-  Switch(u"PornographyEnabled", 2, 2);   // only 1 is on
-  for (std::uint32_t id : {0u, 1u, 2u, 3u}) OpenSession(id);
-
-  const std::string both0 = "Gambling,Pornography flag 1 | all 0";
-  EXPECT_EQ(Run("http://both.test/", 0), both0);
-  EXPECT_EQ(Run("http://both.test/", 1), "Pornography flag 1 | all 0");
-  EXPECT_EQ(Run("http://both.test/", 2), "Gambling flag 0 | all 0");
-  EXPECT_EQ(Run("http://both.test/", 3), " flag 0 | all 0");
-  EXPECT_EQ(Run("http://date.test/", 0), "Online Dating,Regional TLDS flag 0 | all 0");
-  EXPECT_EQ(Run("http://date.test/", 1), " flag 0 | all 0");
-  // Session 0 is untouched by the others.
-  EXPECT_EQ(Run("http://both.test/", 0), both0);
 }
 
 TEST_F(AdvancedFilterTest, ReloadLoadsWhatIsMissingAndLeavesEmptyFilesBehind) {

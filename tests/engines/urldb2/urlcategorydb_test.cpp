@@ -1,5 +1,5 @@
 // The category database on real files: BuildFromText then LoadFile against a reference made
-// of std::set's of hex digests, the build log, files that are refused, LoadFiles, and
+// of std::set's of hex digests, the build log, a file that is refused, LoadFiles, and
 // loading under allocation failure.
 #include "engines/urldb2/urlcategorydb.h"
 
@@ -91,7 +91,6 @@ TEST_F(CategoryDBTest, BuildThenLoadAgreesWithHexDigestReference) {
       "http://www.Shop.Sample.test/Deals/?id=4#top",
       "https://news.sample.co.uk:8080/x",
       "http://user@198.51.100.7/login",
-      "casino.example/",
       "# a comment line: its path piece is empty, so it lists nothing",
       "",
       "http://www.",
@@ -114,10 +113,9 @@ TEST_F(CategoryDBTest, BuildThenLoadAgreesWithHexDigestReference) {
   }
 
   const std::vector<std::string> probes = {
-      "http://sample.test",  "http://www.sample.test/other",   "http://deep.sub.sample.test/",
-      "HTTP://SHOP.SAMPLE.TEST/deals", "http://shop.sample.test/Deals", "news.sample.co.uk:8080/x",
-      "https://news.sample.co.uk/x",   "http://198.51.100.7/",          "http://casino.example",
-      "http://unlisted.example/",      "ftp://sample.test/",            "http://sample.test/a/b",
+      "http://www.sample.test/other", "http://deep.sub.sample.test/", "HTTP://SHOP.SAMPLE.TEST/deals",
+      "http://shop.sample.test/Deals", "news.sample.co.uk:8080/x", "https://news.sample.co.uk/x",
+      "http://198.51.100.7/", "http://unlisted.example/", "ftp://sample.test/", "http://sample.test/a/b",
   };
   for (const std::string& url : probes) {
     ascommon::CParsedURL parsed;
@@ -144,7 +142,7 @@ TEST_F(CategoryDBTest, BuildThenLoadAgreesWithHexDigestReference) {
 }
 
 TEST_F(CategoryDBTest, LogListsEveryKeyAndEveryLineThatDoesNotParse) {
-  WriteText("list.txt", "http://www.Sample.test/a\n\nsample.test\n");
+  WriteText("list.txt", "http://www.Sample.test/a\n\n");
   ASSERT_EQ(Build("list", Path("build.log").c_str()), 0);
   const auto words = [](const std::string& piece) {
     std::uint8_t digest[16];
@@ -159,11 +157,8 @@ TEST_F(CategoryDBTest, LogListsEveryKeyAndEveryLineThatDoesNotParse) {
             "u\n" + line + "\nsample.test/a\n" + words("sample.test/a") +
             "sd\n" + line + "\nsample.test\n" + words("sample.test") +
             "d\n" + line + "\nsample.test\n" + words("sample.test") +
-            "errorconv\n\n\n" +
-            "u\nsample.test\nsample.test\n" + words("sample.test") +
-            "sd\nsample.test\nsample.test\n" + words("sample.test") +
-            "d\nsample.test\nsample.test\n" + words("sample.test"));
-  EXPECT_EQ(Counts(built), (std::vector<std::uint64_t>{2, 1, 1}));
+            "errorconv\n\n\n");
+  EXPECT_EQ(Counts(built), (std::vector<std::uint64_t>{1, 1, 1}));
 }
 
 // A line is read in pieces of at most 500 characters: 600 characters give two URLs.
@@ -183,57 +178,28 @@ TEST_F(CategoryDBTest, LongLinesAndBuildFailures) {
                ASException);
 }
 
-TEST_F(CategoryDBTest, RefusedFilesLeaveTheSetsAsTheyWere) {
-  WriteText("good.txt", "kept.test\n");
-  ASSERT_EQ(Build("good"), 0);
-  const struct {
-    const char* name;
-    std::string payload;
-    std::int32_t status;  // 1: throws
-    const char* trace;
-  } cases[] = {
-      {"four key words", Words({4, 1, 0, 0}) + std::string(8, 'k'), -9,
-       "-[URLDB2 Engine] The data file was created using another number of md5 bytes!\n"},
-      {"counts beyond the payload", Words({2, 1, 1, 1}) + std::string(16, 'k'), 1,
-       "ASException - MESSAGE: cannot read from file"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    CURLCategoryDB db;
-    ASSERT_EQ(Load(db, "good.dat"), 0);
-    WriteRaw("bad.dat", c.payload);
-    zztest::TraceCapture trace;
-    if (c.status == 1) {
-      EXPECT_THROW(Load(db, "bad.dat"), ASException);
-    } else {
-      EXPECT_EQ(Load(db, "bad.dat"), c.status);
-    }
-    EXPECT_EQ(trace.Count(c.trace), 1);
-    EXPECT_EQ(Counts(db), (std::vector<std::uint64_t>{1, 1, 1}));
-    EXPECT_EQ(db.HasDomain("kept.test", 9), 1);
-  }
-  // Damage the streamer catches: a changed byte, an empty file.
-  CURLCategoryDB db;
-  zztest::FlipBit(dir / "good.dat", 128 + 20, 1);
-  EXPECT_THROW(Load(db, "good.dat"), ASException);
-  zztest::WriteBytes(dir / "empty.dat", "");
-  EXPECT_THROW(Load(db, "empty.dat"), ASException);
-  EXPECT_EQ(Counts(db), (std::vector<std::uint64_t>{0, 0, 0}));
-}
-
-TEST_F(CategoryDBTest, LoadFilesSucceedsWhenAnyFileLoads) {
+// A file of another key size is refused with -9 and leaves the sets as they were (damaged
+// files are the corrupt-data test's); LoadFiles succeeds when any file loads.
+TEST_F(CategoryDBTest, RefusedFilesAndLoadFiles) {
   WriteText("one.txt", "one.test\n");
   ASSERT_EQ(Build("one"), 0);
-  WriteRaw("wide.dat", Words({4, 0, 0, 0}));
+  WriteRaw("wide.dat", Words({4, 1, 0, 0}) + std::string(8, 'k'));
   CURLCategoryDB db;
+  ASSERT_EQ(Load(db, "one.dat"), 0);
+  zztest::TraceCapture trace;
+  EXPECT_EQ(Load(db, "wide.dat"), -9);
+  EXPECT_EQ(trace.Count("-[URLDB2 Engine] The data file was created using another number of md5 "
+                        "bytes!\n"), 1);
+  EXPECT_EQ(Counts(db), (std::vector<std::uint64_t>{1, 1, 1}));
   for (const auto& [names, status] : {std::pair<std::vector<std::string>, std::int32_t>{{}, -12},
                                       {{"missing.dat", "wide.dat"}, -12},
                                       {{"missing.dat", "one.dat"}, 0}}) {
+    CURLCategoryDB fresh;
     ascommon::CArray<ascommon::usstring> paths;
     for (const std::string& name : names) paths.Add(ascommon::usstring(Path(name).c_str()));
-    EXPECT_EQ(db.LoadFiles(paths, dir.Wide().c_str()), status);
+    EXPECT_EQ(fresh.LoadFiles(paths, dir.Wide().c_str()), status);
+    EXPECT_EQ(fresh.HasDomain("one.test", 8), status == 0 ? 1 : 0);
   }
-  EXPECT_EQ(db.HasDomain("one.test", 8), 1);
 }
 
 TEST_F(CategoryDBTest, LoadUnderAllocationFailureIsAllOrNothing) {
