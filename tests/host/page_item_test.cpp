@@ -45,8 +45,7 @@ TEST(PageItemTest, FillsEveryKeyTheFiltersRead) {
     for (char& c : texts[i - 2]) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
     EXPECT_EQ(texts[i], texts[i - 2]) << keys[i].first << " is the lower case of the text above";
   }
-  EXPECT_NE(texts[0].find("caf\xC3\xA9 \xE2\x80\x9Cnews\xE2\x80\x9D"), std::string::npos)
-      << texts[0];
+  EXPECT_NE(texts[0].find("caf\xC3\xA9 \xE2\x80\x9Cnews\xE2\x80\x9D"), std::string::npos) << texts[0];
   EXPECT_NE(texts[0].find("hello & welcome"), std::string::npos) << texts[0];
   EXPECT_EQ(texts[0].find("var x"), std::string::npos) << texts[0];
   EXPECT_EQ(texts[3],
@@ -58,11 +57,9 @@ TEST(PageItemTest, FillsEveryKeyTheFiltersRead) {
   EXPECT_EQ(bb.GetInt(ItemField::kBayesThreshold), 42);
   EXPECT_EQ(bb.GetGenericObject(ItemField::kHtmlParser), &page.Document());
   EXPECT_EQ(Utf8(bb.GetUCharBuf(ItemField::kUrlText)), "http://News.Example.test/Index.html?A=1");
-  EXPECT_NE(dynamic_cast<const ascommon::CParsedURL*>(bb.GetGenericObject(ItemField::kUrlInfo)),
-            nullptr);
-  EXPECT_EQ(page.HostIds(),
-            (std::vector<std::uint32_t>{12001, 30001, 30002, 30004, 30005, 30006, 30007, 30008,
-                                        30009, 30010, 30011, 30012, 31003}));
+  EXPECT_NE(dynamic_cast<const ascommon::CParsedURL*>(bb.GetGenericObject(ItemField::kUrlInfo)), nullptr);
+  EXPECT_EQ(page.HostIds(), (std::vector<std::uint32_t>{12001, 30001, 30002, 30004, 30005, 30006, 30007,
+                                                        30008, 30009, 30010, 30011, 30012, 31003}));
   EXPECT_EQ(page.Ext().GetCount(), 0u);
 }
 

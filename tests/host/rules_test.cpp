@@ -20,76 +20,59 @@ class RulesCommandTest : public ::testing::Test {
 
 constexpr char kNone[] = "actions: none; metadata: none; }";
 
-struct CheckRow {
-  std::string text;
-  std::string out;  // after "<stdin>" on every line
-  int status;
-};
+// The messages of one check, each line after "<stdin>", then the count line.
+std::string Stdin(const std::string& lines, const char* counts) {
+  std::string out, all = lines + ": " + counts + "\n";
+  for (std::size_t start = 0, end; start < all.size(); start = end) {
+    end = all.find('\n', start) + 1;
+    out += "<stdin>" + all.substr(start, end - start);
+  }
+  return out;
+}
 
 TEST_F(RulesCommandTest, CheckReportsEveryProblemWithItsLine) {
+  const char kOne[] = "1 rules committed, 0 discarded, 0 names replaced";
+  const char kDiscarded[] = "0 rules committed, 1 discarded, 0 names replaced";
+  const char kReplaced[] = "2 rules committed, 0 discarded, 1 names replaced";
   const std::string ok = "rule R { condition: none; " + std::string(kNone);
-  const CheckRow rows[] = {
-      {ok, ": 1 rules committed, 0 discarded, 0 names replaced\n", 0},
+  const std::string outside = "syntax error, unexpected NAME, expecting $end or RULE or METARULE\n";
+  const std::string same = ":3: warning: R - a rule with the same name already exists\n"
+                           ":3: warning: previous rule will be discarded and replaced with the new one\n";
+  const struct {
+    std::string text, messages;
+    const char* counts;
+    int status;
+  } rows[] = {
+      {ok, "", kOne, 0},
       {"Rule x { condition: none; " + std::string(kNone) + "\n" + ok,
-       ":1: syntax error, unexpected NAME, expecting $end or RULE or METARULE\n"
-       ":1: input error: text outside rules?\n"
-       ": 1 rules committed, 0 discarded, 0 names replaced\n", 1},
-      {ok + "\n// note\n" + ok,
-       ":2: syntax error, unexpected NAME, expecting $end or RULE or METARULE\n"
-       ":2: input error: text outside rules?\n"
-       ":3: warning: R - a rule with the same name already exists\n"
-       ":3: warning: previous rule will be discarded and replaced with the new one\n"
-       ": 2 rules committed, 0 discarded, 1 names replaced\n", 1},
-      {ok + "\n\n" + ok,
-       ":3: warning: R - a rule with the same name already exists\n"
-       ":3: warning: previous rule will be discarded and replaced with the new one\n"
-       ": 2 rules committed, 0 discarded, 1 names replaced\n", 0},
+       ":1: " + outside + ":1: input error: text outside rules?\n", kOne, 1},
+      // "//" starts no comment.
+      {ok + "\n// note\n" + ok, ":2: " + outside + ":2: input error: text outside rules?\n" + same, kReplaced, 1},
+      {ok + "\n\n" + ok, same, kReplaced, 0},
       {"rule R { condition: none; actions: none; metadata: relevance = 2.5; }",
        ":1: syntax error, unexpected CONSTANT, expecting ';'\n:1: invalid metainfo item\n"
-       ":1: discarding simple rule R because it contains errors\n"
-       ": 0 rules committed, 1 discarded, 0 names replaced\n", 1},
-      {"rule R { condition: none; actions: metadata: priority = -5; }",
-       ": 1 rules committed, 0 discarded, 0 names replaced\n", 0},
-      {"rule R { condition: none; actions: none; metadata: }",
-       ": 1 rules committed, 0 discarded, 0 names replaced\n", 0},
+       ":1: discarding simple rule R because it contains errors\n", kDiscarded, 1},
+      {"rule R { condition: none; actions: metadata: priority = -5; }", "", kOne, 0},
+      {"rule R { condition: none; actions: none; metadata: }", "", kOne, 0},
       {"metarule M { condition: !!A; " + std::string(kNone),
        ":1: syntax error, unexpected NOT_OP, expecting NAME or TRUE or FALSE or '('\n"
        ":1: invalid condition expression - check your syntax!\n"
-       ":1: discarding meta-rule M because it contains errors\n"
-       ": 0 rules committed, 1 discarded, 0 names replaced\n", 1},
-      {"metarule M { condition: !(!A); " + std::string(kNone),
-       ": 1 rules committed, 0 discarded, 0 names replaced\n", 0},
-      {"rule R { condition: any; " + std::string(kNone),
-       ":1: syntax error, unexpected ANY\n:1: invalid condition\n"
-       ":1: discarding simple rule R because it contains errors\n"
-       ": 0 rules committed, 1 discarded, 0 names replaced\n", 1},
-      {"rule R { }",
-       ":1: syntax error, unexpected '}', expecting CONDITION\n"
-       ":1: invalid body structure - check sections!\n"
-       ":1: discarding simple rule R because it contains errors\n"
-       ": 0 rules committed, 1 discarded, 0 names replaced\n", 1},
-      {"rule R { condition: none; actions: foo; metadata: none; }",
-       ":1: syntax error, unexpected NAME\n:1: invalid action item\n"
-       ":1: discarding simple rule R because it contains errors\n"
-       ": 0 rules committed, 1 discarded, 0 names replaced\n", 1},
+       ":1: discarding meta-rule M because it contains errors\n", kDiscarded, 1},
+      {"metarule M { condition: !(!A); " + std::string(kNone), "", kOne, 0},
+      {"rule R { condition: any; " + std::string(kNone), ":1: syntax error, unexpected ANY\n:1: invalid condition\n"
+       ":1: discarding simple rule R because it contains errors\n", kDiscarded, 1},
+      {"rule R { }", ":1: syntax error, unexpected '}', expecting CONDITION\n:1: invalid body structure - check sections!\n"
+       ":1: discarding simple rule R because it contains errors\n", kDiscarded, 1},
+      {"rule R { condition: none; actions: foo; metadata: none; }", ":1: syntax error, unexpected NAME\n"
+       ":1: invalid action item\n:1: discarding simple rule R because it contains errors\n", kDiscarded, 1},
       // A rule cut short by the end of the file, and a comment left open: the rules
       // before are kept.
-      {ok + "\nrule S {\n condition: none;\n",
-       ":4: syntax error, unexpected $end, expecting ACTIONS\n"
-       ": 1 rules committed, 0 discarded, 0 names replaced\n", 1},
-      {ok + "\n/* old rules\n\n" + ok,
-       ":4: C-style comment not closed before end of file\n"
-       ": 1 rules committed, 0 discarded, 0 names replaced\n", 1},
+      {ok + "\nrule S {\n condition: none;\n", ":4: syntax error, unexpected $end, expecting ACTIONS\n", kOne, 1},
+      {ok + "\n/* old rules\n\n" + ok, ":4: C-style comment not closed before end of file\n", kOne, 1},
   };
-  for (const CheckRow& row : rows) {
+  for (const auto& row : rows) {
     const zztest::HostRun run = Run({"rules", "check", "-"}, row.text);
-    std::string expected;
-    for (std::size_t start = 0; start < row.out.size();) {
-      const std::size_t end = row.out.find('\n', start) + 1;
-      expected += "<stdin>" + row.out.substr(start, end - start);
-      start = end;
-    }
-    EXPECT_EQ(run.out, expected) << row.text;
+    EXPECT_EQ(run.out, Stdin(row.messages, row.counts)) << row.text;
     EXPECT_EQ(run.status, row.status) << row.text;
   }
 }
@@ -101,37 +84,27 @@ TEST_F(RulesCommandTest, CheckNamesTheConstructInError) {
   } rows[] = {
       {"match(\"a\", HTML::Bod, EXACT)", "", "unexpected NAME", "invalid match condition"},
       {"exists()", "", "unexpected ')', expecting HEADERS or PARTS", "invalid exists condition"},
-      {"is_empty(Parts::Foo)", "", "unexpected NAME, expecting ALL or TEXT or TEXT_PLAIN or TEXT_HTML",
-       "invalid is_empty condition"},
-      {"exec(\"h\")", "", "unexpected STRING_LITERAL, expecting NAME",
-       "invalid execute condition"},
-      {"is_knn_categ(adult)", "", "unexpected NAME, expecting STRING_LITERAL",
-       "invalid match KNN category condition"},
-      {"score_greater_than(s 5)", "", "unexpected CONSTANT, expecting ','",
-       "invalid score greater condition"},
-      {"size_greater_than(Message::Size, 5)", "",
-       "unexpected NAME, expecting TOTAL_SIZE or ANY_ATTACHMENT_SIZE",
-       "invalid size greater condition"},
-      {"none", "set_category(5)", "unexpected CONSTANT, expecting NAME or STRING_LITERAL",
-       "invalid set_category action"},
-      {"none", "increase_score(\"s\", 5)", "unexpected STRING_LITERAL, expecting NAME",
-       "invalid increase_score action"},
+      {"is_empty(Parts::Foo)", "", "unexpected NAME, expecting ALL or TEXT or TEXT_PLAIN or TEXT_HTML", "invalid is_empty condition"},
+      {"exec(\"h\")", "", "unexpected STRING_LITERAL, expecting NAME", "invalid execute condition"},
+      {"is_knn_categ(adult)", "", "unexpected NAME, expecting STRING_LITERAL", "invalid match KNN category condition"},
+      {"score_greater_than(s 5)", "", "unexpected CONSTANT, expecting ','", "invalid score greater condition"},
+      {"size_greater_than(Message::Size, 5)", "", "unexpected NAME, expecting TOTAL_SIZE or ANY_ATTACHMENT_SIZE", "invalid size greater condition"},
+      {"none", "set_category(5)", "unexpected CONSTANT, expecting NAME or STRING_LITERAL", "invalid set_category action"},
+      {"none", "increase_score(\"s\", 5)", "unexpected STRING_LITERAL, expecting NAME", "invalid increase_score action"},
       {"none", "mark(c)", "unexpected ')', expecting ','", "invalid mark action"},
-      {"none", "add_header(h, v)", "unexpected NAME, expecting STRING_LITERAL",
-       "invalid add header action"},
-      {"none", "add_to_header(h)", "unexpected ')', expecting ','",
-       "invalid add to header action"},
+      {"none", "add_header(h, v)", "unexpected NAME, expecting STRING_LITERAL", "invalid add header action"},
+      {"none", "add_to_header(h)", "unexpected ')', expecting ','", "invalid add to header action"},
       {"none", "exec()", "unexpected ')', expecting NAME", "invalid execute condition"},
   };
   for (const Row& row : rows) {
     const std::string text = "rule R {\n condition: " + row.condition + ";\n actions: " +
                              (row.action.empty() ? "none" : row.action) + ";\n metadata: none;\n}\n";
     const int line = row.action.empty() ? 2 : 3;
-    const std::string at = "<stdin>:" + std::to_string(line) + ": ";
+    const std::string at = ":" + std::to_string(line) + ": ";
     EXPECT_EQ(Run({"rules", "check", "-"}, text).out,
-              at + "syntax error, " + row.parserMessage + "\n" + at + "syntax error: " +
-                  row.constructMessage + "\n<stdin>:5: discarding simple rule R because it "
-                  "contains errors\n<stdin>: 0 rules committed, 1 discarded, 0 names replaced\n")
+              Stdin(at + "syntax error, " + row.parserMessage + "\n" + at + "syntax error: " +
+                        row.constructMessage + "\n:5: discarding simple rule R because it contains errors\n",
+                    "0 rules committed, 1 discarded, 0 names replaced"))
         << text;
   }
 }
@@ -142,33 +115,20 @@ TEST_F(RulesCommandTest, DumpShowsTheCodesOfEveryConstruct) {
     std::string body;      // condition, actions and metadata sections
     std::string expected;  // the dump line after "kind"
   } rows[] = {
-      {"condition: none; actions: none; metadata: none;",
-       R"("condition": {"generic": 20, "specific": 100, "values": {"100": 100}}, "actions": [], "metadata": [])"},
-      {R"(condition: match("say \"hi\"", Headers::"Subject", REGEX_SUMMARY, RAW); actions: metadata:)",
-       R"("condition": {"generic": 20, "specific": 102, "values": {"120": "say \\\"hi\\\"", "121": 201, "122": 238, "123": 240, "202": "Subject"}}, "actions": [], "metadata": [])"},
-      {R"(condition: match("x", PartHeaders::"To", IP_MASK, DECODED); actions: metadata:)",
-       R"("condition": {"generic": 20, "specific": 102, "values": {"120": "x", "121": 261, "122": 237, "123": 241, "262": "To"}}, "actions": [], "metadata": [])"},
-      {R"(condition: exists(Headers::Collection, "From"); actions: metadata:)",
-       R"("condition": {"generic": 20, "specific": 103, "values": {"130": 203, "131": "From"}}, "actions": [], "metadata": [])"},
-      {R"(condition: is_empty(Headers::"Cc"); actions: metadata:)",
-       R"("condition": {"generic": 20, "specific": 104, "values": {"140": 201, "202": "Cc"}}, "actions": [], "metadata": [])"},
-      {"condition: exec(heur.one); actions: metadata:",
-       R"("condition": {"generic": 20, "specific": 105, "values": {"150": "heur.one"}}, "actions": [], "metadata": [])"},
-      {R"(condition: is_knn_categ("adult"); actions: metadata:)",
-       R"("condition": {"generic": 20, "specific": 106, "values": {"160": "adult", "161": 100}}, "actions": [], "metadata": [])"},
-      {"condition: score_greater_than(s, t); actions: metadata:",
-       R"("condition": {"generic": 20, "specific": 107, "values": {"170": "s", "171": "t"}}, "actions": [], "metadata": [])"},
-      {"condition: size_greater_than(Message::TotalSize, 99999999999); actions: metadata:",
-       R"("condition": {"generic": 20, "specific": 108, "values": {"180": 270, "181": -2147483648}}, "actions": [], "metadata": [])"},
-      {R"(condition: none; actions: set_category(kids); increase_score(s, 5); mark("c", n); exec(h); add_header(H, "v"); add_to_header("T", "w"); metadata:)",
-       R"("condition": {"generic": 20, "specific": 100, "values": {"100": 100}}, "actions": [{"generic": 21, "specific": 1000, "values": {"1020": "kids"}}, {"generic": 21, "specific": 1001, "values": {"1030": "s", "1032": 5}}, {"generic": 21, "specific": 1002, "values": {"1041": "c", "1042": "n"}}, {"generic": 21, "specific": 1003, "values": {"1050": "h"}}, {"generic": 21, "specific": 1004, "values": {"1061": "H", "1062": "v"}}, {"generic": 21, "specific": 1005, "values": {"1060": "T", "1062": "w"}}], "metadata": [])"},
-      {R"(condition: score_greater_than(s, 5); actions: set_category("adult"); mark(cat, 7); metadata:)",
-       R"("condition": {"generic": 20, "specific": 107, "values": {"170": "s", "172": 5}}, "actions": [{"generic": 21, "specific": 1000, "values": {"1021": "adult"}}, {"generic": 21, "specific": 1002, "values": {"1040": "cat", "1043": 7}}], "metadata": [])"},
-      {"condition: size_greater_than(Message::AnyAttachmentSize, 10); actions: metadata:",
-       R"("condition": {"generic": 20, "specific": 108, "values": {"180": 271, "181": 10}}, "actions": [], "metadata": [])"},
+      {"condition: none; actions: none; metadata: none;", R"("condition": {"generic": 20, "specific": 100, "values": {"100": 100}}, "actions": [], "metadata": [])"},
+      {R"(condition: match("say \"hi\"", Headers::"Subject", REGEX_SUMMARY, RAW); actions: metadata:)", R"("condition": {"generic": 20, "specific": 102, "values": {"120": "say \\\"hi\\\"", "121": 201, "122": 238, "123": 240, "202": "Subject"}}, "actions": [], "metadata": [])"},
+      {R"(condition: match("x", PartHeaders::"To", IP_MASK, DECODED); actions: metadata:)", R"("condition": {"generic": 20, "specific": 102, "values": {"120": "x", "121": 261, "122": 237, "123": 241, "262": "To"}}, "actions": [], "metadata": [])"},
+      {R"(condition: exists(Headers::Collection, "From"); actions: metadata:)", R"("condition": {"generic": 20, "specific": 103, "values": {"130": 203, "131": "From"}}, "actions": [], "metadata": [])"},
+      {R"(condition: is_empty(Headers::"Cc"); actions: metadata:)", R"("condition": {"generic": 20, "specific": 104, "values": {"140": 201, "202": "Cc"}}, "actions": [], "metadata": [])"},
+      {"condition: exec(heur.one); actions: metadata:", R"("condition": {"generic": 20, "specific": 105, "values": {"150": "heur.one"}}, "actions": [], "metadata": [])"},
+      {R"(condition: is_knn_categ("adult"); actions: metadata:)", R"("condition": {"generic": 20, "specific": 106, "values": {"160": "adult", "161": 100}}, "actions": [], "metadata": [])"},
+      {"condition: score_greater_than(s, t); actions: metadata:", R"("condition": {"generic": 20, "specific": 107, "values": {"170": "s", "171": "t"}}, "actions": [], "metadata": [])"},
+      {"condition: size_greater_than(Message::TotalSize, 99999999999); actions: metadata:", R"("condition": {"generic": 20, "specific": 108, "values": {"180": 270, "181": -2147483648}}, "actions": [], "metadata": [])"},
+      {R"(condition: none; actions: set_category(kids); increase_score(s, 5); mark("c", n); exec(h); add_header(H, "v"); add_to_header("T", "w"); metadata:)", R"("condition": {"generic": 20, "specific": 100, "values": {"100": 100}}, "actions": [{"generic": 21, "specific": 1000, "values": {"1020": "kids"}}, {"generic": 21, "specific": 1001, "values": {"1030": "s", "1032": 5}}, {"generic": 21, "specific": 1002, "values": {"1041": "c", "1042": "n"}}, {"generic": 21, "specific": 1003, "values": {"1050": "h"}}, {"generic": 21, "specific": 1004, "values": {"1061": "H", "1062": "v"}}, {"generic": 21, "specific": 1005, "values": {"1060": "T", "1062": "w"}}], "metadata": [])"},
+      {R"(condition: score_greater_than(s, 5); actions: set_category("adult"); mark(cat, 7); metadata:)", R"("condition": {"generic": 20, "specific": 107, "values": {"170": "s", "172": 5}}, "actions": [{"generic": 21, "specific": 1000, "values": {"1021": "adult"}}, {"generic": 21, "specific": 1002, "values": {"1040": "cat", "1043": 7}}], "metadata": [])"},
+      {"condition: size_greater_than(Message::AnyAttachmentSize, 10); actions: metadata:", R"("condition": {"generic": 20, "specific": 108, "values": {"180": 271, "181": 10}}, "actions": [], "metadata": [])"},
       // Repeated types merge into the first item; "-" and "." are not part of a number.
-      {R"(condition: none; actions: increase_score(a, 1); increase_score(b, x); metadata: enabled = false; comment = "c"; relevance = 5; relevance = 7; priority = -5;)",
-       R"("condition": {"generic": 20, "specific": 100, "values": {"100": 100}}, "actions": [{"generic": 21, "specific": 1001, "values": {"1030": "b", "1031": "x", "1032": 1}}], "metadata": [{"generic": 22, "specific": 2000, "values": {"2020": 0}}, {"generic": 22, "specific": 2002, "values": {"2040": "c"}}, {"generic": 22, "specific": 2001, "values": {"2030": 7}}, {"generic": 22, "specific": 2003, "values": {"2050": 5}}])"},
+      {R"(condition: none; actions: increase_score(a, 1); increase_score(b, x); metadata: enabled = false; comment = "c"; relevance = 5; relevance = 7; priority = -5;)", R"("condition": {"generic": 20, "specific": 100, "values": {"100": 100}}, "actions": [{"generic": 21, "specific": 1001, "values": {"1030": "b", "1031": "x", "1032": 1}}], "metadata": [{"generic": 22, "specific": 2000, "values": {"2020": 0}}, {"generic": 22, "specific": 2002, "values": {"2040": "c"}}, {"generic": 22, "specific": 2001, "values": {"2030": 7}}, {"generic": 22, "specific": 2003, "values": {"2050": 5}}])"},
   };
   std::string text, expected;
   for (std::size_t i = 0; i < std::size(rows); ++i) {
@@ -184,15 +144,13 @@ TEST_F(RulesCommandTest, DumpShowsTheCodesOfEveryConstruct) {
 // Where/how codes and operators: the code each spelling stores.
 TEST_F(RulesCommandTest, DumpShowsWhereHowAndOperatorCodes) {
   const std::pair<const char*, int> where[] = {
-      {"Headers::ALL", 200}, {"Parts::ALL", 210}, {"Parts::Text", 211},
-      {"Parts::TextPlain", 212}, {"Parts::TextHTML", 213}, {"PartHeaders::ALL", 260},
-      {"Urls::ALL", 220}, {"HTML::Body", 280}, {"HTML::Url", 281}, {"HTML::Title", 282},
-      {"HTML::Meta", 283}, {"HTML::Forms", 284}, {"HTML::Comments", 285},
-      {"HTML::Images", 286}, {"HTML::AHref", 287}, {"HTML::Script", 288}};
+      {"Headers::ALL", 200}, {"Parts::ALL", 210}, {"Parts::Text", 211}, {"Parts::TextPlain", 212},
+      {"Parts::TextHTML", 213}, {"PartHeaders::ALL", 260}, {"Urls::ALL", 220}, {"HTML::Body", 280},
+      {"HTML::Url", 281}, {"HTML::Title", 282}, {"HTML::Meta", 283}, {"HTML::Forms", 284},
+      {"HTML::Comments", 285}, {"HTML::Images", 286}, {"HTML::AHref", 287}, {"HTML::Script", 288}};
   const std::pair<const char*, int> how[] = {
-      {"EXACT", 230}, {"EXACT_INSENSITIVE", 231}, {"OBFUSCATED", 232}, {"REGEX", 233},
-      {"REGEX_INSENSITIVE", 234}, {"IP_RANGE", 235}, {"IP_CLASS", 236}, {"IP_MASK", 237},
-      {"REGEX_SUMMARY", 238}};
+      {"EXACT", 230}, {"EXACT_INSENSITIVE", 231}, {"OBFUSCATED", 232}, {"REGEX", 233}, {"REGEX_INSENSITIVE", 234},
+      {"IP_RANGE", 235}, {"IP_CLASS", 236}, {"IP_MASK", 237}, {"REGEX_SUMMARY", 238}};
   std::string text, expected;
   for (std::size_t i = 0; i < std::size(where); ++i) {
     const auto& [howText, howCode] = how[i % std::size(how)];

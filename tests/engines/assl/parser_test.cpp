@@ -1,6 +1,6 @@
 // The rule parser below the host: trace lines and their levels, the parser stack bound,
-// the merge rule seen through the rule writer, and two files parsed on two threads.
-// What a rule writer sees (messages, dumps) is tested through the host in
+// allocation failures, and two files parsed on two threads. What a rule writer sees
+// (messages, dumps, the merge of repeated item types) is tested through the host in
 // tests/host/rules_test.cpp.
 #include <gtest/gtest.h>
 
@@ -22,15 +22,12 @@ struct Parsed {
   assl::CParserState::ParseStatus status;
 };
 
-class Collect : public assl::IParserDiagnostics {
- public:
-  explicit Collect(std::string& out) : m_out(out) {}
+struct Collect : assl::IParserDiagnostics {
+  explicit Collect(std::string& out) : out(out) {}
   void Report(const char*, int line, const char* message) override {
-    m_out += std::to_string(line) + ": " + message + "\n";
+    out += std::to_string(line) + ": " + message + "\n";
   }
-
- private:
-  std::string& m_out;
+  std::string& out;
 };
 
 Parsed Parse(const std::string& source) {
@@ -103,20 +100,6 @@ TEST(AsslParserTest, EveryAllocationFailureLeavesNothingHeld) {
     EXPECT_EQ(asfn_live_blocks(), live);
     if (asfn_allocation_count() - before < n) break;  // the run needed fewer allocations
   }
-}
-
-// A repeated action or metainfo type writes into the first item of that type.
-TEST(AsslParserTest, RepeatedItemTypesMerge) {
-  const Parsed parsed = Parse(
-      "rule R { condition: none; actions: increase_score(s, 5); set_category(kids);"
-      " increase_score(t, bonus); mark(\"a\", 1); mark(b, c);"
-      " metadata: relevance = 5; priority = 1; relevance = 7; }");
-  EXPECT_EQ(parsed.diagnostics, "");
-  EXPECT_EQ(parsed.text,
-            "rule R {\n  condition: none;\n"
-            "  actions: increase_score(t, 5); increase_score(t, bonus); set_category(kids);"
-            " mark(\"a\", 1); mark(b, c);\n"
-            "  metadata: relevance = 7; priority = 1;\n}\n");
 }
 
 // Two files parsed at once on two threads give what they give one after the other.
