@@ -23,9 +23,7 @@ struct Damage {
 // Every truncation of good to from..size-1 bytes, then a flip of one bit of every step-th byte.
 std::vector<Damage> Damaged(const std::string& good, std::size_t from, std::size_t step) {
   std::vector<Damage> all;
-  for (std::size_t size = from; size < good.size(); ++size) {
-    all.push_back({good.substr(0, size), true, size});
-  }
+  for (std::size_t size = from; size < good.size(); ++size) all.push_back({good.substr(0, size), true, size});
   for (std::size_t at = 0; at < good.size(); at += step) {
     all.push_back({good, false, at});
     all.back().bytes[at] ^= static_cast<char>(1u << (at % 8));
@@ -33,9 +31,7 @@ std::vector<Damage> Damaged(const std::string& good, std::size_t from, std::size
   return all;
 }
 
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // A list file that fails to load raises with the loader's status; the lists in service stay
 // as they were (a failed black list also leaves the white list untouched).
@@ -50,8 +46,7 @@ TEST(CorruptDataFilesTest, ListFilesKeepThePreviousListsInService) {
       sample.Write(file, damage.bytes);
       const std::string error = sample.Reload();
       if (damage.truncated || !error.empty()) {
-        ASSERT_TRUE(Contains(error, "[Parental BW List] Problems loading the URLs, ") &&
-                    Contains(error, message))
+        ASSERT_TRUE(Contains(error, "[Parental BW List] Problems loading the URLs, ") && Contains(error, message))
             << file << " at " << damage.at << ": " << error;
       }
       ASSERT_EQ(sample.Verdicts(), reference) << file << " at " << damage.at;
@@ -80,9 +75,7 @@ TEST(CorruptDataFilesTest, CategoryFilesAreUsedWholeOrNotAtAll) {
   for (const Damage& damage : Damaged(good, 0, 2)) {
     zztest::SampleFilters sample = withFile(damage.bytes);
     const std::vector<std::string> verdicts = sample.Verdicts();
-    if (damage.truncated || verdicts != reference) {
-      ASSERT_EQ(verdicts, withoutGambling) << "at " << damage.at;
-    }
+    if (damage.truncated || verdicts != reference) ASSERT_EQ(verdicts, withoutGambling) << "at " << damage.at;
     sample.Write(kFile, good);
     ASSERT_EQ(sample.Reload(), "");
     ASSERT_EQ(sample.Verdicts(), reference) << "at " << damage.at << " retried";
@@ -138,8 +131,7 @@ TEST(CorruptDataFilesTest, DictionariesOpenWholeOrNotAtAll) {
     const std::vector<std::string> verdicts = sample.Verdicts();
     for (std::size_t t = 0; t < traffic.size() && !opens; ++t) {
       if (traffic[t].bytes.empty()) continue;  // no page text: nothing to classify
-      ASSERT_TRUE(Contains(verdicts[t], "container index out of range (code -301)"))
-          << damage.at << verdicts[t];
+      ASSERT_TRUE(Contains(verdicts[t], "container index out of range (code -301)")) << damage.at << verdicts[t];
     }
     sample.PutDictionary(small, false);
     ASSERT_EQ(sample.Reload(), "") << damage.at;

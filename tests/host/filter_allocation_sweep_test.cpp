@@ -8,7 +8,6 @@
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,14 +32,12 @@ TEST_P(FilterAllocationSweepTest, EveryFailurePointEndsCleanlyAndTheFilterRecove
   ASSERT_EQ(sample.Verdicts(), reference);
   const std::int64_t live = asfn_live_blocks();
 
-  std::uint64_t n = 0;
-  std::uint64_t failedRuns = 0;
+  std::uint64_t n = 0, failedRuns = 0;
   for (bool reached = true; reached;) {
     std::vector<std::unique_ptr<zzhost::CPageItem>> items;
     for (const auto& traffic : zztest::SampleTraffic()) items.push_back(sample.MakeItem(traffic));
     moveDictionary();
-    bool reloadFailed = false;
-    bool failed = false;
+    bool reloadFailed = false, failed = false;
     std::vector<std::string> verdicts;
     reached = zztest::RunFailingAt(++n, [&] {
       failed = reloadFailed = !sample.Reload().empty();
@@ -64,8 +61,8 @@ TEST_P(FilterAllocationSweepTest, EveryFailurePointEndsCleanlyAndTheFilterRecove
     EXPECT_GT(n - 1, 10u);
     EXPECT_GT(failedRuns, 0u);
   }
-  std::printf("allocation points: %llu, runs that raised: %llu\n",
-              static_cast<unsigned long long>(n - 1), static_cast<unsigned long long>(failedRuns));
+  RecordProperty("allocation_points", std::to_string(n - 1));
+  RecordProperty("runs_that_raised", std::to_string(failedRuns));
 }
 
 INSTANTIATE_TEST_SUITE_P(

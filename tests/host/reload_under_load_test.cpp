@@ -28,10 +28,8 @@ TEST(ReloadUnderLoadThreadTest, EveryVerdictIsTheSingleThreadedOne) {
   // The traffic reaches every kind of verdict, so a wrong one cannot hide.
   std::string all;
   for (const std::string& line : reference) all += line + "\n";
-  for (const char* expected : {"\"list\": \"white\"", "\"list\": \"black\"", "\"Gambling\"",
-                               "\"flag\": 1", "\"bayes\": {\"category\""}) {
+  for (const char* expected : {"\"list\": \"white\"", "\"list\": \"black\"", "\"Gambling\"", "\"flag\": 1", "\"bayes\": {\"category\""})
     EXPECT_NE(all.find(expected), std::string::npos) << expected << " in\n" << all;
-  }
   const std::string dictionary = sample.Read("pcdic.dat");
 
   constexpr int kThreads = 8;
@@ -71,8 +69,7 @@ TEST(ReloadUnderLoadThreadTest, EveryVerdictIsTheSingleThreadedOne) {
   for (std::thread& worker : workers) worker.join();
 
   EXPECT_TRUE(reloadErrors.empty()) << reloadErrors.front();
-  EXPECT_TRUE(mismatches.empty()) << mismatches.size() << " wrong verdicts, first "
-                                  << mismatches.front();
+  EXPECT_TRUE(mismatches.empty()) << mismatches.size() << " wrong verdicts, first " << mismatches.front();
   EXPECT_GE(verdicts.load(), kThreads * static_cast<int>(traffic.size()));
   RecordProperty("reload_rounds", rounds);
 }

@@ -22,7 +22,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "asfn/asfn.h"
@@ -70,12 +69,10 @@ inline const std::vector<Traffic>& SampleTraffic() {
       page.bytes = ReadBytes(SourceDir() / "data/pages" / page.bytes);
       EXPECT_FALSE(page.bytes.empty()) << "no sample page for " << page.url;
     }
-    for (const char* url :
-         {"http://www.casino-girls.example/welcome", "http://gallery.hot-pics.test/members/2024",
-          "http://play.blockworld.test/servers", "https://news.sample.co.uk:8080/x",
-          "http://weather.example/forecast", "http://adult-videos.test/clip"}) {
+    for (const char* url : {"http://www.casino-girls.example/welcome", "http://gallery.hot-pics.test/members/2024",
+                            "http://play.blockworld.test/servers", "https://news.sample.co.uk:8080/x",
+                            "http://weather.example/forecast", "http://adult-videos.test/clip"})
       all.push_back({url, ""});
-    }
     return all;
   }();
   return traffic;
@@ -109,8 +106,7 @@ class SampleFilters {
 
   // A fresh item of the traffic, filled as the host fills it.
   static std::unique_ptr<zzhost::CPageItem> MakeItem(const Traffic& traffic) {
-    return std::make_unique<zzhost::CPageItem>(traffic.bytes, traffic.url, 50,
-                                               zzhost::PageFields::kText);
+    return std::make_unique<zzhost::CPageItem>(traffic.bytes, traffic.url, 50, zzhost::PageFields::kText);
   }
 
   // Runs every hosted filter over the item (session 0, command 0) and renders the verdicts.
@@ -125,8 +121,7 @@ class SampleFilters {
       return std::string("error: ") + e.what();
     }
     std::string line;
-    zzhost::AppendListVerdictsJson(
-        line, zzhost::ReadListVerdicts(page.Item().GetBlackBox(), page.Ext(), advanced));
+    zzhost::AppendListVerdictsJson(line, zzhost::ReadListVerdicts(page.Item().GetBlackBox(), page.Ext(), advanced));
     zzhost::AppendBayesVerdictJson(line, zzhost::ReadBayesVerdict(page.Item().GetBlackBox()));
     return line;
   }
@@ -140,8 +135,7 @@ class SampleFilters {
   // Reloads one filter's shared data; "" or the error it raised.
   std::string Reload(std::size_t index = 0) {
     try {
-      zzhost::CModuleHost::Call("reload",
-                                [&] { m_host->FilterAt(index).filter->ReloadSharedData(); });
+      zzhost::CModuleHost::Call("reload", [&] { m_host->FilterAt(index).filter->ReloadSharedData(); });
     } catch (const zzhost::HostError& e) {
       return e.what();
     }

@@ -15,16 +15,12 @@ class FakeSettings : public CASettings {
  public:
   static constexpr std::int64_t kAllSessions = -1;
 
-  void SetInt(const std::u16string& key, std::uint32_t value,
-              std::int64_t session = kAllSessions) {
+  void SetInt(const std::u16string& key, std::uint32_t value, std::int64_t session = kAllSessions) {
     m_ints[{session, key}] = value;
   }
-  void SetString(const std::u16string& key, const std::u16string& value) {
-    m_strings[key] = value;
-  }
+  void SetString(const std::u16string& key, const std::u16string& value) { m_strings[key] = value; }
 
-  std::uint32_t GetIntValue(std::uint32_t sessionId, const char16_t* key,
-                            std::uint32_t dwDefault) override {
+  std::uint32_t GetIntValue(std::uint32_t sessionId, const char16_t* key, std::uint32_t dwDefault) override {
     auto own = m_ints.find({sessionId, key});
     if (own != m_ints.end()) return own->second;
     auto all = m_ints.find({kAllSessions, key});

@@ -23,8 +23,8 @@ class ScratchDir {
     if (mkdtemp(pattern) != nullptr) m_path = pattern;
   }
   ~ScratchDir() {
-    std::error_code ec;
-    fs::remove_all(m_path, ec);
+    std::error_code ignored;
+    fs::remove_all(m_path, ignored);
   }
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;
