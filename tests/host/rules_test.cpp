@@ -136,8 +136,13 @@ TEST_F(RulesCommandTest, DumpShowsTheCodesOfEveryConstruct) {
     text += "rule " + name + " { " + rows[i].body + " }\n";
     expected += "{\"name\": \"" + name + "\", \"kind\": \"rule\", " + rows[i].expected + "}\n";
   }
+  // A rule of an earlier name replaces it: the earlier one is gone, the new one comes last.
+  text += "rule R0 { condition: exec(again); actions: none; metadata: none; }\n";
+  expected = expected.substr(expected.find('\n') + 1) +
+             R"({"name": "R0", "kind": "rule", "condition": {"generic": 20, "specific": 105, "values": {"150": "again"}}, "actions": [], "metadata": []})" "\n";
   const zztest::HostRun run = Run({"rules", "dump", "-"}, text);
-  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.err, "<stdin>:14: warning: R0 - a rule with the same name already exists\n"
+                     "<stdin>:14: warning: previous rule will be discarded and replaced with the new one\n");
   EXPECT_EQ(run.out, expected);
 }
 
