@@ -33,11 +33,13 @@ std::vector<Damage> Damaged(const std::string& good, std::size_t from, std::size
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-// A list file that fails to load raises with the loader's status; the lists in service stay
-// as they were (a failed black list also leaves the white list untouched).
+// A list file that fails to load raises with the loader's status and leaves no block behind;
+// the lists in service stay as they were (a failed black list also leaves the white list
+// untouched).
 TEST(CorruptDataFilesTest, ListFilesKeepThePreviousListsInService) {
   zztest::SampleFilters sample({zztest::kBWListFilter});
   const std::vector<std::string> reference = sample.Verdicts();
+  const std::int64_t live = asfn_live_blocks();
   for (const auto& [file, message] :
        {std::pair<const char*, const char*>{"prlblk.cas", "no blacklist?"},
         {"prlwht.cas", "no whitelist?"}}) {
@@ -50,6 +52,7 @@ TEST(CorruptDataFilesTest, ListFilesKeepThePreviousListsInService) {
             << file << " at " << damage.at << ": " << error;
       }
       ASSERT_EQ(sample.Verdicts(), reference) << file << " at " << damage.at;
+      ASSERT_EQ(asfn_live_blocks(), live) << "a failed load left blocks behind: " << file << " at " << damage.at;
     }
     sample.Write(file, good);
     ASSERT_EQ(sample.Reload(), "");
