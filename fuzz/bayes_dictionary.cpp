@@ -4,6 +4,7 @@
 // can carry, answers lookups for every category (probabilities within [0, 1] or the
 // unknown marker); without categories it closes without rewriting the file, with them one
 // more word occurrence writes a copy that reads back with the same totals and word counts.
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -19,14 +20,9 @@ namespace {
 // counts may be left out when the dictionary is written).
 std::vector<std::uint32_t> Counts(const nb::CBayesDictionary& dictionary, const char16_t* word,
                                   std::uint64_t categories) {
-  const std::uint32_t* found =
-      dictionary.GetWordCounts(word, std::char_traits<char16_t>::length(word));
-  if (found == nullptr) return {};
-  std::vector<std::uint32_t> counts(found, found + categories);
-  for (std::uint32_t n : counts) {
-    if (n != 0) return counts;
-  }
-  return {};
+  const std::uint32_t* found = dictionary.GetWordCounts(word, std::char_traits<char16_t>::length(word));
+  if (found == nullptr || std::all_of(found, found + categories, [](std::uint32_t n) { return n == 0; })) return {};
+  return std::vector<std::uint32_t>(found, found + categories);
 }
 
 }  // namespace
@@ -54,13 +50,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size > 0) FUZZ_CHECK(8 + 12 * categories + words * (4 + 4 * categories) <= size);
 
   std::vector<double> probabilities(categories + 1);
-  const char16_t* probes[] = {u"sex", u"casino", u"a", u""};
-  for (const char16_t* word : probes) {
-    std::size_t length = std::char_traits<char16_t>::length(word);
-    FUZZ_CHECK(dictionary.GetWordProbabilities(word, length, probabilities.data()) == 0);
+  for (const char16_t* word : {u"sex", u"casino", u"a", u""}) {
+    FUZZ_CHECK(dictionary.GetWordProbabilities(word, std::char_traits<char16_t>::length(word), probabilities.data()) == 0);
     for (std::uint64_t c = 0; c < categories; ++c) {
-      const double p = probabilities[c];
-      FUZZ_CHECK((p >= 0.0 && p <= 1.0) || p == nb::kUnknownProbability);
+      FUZZ_CHECK((probabilities[c] >= 0.0 && probabilities[c] <= 1.0) || probabilities[c] == nb::kUnknownProbability);
     }
   }
   const auto before = zzfuzz::fs::last_write_time(file);
@@ -80,18 +73,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const char16_t* kept[] = {u"sex", u"casino", u"a", u"zzfuzz"};
   for (const char16_t* word : kept) counts.push_back(Counts(dictionary, word, categories));
   const std::u16string copy = zzfuzz::Wide(zzfuzz::ScratchDir() / "copy.dat");
-  const std::int32_t closed = dictionary.Close(copy.c_str(), 0, nb::kLimitByTotal);
-  FUZZ_CHECK(closed == 0);
+  FUZZ_CHECK(dictionary.Close(copy.c_str(), 0, nb::kLimitByTotal) == 0);
   FUZZ_CHECK(!dictionary.IsOpen() && dictionary.GetWordCount() == 0);
 
   nb::CBayesDictionary again;
-  FUZZ_CHECK(again.Open(copy.c_str()) == 0);
-  FUZZ_CHECK(again.GetCategoryCount() == categories);
+  FUZZ_CHECK(again.Open(copy.c_str()) == 0 && again.GetCategoryCount() == categories);
   FUZZ_CHECK(again.GetWordCount() <= words + 1);
   for (std::uint32_t c = 0; c < categories; ++c) FUZZ_CHECK(again.GetCategoryTotal(c) == totals[c]);
-  for (std::size_t i = 0; i < std::size(kept); ++i) {
-    FUZZ_CHECK(Counts(again, kept[i], categories) == counts[i]);
-  }
+  for (std::size_t i = 0; i < std::size(kept); ++i) FUZZ_CHECK(Counts(again, kept[i], categories) == counts[i]);
   FUZZ_CHECK(again.Close(copy.c_str(), 0, nb::kLimitByTotal) == 0);
   return 0;
 }

@@ -5,6 +5,7 @@
 // lower-case copy has the page's length; a document parses once.
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "engines/htmlparser2/htmlparser2.h"
@@ -40,8 +41,10 @@ struct Document {
       std::size_t length = 0;
       CheckRange(element->getTagRange());
       CheckRange(element->getContentRange());
-      CheckPointer(element->getTag(length), length);
-      CheckPointer(element->getContent(length), length);
+      const char16_t* tag = element->getTag(length);  // sets length before it is read
+      CheckPointer(tag, length);
+      const char16_t* content = element->getContent(length);
+      CheckPointer(content, length);
       for (int slot = -1; slot <= CHTMLElement::kMaxKeptAttributes; ++slot) {
         CheckRange(element->getAttributeRange(slot));
         const char16_t* value = element->getAttribute(slot, length);
@@ -70,12 +73,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::u16string page(size / 2, u'\0');
   if (!page.empty()) std::memcpy(page.data(), data, page.size() * 2);
 
-  CHTMLParser2* parser = parseBuffer2(page.data(), page.size(), true, false);
+  const std::unique_ptr<CHTMLParser2> parser(parseBuffer2(page.data(), page.size(), true, false));
   FUZZ_CHECK(parser != nullptr && parser->isParsed() == !page.empty());
-  if (page.empty()) {
-    delete parser;
-    return 0;
-  }
+  if (page.empty()) return 0;
   const Document doc{*parser};
   FUZZ_CHECK(doc.size == page.size() && std::memcmp(doc.base, page.data(), page.size() * 2) == 0);
   FUZZ_CHECK(parser->getLowerBuffer()[doc.size] == 0);
@@ -103,6 +103,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   doc.CheckList(parser->getObjectCount(), &CHTMLParser2::getObject, CHTMLElement::kMaxKeptAttributes);
 
   FUZZ_CHECK(parser->parse(page.data(), page.size(), true, false) == CHTMLParser2::kParseAlreadyParsed);
-  delete parser;
   return 0;
 }

@@ -24,25 +24,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fileSize = streamer.GetFileSize();
     FUZZ_CHECK(fileSize >= ascommon::kStreamerHeaderSize);
     FUZZ_CHECK(fileSize == zzfuzz::fs::file_size(file));
+    // Every read that returns stays inside the file.
+    const auto read = [&](std::uint64_t bytes) { FUZZ_CHECK((position += bytes) <= fileSize); };
     ascommon::sstring key;
-    for (;;) {
+    for (char byte = 0;;) {
       streamer.ReadUInt();
-      position += 4;
-      FUZZ_CHECK(position <= fileSize);
+      read(4);
       const std::uint32_t length = streamer.ReadUInt();
-      position += 4;
-      FUZZ_CHECK(position <= fileSize);
-      if (length > fileSize - position) {
-        // Longer than what is left: the read must throw and leave the position alone.
-        char byte = 0;
+      read(4);
+      if (length > fileSize - position) {  // longer than what is left: even one byte must throw
         streamer.ReadString(&byte, 1);
-        position += 1;
-        FUZZ_CHECK(position <= fileSize);
+        read(1);
         break;
       }
       streamer.ReadString(key, length);
-      position += length;
-      FUZZ_CHECK(position <= fileSize);
+      read(length);
     }
     streamer.Close();
   } catch (const AException&) {

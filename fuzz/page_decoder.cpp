@@ -3,6 +3,7 @@
 // lower-case label of at most kMaxCharsetNameLength bytes; the meta scan's label is trimmed
 // and lower-case; a page with a UTF-8 byte-order mark decodes as its UTF-8 decoding (zero
 // units replaced); windows-1252 gives one unit per byte.
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -27,10 +28,7 @@ void CheckUtf16(const std::u16string& text) {
 
 void CheckLabel(const std::string& label) {
   for (char c : label) FUZZ_CHECK(!(c >= 'A' && c <= 'Z'));
-  if (!label.empty()) {
-    FUZZ_CHECK(label.front() != ' ' && label.back() != ' ');
-    FUZZ_CHECK(label.front() != '\t' && label.back() != '\t');
-  }
+  for (char blank : {' ', '\t'}) FUZZ_CHECK(label.empty() || (label.front() != blank && label.back() != blank));
 }
 
 }  // namespace
@@ -41,19 +39,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const zzhost::DecodedPage page = zzhost::DecodePage(bytes);
   CheckUtf16(page.text);
-  FUZZ_CHECK(!page.charset.empty());
   CheckLabel(page.charset);
   // Longer names from a meta tag are ignored; the fixed names are all short.
-  FUZZ_CHECK(page.charset.size() <= zzhost::kMaxCharsetNameLength);
+  FUZZ_CHECK(!page.charset.empty() && page.charset.size() <= zzhost::kMaxCharsetNameLength);
   CheckLabel(zzhost::FindMetaCharset(bytes));
 
   if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
     FUZZ_CHECK(page.charset == "utf-8");
     std::u16string expected;
     zzhost::DecodeUtf8(bytes.substr(3), expected);
-    for (char16_t& unit : expected) {
-      if (unit == 0) unit = 0xFFFD;  // the page text holds no zero units
-    }
+    std::replace(expected.begin(), expected.end(), u'\0', u'\xFFFD');  // the page text holds no zero units
     FUZZ_CHECK(page.text == expected);
   }
   // Every byte of windows-1252 decodes to one unit.

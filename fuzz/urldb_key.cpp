@@ -18,13 +18,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::int32_t found = db->FindKey(text, size, key, keyLength);
   FUZZ_CHECK(found == 0 || found == ascommon::CURLDB::kNoKey);
   if (found == 0) {
-    FUZZ_CHECK(key != nullptr && keyLength > 0);
-    FUZZ_CHECK(key >= text && keyLength <= size &&
+    FUZZ_CHECK(key != nullptr && keyLength > 0 && key >= text && keyLength <= size &&
                static_cast<std::size_t>(key - text) <= size - keyLength);
     FUZZ_CHECK(!db->IsListed(key, keyLength));
   }
-  FUZZ_CHECK(!db->IsListed(text, size));
-  FUZZ_CHECK(!db->HasEntry(text, size));
+  FUZZ_CHECK(!db->IsListed(text, size) && !db->HasEntry(text, size));
 
   // GetKey works on a string, which ends at the first zero byte.
   const ascommon::sstring url(text, size);
@@ -37,9 +35,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ascommon::sstring copy;
   const std::int32_t got = db->GetKey(url, copy);
   FUZZ_CHECK(got == expected);
-  if (got == 0) {
-    FUZZ_CHECK(copy.length() == stringKeyLength);
-    FUZZ_CHECK(std::memcmp(copy.c_str(), stringKey, stringKeyLength) == 0);
-  }
+  if (got == 0) FUZZ_CHECK(copy.length() == stringKeyLength && std::memcmp(copy.c_str(), stringKey, stringKeyLength) == 0);
   return 0;
 }
