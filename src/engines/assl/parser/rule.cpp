@@ -94,29 +94,17 @@ CParsedItem& CParsedRule::ItemFor(std::int32_t generic, std::int32_t specific) {
 
 void CParsedRule::AddItemValue(std::int32_t generic, std::int32_t specific, std::uint32_t key,
                                std::int32_t value) {
-  CItemValue item;
-  item.key = key;
-  item.kind = CItemValue::kNumber;
-  item.number = value;
-  ItemFor(generic, specific).Set(item);
+  ItemFor(generic, specific).Set(CItemValue(key, value));
 }
 
 void CParsedRule::AddItemValue(std::int32_t generic, std::int32_t specific, std::uint32_t key,
                                const char* text) {
-  CItemValue item;
-  item.key = key;
-  item.kind = CItemValue::kText;
-  item.text = text;
-  ItemFor(generic, specific).Set(item);
+  ItemFor(generic, specific).Set(CItemValue(key, text));
 }
 
 void CParsedRule::AddItemValue(std::int32_t generic, std::int32_t specific, std::uint32_t key,
                                const CExprNode* node) {
-  CItemValue item;
-  item.key = key;
-  item.kind = CItemValue::kExpression;
-  item.node = node;
-  ItemFor(generic, specific).Set(item);
+  ItemFor(generic, specific).Set(CItemValue(key, node));
 }
 
 void* CParsedRule::Allocate(std::size_t size, std::size_t alignment) noexcept {

@@ -48,6 +48,12 @@ struct CItemValue {
     const char* text;
     const CExprNode* node;
   };
+
+  CItemValue() noexcept = default;
+  CItemValue(std::uint32_t k, std::int32_t value) noexcept : key(k), kind(kNumber), number(value) {}
+  CItemValue(std::uint32_t k, const char* value) noexcept : key(k), kind(kText), text(value) {}
+  CItemValue(std::uint32_t k, const CExprNode* value) noexcept
+      : key(k), kind(kExpression), node(value) {}
 };
 
 class CParsedItem {
