@@ -1,5 +1,5 @@
-// CHTMLParser2: token sequences, element lists and page text as tables of pages and dumps;
-// listeners; bounds; hostile and random pages; parse statuses and allocation failures.
+// CHTMLParser2 and its fixed tables: token sequences, element lists and page text as tables
+// of pages and dumps; bounds; hostile and random pages; allocation failures.
 #include "engines/htmlparser2/htmlparser2.h"
 
 #include <gtest/gtest.h>
@@ -8,9 +8,7 @@
 #include <functional>
 #include <memory>
 #include <random>
-#include <stdexcept>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "asfn/asfn.h"
@@ -43,23 +41,17 @@ TEST(HTMLParser2Test, Tokens) {
   ExpectDumps({
       {"<P>Hi</P>", "<p> T\"Hi\" </p>"},
       {"<h1>a</h1><h7>b</h7><Blockquote>q<blockquotes>", "<h1> T\"a\" </h1> T\"<h7>b</h7>\" <blockquote> T\"q<blockquotes>\""},
-      {"a<foo>b</foo>c 1 < 2 <3 <> </>x</ b>", "T\"a<foo>b</foo>c 1 < 2 <3 <> </>x</ b>\""},
       {"<section><nav>n</nav><video src=v><main>", "T\"<section><nav>n</nav><video src=v><main>\""},
-      {"<a<b>c", "T\"<a\" <b> T\"c\""},
       {"x<br/>y<br />z<BR\n>text<a", "T\"x\" <br> T\"y\" <br> T\"z\" <br> T\"text<a\""},
       {"<!DOCTYPE html><html>", "D\"<!DOCTYPE html>\" <html>"},
       {"<!---->a<!-->b<!--->c<!-- x --!>d",
        "!\"<!---->\" T\"a\" !\"<!-->\" T\"b\" !\"<!--->\" T\"c\" !\"<!-- x --!>\" T\"d\""},
-      {"a<!-- never\nclosed <p>", "T\"a\" !\"<!-- never\nclosed <p>\""},
       {"<?xml v='1'?>x<![CDATA[y]]>z<!q<p>", "T\"<?xml v='1'?>x<![CDATA[y]]>z<!q\" <p>"},
       {"<script>if (a<b) s='</p>';</script>z", "<script> R(script)\"if (a<b) s='</p>';\" </script> T\"z\""},
-      {"<SCRIPT>a</scripts>b</SCRIPT >c", "<script> R(script)\"a</scripts>b\" </script> T\"c\""},
       {"<script src=x />a<b>", "<script> R(script)\"a<b>\""},
       {"<style>p>a{}</style><script></script>", "<style> R(style)\"p>a{}\" </style> <script> </script>"},
       {"<title>a<b>&amp;</title>", "<title> T(title)\"a<b>&amp;\" </title>"},
-      {"<a title='x>y'>z</a>", "<a> T\"z\" </a>"},
       {"a<b class='x", "T\"a\""},
-      {"a</b x='>'>c</b x='y", "T\"a\" </b> T\"c\""},
   }, [](const ParsedPage& page) { return page.Tokens(); });
 }
 
@@ -67,12 +59,10 @@ TEST(HTMLParser2Test, Tokens) {
 TEST(HTMLParser2Test, PageText) {
   ExpectDumps({
       {"<p>one</p><p>two</p>b<b>o</b>ld<br>x", "onetwoboldx"},
-      {"<table><tr><td>a</td><td>b</td></tr></table> <ul><li>c<li>d</ul>", "ab cd"},
-      {"<html><head><title>T</title></head><body>x</body></html>", "Tx"},
       {"a<script>s='<b>w</b>';</script>b<style>p{}</style>c<!-- d -->e<!doctype x>f", "abcef"},
       {"caf&eacute; &Eacute;T&Eacute; &lt;&gt;&quot;&amp; x&nbsp;y", "café ÉTÉ <>\"& x y"},
       {"&foo; &amp &copy 2004 &copy; &EACUTE; &euro; &hellip;", "&foo; &amp &copy 2004 © &EACUTE; &euro; &hellip;"},
-      {"&#233;&#xE9;&#65;&#x1F600;", "&#233;&#xE9;&#65;&#x1F600;"},
+      {"&#233;&#xE9;&#65;&#x1F600; &nbsp;&iexcl;&frac12;&THORN;&yuml;&AElig;", "&#233;&#xE9;&#65;&#x1F600;  ¡½ÞÿÆ"},
       {"<title>Fish &amp; <Chips></title>x<article>y</article><?php z ?>", "Fish & <Chips>x<article>y</article><?php z ?>"},
       {"<P>Жук Σοφία 漢字 كتاب</P>", "Жук Σοφία 漢字 كتاب"},
   }, [](const ParsedPage& page) { return page.AllText(); });
@@ -82,9 +72,8 @@ TEST(HTMLParser2Test, Attributes) {
   ExpectDumps({
       {"<a href='x \"y\"'>", "link a href=\"x \"y\"\"\n"},
       {"<a href = x name =\t'n' rel\n=\"r\">", "link a href=\"x\" name=\"n\" rel=\"r\"\n"},
-      {"<a href>", "link a href=\"\"\n"},                {"<a href=>", "link a href=\"\"\n"},
       {"<a name rel=r>", "link a name=\"\" rel=\"r\"\n"}, {"<a HREF=One Href=two>", "link a href=\"One\"\n"},
-      {"<a xhref=1 hreff=2 data-href=3>", "link a\n"}, {"<a =href href=x>", "link a href=\"x\"\n"},
+      {"<a xhref=1 hreff=2 data-href=3>", "link a\n"},
       {"<a/href=x/name=y>", "link a\n"}, {"<a href=x>y</a href=z>", "link a href=\"x\"\n"},
       {"<a href=\"a\"name='b'type=c/>", "link a href=\"a\"\n"}, {"<a name=a/ rel=r/>", "link a name=\"a/\" rel=\"r/\"\n"},
       {"<link rel=stylesheet href=s.css><area href=\"/m\">", "link link href=\"s.css\" rel=\"stylesheet\"\nlink area href=\"/m\"\n"},
@@ -131,40 +120,6 @@ TEST(HTMLParser2Test, ElementLists) {
       "object frame src=\"fr\" name=\"f\"\n",
       page.Elements());
   EXPECT_EQ("One & Twohi & byeook", page.AllText());
-  // Out-of-range slots and default elements answer null.
-  std::size_t length = 0;
-  for (int slot : {-1, CHTMLElement::kMaxKeptAttributes}) {
-    EXPECT_EQ(nullptr, page.document->getForm(1)->getAttribute(slot, length));
-  }
-  EXPECT_EQ(nullptr, CHTMLURL().getTag(length));
-  EXPECT_TRUE(CHTMLURL().getDecodedHref().is_null() && CHTMLText().getInterprettedText().is_null());
-}
-
-// Logs every token it sees under its name; throws at its throwAt-th token.
-struct RecordingListener : CAHTMLTokenListener {
-  RecordingListener(std::vector<std::string>& log, std::string name, int throwAt = 0)
-      : log(log), name(std::move(name)), throwAt(throwAt) {}
-  void OnToken(const CHTMLParser2&, const SHTMLToken& token) override {
-    if (++seen == throwAt) throw std::runtime_error("listener failed");
-    log.push_back(name + ":" + std::to_string(token.kind) + "/" + htmltest::TagName(token.tagId) +
-                  "@" + std::to_string(token.start));
-  }
-  std::vector<std::string>& log;
-  std::string name;
-  int throwAt, seen = 0;
-};
-
-TEST(HTMLParser2Test, ListenersSeeEveryTokenInDocumentOrderUntilOneFails) {
-  zztest::TraceCapture trace;
-  std::vector<std::string> log;
-  RecordingListener first(log, "1"), second(log, "2", 3);
-  CHTMLParser2 document;
-  EXPECT_EQ(-1, document.addTokenListener(nullptr));
-  ASSERT_TRUE(document.addTokenListener(&first) == 0 && document.addTokenListener(&second) == 0);
-  ASSERT_EQ(0, document.parse(u"<p>x<!--c--></p>", 16, false, false));
-  EXPECT_EQ(log, (std::vector<std::string>{"1:1/p@0", "2:1/p@0", "1:0/?0@3", "2:0/?0@3", "1:3/!--@4"}));
-  EXPECT_EQ(1, trace.Count("Eroare in HTML EVENTS DISPATCHER"));
-  EXPECT_EQ(4u, document.getTokenCount());
 }
 
 TEST(HTMLParser2Test, AttributeAndListBounds) {
@@ -172,8 +127,7 @@ TEST(HTMLParser2Test, AttributeAndListBounds) {
   for (const std::size_t junk : {bound - 1, bound}) {
     std::string html = "<a";
     for (std::size_t i = 0; i < junk; ++i) html += " j";
-    ParsedPage page(html + " href=x>");
-    ASSERT_EQ(1u, page.document->getLinkCount());
+    const ParsedPage page(html + " href=x>");
     EXPECT_EQ(junk < bound, page.document->getLink(0)->hasAttribute(CHTMLURL::kHref)) << junk;
   }
   std::u16string html;
@@ -216,9 +170,8 @@ std::u16string Repeat(const std::u16string& unit, std::size_t totalUnits) {
 TEST(HTMLParser2Test, HostileAndRandomPagesFinishQuicklyAndStayInBounds) {
   const std::size_t mb = 10 * 1024 * 1024;
   std::vector<std::u16string> pages = {
-      std::u16string(mb, u'<'),          Repeat(u"<div>", mb / 2),
-      Repeat(u"<a href=x>", mb / 2),     Repeat(u"<a href=\"", mb / 4),
-      Repeat(u"<!--", mb / 4),           Repeat(u"<script>", mb / 4),
+      std::u16string(mb, u'<'),          Repeat(u"<a href=x>", mb / 2),
+      Repeat(u"<a href=\"", mb / 4),     Repeat(u"<!--", mb / 4),
       u"<script>" + Repeat(u"</scrip", mb / 4),
       Repeat(u"&eacute", mb / 4) + u"&" + Repeat(u"9", 1000),
       Repeat(std::u16string(u"A\xD800<P>\xDC00\0&#0;\xDBFF\x416", 13), mb / 4),
@@ -262,25 +215,15 @@ TEST_F(AllocationFailureTest, EachFailureIsTracedAndReported) {
   EXPECT_EQ(2, trace.Count("Input incorect. buffer vid sau null"));
   const std::u16string html = U("<p>t&amp;</p><a href='h'>x</a>");
   asfn_fail_at(1, ASFN_FAIL_ONCE);
-  EXPECT_EQ(nullptr, parseBuffer2(html.data(), html.size(), false, false));
-  EXPECT_EQ(1, trace.Count(
-      "Eroare alocare in CHTMLParser2* parseBuffer2(const char_t * bufferHTML, size_t "
-      "bufferSize, bool makeDOM, bool parseCSS)"));
-  const std::unique_ptr<CHTMLParser2> built(parseBuffer2(html.data(), html.size(), false, false));
-  ASSERT_TRUE(built != nullptr && built->isParsed());
-
-  asfn_fail_at(1, ASFN_FAIL_ONCE);
   EXPECT_EQ(-10, document.parse(html.data(), html.size(), false, false));
   EXPECT_EQ(1, trace.Count("Err alloc bufferHTMLLower"));
   EXPECT_FALSE(document.isParsed());
   ASSERT_EQ(0, document.parse(html.data(), html.size(), true, false));
-  EXPECT_TRUE(document.getMakeDOM());
   EXPECT_EQ(-551, document.parse(u"<b>", 3, false, false));
   EXPECT_EQ(1, trace.Count("A mai fost parsat o data pe ac obiect"));
 
   const std::pair<std::function<ascommon::usstring()>, const char*> decoders[] = {
       {[&] { return document.getAllText(); }, "Eroare alocare in CHTMLParser2::getAllText"},
-      {[&] { return document.getText(0)->getInterprettedText(); }, "Eroare alocare in CHTMLText::getInterprettedText();"},
       {[&] { return document.getLink(0)->getDecodedHref(); }, "Eroare alocare in CHTMLURL::getDecodedHref"}};
   for (const auto& [decode, message] : decoders) {
     asfn_fail_at(1, ASFN_FAIL_ONCE);
