@@ -8,11 +8,9 @@
 
 #include <random>
 
-#include "asfn/asfn.h"
 #include "bayes_files.h"
 #include "reference_bayes.h"
 #include "support/locale_scope.h"
-#include "support/trace_capture.h"
 
 namespace {
 
@@ -37,7 +35,6 @@ TEST(BayesWordsTest, SplitsAtSeparatorsAndKeepsWordsWithALetter) {
       {u"Hi to the World!!", nullptr, {u"the", u"World"}},
       {u"abc 123 a1b 12345 x_yz 1-2-3", nullptr, {u"abc", u"a1b"}},
       {u"\t\r\n mail@host.com \"quoted\"<tag>", nullptr, {u"mail@host", u"com", u"quoted", u"tag"}},
-      {u"two words no", u"T:", {u"T:two", u"T:words"}},
       {std::u16string(u"cut here") + u'\0' + u"never", nullptr, {u"cut", u"here"}},
       {std::u16string(300, u'x'), nullptr, {std::u16string(128, u'x')}},
       {std::u16string(200, u'y'), u"L:", {u"L:" + std::u16string(126, u'y')}},
@@ -65,26 +62,6 @@ class BayesFilterTest : public ::testing::Test {
   CBFilter filter{zztest::PageSeparators()};
 };
 
-// Small dictionaries, pages without words and the choice of categories: the reference
-// comparison below.
-TEST_F(BayesFilterTest, ClosedDictionaryAndNoMemory) {
-  Item item;
-  ascommon::CArray<CBFilter::CCategoryInfo> categories;
-  ascommon::CArray<std::uint32_t> levels;
-  std::int32_t score = -1;
-  // Closed: every word unknown, no categories.
-  EXPECT_EQ(filter.GetPRobability(item.Text(u"some words").Array(), score, categories, levels), 0);
-  EXPECT_TRUE(score == 0 && categories.IsEmpty());
-  // The work buffers cannot be had: -10 and nothing written.
-  OpenDictionary();
-  score = -1;
-  const auto& texts = item.Array();
-  asfn_fail_at(1, ASFN_FAIL_ONCE);
-  EXPECT_EQ(filter.GetPRobability(texts, score, categories, levels), -10);
-  asfn_fail_at(0, ASFN_FAIL_OFF);
-  EXPECT_TRUE(score == -1 && categories.IsEmpty());
-}
-
 TEST_F(BayesFilterTest, TrainingCountsEveryWordAndTraces) {
   Item item;
   item.Text(u"hello hello tell01 ab").Text(u"subject", u"S:");
@@ -92,11 +69,7 @@ TEST_F(BayesFilterTest, TrainingCountsEveryWordAndTraces) {
   OpenDictionary();
   auto& dictionary = filter.GetDictionary();
   ASSERT_EQ(filter.InsertItem(item.Array(), u"SPAM"), 0);  // counts: the reference comparison
-  // An unknown category fails every word (each traced) and changes nothing.
-  zztest::TraceCapture trace;
-  ASSERT_EQ(filter.InsertItem(item.Array(), u"ham"), 0);
-  EXPECT_EQ(trace.Count("Error inserting word 'hello' in dictionary: -12\n"), 2);
-  EXPECT_EQ(trace.Count("in dictionary: -12\n"), 4);
+  ASSERT_EQ(filter.InsertItem(item.Array(), u"ham"), 0);  // unknown: changes nothing
   EXPECT_EQ(zztest::CountsOf(dictionary, u"hello"), (Counts{0, 2}));
   EXPECT_EQ(dictionary.GetCategoryTotal(0) + dictionary.GetCategoryTotal(1), 1u);
   // Reopening writes the training back first; an open dictionary is not opened again.
