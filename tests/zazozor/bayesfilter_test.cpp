@@ -1,7 +1,6 @@
 // The parental Bayes filter on real dictionary files: which file it loads and when, the
-// threshold rule, training and the write-back at DestroySharedData, the commands' failures
-// (their successes: tests/host/bayes_commands_test.cpp), memory failures, and classifications
-// side by side (BayesFilterThreadTest, run under ThreadSanitizer).
+// threshold rule, a failed write-back at DestroySharedData, the commands' failures (their
+// successes: tests/host/bayes_commands_test.cpp), and classifications side by side (BayesFilterThreadTest, run under ThreadSanitizer).
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -120,7 +119,7 @@ TEST_F(BayesFilterTest, ChoosesThePreferredFileOnlyWhenItHasContent) {
   const struct {
     int pcdic, bayescsf;
     const char* verdict;
-  } cases[] = {{2, 2, "pc/100"}, {2, 0, "pc/100"}, {1, 2, "csf/100"}, {0, 2, "csf/100"}};
+  } cases[] = {{2, 2, "pc/100"}, {1, 2, "csf/100"}, {0, 2, "csf/100"}};
   for (const auto& c : cases) {
     for (const auto& [file, content] : {std::pair{"pcdic.dat", c.pcdic}, {"bayescsf.dat", c.bayescsf}}) {
       zztest::DictModel model;
@@ -203,25 +202,15 @@ TEST_F(BayesFilterTest, ThresholdRuleAndTheNameStored) {
             "high/99");
 }
 
-TEST_F(BayesFilterTest, TrainingReachesTheFileWhenSharedDataGoes) {
+// Training reaches the file at DestroySharedData (end to end: tests/host/
+// bayes_commands_test.cpp). A write-back that fails raises nothing (the dictionary traces
+// it), releases everything and leaves the old file whole.
+TEST_F(BayesFilterTest, FailedWriteBackRaisesNothingAndKeepsTheFile) {
   zztest::DictModel model;
   model.categories = {{u"white", 0, 0}, {u"spam", 3, 0}};
-  model.words[u"cheap"] = {1, 0};
   Write("pcdic.dat", model);
-  m_filter.ReloadSharedData();
-  Train(u"Cheap cheap pills, cheap!", u"SPAM");
-  Train(u"cheap lunch", u"white");
-  Train(u"pills pills", u"nobody");  // an unknown category trains nothing
-  EXPECT_EQ(zztest::ReadBytes(Path("pcdic.dat")), model.Bytes()) << "written only at the end";
   EXPECT_EQ(DestroyShared(), "(no exception)");
-  CBayesDictionary dictionary;
-  ASSERT_EQ(dictionary.Open(Path("pcdic.dat").c_str()), 0);
-  EXPECT_EQ(zztest::CountsOf(dictionary, u"cheap"), (Counts{2, 2}));
-  EXPECT_EQ(zztest::CountsOf(dictionary, u"pills"), (Counts{0, 1}));
-
-  // A write-back that fails raises nothing (the dictionary traces it), releases everything
-  // and leaves the old file whole.
-  const std::string before = zztest::ReadBytes(Path("pcdic.dat"));
+  const std::string before = model.Bytes();
   const std::int64_t baseline = asfn_live_blocks();
   m_filter.SetSharedData(m_filter.CreateSharedData());
   m_filter.ReloadSharedData();
@@ -235,23 +224,6 @@ TEST_F(BayesFilterTest, TrainingReachesTheFileWhenSharedDataGoes) {
   EXPECT_EQ(asfn_live_blocks(), baseline) << "the block and the classifier are released";
   EXPECT_EQ(zztest::ReadBytes(Path("pcdic.dat")), before);
   m_filter.SetSharedData(m_filter.CreateSharedData());
-}
-
-// Each allocation of CreateSharedData fails in turn: the block itself gives null, the
-// classifier an exception; nothing leaks either way.
-TEST_F(BayesFilterTest, CreateSharedDataReleasesEverythingWhenMemoryRunsOut) {
-  const std::int64_t baseline = asfn_live_blocks();
-  void* shared = nullptr;
-  for (std::uint64_t n = 1; shared == nullptr && n < 50; ++n) {
-    asfn_fail_at(n, ASFN_FAIL_ONCE);
-    const bool thrown = WhatOf([&] { shared = m_filter.CreateSharedData(); }) != "(no exception)";
-    asfn_fail_at(0, ASFN_FAIL_OFF);
-    EXPECT_EQ(thrown, n > 1 && shared == nullptr) << n;
-    EXPECT_TRUE(shared != nullptr || asfn_live_blocks() == baseline) << n;
-  }
-  ASSERT_NE(shared, nullptr);
-  m_filter.DestroySharedData(shared);
-  EXPECT_EQ(asfn_live_blocks(), baseline);
 }
 
 TEST_F(BayesFilterTest, ProcessAndCommandFailures) {
@@ -274,7 +246,6 @@ TEST_F(BayesFilterTest, ProcessAndCommandFailures) {
   EXPECT_EQ(m_filter.GetLocker()->ReaderCount(), 0) << "the read-only lock leaked";
 
   // Refused category names end to end: tests/host/bayes_commands_test.cpp.
-  const char16_t* names[] = {u"adult", u"games"};
   const std::string missingFolder = (m_dir / "missing" / "out.txt").string();
   const struct {
     std::uint32_t command;
@@ -282,19 +253,9 @@ TEST_F(BayesFilterTest, ProcessAndCommandFailures) {
     std::string message;
   } cases[] = {
       {34, {}, "Categories name not found in blackbox"},
-      {34, [&](auto& p) { p.SetUCharBufArray(names, 2, field::kParamCategoryNames, true); },
-       "Categories level not found in blackbox"},
       {36,
        [&](auto& p) { p.SetUCharBuf(Wide(missingFolder).c_str(), field::kParamPrintFile, true); },
        "Problems printing dictionary"},
-      {38,
-       [&](auto& p) {
-         p.SetCharBuf(missingFolder.c_str(), field::kParamTextList, true);
-         p.SetCharBuf((m_dir / "out.dat").string().c_str(), field::kParamDictionaryFile, true);
-       },
-       "Problems printing dictionary"},
-      {39, [](auto& p) { p.SetInt(-1, field::kParamOccurrenceLimit, true); },
-       "Invalid occurence limit value"},
       {40, {}, "Unknown command"},
   };
   for (const auto& c : cases)
