@@ -78,7 +78,9 @@ TEST(CorruptDataFilesTest, CategoryFilesAreUsedWholeOrNotAtAll) {
   for (const Damage& damage : Damaged(good, 0, 2)) {
     zztest::SampleFilters sample = withFile(damage.bytes);
     const std::vector<std::string> verdicts = sample.Verdicts();
-    if (damage.truncated || verdicts != reference) ASSERT_EQ(verdicts, withoutGambling) << "at " << damage.at;
+    if (damage.truncated || verdicts != reference) {
+      ASSERT_EQ(verdicts, withoutGambling) << "at " << damage.at;
+    }
     sample.Write(kFile, good);
     ASSERT_EQ(sample.Reload(), "");
     ASSERT_EQ(sample.Verdicts(), reference) << "at " << damage.at << " retried";
