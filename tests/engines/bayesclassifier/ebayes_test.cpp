@@ -76,7 +76,6 @@ TEST_F(BayesFilterTest, TrainingCountsEveryWordAndTraces) {
   EXPECT_EQ(filter.OpenDictionary((dir / "other.dat").c_str()), 0);
   ASSERT_EQ(filter.ReopenDictionary(path.c_str()), 0);
   EXPECT_EQ(zztest::CountsOf(filter.GetDictionary(), u"S:subject"), (Counts{0, 1}));
-  EXPECT_EQ(dir.FileCount(), 1u);
 }
 
 // The engine and the reference agree on random dictionaries, texts and training, and the

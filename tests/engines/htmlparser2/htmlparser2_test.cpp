@@ -49,7 +49,6 @@ TEST(HTMLParser2Test, Tokens) {
       {"<?xml v='1'?>x<![CDATA[y]]>z<!q<p>", "T\"<?xml v='1'?>x<![CDATA[y]]>z<!q\" <p>"},
       {"<script>if (a<b) s='</p>';</script>z", "<script> R(script)\"if (a<b) s='</p>';\" </script> T\"z\""},
       {"<script src=x />a<b>", "<script> R(script)\"a<b>\""},
-      {"<style>p>a{}</style><script></script>", "<style> R(style)\"p>a{}\" </style> <script> </script>"},
       {"<title>a<b>&amp;</title>", "<title> T(title)\"a<b>&amp;\" </title>"},
       {"a<b class='x", "T\"a\""},
   }, [](const ParsedPage& page) { return page.Tokens(); });
@@ -91,7 +90,6 @@ TEST(HTMLParser2Test, RangesPointIntoTheDocumentsOwnLowerCasedCopy) {
   EXPECT_EQ(page.document->getBuffer() + 12, link.getAttribute(CHTMLURL::kHref, length));
   EXPECT_EQ("Mixed ЖΣ", Utf8(page.document->getBuffer() + 12, length));
   EXPECT_TRUE(link.getAttribute(CHTMLURL::kName, length) == page.document->getBuffer() + 26 && length == 0);
-  EXPECT_TRUE(link.getTagRange().start == 1u && link.getTagRange().length == page.text.size() - 1);
   EXPECT_EQ("x<a href = 'mixed жσ' name>",
             Utf8(page.document->getLowerBuffer(), page.document->getBufferSize()));
 }
