@@ -3,7 +3,6 @@
 #include "common/binstreamer.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstring>
 #include <filesystem>
@@ -31,12 +30,6 @@ std::string Md5(const std::string& bytes) {
   return std::string(reinterpret_cast<const char*>(digest), 16);
 }
 
-std::string Bytes(std::initializer_list<int> list) {
-  std::string out;
-  for (int b : list) out += static_cast<char>(b);
-  return out;
-}
-
 // The plain 128-byte header of a payload: digest, description, two zero reserved words,
 // version.
 std::string Header(const std::string& payload, std::uint32_t version) {
@@ -51,13 +44,12 @@ class BinStreamerTest : public ::testing::Test {
  protected:
   void TearDown() override { asfn_fail_at(0, ASFN_FAIL_OFF); }
 
-  usstring P(const std::string& name) const { return usstring(W(m_dir + "\\" + name).c_str()); }
-  std::string Local(const std::string& name) const { return m_dir + "/" + name; }
-  // The path as messages and trace lines show it (the product's form).
+  // The path in the product's form, as messages and trace lines show it.
   std::string Shown(const std::string& name) const { return m_dir + "\\" + name; }
+  usstring P(const std::string& name) const { return usstring(W(Shown(name)).c_str()); }
+  std::string Local(const std::string& name) const { return m_dir + "/" + name; }
 
-  // Fixture verbs over the bytes on disk.
-  void WriteFile(const std::string& name, const std::string& bytes) const {
+    void WriteFile(const std::string& name, const std::string& bytes) const {
     std::ofstream(Local(name), std::ios::binary) << bytes;
   }
   std::string ReadFile(const std::string& name) const {
@@ -68,15 +60,13 @@ class BinStreamerTest : public ::testing::Test {
     for (char& c : bytes) c = static_cast<char>(c ^ kStreamerScrambleKey);
     return bytes;
   }
-  // The file as the streamer sees it after unscrambling.
-  std::string Plain(const std::string& name) const { return Scramble(ReadFile(name)); }
+  std::string Plain(const std::string& name) const { return Scramble(ReadFile(name)); }  // unscrambled
   void WritePlainFile(const std::string& name, const std::string& payload) const {
     WriteFile(name, Scramble(Header(payload, 0) + payload));
   }
   int TempFilesLeft() const {
     int n = 0;
-    for (const auto& entry : fs::directory_iterator(m_dir))
-      n += entry.path().filename().string().rfind("kvtz", 0) == 0;
+    for (const auto& entry : fs::directory_iterator(m_dir)) n += entry.path().filename().string().rfind("kvtz", 0) == 0;
     return n;
   }
 
@@ -86,99 +76,67 @@ class BinStreamerTest : public ::testing::Test {
   CBinaryStreamer* Reader(const std::string& name) const {
     return new CBinaryStreamer(P(name), EStreamMode::Read, W(m_dir).c_str(), 0);
   }
-  std::string OpenError(const std::string& name) const {
-    return zztest::WhatOf([&] { delete Reader(name); });
-  }
+  std::string OpenError(const std::string& name) const { return zztest::WhatOf([&] { delete Reader(name); }); }
 
   zztest::ScratchDir m_scratch;
   std::string m_dir = m_scratch.Path().string();
 };
 
-// One value of every kind in slot order: the exact header and payload bytes, then the
-// values back.
-TEST_F(BinStreamerTest, EveryValueKindRoundTripsWithItsExactBytes) {
+// The value kinds the product stores, in slot order: the exact header and payload bytes,
+// then the values back.
+TEST_F(BinStreamerTest, ValuesRoundTripWithTheirExactBytes) {
   {
     std::unique_ptr<CBinaryStreamer> w(Writer("values.dat", 7));
     w->WriteUInt32Raw(0x01020304);
     w->WriteUInt(0xFFFFFFFEu);
     w->WriteInt(-2);
-    w->WriteInt(-3, true);
-    w->WriteLong(70000);
-    w->WriteLong(-1, true);
     w->WriteSizeT(0x100000002ull);
     w->WriteSizeT(0xFFFFFFFFu, true);
-    w->WriteFloat(1.5f);
-    w->WriteDouble(-0.25);
-    w->WriteChar('\xE9');
-    w->WriteWChar(u'\u20AC');
     w->WriteString(sstring("abc"));
     w->WriteString(sstring());
     w->WriteString("xyz!", 2);
-    w->WriteWString(usstring(u"h\u00E9"));
-    w->WriteWString(u"ok", 1);
     w->Printf("%d-%s-%S", 42, "ab", u"\u00E9");
-    w->WPrintf(u"%d\u00E9", 7);
   }
   const std::string payload =
-      Bytes({4,    3,    2,    1,    0xFE, 0xFF, 0xFF, 0xFF, 0xFE, 0xFF, 0xFF, 0xFF, 0xFD,
-             0xFF, 0xFF, 0xFF, 0x70, 0x11, 1,    0,    0xFF, 0xFF, 0xFF, 0xFF, 2,    0,
-             0,    0,    1,    0,    0,    0,    0xFF, 0xFF, 0xFF, 0xFF, 0,    0,    0xC0,
-             0x3F, 0,    0,    0,    0,    0,    0,    0xD0, 0xBF, 0xE9, 0xAC, 0x20}) +
-      "abcxy" + Bytes({'h', 0, 0xE9, 0, 'o', 0}) + "42-ab-\xC3\xA9" + Bytes({'7', 0, 0xE9, 0});
+      std::string("\4\3\2\1\xFE\xFF\xFF\xFF\xFE\xFF\xFF\xFF\2\0\0\0\1\0\0\0\xFF\xFF\xFF\xFF", 24) + "abcxy42-ab-\xC3\xA9";
   EXPECT_EQ(Plain("values.dat"), Header(payload, 7) + payload);
 
   std::unique_ptr<CBinaryStreamer> r(Reader("values.dat"));
   EXPECT_EQ(TempFilesLeft(), 1) << "a reader works on an unscrambled temporary copy";
   EXPECT_EQ(r->GetVersion(), 7u);
-  EXPECT_STREQ(r->GetDescription(), kStreamerDescription);
   EXPECT_EQ(r->GetFileSize(), kStreamerHeaderSize + payload.size());
   // A braced list evaluates in order: the reads run as written.
-  const std::vector<std::int64_t> numbers{r->ReadUInt32Raw(), r->ReadUInt(),     r->ReadInt(),
-                                          r->ReadInt(true),   r->ReadLong(),     r->ReadLong(true)};
-  EXPECT_EQ(numbers, (std::vector<std::int64_t>{0x01020304, 0xFFFFFFFE, -2, -3, 70000, -1}));
+  const std::vector<std::int64_t> numbers{r->ReadUInt32Raw(), r->ReadUInt(), r->ReadInt()};
+  EXPECT_EQ(numbers, (std::vector<std::int64_t>{0x01020304, 0xFFFFFFFE, -2}));
   EXPECT_EQ(r->ReadSizeT(), 0x100000002ull);
   EXPECT_EQ(r->ReadSizeT(true), SIZE_MAX) << "the 32-bit form is sign-extended";
-  const std::vector<double> reals{r->ReadFloat(), r->ReadDouble()};
-  EXPECT_EQ(reals, (std::vector<double>{1.5, -0.25}));
-  EXPECT_EQ(r->ReadChar(), '\xE9');
-  EXPECT_EQ(r->ReadWChar(), u'\u20AC');
   sstring text("old");
-  r->ReadString(text, 3);
   char bytes[10];
+  r->ReadString(text, 3);
   r->ReadString(bytes, 2);
-  usstring wide;
-  r->ReadWString(wide, 2);
-  char16_t units[3];
-  r->ReadWString(units, 1);
   r->ReadString(bytes + 2, 8);
-  r->ReadWString(units + 1, 2);
   EXPECT_STREQ(text.c_str(), "abc");
   EXPECT_EQ(std::string(bytes, 10), "xy42-ab-\xC3\xA9");
-  EXPECT_EQ(std::u16string(wide.c_str()) + std::u16string(units, 3), u"h\u00E9o7\u00E9");
   EXPECT_EQ(zztest::WhatOf([&] { r->ReadChar(); }), "ASException - MESSAGE: cannot read from file");
   r.reset();
   EXPECT_EQ(TempFilesLeft(), 0);
 }
 
-// One changed bit anywhere after the header: the digest check refuses the file, naming the
-// first differing digest byte, and leaves no temporary file.
+// One changed bit after the header: the digest check refuses the file, naming the first
+// differing digest byte, and leaves no temporary file.
 TEST_F(BinStreamerTest, ChangedPayloadBitFailsTheDigest) {
   const std::string payload(1000, 'p');
-  for (std::size_t offset : {128u, 600u, 1127u}) {
-    WritePlainFile("f.dat", payload);
-    std::string changed = payload, bytes = ReadFile("f.dat");
-    bytes[offset] ^= 0x10;
-    WriteFile("f.dat", bytes);
-    changed[offset - 128] ^= 0x10;
-    const std::string want = Md5(payload), got = Md5(changed);
-    int position = 0;
-    while (want[position] == got[position]) ++position;
-    EXPECT_EQ(OpenError("f.dat"),
-              "ASException - MESSAGE: File CRC does not match with its stored CRC! [" +
-                  Shown("f.dat") + "] position " + std::to_string(position))
-        << offset;
-    EXPECT_EQ(TempFilesLeft(), 0);
-  }
+  WritePlainFile("f.dat", payload);
+  std::string changed = payload, bytes = ReadFile("f.dat");
+  bytes[1127] ^= 0x10;  // the last byte
+  WriteFile("f.dat", bytes);
+  changed[999] ^= 0x10;
+  const std::string want = Md5(payload), got = Md5(changed);
+  int position = 0;
+  while (want[position] == got[position]) ++position;
+  EXPECT_EQ(OpenError("f.dat"), "ASException - MESSAGE: File CRC does not match with its stored CRC! [" + Shown("f.dat") +
+                                    "] position " + std::to_string(position));
+  EXPECT_EQ(TempFilesLeft(), 0);
 }
 
 // Sizes around the header and the 50 MB limit.
@@ -187,10 +145,7 @@ TEST_F(BinStreamerTest, TruncatedAndOversizedFiles) {
   const std::string crc = "ASException - MESSAGE: File CRC does not match with its stored CRC! [";
   const std::string header = "ASException - MESSAGE: Could not read header component from file";
   // The limit is checked before anything is read, so sparse files do.
-  const struct {
-    std::uintmax_t size;
-    std::string message;  // the start of it
-  } cases[] = {
+  const struct { std::uintmax_t size; std::string message; /* the start of it */ } cases[] = {
       {100, header},
       {kStreamerMaxFileSize, crc + path + "]"},
       {kStreamerMaxFileSize + 1,
@@ -212,25 +167,18 @@ TEST_F(BinStreamerTest, RefusedReadsAndWrites) {
   WritePlainFile("m.dat", std::string("ab\0de", 5));
   std::unique_ptr<CBinaryStreamer> reader(Reader("m.dat"));
   std::unique_ptr<CBinaryStreamer> writer(Writer("w.dat"));
-  const std::string ro = "ASException - MESSAGE: wrong stream mode: read-only";
-  const std::string wo = "ASException - MESSAGE: wrong stream mode: write-only";
-  const std::string terminated = "ASException - MESSAGE: read string contains terminating characters!";
   sstring text("before");
   const struct { std::function<void()> op; std::string message; } cases[] = {
-      {[&] { reader->ReadString(text, 5); }, terminated},
+      {[&] { reader->ReadString(text, 5); }, "read string contains terminating characters!"},
       // A length beyond the file fails without allocating it.
-      {[&] { reader->ReadString(text, 0x7FFFFFFF); }, "ASException - MESSAGE: cannot read from file"},
-      {[&] { reader->WriteUInt(1); }, ro},
-      {[&] { writer->ReadDouble(); }, wo},
-      {[&] { writer->Printf(nullptr); }, "ASException - MESSAGE: invalid format string"},
+      {[&] { reader->ReadString(text, 0x7FFFFFFF); }, "cannot read from file"},
+      {[&] { reader->WriteUInt(1); }, "wrong stream mode: read-only"},
+      {[&] { writer->ReadDouble(); }, "wrong stream mode: write-only"},
   };
-  for (std::size_t i = 0; i < std::size(cases); ++i) {
-    EXPECT_EQ(zztest::WhatOf(cases[i].op), cases[i].message) << "case " << i;
-  }
+  for (const auto& c : cases) EXPECT_EQ(zztest::WhatOf(c.op), "ASException - MESSAGE: " + c.message);
   EXPECT_STREQ(text.c_str(), "before");
   EXPECT_EQ(zztest::WhatOf([&] { CBinaryStreamer(P("x.dat"), EStreamMode::Write, P("none"), 0); }),
-            "ASFileException - MESSAGE: Could not create a temp filename in folder \"" +
-                Shown("none") + "\"");
+            "ASFileException - MESSAGE: Could not create a temp filename in folder \"" + Shown("none") + "\"");
 }
 
 // Every allocation failure in a write-then-read cycle ends in a clean exception or a
@@ -262,8 +210,7 @@ TEST_F(BinStreamerTest, AllocationFailureSweep) {
     }
     reached = asfn_allocation_count() - before >= n;
     asfn_fail_at(0, ASFN_FAIL_OFF);
-    EXPECT_EQ(asfn_live_blocks(), live) << "failure at " << n;
-    EXPECT_EQ(TempFilesLeft(), 0) << "failure at " << n;
+    EXPECT_TRUE(asfn_live_blocks() == live && TempFilesLeft() == 0) << "failure at " << n;
   }
 }
 
