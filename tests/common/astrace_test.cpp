@@ -41,16 +41,12 @@ TEST(TraceTest, LineFormatsAndThrowSites) {
     EXPECT_STREQ(e.what(), "ASException - CODE: -501 MESSAGE: there is no object with id = 7");
     EXPECT_EQ(e.GetCode(), -501);
   }
-  const auto lines = sink.Lines();
-  ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[0].level, 2u);
-  EXPECT_EQ(lines[0].text, "[VEVOZOVI]           " + At(line) + "Creating new module: [bw] \xC3\xA9\n");
-  EXPECT_EQ(lines[1].level, 3u);
-  EXPECT_EQ(lines[1].text, "[VEVOZOVI]           " + At(unused) +
-                               "Unused param ascommon::CBlackBox::GetBool :: strId\n");
-  EXPECT_EQ(lines[2].level, 1u);
-  EXPECT_EQ(lines[2].text, "[VEVOZOVI EXCEPTION] " + At(thrown) +
-                               "ASException - CODE: -501 MESSAGE: there is no object with id = 7\n");
+  std::string dump;
+  for (const auto& l : sink.Lines()) dump += std::to_string(l.level) + " " + l.text;
+  EXPECT_EQ(dump, "2 [VEVOZOVI]           " + At(line) + "Creating new module: [bw] \xC3\xA9\n" +
+                      "3 [VEVOZOVI]           " + At(unused) +
+                      "Unused param ascommon::CBlackBox::GetBool :: strId\n1 [VEVOZOVI EXCEPTION] " +
+                      At(thrown) + "ASException - CODE: -501 MESSAGE: there is no object with id = 7\n");
 
   EXPECT_EQ(zztest::WhatOf([] { AS_THROW(0, ASBadPtrException, "invalid item %S", u"x\U0001F600"); }),
             "ASBadPtrException - MESSAGE: invalid item x\xF0\x9F\x98\x80");
@@ -66,12 +62,6 @@ TEST(ExceptionTest, TextsAreCutAt512) {
             ("ASInternalException - MESSAGE: " + text).substr(0, 512));
 }
 
-TEST(TraceFileNameTest, Cases) {
-  EXPECT_STREQ(ascommon::TraceFileName("..\\..\\blackbox.cpp"), "blackbox.cpp");
-  EXPECT_STREQ(ascommon::TraceFileName("src/common/blackbox.cpp"), "src/common/blackbox.cpp");
-  EXPECT_STREQ(ascommon::TraceFileName(nullptr), "[no file]");
-}
-
 // The module's own path: astracer.dll found through the search path, its level learnt once,
 // and the do-nothing sink before start and after stop. A line of a level nobody keeps never
 // evaluates its arguments, so it is neither formatted nor handed to a sink.
@@ -80,10 +70,7 @@ TEST(TracingLibraryTest, StartWritesKeptLinesOnlyStopRestoresDummy) {
   const std::string token = "run" + std::to_string(::getpid()) + "-" +
       std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
   int evaluated = 0;
-  const auto arg = [&](const char* text) {
-    ++evaluated;
-    return text;
-  };
+  const auto arg = [&](const char* text) { return ++evaluated, text; };
   AS_TRACE(0, "before start %s %s", token.c_str(), arg("a"));
   EXPECT_EQ(evaluated, 0);
   ascommon::StartTracing();
@@ -93,21 +80,13 @@ TEST(TracingLibraryTest, StartWritesKeptLinesOnlyStopRestoresDummy) {
   AS_TRACE(3, "level three %s %s", token.c_str(), arg("c"));
   AS_TRACE_EXC(1, "level one %s %s", token.c_str(), arg("d"));
   EXPECT_EQ(evaluated, 1);
-  {
-    zztest::TraceCapture capture;  // a test sink gets every level, then the library's returns
-    AS_TRACE(3, "captured %s", arg("e"));
-    EXPECT_EQ(capture.Lines().size(), 1u);
-  }
-  ascommon::StartTracing();  // a second start replaces the sink and keeps it working
-  AS_TRACE(0, "after restart %s", token.c_str());
   ascommon::StopTracing();
   EXPECT_NE(dynamic_cast<CDummyTrace*>(ascommon::GetTracer()), nullptr);
   AS_TRACE(0, "after stop %s %s", token.c_str(), arg("g"));
-  EXPECT_EQ(evaluated, 2);
+  EXPECT_EQ(evaluated, 1);
 
   const std::string log = zztest::ReadBytes(g_env.dir / "vi2_debug.log");
   EXPECT_NE(log.find("level zero " + token + " b\n"), std::string::npos) << log;
-  EXPECT_NE(log.find("after restart " + token + "\n"), std::string::npos) << log;
   for (const char* absent : {"before start", "level three", "level one", "after stop"}) {
     EXPECT_EQ(log.find(absent), std::string::npos) << absent;
   }

@@ -63,8 +63,8 @@ class TracerLibraryTest : public ::testing::Test {
 // Tracing is off unless a level from 0 to 3 is asked for; the sink tells its level; a new
 // load of the library reads the variables again.
 TEST_F(TracerLibraryTest, LevelFromEnvironment) {
-  const char* const levels[] = {"0", "2", "3", nullptr, "off", "4", "x", "01", ""};
-  const std::string kept[] = {"L0\n", "L0\nL1\nL2\n", "L0\nL1\nL2\nL3\n", "", "", "", "", "", ""};
+  const char* const levels[] = {"0", "2", "3", nullptr, "off", "4", "01"};
+  const std::string kept[] = {"L0\n", "L0\nL1\nL2\n", "L0\nL1\nL2\nL3\n", "", "", "", ""};
   for (const char* level : levels) {
     Env("ZAZOZOR_TRACE_LEVEL", level);
     CATrace* sink = NewSink();
@@ -79,18 +79,13 @@ TEST_F(TracerLibraryTest, LevelFromEnvironment) {
   EXPECT_EQ(m_getLevel(m_getTracer(u"t1.log", 1)), 1);
 }
 
-// Printf and Write add no newline and ignore the level; a line longer than the line buffer
-// is cut but still ends the line; a relative log is taken from the working folder the sink
-// was made in; a folder that cannot be written drops lines silently.
-TEST_F(TracerLibraryTest, WritePrintfActiveSwitchLongLinesAndFolders) {
+// Trace ends a line that lacks one; a line longer than the line buffer is cut but still ends the line;
+// a relative log is taken from the working folder the sink was made in; a folder that cannot
+// be written drops lines silently.
+TEST_F(TracerLibraryTest, LongLinesAndFolders) {
   Env("ZAZOZOR_TRACE_LEVEL", "0");
   CATrace* sink = NewSink();
-  sink->Write("w\n");
-  sink->Printf("p%d|%S\n", 1, u"\u00e9");
-  sink->Trace(0, "no newline %s", "given");
-  sink->SetActive(false);
-  sink->Trace(0, "off\n");
-  sink->SetActive(true);
+  sink->Trace(0, "no newline %S", u"\u00e9");
   sink->Trace(0, "%s\n", std::string(5000, 'a').c_str());
   Env("ZAZOZOR_TRACE_DIR", nullptr);
   const fs::path previous = fs::current_path();
@@ -100,7 +95,7 @@ TEST_F(TracerLibraryTest, WritePrintfActiveSwitchLongLinesAndFolders) {
   Env("ZAZOZOR_TRACE_DIR", (m_dir / "missing/deeper").c_str());
   NewSink()->Trace(0, "nowhere\n");
   Reload();
-  const std::string log = Log("t1.log"), head = "w\np1|\xC3\xA9\nno newline given\n";
+  const std::string log = Log("t1.log"), head = "no newline \xC3\xA9\n";
   ASSERT_EQ(log.substr(0, head.size()), head);
   const std::size_t cut = log.size() - head.size();
   EXPECT_TRUE(cut > 4000 && cut <= 4096 && log.back() == '\n' && log[log.size() - 2] == 'a') << cut;
@@ -125,35 +120,20 @@ TEST_F(TracerLibraryTest, BufferedLinesGoOutOnTimeWhenFullAndAtUnload) {
   EXPECT_EQ(Log("t1.log").size(), 6u + 700 * 100);
 }
 
-// Past the cap the log moves to LOG.1 (replacing an older one) and a new LOG starts: the two
-// hold the newest lines, whole, written line by line or from the buffer. A log left full
-// by an earlier run moves at the first line.
-TEST_F(TracerLibraryTest, RotationKeepsTheNewestLinesInTwoFiles) {
+// A log left full by an earlier run moves to LOG.1 at the first line (the cap on a running
+// log: the thread test).
+TEST_F(TracerLibraryTest, FullLogOfAnEarlierRunMovesAside) {
   Env("ZAZOZOR_TRACE_MAX_BYTES", "4096");
-  for (const char* flush : {"0", "1000"}) {
-    Env("ZAZOZOR_TRACE_FLUSH_MS", flush);
-    CATrace* sink = NewSink();
-    for (int i = 1000; i < 2000; ++i) sink->Trace(0, "line %d\n", i);
-    Reload();
-    const std::string old = Log(m_name + ".1"), both = old + Log(m_name);
-    EXPECT_GT(old.size(), 4096u - 10) << "moved before the file was full";
-    EXPECT_LE(both.size() - old.size(), 4096u);
-    std::string newest;
-    for (int i = 2000 - static_cast<int>(both.size()) / 10; i < 2000; ++i) {
-      newest += "line " + std::to_string(i) + "\n";
-    }
-    EXPECT_EQ(both, newest);
-    EXPECT_FALSE(fs::exists(m_dir / (m_name + ".2")));
-  }
-  zztest::WriteBytes(m_dir / "t3.log", std::string(5000, 'o'));
+  zztest::WriteBytes(m_dir / "t1.log", std::string(5000, 'o'));
   NewSink()->Trace(0, "new\n");
   Reload();
-  EXPECT_EQ(Log("t3.log"), "new\n");
-  EXPECT_EQ(Log("t3.log.1"), std::string(5000, 'o'));
+  EXPECT_EQ(Log("t1.log"), "new\n");
+  EXPECT_EQ(Log("t1.log.1"), std::string(5000, 'o'));
 }
 
 // Eight threads write 2000 long lines each through the buffer: every line arrives whole and
-// once; with a small cap what is kept of each thread is the lines it wrote last.
+// once; past a small cap the log moves to LOG.1 (replacing an older one) and what the two
+// keep of each thread is the lines it wrote last.
 TEST_F(TracerLibraryTest, ThreadLinesStayWholeThroughBufferAndRotation) {
   const std::string padding(120, 'x');
   for (const char* cap : {"1000000000", "262144"}) {
@@ -181,7 +161,9 @@ TEST_F(TracerLibraryTest, ThreadLinesStayWholeThroughBufferAndRotation) {
     if (cap[0] == '1') {
       EXPECT_EQ(total, 8 * 2000);
     } else {
+      EXPECT_GT(fs::file_size(m_dir / (m_name + ".1")), 262144u - 200) << "moved before full";
       EXPECT_LE(fs::file_size(m_dir / (m_name + ".1")), 262144u);
+      EXPECT_FALSE(fs::exists(m_dir / (m_name + ".2")));
     }
   }
 }

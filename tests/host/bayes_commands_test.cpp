@@ -1,6 +1,6 @@
 // "zazozor bayes" end to end: categories, training from page files, the listing, pruning
 // and conversion, each through the module against a dictionary in a scratch data folder,
-// and the Bayes verdict that "filter" then reports. Also the command line's errors.
+// and the Bayes verdict that "filter" then reports.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -44,12 +44,6 @@ class BayesCommandsTest : public ::testing::Test {
     return Write("filler.html", text + "</p></body></html>");
   }
   std::string Dictionary() const { return (Data() / "bayescsf.dat").string(); }
-  static std::string BayesOf(const std::string& line) {
-    std::smatch match;
-    return std::regex_search(line, match, std::regex("\"bayes\": (null|\\{[^}]*\\})"))
-               ? match[1].str()
-               : "(none)";
-  }
 
   zztest::ScratchDir m_scratch;
   fs::path m_dir = m_scratch.Path();
@@ -71,10 +65,10 @@ TEST_F(BayesCommandsTest, TrainedCategoriesDecideTheVerdictOfFilter) {
 
   run = Run({"filter", spam1, ham});
   ASSERT_EQ(run.status, 0) << run.err;
-  const std::size_t split = run.out.find('\n');
-  EXPECT_EQ(BayesOf(run.out.substr(0, split)), "{\"category\": \"spam\", \"score\": 99}");
-  EXPECT_EQ(BayesOf(run.out.substr(split + 1)), "{\"category\": \"white\", \"score\": 100}");
-  EXPECT_NE(run.out.find("\"31001\": \"spam\", \"31002\": 99"), std::string::npos) << run.out;
+  EXPECT_TRUE(std::regex_search(run.out, std::regex(
+                  "\"bayes\": \\{\"category\": \"spam\", \"score\": 99\\}.*\"31001\": \"spam\", "
+                  "\"31002\": 99.*\\n.*\"bayes\": \\{\"category\": \"white\", \"score\": 100\\}")))
+      << run.out;
 }
 
 TEST_F(BayesCommandsTest, TrainingReportsWhatItCouldNotUse) {
@@ -93,12 +87,6 @@ TEST_F(BayesCommandsTest, TrainingReportsWhatItCouldNotUse) {
             "zazozor: the dictionary " + Dictionary() +
                 " has no category 'adult' (it has: white); add it with "
                 "'zazozor bayes categories NAME:LEVEL'\n");
-  // The module's own refusal comes through with its message.
-  run = Run({"bayes", "categories", "WHITE:2"});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err,
-            "zazozor: bayes categories: ASException - MESSAGE: [Parental Bayes] Problems "
-            "inserting categories\n");
   // Names the file could not tell apart (it keeps 128 characters) are refused by name, and
   // the dictionary still loads.
   const std::string stem(128, 'k');
@@ -135,34 +123,16 @@ TEST_F(BayesCommandsTest, ConvertedListBecomesTheDictionary) {
   zztest::HostRun run = Run({"bayes", "convert", words, (Data() / "pcdic.dat").string()});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "converted " + words + " to " + (Data() / "pcdic.dat").string() + "\n");
-  // pcdic.dat now has content, so it is the dictionary in use.
-  const std::string listing = (m_dir / "listing.txt").string();
-  run = Run({"bayes", "print", listing});
-  ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out, "printed " + (Data() / "pcdic.dat").string() + " to " + listing + "\n");
-  EXPECT_EQ(zztest::SlurpFile(listing),
-            "Total words : 3\nCategory No : 3\n"
-            "Categories and total items trained for each one : \n"
-            "\tteens-2(0)\t250000\n\tadult-3(1)\t250000\n\tkidz-1(2)\t250000\n\n"
+  // pcdic.dat now has content, so it is the dictionary in use. Its header claims 10000
+  // words; it holds the 3 the file has.
+  EXPECT_EQ(Run({"bayes", "print", (m_dir / "l.txt").string()}).status, 0);
+  EXPECT_EQ(zztest::SlurpFile((m_dir / "l.txt").string()),
+            "Total words : 3\nCategory No : 3\nCategories and total items trained for each one : "
+            "\n\tteens-2(0)\t250000\n\tadult-3(1)\t250000\n\tkidz-1(2)\t250000\n\n"
             "casino\t1\t40\t0\nquest\t25\t2\t3\nwhale\t0\t0\t30\n");
-  // The header claims 10000 words; the dictionary held the 3 the file has.
   run = Run({"bayes", "prune", "30"});
   EXPECT_EQ(run.out, "pruned " + (Data() / "pcdic.dat").string() +
                          " with limit 30, mode 0: 1 words, was 3\n");
-}
-
-TEST_F(BayesCommandsTest, CommandLineErrors) {
-  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {"bayes"},
-           {"bayes", "forget"},
-           {"bayes", "categories", "white:-1"},
-           {"bayes", "train", "--fast", "white", "a.html"},
-           {"bayes", "prune", "1", "--mode", "2"},
-       }) {
-    const zztest::HostRun run = Run(args);
-    EXPECT_EQ(run.status, 2) << args.back() << ": " << run.err;
-    EXPECT_NE(run.err.find("(try 'zazozor bayes --help')"), std::string::npos) << run.err;
-  }
 }
 
 }  // namespace

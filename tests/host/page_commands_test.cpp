@@ -1,14 +1,11 @@
 // "zazozor filter" and "zazozor page" end to end: list and Bayes verdicts and filter keys of the
-// sample pages on the bundled sample lists and dictionary, files that cannot be read, what
-// "page" shows of links, images and meta tags, and every HTML manual of the machine through
-// "filter".
+// sample pages on the bundled sample lists and dictionary, and what "page" shows of links,
+// images and meta tags.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "support/bin_dir.h"
@@ -18,11 +15,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// Most manuals run through "filter" (the test also runs under the sanitizers), and how many
-// go into one run.
-constexpr std::size_t kMaxDocPages = 300;
-constexpr std::size_t kDocPagesPerRun = 60;
 
 // The advanced filter's "not matched" resets of all eighteen lists in the item.
 std::string ListResets() {
@@ -61,12 +53,6 @@ TEST_F(PageCommandsTest, FilterReportsTheVerdictsOfTheSamplePages) {
            ListResets() +
            ", \"31001\": \"adult\", \"31002\": 100, \"31051\": 1}, "
            "\"bbext\": {\"10104\": 1, \"31052\": 0}"},
-      {"friendface-utf16.html", "https://m.friendface.test/home",
-       "\"list\": null, \"categories\": [\"Social Networks\"], \"flag\": 0, "
-       "\"bayes\": {\"category\": \"teens\", \"score\": 100}, \"signature\": null, \"item\": {" +
-           ListResets() +
-           ", \"31001\": \"teens\", \"31002\": 100}, "
-           "\"bbext\": {\"10110\": 1, \"31052\": 0}"},
   };
   for (const auto& c : cases) {
     const std::string file = (zztest::SourceDir() / "data" / "pages" / c.page).string();
@@ -76,32 +62,6 @@ TEST_F(PageCommandsTest, FilterReportsTheVerdictsOfTheSamplePages) {
     EXPECT_EQ(run.out,
               "{\"file\": \"" + file + "\", \"url\": \"" + c.url + "\", " + c.verdicts + "}\n");
   }
-}
-
-// Filters switched off per session are followed in categories_test.cpp (the advanced
-// filter) and bayes_commands_test.cpp (the Bayes filter).
-
-// The default address is file:// and the absolute path; an unreadable file gets one line on
-// stderr while the others are still processed, and the exit status says so.
-TEST_F(PageCommandsTest, FilterGoesOnPastFilesItCannotRead) {
-  Write("a.html", "<p>hello</p>");
-  const zztest::HostRun run = Run({"filter", "a.html", "missing.html", "a.html"});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "zazozor: cannot read missing.html: No such file or directory\n");
-  const std::string line = "{\"file\": \"a.html\", \"url\": \"file://" +
-                           (fs::canonical(m_dir) / "a.html").string() + "\", \"list\": null";
-  ASSERT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 2) << run.out;
-  EXPECT_EQ(run.out.rfind(line, 0), 0u) << run.out;
-  EXPECT_EQ(run.out.find(line, 1), run.out.find('\n') + 1) << run.out;
-}
-
-TEST_F(PageCommandsTest, CommandLineErrors) {
-  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {"filter", "--text"}, {"filter", "--url"}, {"filter", "--bogus", "a.html"}, {"page"},
-           {"page", "a.html", "b.html"}})
-    EXPECT_EQ(Run(args).status, 2) << args.back();
-  EXPECT_EQ(Run({"page", "missing.html"}).err,
-            "zazozor: cannot read missing.html: No such file or directory\n");
 }
 
 // The page text is the text runs one after the other with named entities replaced; an
@@ -124,34 +84,6 @@ TEST_F(PageCommandsTest, PageShowsWhatTheFiltersSee) {
             "\"meta\": [{\"name\": \"keywords\", \"http-equiv\": null, \"content\": \"a&amp;b\"}, "
             "{\"name\": null, \"http-equiv\": \"refresh\", \"content\": null}, "
             "{\"name\": null, \"http-equiv\": null, \"content\": null}]}\n");
-}
-
-// Real pages of every kind: the HTML manuals installed under /usr/share/doc (at most
-// kMaxDocPages of them, in path order), several files per run.
-TEST_F(PageCommandsTest, EveryInstalledManualGoesThroughFilter) {
-  std::vector<std::string> pages;
-  std::error_code ec;
-  fs::recursive_directory_iterator it("/usr/share/doc",
-                                      fs::directory_options::skip_permission_denied, ec);
-  for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-    std::string extension = it->path().extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(), ::tolower);
-    if ((extension == ".html" || extension == ".htm") && it->is_regular_file(ec)) {
-      pages.push_back(it->path().string());
-    }
-  }
-  if (pages.empty()) GTEST_SKIP() << "no HTML files under /usr/share/doc";
-  std::sort(pages.begin(), pages.end());
-  if (pages.size() > kMaxDocPages) pages.resize(kMaxDocPages);
-  for (std::size_t first = 0; first < pages.size(); first += kDocPagesPerRun) {
-    std::vector<std::string> args = {"filter"};
-    const std::size_t last = std::min(pages.size(), first + kDocPagesPerRun);
-    args.insert(args.end(), pages.begin() + first, pages.begin() + last);
-    const zztest::HostRun run = Run(args);
-    ASSERT_EQ(run.status, 0) << pages[first] << "...: " << run.err;
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), std::ptrdiff_t(last - first));
-  }
 }
 
 }  // namespace

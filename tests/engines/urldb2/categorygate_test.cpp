@@ -20,10 +20,7 @@ using ascommon::ECategoryPiece;
 CCategoryProbe Probe(std::uint64_t address, std::uint64_t subdomain, std::uint64_t domain) {
   CCategoryProbe probe;
   const std::uint64_t keys[3] = {address, subdomain, domain};
-  for (int p = 0; p < 3; ++p) {
-    probe.keys[p] = keys[p];
-    probe.present[p] = true;
-  }
+  for (int p = 0; p < 3; ++p) probe.keys[p] = keys[p], probe.present[p] = true;
   return probe;
 }
 

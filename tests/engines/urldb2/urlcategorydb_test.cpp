@@ -53,29 +53,15 @@ struct Reference {
 
 class CategoryDBTest : public ::testing::Test {
  protected:
-  void WriteText(const std::string& name, const std::string& text) {
-    zztest::WriteBytes(dir / name, text);
-  }
   // Builds name.dat from name.txt; the database that built it stays in built.
   std::int32_t Build(const std::string& name, const char16_t* log = nullptr) {
     return built.BuildFromText(Path(name + ".txt").c_str(), Path(name + ".dat").c_str(), log,
                                dir.Wide().c_str());
   }
-  // A category file with this payload (written through the streamer, so digest and
-  // scrambling are right).
-  void WriteRaw(const std::string& name, const std::string& payload) {
-    zztest::WriteListFile(dir / name, payload);
-  }
   std::int32_t Load(CURLCategoryDB& db, const std::string& name) {
     return db.LoadFile(Path(name).c_str(), dir.Wide().c_str());
   }
   std::u16string Path(const std::string& name) const { return zztest::Wide(dir / name); }
-
-  static std::string Words(std::initializer_list<std::uint32_t> words) {
-    std::string bytes;
-    for (std::uint32_t word : words) bytes += zztest::LittleEndian32(word);
-    return bytes;
-  }
   static std::vector<std::uint64_t> Counts(const CURLCategoryDB& db) {
     return {db.GetCount(ECategoryPiece::kAddress), db.GetCount(ECategoryPiece::kSubdomain),
             db.GetCount(ECategoryPiece::kDomain)};
@@ -85,39 +71,30 @@ class CategoryDBTest : public ::testing::Test {
   CURLCategoryDB built;
 };
 
+// A comment line lists nothing (its path piece is empty); the last line shares the first's
+// domain key.
 TEST_F(CategoryDBTest, BuildThenLoadAgreesWithHexDigestReference) {
-  const std::vector<std::string> lines = {
-      "sample.test",
-      "http://www.Shop.Sample.test/Deals/?id=4#top",
-      "https://news.sample.co.uk:8080/x",
-      "http://user@198.51.100.7/login",
-      "# a comment line: its path piece is empty, so it lists nothing",
-      "",
-      "http://www.",
-      "http://sample.test/a/b/",  // same domain as the first line: one domain key
-  };
   std::string text;
   Reference reference;
-  for (const std::string& line : lines) {
+  for (const std::string line :
+       {"sample.test", "http://www.Shop.Sample.test/Deals/?id=4#top", "http://www.",
+        "https://news.sample.co.uk:8080/x", "http://user@198.51.100.7/login", "# a comment", "",
+        "http://sample.test/a/b/"}) {
     text += line + "\r\n";
     reference.Add(line);
   }
-  WriteText("list.txt", text);
+  zztest::WriteBytes(dir / "list.txt", text);
   ASSERT_EQ(Build("list"), 0);
   CURLCategoryDB loaded;
   ASSERT_EQ(Load(loaded, "list.dat"), 0);
   for (const CURLCategoryDB* db : {&built, &loaded}) {
-    EXPECT_EQ(Counts(*db), (std::vector<std::uint64_t>{reference.pieces[0].size(),
-                                                       reference.pieces[1].size(),
-                                                       reference.pieces[2].size()}));
+    for (int p = 0; p < 3; ++p) EXPECT_EQ(Counts(*db)[p], reference.pieces[p].size()) << p;
   }
-
-  const std::vector<std::string> probes = {
-      "http://www.sample.test/other", "http://deep.sub.sample.test/", "HTTP://SHOP.SAMPLE.TEST/deals",
-      "http://shop.sample.test/Deals", "news.sample.co.uk:8080/x", "https://news.sample.co.uk/x",
-      "http://198.51.100.7/", "http://unlisted.example/", "ftp://sample.test/", "http://sample.test/a/b",
-  };
-  for (const std::string& url : probes) {
+  for (const std::string url :
+       {"http://www.sample.test/other", "http://deep.sub.sample.test/", "http://198.51.100.7/",
+        "HTTP://SHOP.SAMPLE.TEST/deals", "http://shop.sample.test/Deals", "news.sample.co.uk:8080/x",
+        "https://news.sample.co.uk/x", "http://unlisted.example/", "ftp://sample.test/",
+        "http://sample.test/a/b"}) {
     ascommon::CParsedURL parsed;
     ASSERT_EQ(parsed.ParseURL(url.data(), url.size()), 0) << url;
     const char* texts[3];
@@ -131,10 +108,8 @@ TEST_F(CategoryDBTest, BuildThenLoadAgreesWithHexDigestReference) {
                                      loaded.HasSubdomain(texts[1], lengths[1]),
                                      loaded.HasDomain(texts[2], lengths[2])};
     for (int p = 0; p < 3; ++p) {
-      const int expected =
-          texts[p] == nullptr ? -1
-                              : static_cast<int>(reference.pieces[p].count(
-                                    Reference::HexKey(texts[p], lengths[p])));
+      const int expected = texts[p] == nullptr ? -1 : static_cast<int>(reference.pieces[p].count(
+                                                          Reference::HexKey(texts[p], lengths[p])));
       EXPECT_EQ(answers[p], expected) << url << " piece " << p;
       EXPECT_EQ(results[p], expected == 1 ? 1 : 0) << url << " piece " << p;
     }
@@ -142,13 +117,11 @@ TEST_F(CategoryDBTest, BuildThenLoadAgreesWithHexDigestReference) {
 }
 
 TEST_F(CategoryDBTest, LogListsEveryKeyAndEveryLineThatDoesNotParse) {
-  WriteText("list.txt", "http://www.Sample.test/a\n\n");
+  zztest::WriteBytes(dir / "list.txt", "http://www.Sample.test/a\n\n");
   ASSERT_EQ(Build("list", Path("build.log").c_str()), 0);
   const auto words = [](const std::string& piece) {
-    std::uint8_t digest[16];
-    ascommon::CMD5::Digest(piece.data(), piece.size(), digest);
     std::uint32_t w[4];
-    std::memcpy(w, digest, sizeof w);
+    ascommon::CMD5::Digest(piece.data(), piece.size(), reinterpret_cast<std::uint8_t*>(w));
     return std::to_string(w[0]) + " " + std::to_string(w[1]) + " " + std::to_string(w[2]) + " " +
            std::to_string(w[3]) + "\n\n";
   };
@@ -163,27 +136,27 @@ TEST_F(CategoryDBTest, LogListsEveryKeyAndEveryLineThatDoesNotParse) {
 
 // A line is read in pieces of at most 500 characters: 600 characters give two URLs.
 TEST_F(CategoryDBTest, LongLinesAndBuildFailures) {
-  WriteText("list.txt", "a.test/" + std::string(493, 'x') + "b.test/" + std::string(93, 'y'));
+  const std::string first = "a.test/" + std::string(493, 'x');
+  zztest::WriteBytes(dir / "list.txt", first + "b.test/" + std::string(93, 'y'));
   ASSERT_EQ(Build("list"), 0);
-  EXPECT_EQ(built.HasURL(("a.test/" + std::string(493, 'x')).c_str(), 500), 1);
+  EXPECT_EQ(built.HasURL(first.c_str(), 500), 1);
   EXPECT_EQ(Counts(built), (std::vector<std::uint64_t>{2, 2, 2}));
+  // A log that cannot be created is traced; the data file is still written. (A text or data
+  // file that cannot be opened: the categories command test.)
   zztest::TraceCapture trace;
-  EXPECT_EQ(Build("missing"), ascommon::kCategoryTextNotOpened);
-  EXPECT_EQ(trace.Count("-[URLDB2 Engine] Error on opening the file for training.\n"), 1);
-  // A log that cannot be created is traced; the data file is still written.
+  fs::remove(dir / "list.dat");
   EXPECT_EQ(Build("list", Path("no/such/folder/build.log").c_str()), 0);
+  EXPECT_TRUE(fs::exists(dir / "list.dat"));
   EXPECT_EQ(trace.Count("-[URLDB2 Engine] Error on creating the log file.\n"), 1);
-  EXPECT_THROW(built.BuildFromText(Path("list.txt").c_str(), Path("no/such/x.dat").c_str(),
-                                   nullptr, dir.Wide().c_str()),
-               ASException);
 }
 
 // A file of another key size is refused with -9 and leaves the sets as they were (damaged
 // files are the corrupt-data test's); LoadFiles succeeds when any file loads.
 TEST_F(CategoryDBTest, RefusedFilesAndLoadFiles) {
-  WriteText("one.txt", "one.test\n");
+  zztest::WriteBytes(dir / "one.txt", "one.test\n");
   ASSERT_EQ(Build("one"), 0);
-  WriteRaw("wide.dat", Words({4, 1, 0, 0}) + std::string(8, 'k'));
+  zztest::WriteListFile(dir / "wide.dat", zztest::LittleEndian32(4) + zztest::LittleEndian32(1) +
+                                             std::string(8, '\0') + std::string(8, 'k'));
   CURLCategoryDB db;
   ASSERT_EQ(Load(db, "one.dat"), 0);
   zztest::TraceCapture trace;
@@ -191,8 +164,8 @@ TEST_F(CategoryDBTest, RefusedFilesAndLoadFiles) {
   EXPECT_EQ(trace.Count("-[URLDB2 Engine] The data file was created using another number of md5 "
                         "bytes!\n"), 1);
   EXPECT_EQ(Counts(db), (std::vector<std::uint64_t>{1, 1, 1}));
-  for (const auto& [names, status] : {std::pair<std::vector<std::string>, std::int32_t>{{}, -12},
-                                      {{"missing.dat", "wide.dat"}, -12},
+  for (const auto& [names, status] : {std::pair<std::vector<std::string>, std::int32_t>{
+                                          {"missing.dat", "wide.dat"}, -12},
                                       {{"missing.dat", "one.dat"}, 0}}) {
     CURLCategoryDB fresh;
     ascommon::CArray<ascommon::usstring> paths;
@@ -205,7 +178,7 @@ TEST_F(CategoryDBTest, RefusedFilesAndLoadFiles) {
 TEST_F(CategoryDBTest, LoadUnderAllocationFailureIsAllOrNothing) {
   std::string text;
   for (int i = 0; i < 300; ++i) text += "site" + std::to_string(i) + ".test/p\n";
-  WriteText("list.txt", text);
+  zztest::WriteBytes(dir / "list.txt", text);
   ASSERT_EQ(Build("list"), 0);
   const std::int64_t before = asfn_live_blocks();
   for (std::uint64_t n = 1;; ++n) {
