@@ -55,13 +55,6 @@ TEST(TraceTest, LineFormatsAndThrowSites) {
   EXPECT_EQ(sink.Lines().size(), 4u) << "AS_THROW traces, AS_RAISE_CODE does not";
 }
 
-TEST(ExceptionTest, TextsAreCutAt512) {
-  const std::string text(600, 'a');
-  EXPECT_EQ(ASException(0, "%s", text.c_str()).what(), text.substr(0, 512));
-  EXPECT_EQ(zztest::WhatOf([&] { AS_THROW(0, ASInternalException, "%s", text.c_str()); }),
-            ("ASInternalException - MESSAGE: " + text).substr(0, 512));
-}
-
 // The module's own path: astracer.dll found through the search path, its level learnt once,
 // and the do-nothing sink before start and after stop. A line of a level nobody keeps never
 // evaluates its arguments, so it is neither formatted nor handed to a sink.

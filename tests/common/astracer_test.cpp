@@ -60,25 +60,6 @@ class TracerLibraryTest : public ::testing::Test {
   int m_count = 0;
 };
 
-// Tracing is off unless a level from 0 to 3 is asked for; the sink tells its level; a new
-// load of the library reads the variables again.
-TEST_F(TracerLibraryTest, LevelFromEnvironment) {
-  const char* const levels[] = {"0", "2", "3", nullptr, "off", "4", "01"};
-  const std::string kept[] = {"L0\n", "L0\nL1\nL2\n", "L0\nL1\nL2\nL3\n", "", "", "", ""};
-  for (const char* level : levels) {
-    Env("ZAZOZOR_TRACE_LEVEL", level);
-    CATrace* sink = NewSink();
-    EXPECT_EQ(m_getLevel(sink), m_count <= 3 ? levels[m_count - 1][0] - '0' : -1) << m_name;
-    for (unsigned n = 0; sink != nullptr && n <= 4; ++n) sink->Trace(n, "L%u\n", n);
-  }
-  EXPECT_EQ(m_getTracer(u"t1.log", 0), m_getTracer(u"t1.log", 1));
-  EXPECT_EQ(m_getTracer(u"", 1), nullptr);
-  Env("ZAZOZOR_TRACE_LEVEL", "1");
-  Reload();
-  for (int i = 0; i < m_count; ++i) EXPECT_EQ(Log("t" + std::to_string(i + 1) + ".log"), kept[i]);
-  EXPECT_EQ(m_getLevel(m_getTracer(u"t1.log", 1)), 1);
-}
-
 // Trace ends a line that lacks one; a line longer than the line buffer is cut but still ends the line;
 // a relative log is taken from the working folder the sink was made in; a folder that cannot
 // be written drops lines silently.

@@ -43,9 +43,7 @@ class UrlsCommandTest : public ::testing::Test {
 };
 
 TEST_F(UrlsCommandTest, UrlShowsThePiecesTheListsUse) {
-  const zztest::HostRun run = Run({"url", "https://news.sample.co.uk:8080/x", ""});
-  EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out,
+  EXPECT_EQ(Run({"url", "https://news.sample.co.uk:8080/x", ""}).out,
             "{\"url\": \"https://news.sample.co.uk:8080/x\", \"escaped\": "
             "\"https://news.sample.co.uk:8080/x\", \"path\": \"news.sample.co.uk:8080/x\", "
             "\"host\": \"news.sample.co.uk:8080\", \"domain\": \"sample.co.uk\"}\n"

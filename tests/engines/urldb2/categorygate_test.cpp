@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <random>
 #include <vector>
@@ -53,14 +54,13 @@ TEST(CategoryGateTest, NamesEveryListHoldingAKeyAndRarelyAnother) {
   }
   // Keys on no list: each list is named for under 1% of them, the empty slot never.
   int named[6] = {};
-  const int trials = 30000;
-  for (int n = 0; n < trials; ++n) {
+  for (int n = 0; n < 30000; ++n) {
     std::uint32_t masks[3];
     gate.Candidates(Probe(random(), random(), random()), masks);
     for (int b = 0; b < 18; ++b) named[b % 6] += (masks[b / 6] >> (b % 6)) & 1u;
   }
-  for (int i = 0; i < 6; ++i) EXPECT_LT(named[i], 3 * trials / 100) << "list " << i;
-  EXPECT_EQ(named[4], 0);
+  EXPECT_EQ(*std::max_element(named, named + 6) < 900 && named[4] == 0, true)
+      << named[0] << " " << named[1] << " " << named[2] << " " << named[3] << " " << named[5];
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // The category database on real files: BuildFromText then LoadFile against a reference made
-// of std::set's of hex digests, the build log, a file that is refused, LoadFiles, and
-// loading under allocation failure.
+// of std::set's of hex digests, the build log, and loading under allocation failure (a file
+// of another key size: the categories command test).
 #include "engines/urldb2/urlcategorydb.h"
 
 #include <gtest/gtest.h>
@@ -148,31 +148,6 @@ TEST_F(CategoryDBTest, LongLinesAndBuildFailures) {
   EXPECT_EQ(Build("list", Path("no/such/folder/build.log").c_str()), 0);
   EXPECT_TRUE(fs::exists(dir / "list.dat"));
   EXPECT_EQ(trace.Count("-[URLDB2 Engine] Error on creating the log file.\n"), 1);
-}
-
-// A file of another key size is refused with -9 and leaves the sets as they were (damaged
-// files are the corrupt-data test's); LoadFiles succeeds when any file loads.
-TEST_F(CategoryDBTest, RefusedFilesAndLoadFiles) {
-  zztest::WriteBytes(dir / "one.txt", "one.test\n");
-  ASSERT_EQ(Build("one"), 0);
-  zztest::WriteListFile(dir / "wide.dat", zztest::LittleEndian32(4) + zztest::LittleEndian32(1) +
-                                             std::string(8, '\0') + std::string(8, 'k'));
-  CURLCategoryDB db;
-  ASSERT_EQ(Load(db, "one.dat"), 0);
-  zztest::TraceCapture trace;
-  EXPECT_EQ(Load(db, "wide.dat"), -9);
-  EXPECT_EQ(trace.Count("-[URLDB2 Engine] The data file was created using another number of md5 "
-                        "bytes!\n"), 1);
-  EXPECT_EQ(Counts(db), (std::vector<std::uint64_t>{1, 1, 1}));
-  for (const auto& [names, status] : {std::pair<std::vector<std::string>, std::int32_t>{
-                                          {"missing.dat", "wide.dat"}, -12},
-                                      {{"missing.dat", "one.dat"}, 0}}) {
-    CURLCategoryDB fresh;
-    ascommon::CArray<ascommon::usstring> paths;
-    for (const std::string& name : names) paths.Add(ascommon::usstring(Path(name).c_str()));
-    EXPECT_EQ(fresh.LoadFiles(paths, dir.Wide().c_str()), status);
-    EXPECT_EQ(fresh.HasDomain("one.test", 8), status == 0 ? 1 : 0);
-  }
 }
 
 TEST_F(CategoryDBTest, LoadUnderAllocationFailureIsAllOrNothing) {
