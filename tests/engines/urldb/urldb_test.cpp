@@ -68,6 +68,8 @@ TEST_F(URLDBTest, SiteKeys) {
       {"", "-450"}, {"http://", "-450"}, {"user@/x", "-450"}, {":8080", "-450"}, {"*x//", "-450"},
   };
   for (const auto& [url, key] : cases) EXPECT_EQ(KeyOf(db, url), key) << '"' << url << '"';
+  Add(db, "a.sample.test");  // the one entry that is not its own site key
+  EXPECT_TRUE(db.HasOtherEntry(CURLDB::MakeProbe("a.sample.test", 13)));
 }
 
 // A load adds the file's records to what the database holds; the first bad record stops it
