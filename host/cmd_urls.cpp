@@ -6,10 +6,10 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -22,6 +22,7 @@
 #include "itemfields.h"
 #include "json.h"
 #include "parentalbwlistadvancedfilter/categories.h"
+#include "settings.h"
 #include "verdicts.h"
 
 namespace zzhost {
@@ -163,14 +164,9 @@ UrlsArgs ParseUrlsArgs(const std::vector<std::string>& args) {
       haveInput = true;
       continue;
     }
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long n = std::strtoul(value.c_str(), &end, 10);
-    if (value.empty() || *end != '\0' || errno != 0 || n < 1 || n > 256 ||
-        value.find_first_not_of("0123456789") != std::string::npos) {
-      throw UsageError("--threads is a number from 1 to 256", "urls");
-    }
-    parsed.threads = static_cast<unsigned>(n);
+    const std::optional<std::uint32_t> n = ParseUnsigned32(value);
+    if (!n || *n < 1 || *n > 256) throw UsageError("--threads is a number from 1 to 256", "urls");
+    parsed.threads = *n;
   }
   if (parsed.threads == 0) parsed.threads = std::max(1u, std::thread::hardware_concurrency());
   return parsed;

@@ -89,22 +89,22 @@ inline bool TraceOn(unsigned level) noexcept {
     throw Cls(0, #Cls " - MESSAGE: " format __VA_OPT__(, ) __VA_ARGS__);                \
   } while (0)
 
-// Traces and throws Cls with the text "Cls - CODE: <code> MESSAGE: ..." and that code.
-#define AS_THROW_CODE(level, Cls, code, format, ...)                                    \
-  do {                                                                                  \
-    const int as_code_ = static_cast<int>(code);                                        \
-    AS_TRACE_EXC(level, #Cls " - CODE: %d MESSAGE: " format, as_code_ __VA_OPT__(, )    \
-                 __VA_ARGS__);                                                          \
-    throw Cls(as_code_, #Cls " - CODE: %d MESSAGE: " format, as_code_ __VA_OPT__(, )    \
-              __VA_ARGS__);                                                             \
-  } while (0)
-
-// Throws like AS_THROW_CODE without a trace line (the few silent throw sites).
+// Throws Cls with the text "Cls - CODE: <code> MESSAGE: ..." and that code, without a
+// trace line (the few silent throw sites).
 #define AS_RAISE_CODE(Cls, code, format, ...)                                           \
   do {                                                                                  \
     const int as_code_ = static_cast<int>(code);                                        \
     throw Cls(as_code_, #Cls " - CODE: %d MESSAGE: " format, as_code_ __VA_OPT__(, )    \
               __VA_ARGS__);                                                             \
+  } while (0)
+
+// Traces the exception line, then throws as AS_RAISE_CODE.
+#define AS_THROW_CODE(level, Cls, code, format, ...)                                    \
+  do {                                                                                  \
+    const int as_traced_code_ = static_cast<int>(code);                                 \
+    AS_TRACE_EXC(level, #Cls " - CODE: %d MESSAGE: " format,                            \
+                 as_traced_code_ __VA_OPT__(, ) __VA_ARGS__);                           \
+    AS_RAISE_CODE(Cls, as_traced_code_, format __VA_OPT__(, ) __VA_ARGS__);             \
   } while (0)
 
 // The "Unused param" notice of operations that accept and ignore a parameter.

@@ -86,8 +86,7 @@ void CParentalBWListFilter::LoadList(ascommon::CURLDB& list, const ascommon::uss
   if (status != 0) {
     // The "error loading" line is this failure's trace line: no exception line follows it.
     AS_TRACE(0, "%s error loading the %s list", kTag, name);
-    throw ASException(status, "ASException - CODE: %d MESSAGE: %s", static_cast<int>(status),
-                      message);
+    AS_RAISE_CODE(ASException, status, "%s", message);
   }
 }
 

@@ -95,28 +95,15 @@ void CParserState::SetCurrentRuleName(const char* name) { Current().SetName(name
 
 void CParserState::SetCurrentRuleKind(std::int32_t kind) { Current().SetKind(kind); }
 
-// Shared by the three AddItemValue flavours.
-#define ASSL_ADD_ITEM_VALUE                                                            \
-  CParsedRule& rule = Current();                                                       \
-  if (m_error) {                                                                       \
-    AS_TRACE(3, "[parser] - error recovery: skipping until error flag is reset");      \
-    return;                                                                            \
-  }                                                                                    \
-  rule.AddItemValue(generic, specific, key, value)
-
-void CParserState::AddItemValue(std::int32_t generic, std::int32_t specific, std::uint32_t key,
-                                std::int32_t value) {
-  ASSL_ADD_ITEM_VALUE;
+void CParserState::AddItemValue(std::int32_t generic, std::int32_t specific,
+                                const CItemValue& value) {
+  CParsedRule& rule = Current();
+  if (m_error) {
+    AS_TRACE(3, "[parser] - error recovery: skipping until error flag is reset");
+    return;
+  }
+  rule.AddItemValue(generic, specific, value);
 }
-void CParserState::AddItemValue(std::int32_t generic, std::int32_t specific, std::uint32_t key,
-                                const char* value) {
-  ASSL_ADD_ITEM_VALUE;
-}
-void CParserState::AddItemValue(std::int32_t generic, std::int32_t specific, std::uint32_t key,
-                                const CExprNode* value) {
-  ASSL_ADD_ITEM_VALUE;
-}
-#undef ASSL_ADD_ITEM_VALUE
 
 const char* CParserState::RegisterString(const char* text, std::size_t length) {
   const char* copy = Current().RegisterString(text, length);

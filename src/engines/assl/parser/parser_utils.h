@@ -58,12 +58,12 @@ class CParserState {
   void SetCurrentRuleKind(std::int32_t kind);
   // While the error flag is set these only log the "error recovery" line. Texts must come
   // from RegisterString, nodes from RegisterExpressionNode.
+  void AddItemValue(std::int32_t generic, std::int32_t specific, const CItemValue& value);
+  template <class Value>
   void AddItemValue(std::int32_t generic, std::int32_t specific, std::uint32_t key,
-                    std::int32_t value);
-  void AddItemValue(std::int32_t generic, std::int32_t specific, std::uint32_t key,
-                    const char* text);
-  void AddItemValue(std::int32_t generic, std::int32_t specific, std::uint32_t key,
-                    const CExprNode* node);
+                    Value value) {
+    AddItemValue(generic, specific, CItemValue(key, value));
+  }
   // A copy of a token text kept with the current rule (ASMemException when out of memory).
   const char* RegisterString(const char* text, std::size_t length);
   // A new expression node kept with the current rule (ASMemException when out of memory).

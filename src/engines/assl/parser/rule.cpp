@@ -92,19 +92,9 @@ CParsedItem& CParsedRule::ItemFor(std::int32_t generic, std::int32_t specific) {
   return **slot;
 }
 
-void CParsedRule::AddItemValue(std::int32_t generic, std::int32_t specific, std::uint32_t key,
-                               std::int32_t value) {
-  ItemFor(generic, specific).Set(CItemValue(key, value));
-}
-
-void CParsedRule::AddItemValue(std::int32_t generic, std::int32_t specific, std::uint32_t key,
-                               const char* text) {
-  ItemFor(generic, specific).Set(CItemValue(key, text));
-}
-
-void CParsedRule::AddItemValue(std::int32_t generic, std::int32_t specific, std::uint32_t key,
-                               const CExprNode* node) {
-  ItemFor(generic, specific).Set(CItemValue(key, node));
+void CParsedRule::AddItemValue(std::int32_t generic, std::int32_t specific,
+                               const CItemValue& value) {
+  ItemFor(generic, specific).Set(value);
 }
 
 void* CParsedRule::Allocate(std::size_t size, std::size_t alignment) noexcept {

@@ -111,12 +111,13 @@ class CParsedRule : public ascommon::CASAllocated {
 
   // Adds one value under the merge rule. Throws ASException "unknown generic item type",
   // and ASMemException "memory problems while adding item" when memory runs out.
+  void AddItemValue(std::int32_t generic, std::int32_t specific, const CItemValue& value);
+  // The same for a number, a text or an expression node under key.
+  template <class Value>
   void AddItemValue(std::int32_t generic, std::int32_t specific, std::uint32_t key,
-                    std::int32_t value);
-  void AddItemValue(std::int32_t generic, std::int32_t specific, std::uint32_t key,
-                    const char* text);
-  void AddItemValue(std::int32_t generic, std::int32_t specific, std::uint32_t key,
-                    const CExprNode* node);
+                    Value value) {
+    AddItemValue(generic, specific, CItemValue(key, value));
+  }
 
   // Copies length bytes of text (plus a terminator) into the rule's arena; returns the copy,
   // or null when memory runs out.
