@@ -1,0 +1,79 @@
+// CEnginesHandle: everything a rule run needs besides the item: the ASSL engine with its
+// rules, the regular-expression library, the code heuristics engine (and, created on first
+// request, the fuzzy word finder and the KNN engine of the mail features). One per filter,
+// held in the filter's shared data. CStructsInterface binds one context to the handle for
+// one item (the filter's "execution object").
+//
+// Loading (SetRegexLibrary, CreateCodeHeurEngine, LoadRules) runs under the filter's
+// exclusive lock; execution only reads the handle, from any number of threads at once.
+// A regular-expression library stays loaded as long as any engine that compiled with it.
+#pragma once
+
+#include <cstdint>
+
+#include "common/array.h"
+#include "common/asmemory.h"
+#include "common/ustring.h"
+#include "engines/assl/assl.h"
+
+namespace asregex {
+struct CRegexLib;
+}
+class CCodeHeurEngine;
+
+namespace assl {
+
+class ContextInterface;
+
+class CEnginesHandle : public ascommon::CASAllocated {
+ public:
+  CEnginesHandle() noexcept = default;
+  ~CEnginesHandle();
+  CEnginesHandle(const CEnginesHandle&) = delete;
+  CEnginesHandle& operator=(const CEnginesHandle&) = delete;
+
+  // Destroys the engine held (if any), builds a new one from every file of directory that
+  // matches mask, initialises it and, when writeRuleMap is set, writes "vi2nnmap.dat" into
+  // directory. Throws ASException ("memory problems", "problems concatenating strings",
+  // "problems building file list", "specified path does not contain any scripting language
+  // files", ...).
+  void LoadRules(const ascommon::usstring& directory, const char16_t* mask, bool writeRuleMap,
+                 IParserDiagnostics* diagnostics = nullptr);
+  // The same over an explicit list of files (the "rules test" command).
+  void LoadRuleFiles(const ascommon::usstring* paths, std::uint64_t count,
+                     IParserDiagnostics* diagnostics = nullptr);
+  // Loads the regular-expression library from directory; ASException "could not obtain
+  // handle to regular expressions library from %s" when it cannot.
+  void SetRegexLibrary(const ascommon::usstring& directory);
+  // Creates the code heuristics engine unless there is one ("memory problems").
+  void CreateCodeHeurEngine();
+
+  ASSL* GetAssl() const noexcept { return m_assl; }
+  asregex::CRegexLib* GetRegexLib() const noexcept { return m_regexLib; }
+  CCodeHeurEngine* GetCodeHeurEngine() const noexcept { return m_codeHeur; }
+
+ private:
+  ASSL* m_assl = nullptr;                     // Owned.
+  asregex::CRegexLib* m_regexLib = nullptr;   // Owned; the library new rules compile with.
+  // Libraries replaced while an engine compiled with them was alive; freed with that engine.
+  ascommon::CArray<asregex::CRegexLib*> m_retiredLibs;
+  CCodeHeurEngine* m_codeHeur = nullptr;      // Owned.
+};
+
+// One item's run: the context and the engines it runs on (neither owned).
+struct CStructsInterface {
+  ContextInterface* context = nullptr;
+  CEnginesHandle* engines = nullptr;
+};
+
+// Handle-level operations of the filter; each checks its handles ("invalid reference to
+// structs interface", "invalid reference to engines interface", "invalid reference to ASSL
+// engine", "invalid HCONTEXT") and throws ASException.
+const ascommon::CArray<CRule::SignatureInfo>& GetSignatures(const CStructsInterface* structs);
+double ExecuteRule(const CStructsInterface* structs, std::uint32_t uid);
+double ExecuteRulePreset(const CStructsInterface* structs, std::uint32_t uid, double value);
+void GetHitRules(const CStructsInterface* structs, ascommon::sstring& out);
+std::int32_t GetIntVariable(const ContextInterface* context, const char* name);
+const ascommon::sstring& GetStringVariable(const ContextInterface* context, const char* name);
+
+}  // namespace assl
