@@ -22,6 +22,11 @@ class ACondition : public AItem {
   virtual void Init(CEnginesHandle* engines) { (void)engines; }
   // Throws "invalid context handle" / "invalid engines handle" for null handles.
   virtual double Evaluate(CEnginesHandle* engines, ContextInterface* context) const = 0;
+
+ protected:
+  // The check every Evaluate makes first: ASException "invalid context handle" for a null
+  // context, "invalid engines handle" for null engines.
+  static void CheckHandles(const CEnginesHandle* engines, const ContextInterface* context);
 };
 
 // Builds the condition a parsed item describes; traces the reason and returns null on
