@@ -28,8 +28,17 @@ class IRegEx {
   ~IRegEx() = default;  // deleted through DeleteRegEx only
 };
 
-// Option bits of NewRegEx.
-enum RegExOptions : int { kCaseless = 1, kMultiline = 2, kDotAll = 4 };
+// Option bits of NewRegEx. kNoJit keeps the pattern on the interpreter (for comparisons
+// and for hosts where executable memory is not allowed).
+enum RegExOptions : int { kCaseless = 1, kMultiline = 2, kDotAll = 4, kNoJit = 8 };
+
+// What MakeBuffMap returns: the byte offset where each line of the buffer starts, in
+// increasing order (starts[0] is 0; a line ends after "\n"). One block, owned by the library
+// until DeleteBuffMap.
+struct BuffMap {
+  std::size_t count;
+  const std::size_t* starts;
+};
 
 }  // namespace asregex
 
@@ -40,7 +49,8 @@ using PFN_NewRegEx = asregex::IRegEx* (*)(const char* pattern, int options, int*
 // An empty fast regex, compiled with Compile.
 using PFN_NewFastRegEx = asregex::IRegEx* (*)();
 using PFN_DeleteRegEx = void (*)(asregex::IRegEx* regex);
-// A map of a buffer's lines (start offsets), for callers that report line numbers.
+// A map of a buffer's lines (an asregex::BuffMap), for callers that report line numbers;
+// null when out of memory.
 using PFN_MakeBuffMap = void* (*)(const char* text, std::size_t length);
 using PFN_DeleteBuffMap = void (*)(void* map);
 }
