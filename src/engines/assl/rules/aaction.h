@@ -20,6 +20,10 @@ class AAction : public AItem {
   virtual void Init(CEnginesHandle* engines) { (void)engines; }
   // Throws ASException "invalid context handle" for a null context.
   virtual void Execute(CEnginesHandle* engines, ContextInterface* context) const = 0;
+
+ protected:
+  // The check every Execute makes first: ASException "invalid context handle" for null.
+  static void CheckContext(const ContextInterface* context);
 };
 
 // Builds the action a parsed item describes; traces the reason and returns null on failure.
