@@ -40,9 +40,10 @@ class ASSL : public ascommon::CASAllocated {
   // that an unreadable file throws.
   void LoadFiles(const ascommon::usstring* paths, std::uint64_t count,
                  IParserDiagnostics* diagnostics = nullptr);
-  // Initialises every rule, drops those that failed, builds indexes, the signature and
-  // relevance arrays and the state template.
-  void Initialize(CEnginesHandle* engines);
+  // Initialises every rule, drops those that failed (each reported to diagnostics when
+  // given, as "NAME - error: rule failed to initialize" at line 0 of its file), builds
+  // indexes, the signature and relevance arrays and the state template.
+  void Initialize(CEnginesHandle* engines, IParserDiagnostics* diagnostics = nullptr);
   // Writes the rule map file (integer 2, the count of enabled rules, then number and name of
   // each) through the binary streamer.
   void WriteRuleMap(const ascommon::usstring& path) const;
@@ -82,6 +83,7 @@ class ASSL : public ascommon::CASAllocated {
  private:
   void ParseFile(const ascommon::usstring& path, IParserDiagnostics* diagnostics);
   void AddRules(const CParserState& state);
+  void ReportFailedRule(const CRule& rule, IParserDiagnostics* diagnostics) const;
 
   ascommon::CMap<std::uint32_t, CRule*> m_rules;             // Owned rules.
   ascommon::CMap<std::uint32_t, std::uint32_t> m_indexes;    // UID -> dense index
@@ -89,6 +91,9 @@ class ASSL : public ascommon::CASAllocated {
   ascommon::CArray<CRule::SignatureInfo> m_signatures;
   ascommon::CArray<CRule::NNetRuleInfo> m_nnetInfos;
   ascommon::CArray<CRule::StateInfo> m_stateTemplate;
+  // Only while loading with diagnostics: the files read and the file of each rule.
+  ascommon::CArray<ascommon::sstring> m_fileNames;
+  ascommon::CMap<std::uint32_t, std::uint32_t> m_ruleFiles;  // UID -> index in m_fileNames
 };
 
 }  // namespace assl

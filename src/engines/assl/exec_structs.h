@@ -53,6 +53,11 @@ class CEnginesHandle : public ascommon::CASAllocated {
   CCodeHeurEngine* GetCodeHeurEngine() const noexcept { return m_codeHeur; }
 
  private:
+  // Destroys the engine and frees the libraries retired while it lived.
+  void DestroyEngine() noexcept;
+  // DestroyEngine, then a new empty engine held by the handle ("memory problems").
+  ASSL* NewEngine();
+
   ASSL* m_assl = nullptr;                     // Owned.
   asregex::CRegexLib* m_regexLib = nullptr;   // Owned; the library new rules compile with.
   // Libraries replaced while an engine compiled with them was alive; freed with that engine.
