@@ -7,9 +7,16 @@
 #include <new>
 
 #include "common/astrace.h"
+#include "engines/assl/rules/execcondition.h"
+#include "engines/assl/rules/existscondition.h"
 #include "engines/assl/rules/exprcondition.h"
+#include "engines/assl/rules/isemptycondition.h"
+#include "engines/assl/rules/knncategcondition.h"
+#include "engines/assl/rules/matchcondition.h"
 #include "engines/assl/rules/nocondition.h"
 #include "engines/assl/rules/scoregreatercondition.h"
+#include "engines/assl/rules/sizegreatercondition.h"
+#include "engines/assl/rules/tokenmatchcondition.h"
 
 namespace assl {
 
@@ -40,6 +47,106 @@ ACondition* CreateExpression(const CParsedItem& item) {
   auto* condition = new (std::nothrow) ExprCondition(tree);
   if (condition == nullptr) delete tree;
   return Built(condition, 0);
+}
+
+bool IsAscii(const char* text) {
+  for (; *text != '\0'; ++text) {
+    if (static_cast<unsigned char>(*text) > 0x7F) return false;
+  }
+  return true;
+}
+
+// Reads the header name a where code needs (201: key 202, 261: key 262) into *name, null
+// for the other codes. Returns the failure message, or null.
+const char* ReadHeaderName(const CParsedItem& item, std::int32_t where, const char** name) {
+  *name = nullptr;
+  if (where == kHeadersNamed) {
+    *name = item.Text(kKeyHeaderName);
+    if (*name == nullptr) return "specific header name not present";
+    if (!IsAscii(*name)) return "specific header name not ASCII";
+  } else if (where == kPartHeadersNamed) {
+    *name = item.Text(kKeyPartHeaderName);
+    if (*name == nullptr) return "specific part header name not present";
+    if (!IsAscii(*name)) return "specific part header name not ASCII";
+  }
+  return nullptr;
+}
+
+ACondition* CreatePhraseMatch(std::int32_t where, const char* text) {
+  auto* condition = new (std::nothrow) TokenMatchCondition(where);
+  if (condition == nullptr) return Fail("could not alloc memory");
+  try {
+    condition->SetPhrases(text);
+  } catch (const ASException&) {  // traced where thrown
+    delete condition;
+    return nullptr;
+  }
+  return condition;
+}
+
+ACondition* CreateMatch(const CParsedItem& item) {
+  const char* text = item.Text(kKeyMatchText);
+  if (text == nullptr) return Fail("missing what to match");
+  if (!HasNumber(item, kKeyMatchWhere)) return Fail("missing where to match");
+  if (!HasNumber(item, kKeyMatchHow)) return Fail("missing match type");
+  const std::int32_t where = item.Number(kKeyMatchWhere);
+  const std::int32_t how = item.Number(kKeyMatchHow);
+  if (TokenMatchCondition::IsPhraseText(text) && where >= kPartsAll && where <= kPartsTextHtml) {
+    return CreatePhraseMatch(where, text);
+  }
+  const char* header = nullptr;
+  if (const char* problem = ReadHeaderName(item, where, &header)) return Fail(problem);
+  std::int32_t mode = kPartRaw;
+  const bool readsMode = where == kPartsAll || where == kPartsText || where == kPartsTextHtml ||
+                         (where >= kHtmlBody && where <= kHtmlScript);
+  if (readsMode && HasNumber(item, kKeyMatchPartMode)) mode = item.Number(kKeyMatchPartMode);
+  auto* condition = new (std::nothrow) MatchCondition(where, how, mode);
+  return Built(condition, condition != nullptr ? condition->SetTexts(text, header) : 0);
+}
+
+ACondition* CreateExists(const CParsedItem& item) {
+  if (!HasNumber(item, kKeyExistsWhat)) return Fail("missing what to check for existence");
+  const std::int32_t what = item.Number(kKeyExistsWhat);
+  const char* header = nullptr;
+  if (const char* problem = ReadHeaderName(item, what, &header)) return Fail(problem);
+  auto* condition = new (std::nothrow) ExistsCondition(what);
+  return Built(condition, condition != nullptr
+                              ? condition->SetTexts(header, item.Text(kKeyExistsCollection))
+                              : 0);
+}
+
+ACondition* CreateIsEmpty(const CParsedItem& item) {
+  if (!HasNumber(item, kKeyIsEmptyWhat)) return Fail("missing what to check for emptiness");
+  const std::int32_t what = item.Number(kKeyIsEmptyWhat);
+  const char* header = nullptr;
+  if (const char* problem = ReadHeaderName(item, what, &header)) return Fail(problem);
+  auto* condition = new (std::nothrow) IsEmptyCondition(what);
+  return Built(condition, condition != nullptr ? condition->SetHeader(header) : 0);
+}
+
+ACondition* CreateExec(const CParsedItem& item) {
+  const char* name = item.Text(kKeyCondExecName);
+  if (name == nullptr) return Fail("missing execution identifier string");
+  auto* condition = new (std::nothrow) ExecCondition();
+  return Built(condition, condition != nullptr ? condition->SetName(name) : 0);
+}
+
+ACondition* CreateKnnCateg(const CParsedItem& item) {
+  const char* category = item.Text(kKeyKnnCategory);
+  if (category == nullptr || !HasNumber(item, kKeyKnnConstant)) {
+    return Fail("missing KNN category or probability");
+  }
+  auto* condition = new (std::nothrow) KNNCategCondition(item.Number(kKeyKnnConstant));
+  return Built(condition, condition != nullptr ? condition->SetCategory(category) : 0);
+}
+
+ACondition* CreateSizeGreater(const CParsedItem& item) {
+  if (!HasNumber(item, kKeySizeItem) || !HasNumber(item, kKeySizeConstant)) {
+    return Fail("missing item which size to compare");
+  }
+  return Built(new (std::nothrow) SizeGreaterCondition(item.Number(kKeySizeItem),
+                                                       item.Number(kKeySizeConstant)),
+               0);
 }
 
 ACondition* CreateScoreGreater(const CParsedItem& item) {
@@ -76,8 +183,20 @@ ACondition* CreateCondition(const CParsedItem& item) {
       return Built(new (std::nothrow) NoCondition(), 0);
     case kCondExpression:
       return CreateExpression(item);
+    case kCondMatch:
+      return CreateMatch(item);
+    case kCondExists:
+      return CreateExists(item);
+    case kCondIsEmpty:
+      return CreateIsEmpty(item);
+    case kCondExec:
+      return CreateExec(item);
+    case kCondKnnCateg:
+      return CreateKnnCateg(item);
     case kCondScoreGreater:
       return CreateScoreGreater(item);
+    case kCondSizeGreater:
+      return CreateSizeGreater(item);
     default:
       return Fail("unknown condition type");
   }

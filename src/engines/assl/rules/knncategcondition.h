@@ -1,0 +1,34 @@
+// KNNCategCondition: `is_knn_categ("category", threshold)`: holds when the KNN analyzer
+// places the message in the category with a probability of at least threshold percent. The
+// answer is cached in the mail context (one analysis per message); an HTTP context has no
+// such cache and the condition throws "NULL pointer to context".
+// Owns its category name; immutable once built: safe for concurrent readers.
+#pragma once
+
+#include <cstdint>
+
+#include "common/ustring.h"
+#include "engines/assl/rules/acondition.h"
+
+namespace assl {
+
+class KNNCategCondition : public ACondition {
+ public:
+  explicit KNNCategCondition(std::int32_t threshold) noexcept
+      : ACondition(kCondKnnCateg), m_threshold(threshold) {}
+  // 0, or -2 when the copy cannot be allocated.
+  std::int32_t SetCategory(const char* category) { return m_category.assign(category); }
+
+  // Uses nothing of the engines ("Unused param" notice).
+  void Init(CEnginesHandle* engines) override;
+  // Compares the context's cached answer. A context without an answer yet needs the KNN
+  // analyzer, which this build does not have: ASException "the KNN analyzer is not
+  // available to classify the message".
+  double Evaluate(CEnginesHandle* engines, ContextInterface* context) const override;
+
+ private:
+  ascommon::sstring m_category;
+  std::int32_t m_threshold;
+};
+
+}  // namespace assl

@@ -1,0 +1,115 @@
+// MatchCondition: `match("pattern", WHERE, HOW[, PART MODE])`: whether the pattern occurs in
+// the chosen text of the item: the page (body, URL, element texts) of an HTTP context; the
+// headers, text parts, part headers, link targets or layout summaries of a mail context.
+//
+// EXACT / EXACT_INSENSITIVE search the wide form of the texts with a Horspool searcher
+// prepared once in Init over the wide pattern (lower-cased for EXACT_INSENSITIVE, the text
+// then folded unit by unit). REGEX / REGEX_INSENSITIVE / REGEX_SUMMARY run a fast regex
+// compiled once in Init over the UTF-8 form; REGEX_INSENSITIVE compiles the lower-cased
+// pattern and runs over lower-cased text (the page's own lower-cased forms, or a lower-cased
+// copy of texts the context holds only as they are). OBFUSCATED and the IP forms never hold;
+// neither does exact matching on the HTML element codes.
+//
+// Ownership: owns its texts and its compiled regex, deleted through the library it was made
+// with (the engines handle keeps that library loaded while this engine lives).
+// Threads: Init once; Evaluate is const and keeps nothing in the object, so any number of
+// threads may evaluate one condition on their own contexts.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "common/ustring.h"
+#include "engines/assl/rules/acondition.h"
+
+namespace asregex {
+class IRegEx;
+struct CRegexLib;
+}  // namespace asregex
+
+namespace assl {
+
+// Substring search of a wide pattern, optionally ignoring case (the text is folded through
+// WideToLower; the pattern must already be lower-cased). Horspool over the low byte of each
+// unit: O(n / m) typical, O(n * m) worst case, no allocation. The pattern is not owned and
+// must outlive the searcher.
+class CWideSearcher {
+ public:
+  static constexpr std::size_t npos = static_cast<std::size_t>(-1);
+  void Prepare(const char16_t* pattern, std::size_t length, bool foldCase) noexcept;
+  // The first position of the pattern in text[0..length), or npos.
+  std::size_t Find(const char16_t* text, std::size_t length) const noexcept;
+  std::size_t PatternLength() const noexcept { return m_length; }
+
+ private:
+  const char16_t* m_pattern = nullptr;
+  std::size_t m_length = 0;
+  bool m_fold = false;
+  std::size_t m_shift[256] = {};
+};
+
+// One text offered to a match: its wide form, its UTF-8 form, or both (null when absent).
+// lowered says the UTF-8 form is already lower-cased.
+struct CMatchText {
+  const char16_t* wide = nullptr;
+  std::size_t wideSize = 0;
+  const char* utf8 = nullptr;
+  std::size_t utf8Size = 0;
+  bool lowered = false;
+};
+
+class MatchCondition : public ACondition {
+ public:
+  // The visitors over the message parts tree (matchfinders.h).
+  class PartFinder;        // text bodies (exact and regex)
+  class PartHeaderFinder;  // part headers, all or by name
+  class URLFinder;         // link targets of text/html bodies
+  class SummaryFinder;     // layout summaries of text bodies (REGEX_SUMMARY)
+
+  MatchCondition(std::int32_t where, std::int32_t how, std::int32_t partMode) noexcept
+      : ACondition(kCondMatch), m_where(where), m_how(how), m_partMode(partMode) {}
+  ~MatchCondition() override;
+
+  // Copies the pattern and the header name (upper-cased; null for none). 0, or -2 when a
+  // copy cannot be allocated.
+  std::int32_t SetTexts(const char* pattern, const char* header);
+
+  // Prepares the searcher or compiles the regex; ASException "could not obtain fast regex
+  // from handle", "FastPCRE:could not initialize regex from string [%s]" (and its summary
+  // forms), "summary queries can only be performed on text parts or all headers", or a
+  // conversion error of the pattern.
+  void Init(CEnginesHandle* engines) override;
+  double Evaluate(CEnginesHandle* engines, ContextInterface* context) const override;
+
+  std::int32_t Where() const noexcept { return m_where; }
+  std::int32_t How() const noexcept { return m_how; }
+  std::int32_t PartMode() const noexcept { return m_partMode; }
+  const ascommon::sstring& HeaderName() const noexcept { return m_header; }
+
+  // Whether the pattern occurs in text; on a hit reports the matched stretch to the
+  // context's observer, when there is one. Converts between the forms only when the one
+  // needed is absent.
+  bool Test(const CMatchText& text, ContextInterface* context) const;
+
+ private:
+  enum RegexKind { kPlainRegex, kSummaryRegex, kHeaderSummaryRegex };
+  void PrepareExact();
+  void Compile(CEnginesHandle* engines, const char* pattern, RegexKind kind);
+  double EvaluateHtml(ContextInterface* context) const;
+  double EvaluateHeaders(ContextInterface* context) const;
+  double EvaluateParts(ContextInterface* context) const;
+  bool TestExact(const CMatchText& text, ContextInterface* context) const;
+  bool TestRegex(const CMatchText& text, ContextInterface* context) const;
+
+  std::int32_t m_where;
+  std::int32_t m_how;
+  std::int32_t m_partMode;
+  ascommon::sstring m_pattern;
+  ascommon::sstring m_header;         // upper-case name, where 201 and 261
+  ascommon::usstring m_widePattern;   // exact forms; lower-cased for EXACT_INSENSITIVE
+  CWideSearcher m_searcher;           // over m_widePattern
+  asregex::IRegEx* m_regex = nullptr;     // Owned, deleted through m_lib.
+  asregex::CRegexLib* m_lib = nullptr;    // Not owned.
+};
+
+}  // namespace assl
