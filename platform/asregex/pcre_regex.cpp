@@ -7,7 +7,7 @@
 // time a match runs out of it, up to 8 MiB. Cost per match: linear in the subject for
 // ordinary patterns, at most the match limit's steps for backtracking ones; memory per
 // thread: one match data, one context and the JIT stack the thread's largest match needed.
-// Tested by tests/engines/asregex/regex_test.cpp.
+// Tested by tests/engines/asregex/asregex_test.cpp.
 #include "asregex/pcre_regex.h"
 
 #define PCRE2_CODE_UNIT_WIDTH 8

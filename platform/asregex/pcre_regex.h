@@ -24,8 +24,8 @@ namespace asregex {
 
 class CPcreRegEx final : public IRegEx {
  public:
-  static constexpr std::uint32_t kMatchLimit = 1000000;
-  static constexpr std::uint32_t kDepthLimit = 100000;
+  static constexpr std::uint32_t kMatchLimit = 5000000;
+  static constexpr std::uint32_t kDepthLimit = 1000000;
   static constexpr std::uint32_t kHeapLimitKiB = 64 * 1024;
   static constexpr std::size_t kFirstJitStack = 32 * 1024;
   static constexpr std::size_t kMaxJitStack = 8 * 1024 * 1024;
