@@ -17,6 +17,7 @@ constexpr char kRules[] = R"(
   rule Hit { condition: none; actions: increase_score(SCORE, 10); metadata: priority = 5; }
   rule Helper { condition: none; actions: increase_score(helper, 1); metadata: none; }
   metarule UsesHelper { condition: Helper && true; actions: set_category("meta"); metadata: priority = 4; }
+  metarule Never { condition: !Hit; actions: mark("never", 99); metadata: priority = 3; }
   metarule Self { condition: Self || true; actions: none; metadata: priority = 1; }
   rule Off { condition: none; actions: mark("off", 1); metadata: enabled = false; priority = 2; }
   rule Four { condition: none; actions: set_category("x"); increase_score(n, 1); mark("m", 3); exec(h); metadata: none; }
