@@ -112,7 +112,7 @@ def expand_tags(pattern, conf):
                 part = tag.sub(lambda m: pre + m.group(1), part, count=1)
             if post:
                 part = tag.sub(lambda m: m.group(1) + post, part)
-            if inter and part == "":
+            if inter and part == "" and i > 0:  # the plugin's text starts with "(?aa)"
                 part = inter
             m = re.search(start + "(.+?)" + end, part)
             value = conf["replace_tag"].get(m.group(1)) if m else None
