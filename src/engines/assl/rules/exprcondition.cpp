@@ -40,8 +40,6 @@ struct TreeAccess {
         return n->GetBoolean() ? 1.0 : 0.0;
       case CExprTree::kRuleReference:
         return RunRule(n->GetUid(), engines, context);
-      case CExprTree::kTooDeep:
-        AS_THROW(0, ASException, "reached the maximum expression depth");
       default:
         ThrowBadLeaf();
     }

@@ -34,7 +34,7 @@ class CExprTree : public ascommon::CASAllocated {
     kRuleName,       // a rule's UID, not yet resolved through the engine (Init)
     kRuleReference,  // a resolved rule
     kOperator,
-    kTooDeep,        // stands for a subtree at kMaxDepth, which can only throw
+    kTooDeep,        // stands for a subtree at kMaxDepth, never reached: evaluation stops first
     kInvalid,        // a parsed leaf of unknown kind
   };
 
