@@ -61,16 +61,16 @@ TEST(FeatureTest, DistancesAndCentres) {
 
 TEST(FeatureTest, TextFormsRoundTripAndRefuseMalformedText) {
   // A cluster line: features one blank apart, read with end = the last index.
-  const std::string line = "5 3_abc -7 0_ " + Text(*std::unique_ptr<CAFeature>(Make('s', u"\u00e9\u2713")));
+  const std::string line = "5 3_abc -7 0_ " + Text(*std::unique_ptr<CAFeature>(Make('s', u"\u00e9\u2713"))) + " 9";
   std::uint32_t pos = 0;
   std::string read;
-  for (char kind : std::string("isiss")) {
+  for (char kind : std::string("isissi")) {
     std::unique_ptr<CAFeature> feature(Make(kind, kind == 'i' ? u"0" : u""));
     feature->Deserialize(line.c_str(), pos, static_cast<std::uint32_t>(line.size() - 1));
     read += Text(*feature) + "|";
   }
-  EXPECT_EQ(read, "5|3_abc|-7|0_|5_\xc3\xa9\xe2\x9c\x93|");
-  EXPECT_EQ(pos, line.size());
+  EXPECT_EQ(read, "5|3_abc|-7|0_|5_\xc3\xa9\xe2\x9c\x93|9|");
+  EXPECT_EQ(pos, line.size() + 1);  // past the separator after the number
   const struct { char kind; const char* text; const char* message; } rows[] = {
       {'i', "xy", "Unable to extract int value from xy"}, {'i', "99999999999", "Unable to extract"},
       {'i', "", "Bad string"}, {'s', "3-abc", "Bad string"}, {'s', "9_ab", "Bad string"},
