@@ -7,10 +7,10 @@
 // Tested by tests/engines/assl/conditions_match_test.cpp.
 #include "engines/assl/rules/matchcondition.h"
 
-#include "engines/asregex/regexlib.h"
 #include "common/astrace.h"
 #include "common/convert.h"
 #include "common/strutils.h"
+#include "engines/asregex/regexlib.h"
 #include "engines/assl/acontextif.h"
 #include "engines/assl/exec_structs.h"
 #include "engines/assl/rules/existscondition.h"
@@ -41,8 +41,10 @@ void CWideSearcher::Prepare(const char16_t* pattern, std::size_t length, bool fo
   m_pattern = pattern;
   m_length = length;
   m_fold = foldCase;
-  for (std::size_t& shift : m_shift) shift = length;
-  for (std::size_t i = 0; i + 1 < length; ++i) m_shift[pattern[i] & 0xFF] = length - 1 - i;
+  for (std::uint32_t& shift : m_shift) shift = static_cast<std::uint32_t>(length);
+  for (std::size_t i = 0; i + 1 < length; ++i) {
+    m_shift[pattern[i] & 0xFF] = static_cast<std::uint32_t>(length - 1 - i);
+  }
 }
 
 std::size_t CWideSearcher::Find(const char16_t* text, std::size_t length) const noexcept {
@@ -162,7 +164,7 @@ bool MatchCondition::TestExact(const CMatchText& text, ContextInterface* context
     if (text.utf8 == nullptr) return false;
     // An invalid sequence keeps the text converted before it.
     if (ascommon::Utf8ToUsstring(text.utf8, text.utf8Size, converted) == -2) ThrowMemory();
-    wide = converted.c_str();
+    wide = converted.c_str() != nullptr ? converted.c_str() : u"";
     size = converted.length();
   }
   const std::size_t at = m_searcher.Find(wide, size);

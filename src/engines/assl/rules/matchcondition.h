@@ -45,7 +45,7 @@ class CWideSearcher {
   const char16_t* m_pattern = nullptr;
   std::size_t m_length = 0;
   bool m_fold = false;
-  std::size_t m_shift[256] = {};
+  std::uint32_t m_shift[256] = {};  // rule patterns are far below 4 GiB
 };
 
 // One text offered to a match: its wide form, its UTF-8 form, or both (null when absent).
