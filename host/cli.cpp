@@ -61,6 +61,7 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
   Invocation invocation;
   GlobalOptions& options = invocation.options;
   bool optionsEnded = false;
+  bool separatorSeen = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     std::string value;
@@ -73,6 +74,8 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
       }
     } else if (arg == "--") {
       optionsEnded = true;
+      separatorSeen = !invocation.command.empty();
+      invocation.argsBeforeSeparator = invocation.args.size();
     } else if (arg == "-h" || arg == "--help") {
       invocation.help = true;
     } else if (TakeValue(args, i, "--module", value)) {
@@ -96,6 +99,7 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
       throw UsageError("unknown option '" + arg + "'");
     }
   }
+  if (!separatorSeen) invocation.argsBeforeSeparator = invocation.args.size();
   return invocation;
 }
 

@@ -28,6 +28,9 @@ struct Invocation {
   GlobalOptions options;
   std::string command;            // empty when none was given
   std::vector<std::string> args;  // everything after the command that is no global option
+  // How many of args came before a "--" that followed the command ("rules test RULES --
+  // PAGES"); args.size() when there was none.
+  std::size_t argsBeforeSeparator = 0;
   bool help = false;              // -h or --help seen
 };
 

@@ -214,12 +214,6 @@ int RunCategoriesAction(CommandContext& context, const std::vector<std::string>&
   return 0;
 }
 
-std::string FileUrl(const std::string& path) {
-  std::error_code ec;
-  const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
-  return "file://" + (ec ? path : absolute.lexically_normal().string());
-}
-
 // "\r" progress on a terminal, at most a few times a second.
 class Progress {
  public:
@@ -270,7 +264,7 @@ int RunTrainAction(CommandContext& context, const std::vector<std::string>& args
     for (std::size_t i = 1; i < args.size(); ++i) {
       const std::string& file = args[i];
       try {
-        CPageItem page(ReadPageBytes(file), FileUrl(file), threshold, PageFields::kText);
+        CPageItem page(ReadPageBytes(file), PageFileUrl(file), threshold, PageFields::kText);
         if (page.Ext().SetUCharBuf(category.c_str(), field::kTrainCategory, true) != 0) {
           throw HostError("out of memory");
         }

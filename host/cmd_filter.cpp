@@ -2,7 +2,8 @@
 // decoded (page_decoder.h), parsed, and turned into an item filled the way the host
 // framework fills it (only the text forms when no active filter reads more, page_item.h);
 // every filter active for the session processes the item, and one line per page reports the
-// list verdicts, the Bayes verdict and every key the filters wrote.
+// list verdicts, the Bayes verdict, the signature verdict (with every rule that hit, from
+// the host's own run of the same rules: rule_runner.h) and every key the filters wrote.
 //
 // Files that cannot be read, and pages a filter fails on, are reported on stderr one line
 // each; the others are still processed and the exit status is then 1.
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,7 @@
 #include "errors.h"
 #include "json.h"
 #include "page_item.h"
+#include "rule_runner.h"
 #include "verdicts.h"
 #include "zzplat/paths.h"
 
@@ -127,12 +130,6 @@ void AppendKeysText(std::string& out, const char* label, const ascommon::CBlackB
   }
 }
 
-std::string FileUrl(const std::string& path) {
-  std::error_code ec;
-  const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
-  return "file://" + (ec ? path : absolute.lexically_normal().string());
-}
-
 // The Bayes filter reads the page text, the list filters the URL: with only those active,
 // the item needs none of the other forms of the page (page_item.h).
 bool ReadsTextOnly(const std::u16string& filterName) {
@@ -156,10 +153,33 @@ class PageFilterRun {
     m_advancedActive = advanced != nullptr && advanced->IsActive(m_session);
   }
 
+  // Every rule that hit: the filter stores only the first, so the host runs the same rules
+  // again for the pages it caught (loaded on the first such page). When the host cannot
+  // load them, the filter's rule alone.
+  std::vector<std::string> HitsOf(AItem& item, const std::string& rule) {
+    if (!m_rulesTried) {
+      m_rulesTried = true;
+      try {
+        CHostSettings& settings = m_context.Settings();
+        const char16_t* libs = settings.GetStringValue(u"/http/global/SharedLibsPath");
+        const char16_t* data = settings.GetStringValue(u"/http/global/SharedDataPath");
+        m_rules = std::make_unique<CHostRules>(libs != nullptr ? libs : u"");
+        m_rules->LoadDirectory(data != nullptr ? data : u"");
+      } catch (const HostError&) {
+        m_rules.reset();
+      }
+    }
+    if (m_rules != nullptr) {
+      std::vector<std::string> hits = m_rules->Run(item).hits;
+      if (!hits.empty()) return hits;
+    }
+    return {rule};
+  }
+
   // Processes one file and prints its line. HostError when the file cannot be read or a
   // filter fails.
   void Run(const std::string& file) {
-    const std::string url = m_options.url.empty() ? FileUrl(file) : m_options.url;
+    const std::string url = m_options.url.empty() ? PageFileUrl(file) : m_options.url;
     CPageItem page(ReadPageBytes(file), url, m_threshold, m_fields);
     AItem& item = page.Item();
     ascommon::CBlackBox& bb = item.GetBlackBox();
@@ -172,17 +192,21 @@ class PageFilterRun {
 
     const ListVerdicts verdicts = ReadListVerdicts(bb, ext, m_advancedActive);
     const BayesVerdict bayes = ReadBayesVerdict(bb);
+    SignatureVerdict signature = ReadSignatureVerdict(bb);
+    if (!signature.rule.empty()) signature.hits = HitsOf(item, signature.rule);
     const std::vector<ResultKey> itemKeys = KeysOf(bb, page.HostIds());
     const std::vector<ResultKey> extKeys = KeysOf(ext, {});
     std::string line =
-        m_options.text ? TextBlock(file, url, verdicts, bayes, bb, itemKeys, ext, extKeys)
-                       : JsonLine(file, url, verdicts, bayes, bb, itemKeys, ext, extKeys);
+        m_options.text
+            ? TextBlock(file, url, verdicts, bayes, signature, bb, itemKeys, ext, extKeys)
+            : JsonLine(file, url, verdicts, bayes, signature, bb, itemKeys, ext, extKeys);
     std::fputs(line.c_str(), m_context.Out());
   }
 
  private:
   static std::string JsonLine(const std::string& file, const std::string& url,
                               const ListVerdicts& verdicts, const BayesVerdict& bayes,
+                              const SignatureVerdict& signature,
                               const ascommon::CBlackBox& bb,
                               const std::vector<ResultKey>& itemKeys,
                               const ascommon::CBlackBox& ext,
@@ -193,7 +217,8 @@ class PageFilterRun {
     AppendJsonString(line, url);
     AppendListVerdictsJson(line, verdicts);
     AppendBayesVerdictJson(line, bayes);
-    line += ", \"signature\": null, \"item\": ";
+    AppendSignatureJson(line, signature);
+    line += ", \"item\": ";
     AppendKeysJson(line, bb, itemKeys);
     line += ", \"bbext\": ";
     AppendKeysJson(line, ext, extKeys);
@@ -203,6 +228,7 @@ class PageFilterRun {
 
   static std::string TextBlock(const std::string& file, const std::string& url,
                                const ListVerdicts& verdicts, const BayesVerdict& bayes,
+                               const SignatureVerdict& signature,
                                const ascommon::CBlackBox& bb,
                                const std::vector<ResultKey>& itemKeys,
                                const ascommon::CBlackBox& ext,
@@ -222,7 +248,18 @@ class PageFilterRun {
     block += verdicts.flag < 0 ? "-" : std::to_string(verdicts.flag);
     block += "\nbayes       ";
     block += bayes.written ? bayes.category + " (score " + std::to_string(bayes.score) + ")" : "-";
-    block += "\nsignature   -\n";
+    block += "\nsignature   ";
+    if (signature.rule.empty()) {
+      block += "-";
+    } else {
+      block += (signature.category ? *signature.category : "-") + " (score " +
+               (signature.score ? std::to_string(*signature.score) : "-") + ", rule " +
+               signature.rule + ")";
+      for (std::size_t i = 0; i < signature.hits.size(); ++i) {
+        block += (i == 0 ? "\nhits        " : ", ") + signature.hits[i];
+      }
+    }
+    block += "\n";
     AppendKeysText(block, "item        ", bb, itemKeys);
     AppendKeysText(block, "bbext       ", ext, extKeys);
     block += '\n';
@@ -236,6 +273,8 @@ class PageFilterRun {
   std::vector<HostedFilter*> m_filters;  // Not owned: the module host's, active ones only
   bool m_advancedActive = false;
   PageFields m_fields = PageFields::kText;  // kAll once a filter reads more than the text
+  bool m_rulesTried = false;
+  std::unique_ptr<CHostRules> m_rules;  // the data folder's rules, for the hit lists
 };
 
 int RunFilter(CommandContext& context) {

@@ -1,6 +1,7 @@
 // "page": how the host and the parser read one page, for rule writers and list maintainers:
 // the charset used, the page text the filters get, the links' decoded addresses, the
-// images' sources and the meta tags' attributes. Needs no module.
+// images' sources, the meta tags' attributes, and what the data folder's signature rules
+// decide (run by the host itself, rule_runner.h). Needs no module.
 // Tested by tests/host/page_commands_test.cpp.
 #include <cstdio>
 #include <memory>
@@ -8,7 +9,9 @@
 
 #include "commands.h"
 #include "json.h"
+#include "errors.h"
 #include "page_item.h"
+#include "rule_runner.h"
 #include "zzplat/paths.h"
 
 namespace zzhost {
@@ -26,6 +29,22 @@ void AppendWide(std::string& out, const char16_t* text, std::size_t length) {
 
 void AppendWide(std::string& out, const ascommon::usstring& text) {
   AppendWide(out, text.c_str(), text.length());
+}
+
+// The data folder's rules run over the page as the signatures filter runs them; no verdict
+// when they cannot be loaded.
+SignatureVerdict PageSignature(CommandContext& context, const std::string& bytes) {
+  try {
+    CHostSettings& settings = context.Settings();
+    const char16_t* libs = settings.GetStringValue(u"/http/global/SharedLibsPath");
+    const char16_t* data = settings.GetStringValue(u"/http/global/SharedDataPath");
+    CHostRules rules(libs != nullptr ? libs : u"");
+    rules.LoadDirectory(data != nullptr ? data : u"");
+    CPageItem item(bytes, PageFileUrl(context.Args()[0]), 50);
+    return rules.Run(item.Item());
+  } catch (const HostError&) {
+    return {};
+  }
 }
 
 int RunPage(CommandContext& context) {
@@ -66,7 +85,9 @@ int RunPage(CommandContext& context) {
     AppendWide(out, value, length);
     out += '}';
   }
-  out += "]}\n";
+  out += "]";
+  AppendSignatureJson(out, PageSignature(context, bytes));
+  out += "}\n";
   std::fputs(out.c_str(), context.Out());
   return 0;
 }

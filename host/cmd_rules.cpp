@@ -190,10 +190,13 @@ std::string RuleToJson(const assl::CParsedRule& rule) {
 }
 
 int RunRules(CommandContext& context) {
+  // "test" takes its own option and a "--" separator.
+  if (!context.Args().empty() && context.Args()[0] == "test") return RunRulesTest(context);
   context.ExpectArgs(2, static_cast<std::size_t>(-1));
   const std::string& action = context.Args()[0];
   if (action != "check" && action != "dump") {
-    throw UsageError("unknown 'rules' action '" + action + "': expected check or dump", "rules");
+    throw UsageError("unknown 'rules' action '" + action + "': expected check, dump or test",
+                     "rules");
   }
   return RunRulesOn(context, action == "dump");
 }

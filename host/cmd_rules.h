@@ -15,4 +15,8 @@ namespace zzhost {
 
 std::string RuleToJson(const assl::CParsedRule& rule);
 
+class CommandContext;
+// "rules test [--url URL] RULES... -- PAGE..." (cmd_rules_test.cpp).
+int RunRulesTest(CommandContext& context);
+
 }  // namespace zzhost

@@ -126,7 +126,10 @@ struct ListFilters {
 };
 
 ListFilters OpenListFilters(CommandContext& context) {
-  CModuleHost& host = context.OpenEnabledFilters();
+  // Only the list filters: a URL needs no rules or dictionary.
+  static constexpr std::u16string_view kListFilterNames[] = {
+      u"Http Parental BWList Filter", u"Http Parental BWList Advanced Filter"};
+  CModuleHost& host = context.OpenEnabledFilters(kListFilterNames, 2);
   const std::uint32_t session = context.Options().session;
   ListFilters filters;
   auto active = [&](const char16_t* name) -> CAFilter* {

@@ -42,6 +42,11 @@ CHostSettings& CommandContext::Settings() {
     const GlobalOptions& options = Options();
     if (!options.configFile.empty()) {
       settings->LoadFile(options.configFile);
+      // The libraries the module loads (the regular-expression library) live beside the
+      // host unless the file says otherwise.
+      if (settings->GetStringValue(u"/http/global/SharedLibsPath") == nullptr) {
+        settings->ApplyOverride(std::string(kSharedLibsPathKey) + "=" + ExecutableDir(), "");
+      }
     } else {
       settings->LoadDefaults(ExecutableDir(), TempDir());
     }
@@ -75,11 +80,12 @@ CModuleHost& CommandContext::OpenAllFilters() {
   return host;
 }
 
-CModuleHost& CommandContext::OpenEnabledFilters() {
+CModuleHost& CommandContext::OpenEnabledFilters(const std::u16string_view* only,
+                                                std::size_t count) {
   CHostSettings& settings = Settings();
   CModuleHost& host = Host();
   if (host.FilterCount() == 0) {
-    host.AddAllFilters(settings, Options().session);
+    host.AddAllFilters(settings, Options().session, only, count);
     host.OpenSession(Options().session);
   }
   return host;
@@ -232,7 +238,8 @@ constexpr CommandSpec kCommands[] = {
      "convert: builds the dictionary file OUT from TEXT, lines 'word;teens;adult;kidz' of\n"
      "counts for the three fixed categories teens (level 2), adult (3) and kidz (1).",
      RunBayesCommand},
-    {"rules", "check FILE... | dump FILE...", "check rule files or dump the rules they define",
+    {"rules", "check FILE... | dump FILE... | test [--url URL] RULES... -- PAGE...",
+     "check rule files, dump the rules they define, or test them on pages",
      "check: parses each rule file ('-' for standard input) as the signatures engine does\n"
      "and prints every problem as FILE:LINE: message, then one line per file: the rules\n"
      "committed, the rules discarded for errors and the rule names replaced by a later\n"
@@ -243,7 +250,12 @@ constexpr CommandSpec kCommands[] = {
      "(\"rule\" or \"metarule\") and its condition, actions and metadata with their\n"
      "generic and specific type codes and keyed values (expressions as nested operator\n"
      "objects). Problems go to stderr as FILE:LINE: message.\n"
-     "Neither needs the module.",
+     "test: loads the RULES files (instead of the data folder's) and runs them over each\n"
+     "PAGE as the signatures filter does (pages read as 'filter' reads them, with the\n"
+     "address --url or file://PATH); prints per page the verdict and every rule that ran,\n"
+     "with its result and what its condition matched (the element and the matched text,\n"
+     "cut to 80 bytes, or the heuristic and its value).\n"
+     "None of them needs the module.",
      RunRules},
     {"help", "[COMMAND]", "show this help, or the help of one command", "", RunHelp},
 };

@@ -30,6 +30,8 @@ class CommandContext {
   const GlobalOptions& Options() const { return m_invocation.options; }
   const std::string& CommandName() const { return m_invocation.command; }
   const std::vector<std::string>& Args() const { return m_invocation.args; }
+  // How many arguments came before a "--" (all of them without one).
+  std::size_t ArgsBeforeSeparator() const { return m_invocation.argsBeforeSeparator; }
   std::FILE* Out() const { return m_out; }
 
   // UsageError unless the command got between min and max positional arguments and no
@@ -44,7 +46,9 @@ class CommandContext {
   CModuleHost& OpenAllFilters();
   // As OpenAllFilters, keeping only the filters enabled for the chosen session (the
   // others' data files are not needed).
-  CModuleHost& OpenEnabledFilters();
+  // With only given, just the filters of those names (the others' data is not loaded).
+  CModuleHost& OpenEnabledFilters(const std::u16string_view* only = nullptr,
+                                  std::size_t count = 0);
   // Tears the module down now, reporting failures (HostError).
   void Shutdown();
 

@@ -1,5 +1,6 @@
 #include "module_host.h"
 
+#include <algorithm>
 #include <new>
 
 #include "common/asexception.h"
@@ -132,13 +133,21 @@ HostedFilter& CModuleHost::AddFilter(std::u16string_view name, CASettings& setti
   return *AddFilterFrom(*chosen, settings, std::nullopt);
 }
 
-void CModuleHost::AddAllFilters(CASettings& settings, std::optional<std::uint32_t> enabledFor) {
+void CModuleHost::AddAllFilters(CASettings& settings, std::optional<std::uint32_t> enabledFor,
+                                const std::u16string_view* only, std::size_t count) {
   CAClassFactory& factory = Factory();
   const char* what = "reading the allocators";
-  const std::uint64_t count = Call(what, [&] { return factory.GetAllocatorCount(); });
-  for (std::uint64_t i = 0; i < count; ++i) {
+  const std::uint64_t allocators = Call(what, [&] { return factory.GetAllocatorCount(); });
+  for (std::uint64_t i = 0; i < allocators; ++i) {
     CBasicAllocator* allocator = Call(what, [&] { return factory.GetAllocator(i); });
-    if (allocator != nullptr) AddFilterFrom(*allocator, settings, enabledFor);
+    if (allocator == nullptr) continue;
+    if (only != nullptr) {
+      const ascommon::usstring* name = allocator->GetModuleName();
+      const std::u16string_view text(name != nullptr && name->c_str() != nullptr ? name->c_str()
+                                                                                : u"");
+      if (std::find(only, only + count, text) == only + count) continue;
+    }
+    AddFilterFrom(*allocator, settings, enabledFor);
   }
 }
 

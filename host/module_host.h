@@ -94,9 +94,11 @@ class CModuleHost {
   // factory has no such allocator or the module raises.
   HostedFilter& AddFilter(std::u16string_view name, CASettings& settings);
   // One filter per allocator of the factory, in factory order; with enabledFor, only the
-  // filters enabled for that session (IsEnabled is asked before any data is loaded).
+  // filters enabled for that session (IsEnabled is asked before any data is loaded); with
+  // only given, just the allocators of those display names.
   void AddAllFilters(CASettings& settings,
-                     std::optional<std::uint32_t> enabledFor = std::nullopt);
+                     std::optional<std::uint32_t> enabledFor = std::nullopt,
+                     const std::u16string_view* only = nullptr, std::size_t count = 0);
   // Opens a session (0 to 999) on every filter created so far: CreateSessionData,
   // IsEnabled and the active byte, ReloadSessionSettings. Opening an open session does
   // nothing.

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "common/convert.h"
 #include "common/strutils.h"
@@ -13,6 +14,12 @@
 #include "zzplat/paths.h"
 
 namespace zzhost {
+
+std::string PageFileUrl(const std::string& path) {
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+  return "file://" + (ec ? path : absolute.lexically_normal().string());
+}
 
 namespace {
 

@@ -37,6 +37,9 @@ inline constexpr std::size_t kMaxPageBytes = std::size_t{64} << 20;
 // than kMaxPageBytes.
 std::string ReadPageBytes(const std::string& path);
 
+// The address a page file gets when no URL is given: "file://" and its absolute path.
+std::string PageFileUrl(const std::string& path);
+
 // A new document parsed from the text (empty text gives an empty document). HostError when
 // it cannot be allocated.
 std::unique_ptr<CHTMLParser2> ParsePage(const std::u16string& text);

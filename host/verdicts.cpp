@@ -15,6 +15,9 @@ using nsHttpModules::ItemField::kBayesCategory;
 using nsHttpModules::ItemField::kBayesScore;
 using nsHttpModules::ItemField::kBlackListHit;
 using nsHttpModules::ItemField::kListSummaryFlag;
+using nsHttpModules::ItemField::kSignatureCategory;
+using nsHttpModules::ItemField::kSignatureRule;
+using nsHttpModules::ItemField::kSignatureScore;
 using nsHttpModules::ItemField::kWhiteListHit;
 
 static_assert(kVerdictListCount == nsHttpModules::kListCount);
@@ -99,6 +102,43 @@ void AppendBayesVerdictJson(std::string& out, const BayesVerdict& verdict) {
   out += "{\"category\": ";
   AppendJsonString(out, verdict.category);
   out += ", \"score\": " + std::to_string(verdict.score) + "}";
+}
+
+SignatureVerdict ReadSignatureVerdict(const ascommon::CBlackBox& bb) {
+  SignatureVerdict verdict;
+  if (bb.GetKind(kSignatureRule) != ascommon::CBlackBox::kText) return verdict;
+  verdict.rule = bb.GetCharBuf(kSignatureRule);
+  if (bb.GetKind(kSignatureCategory) == ascommon::CBlackBox::kText) {
+    verdict.category = bb.GetCharBuf(kSignatureCategory);
+  }
+  if (bb.GetKind(kSignatureScore) == ascommon::CBlackBox::kScalar) {
+    verdict.score = bb.GetInt(kSignatureScore);
+  }
+  return verdict;
+}
+
+void AppendSignatureJson(std::string& out, const SignatureVerdict& verdict) {
+  out += ", \"signature\": ";
+  if (verdict.rule.empty()) {
+    out += "null";
+    return;
+  }
+  out += "{\"category\": ";
+  if (verdict.category) {
+    AppendJsonString(out, *verdict.category);
+  } else {
+    out += "null";
+  }
+  out += ", \"score\": ";
+  out += verdict.score ? std::to_string(*verdict.score) : "null";
+  out += ", \"rule\": ";
+  AppendJsonString(out, verdict.rule);
+  out += ", \"hits\": [";
+  for (std::size_t i = 0; i < verdict.hits.size(); ++i) {
+    if (i != 0) out += ", ";
+    AppendJsonString(out, verdict.hits[i]);
+  }
+  out += "]}";
 }
 
 }  // namespace zzhost

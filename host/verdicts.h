@@ -1,13 +1,15 @@
 // The list verdicts of one processed item, as "urls" and "filter" report them: the BW list
 // filter's white/black hit, the advanced list filter's category hits and its summary flag.
 //
-// Also the Bayes filter's verdict (category name and score). Reads the item blackbox and
+// Also the Bayes filter's verdict (category name and score) and the signatures filter's. Reads the item blackbox and
 // bbext after the filters ran; ListVerdicts holds pointers to static names only, BayesVerdict
 // its own copy of the name. Pure functions, thread-safe.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "common/blackbox.h"
 
@@ -45,5 +47,21 @@ BayesVerdict ReadBayesVerdict(const ascommon::CBlackBox& item);
 
 // Appends `, "bayes": {"category": C, "score": S}` or `, "bayes": null`.
 void AppendBayesVerdictJson(std::string& out, const BayesVerdict& verdict);
+
+// The signatures filter's verdict (31055 category, 31056 score, 31057 the rule that hit)
+// and every rule that hit (the host's own run of the rules, rule_runner.h).
+struct SignatureVerdict {
+  std::string rule;                     // the rule that hit; empty when none did
+  std::optional<std::string> category;  // its CATEGORY variable, when set
+  std::optional<std::int32_t> score;    // its SCORE variable, when set
+  std::vector<std::string> hits;        // every rule evaluated to non-zero, engine order
+};
+
+// The three keys from the item (hits left empty).
+SignatureVerdict ReadSignatureVerdict(const ascommon::CBlackBox& item);
+
+// Appends `, "signature": {"category": C, "score": S, "rule": R, "hits": [...]}` (category
+// and score null when the rule set none), or `, "signature": null` when no rule hit.
+void AppendSignatureJson(std::string& out, const SignatureVerdict& verdict);
 
 }  // namespace zzhost

@@ -127,7 +127,7 @@ TEST_F(HostRunTest, ErrorsExitWithOneLine) {
 TEST_F(HostRunTest, TracingOnlyWhenAskedAndItsAbsenceIsSilent) {
   const fs::path copy = dir / "bin";
   fs::create_directories(copy);
-  for (const char* file : {"zazozor", "zazozor.mdl", "libasfn.so", "libastracer.so"}) {
+  for (const char* file : {"zazozor", "zazozor.mdl", "libasfn.so", "libastracer.so", "libasregex.so"}) {
     fs::copy_file(HostBinDir() / file, copy / file);
   }
   const auto runCheck = [&](std::vector<std::string> args, const std::string& env) {

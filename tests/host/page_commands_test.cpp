@@ -1,6 +1,6 @@
-// "zazozor filter" and "zazozor page" end to end: list and Bayes verdicts and filter keys of the
-// sample pages on the bundled sample lists and dictionary, and what "page" shows of links,
-// images and meta tags.
+// "zazozor filter" and "zazozor page" end to end: list, Bayes and signature verdicts and filter
+// keys of the sample pages on the bundled sample lists, dictionary and rules, and what "page"
+// shows of links, images and meta tags.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -49,9 +49,13 @@ TEST_F(PageCommandsTest, FilterReportsTheVerdictsOfTheSamplePages) {
        "\"bbext\": {\"10117\": 1, \"31052\": 1}"},
       {"poker-palace.html", "http://www.poker-palace.test/tables?id=7",
        "\"list\": \"black\", \"categories\": [\"Gambling\"], \"flag\": 0, "
-       "\"bayes\": {\"category\": \"adult\", \"score\": 100}, \"signature\": null, \"item\": {" +
+       "\"bayes\": {\"category\": \"adult\", \"score\": 100}, \"signature\": {\"category\": "
+       "\"gambling\", \"score\": 85, \"rule\": \"GamblingSite\", \"hits\": [\"BettingLinks\", "
+       "\"GamblingScoreHigh\", \"GamblingTitle\", \"CasinoBannerImages\", \"GamblingKeywordsMeta\", "
+       "\"GamblingSite\", \"DepositForm\", \"GamblingBodyWords\", \"GamblingUrl\"]}, \"item\": {" +
            ListResets() +
-           ", \"31001\": \"adult\", \"31002\": 100, \"31051\": 1}, "
+           ", \"31001\": \"adult\", \"31002\": 100, \"31051\": 1, \"31055\": \"gambling\", "
+           "\"31056\": 85, \"31057\": \"GamblingSite\"}, "
            "\"bbext\": {\"10104\": 1, \"31052\": 0}"},
   };
   for (const auto& c : cases) {
@@ -83,7 +87,7 @@ TEST_F(PageCommandsTest, PageShowsWhatTheFiltersSee) {
             "\"images\": [\"i&amp;.png\", null, \"\"], "
             "\"meta\": [{\"name\": \"keywords\", \"http-equiv\": null, \"content\": \"a&amp;b\"}, "
             "{\"name\": null, \"http-equiv\": \"refresh\", \"content\": null}, "
-            "{\"name\": null, \"http-equiv\": null, \"content\": null}]}\n");
+            "{\"name\": null, \"http-equiv\": null, \"content\": null}], \"signature\": null}\n");
 }
 
 }  // namespace

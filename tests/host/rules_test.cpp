@@ -2,6 +2,7 @@
 // text and what the command prints for it.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -185,7 +186,7 @@ TEST_F(RulesCommandTest, FilesUsageAndExitStatus) {
   const zztest::HostRun sample = Run(
       {"rules", "check", std::string(ZAZOZOR_SOURCE_DIR) + "/data/rules/pc_sign.slf", "none.slf"});
   EXPECT_EQ(sample.out, std::string(ZAZOZOR_SOURCE_DIR) +
-                            "/data/rules/pc_sign.slf: 22 rules committed, 0 discarded, 0 names "
+                            "/data/rules/pc_sign.slf: 23 rules committed, 0 discarded, 0 names "
                             "replaced\n");
   EXPECT_EQ(sample.err, "zazozor: cannot read 'none.slf': No such file or directory\n");
   EXPECT_EQ(sample.status, 1);
@@ -199,6 +200,36 @@ TEST_F(RulesCommandTest, FilesUsageAndExitStatus) {
             "<stdin>:1: invalid body structure - check sections!\n"
             "<stdin>:1: discarding simple rule A because it contains errors\n");
   EXPECT_EQ(dump.status, 1);
+}
+
+// "rules test" shows the deciding rule, every rule that ran (a signature's meta-rule
+// operands included, a rule without priority only through it) and what each matched; a page
+// no rule catches says so, and rules that fail to initialise are reported by name.
+TEST_F(RulesCommandTest, TestExplainsAHitAndAMiss) {
+  const std::string rules =
+      "rule Word { condition: match(\"b[a-z]+\", HTML::Body, REGEX_INSENSITIVE, DECODED);"
+      " actions: increase_score(n, 1); metadata: none; }\n"
+      "rule Site { condition: match(\"shop\", HTML::Url, EXACT_INSENSITIVE);"
+      " actions: none; metadata: none; }\n"
+      "metarule Both { condition: Word && Site; actions: mark(\"shopping\", 7);"
+      " metadata: priority = 5; }\n"
+      "rule Broken { condition: match(\"(\", HTML::Title, REGEX); actions: none;"
+      " metadata: priority = 9; }\n";
+  std::ofstream(m_scratch.Path() / "hit.html") << "<p>Big <b>Bargains</b></p>";
+  std::ofstream(m_scratch.Path() / "miss.html") << "<p>123</p>";
+  const std::string file = (m_scratch.Path() / "rules.slf").string();
+  std::ofstream(file) << rules;
+  const zztest::HostRun r = Run({"rules", "test", "--url", "http://SHOP.test/", file, "--",
+                                 "hit.html", "miss.html"});
+  EXPECT_EQ(r.err, file + ": Broken - error: rule failed to initialize\n");
+  EXPECT_EQ(r.out,
+            "3 rules loaded, 1 signatures\n\n"
+            "page     hit.html\nurl      http://SHOP.test/\nverdict  Both: category shopping, score 7\n"
+            "ran\n  Both  1\n  Word  1\n      HTML::Body \"big\"\n  Site  1\n      HTML::Url \"SHOP\"\n\n"
+            "page     miss.html\nurl      http://SHOP.test/\nverdict  no rule hit\n"
+            "ran\n  Both  0\n  Word  0\n\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(Run({"rules", "test", file, "hit.html"}).status, 2);  // no "--"
 }
 
 }  // namespace

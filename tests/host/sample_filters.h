@@ -106,7 +106,7 @@ class SampleFilters {
 
   // A fresh item of the traffic, filled as the host fills it.
   static std::unique_ptr<zzhost::CPageItem> MakeItem(const Traffic& traffic) {
-    return std::make_unique<zzhost::CPageItem>(traffic.bytes, traffic.url, 50, zzhost::PageFields::kText);
+    return std::make_unique<zzhost::CPageItem>(traffic.bytes, traffic.url, 50);
   }
 
   // Runs every hosted filter over the item (session 0, command 0) and renders the verdicts.
@@ -123,6 +123,7 @@ class SampleFilters {
     std::string line;
     zzhost::AppendListVerdictsJson(line, zzhost::ReadListVerdicts(page.Item().GetBlackBox(), page.Ext(), advanced));
     zzhost::AppendBayesVerdictJson(line, zzhost::ReadBayesVerdict(page.Item().GetBlackBox()));
+    zzhost::AppendSignatureJson(line, zzhost::ReadSignatureVerdict(page.Item().GetBlackBox()));
     return line;
   }
   // Verdict() for each item of the traffic, built fresh.

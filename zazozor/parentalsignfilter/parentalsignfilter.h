@@ -2,17 +2,22 @@
 // that hits sets the page's category and score.
 //
 // Shared data: the engines handle (null until the rules are loaded), guarded by the filter's
-// locker; Process reads it under the read-only lock.
+// locker: a reload replaces the engine under the exclusive lock; Process reads it under the
+// read-only lock, each call on its own context, so pages run on many threads at once.
 #pragma once
 
 #include "afilter.h"
+#include "common/blackbox.h"
 
+namespace assl {
 class CEnginesHandle;
+struct CStructsInterface;
+}
 
 namespace nsHttpModules {
 
 struct SignSharedData : ascommon::CASAllocated {
-  CEnginesHandle* engines = nullptr;  // Owned.
+  assl::CEnginesHandle* engines = nullptr;  // Owned; null until the first reload.
 };
 
 class CParentalSignFilter : public CAFilter {
@@ -32,6 +37,10 @@ class CParentalSignFilter : public CAFilter {
   std::uint8_t GetFilterCode() override { return 100; }
   void Process(std::uint32_t sessionId, AItem* pItem, std::uint32_t command) override;
   void ProcessCommand(std::uint32_t, std::uint32_t, ascommon::CBlackBox*) override {}
+
+ private:
+  // Executes the signatures in order until one hits; writes its results into bb.
+  void RunSignatures(const assl::CStructsInterface& run, ascommon::CBlackBox& bb);
 };
 
 }  // namespace nsHttpModules

@@ -1,0 +1,111 @@
+// "rules test": given rule files run over given pages, showing why each page was or was not
+// caught.
+//
+//   zazozor rules test [--url URL] RULES... -- PAGE...
+//
+// The rules are loaded instead of the data folder's (problems of their text as FILE:LINE:
+// message on stderr), each page is read and filled into an item as "filter" does, and the
+// signatures run as the signatures filter runs them. Per page: the verdict (the rule that
+// hit with its category and score, or that none did) and every rule that ran, with its
+// result and what its condition matched (the element and the matched text, cut to 80
+// bytes, or the heuristic and its value). Single-threaded.
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cmd_rules.h"
+#include "commands.h"
+#include "errors.h"
+#include "page_item.h"
+#include "rule_runner.h"
+
+namespace zzhost {
+
+namespace {
+
+class StderrDiagnostics : public assl::IParserDiagnostics {
+ public:
+  void Report(const char* fileName, int line, const char* message) override {
+    if (line > 0) {
+      std::fprintf(stderr, "%s:%d: %s\n", fileName, line, message);
+    } else {  // a problem of a rule as a whole (initialisation)
+      std::fprintf(stderr, "%s: %s\n", fileName, message);
+    }
+  }
+};
+
+std::string ResultText(double result) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%g", result);
+  return text;
+}
+
+std::string PageReport(const std::string& file, const std::string& url,
+                       const SignatureVerdict& verdict, const std::vector<RuleRun>& runs) {
+  std::string out = "page     " + file + "\nurl      " + url + "\nverdict  ";
+  if (verdict.rule.empty()) {
+    out += "no rule hit\n";
+  } else {
+    out += verdict.rule + ": category " + (verdict.category ? *verdict.category : "-") +
+           ", score " + (verdict.score ? std::to_string(*verdict.score) : "-") + "\n";
+  }
+  out += runs.empty() ? "ran      no rule\n" : "ran\n";
+  std::size_t width = 0;
+  for (const RuleRun& run : runs) width = std::max(width, run.name.size());
+  for (const RuleRun& run : runs) {
+    out += "  " + run.name + std::string(width - run.name.size() + 2, ' ') +
+           (run.error.empty() ? ResultText(run.result) : "failed: " + run.error) + "\n";
+    for (const std::string& note : run.notes) out += "      " + note + "\n";
+  }
+  out += '\n';
+  return out;
+}
+
+}  // namespace
+
+int RunRulesTest(CommandContext& context) {
+  const std::vector<std::string>& args = context.Args();
+  const std::size_t separator = context.ArgsBeforeSeparator();
+  std::string url;
+  std::vector<std::string> rules, pages;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (i < separator && arg == "--url") {
+      if (i + 1 >= separator) throw UsageError("option '--url' needs a value", "rules");
+      url = args[++i];
+    } else if (i < separator && arg.rfind("--url=", 0) == 0) {
+      url = arg.substr(6);
+    } else if (i < separator && arg.size() > 1 && arg[0] == '-') {
+      throw UsageError("unknown option '" + arg + "' for 'rules test'", "rules");
+    } else {
+      (i < separator ? rules : pages).push_back(arg);
+    }
+  }
+  if (rules.empty() || pages.empty()) {
+    throw UsageError("'rules test' needs rule files, then -- and pages", "rules");
+  }
+  const char16_t* libraries = context.Settings().GetStringValue(u"/http/global/SharedLibsPath");
+  CHostRules engine(libraries != nullptr ? libraries : u"");
+  StderrDiagnostics diagnostics;
+  engine.LoadFiles(rules, &diagnostics);
+  std::fprintf(context.Out(), "%u rules loaded, %llu signatures\n\n", engine.RuleCount(),
+               static_cast<unsigned long long>(engine.SignatureCount()));
+  int status = 0;
+  for (const std::string& file : pages) {
+    try {
+      const std::string pageUrl = url.empty() ? PageFileUrl(file) : url;
+      CPageItem page(ReadPageBytes(file), pageUrl, 50);
+      std::vector<RuleRun> runs;
+      const SignatureVerdict verdict = engine.Run(page.Item(), &runs);
+      std::fputs(PageReport(file, pageUrl, verdict, runs).c_str(), context.Out());
+    } catch (const HostError& e) {
+      std::fflush(context.Out());
+      std::fprintf(stderr, "zazozor: %s\n", e.what());
+      status = 1;
+    }
+  }
+  return status;
+}
+
+}  // namespace zzhost

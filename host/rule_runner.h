@@ -1,0 +1,58 @@
+// CHostRules: the signature rules run inside the host exactly as the signatures filter runs
+// them (same engine, regular-expression library and heuristics, same order of signatures,
+// first hit wins), to show what the filter's three item keys cannot: every rule that hit on
+// the page ("filter" and "page" list them as "hits") and, for rule writers, every rule that
+// ran with its result and what its condition matched ("rules test").
+//
+// Ownership: owns its engines handle. Not thread-safe: one command, one thread.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "aitem.h"
+#include "engines/assl/parser/parser_utils.h"
+#include "verdicts.h"
+
+namespace assl {
+class CEnginesHandle;
+}
+
+namespace zzhost {
+
+// One rule that ran on the page, for "rules test".
+struct RuleRun {
+  std::string name;
+  double result = 0.0;
+  std::string error;               // the exception text when the rule failed
+  std::vector<std::string> notes;  // what its conditions matched, in order
+};
+
+class CHostRules {
+ public:
+  // Loads the regular-expression library from librariesDir and creates the heuristics.
+  // HostError when the engine refuses.
+  explicit CHostRules(const std::u16string& librariesDir);
+  ~CHostRules();
+  CHostRules(const CHostRules&) = delete;
+  CHostRules& operator=(const CHostRules&) = delete;
+
+  // Every "pc*.slf" of the folder, as the filter loads them.
+  void LoadDirectory(const std::u16string& dataDir);
+  // The given rule files in order; problems of the rule text go to diagnostics.
+  void LoadFiles(const std::vector<std::string>& files, assl::IParserDiagnostics* diagnostics);
+
+  std::uint32_t RuleCount() const;
+  std::uint64_t SignatureCount() const;
+
+  // Runs the signatures over the item. With runs given, also lists every rule that ran (the
+  // signatures in their order, then the rules only meta-rules reached).
+  SignatureVerdict Run(AItem& item, std::vector<RuleRun>* runs = nullptr);
+
+ private:
+  assl::CEnginesHandle* m_engines;  // Owned.
+};
+
+}  // namespace zzhost
