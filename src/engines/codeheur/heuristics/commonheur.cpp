@@ -8,7 +8,6 @@
 #include "engines/codeheur/codeheurengine.h"
 #include "engines/codeheur/heuristics/heurhelpers.h"
 #include "engines/emlcomponents/partstree.h"
-#include "engines/feature/summaryfeature.h"
 
 using ascommon::sstring;
 using ascommon::usstring;
