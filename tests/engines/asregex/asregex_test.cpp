@@ -6,8 +6,8 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstring>
+#include <ctime>
 #include <thread>
 
 #include "support/bin_dir.h"
@@ -40,7 +40,7 @@ TEST(RegexTest, ThreadsMatchUtf8WithinBounds) {
       ASSERT_TRUE(regexes.back() != nullptr && (options || regexes.back()->Compile(row[0])));
     }
   }
-  const auto begin = std::chrono::steady_clock::now();
+  const std::clock_t begin = std::clock();  // CPU time of all threads
   const auto run = [&] {
     for (std::size_t i = 0; i < regexes.size(); ++i) {
       const char* const* row = rows[i % std::size(rows)];
@@ -51,7 +51,7 @@ TEST(RegexTest, ThreadsMatchUtf8WithinBounds) {
     }
   };
   { std::jthread threads[] = {std::jthread(run), std::jthread(run), std::jthread(run)}; }
-  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
+  EXPECT_LT(std::clock() - begin, 20 * CLOCKS_PER_SEC);
   int offset = -1;  // patterns that do not compile
   EXPECT_EQ(asregex::NewRegex(lib, "ab(c", asregex::kCaseless, &offset), nullptr);
   EXPECT_EQ(offset, 4);
