@@ -4,16 +4,18 @@
 // is a signature, so a page runs them all in priority order until the last one, which hits
 // and writes the verdict. The page (about 32 KB of HTML with links and a title) is filled
 // once, the way the host fills it; each iteration is one Process call on it.
-// Reference point: bench/signatures_vs_spamassassin.sh times the same filter on mail with
-// SpamAssassin's 800 regex rules.
+// BM_SignaturesPages (registered when its two environment variables are set, see below) runs
+// the filter over real pages and rules instead.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "itemfields.h"
 #include "modnames.h"
@@ -77,32 +79,41 @@ std::string Page() {
   return page + "</body></html>\n";
 }
 
-// One filter with n rules loaded from a scratch folder, and the page's item.
-struct Workload {
-  explicit Workload(int n)
-      : folder(fs::temp_directory_path() /
-               ("zz-signbench-" + std::to_string(::getpid()) + "-" + std::to_string(n))),
-        settings(folder, fs::read_symlink("/proc/self/exe").parent_path()),
-        page(Page(), "http://garden.example/news/index.html", 50) {
-    fs::create_directories(folder);
-    std::ofstream rules(folder / "pc_sign.slf");
-    for (int i = 0; i < n; ++i) rules << Rule(i, n);
-    rules.close();
+// One signatures filter over the rules of a data folder.
+struct SignFilter {
+  explicit SignFilter(const fs::path& data)
+      : settings(data, fs::read_symlink("/proc/self/exe").parent_path()) {
     filter.SetSettings(&settings);
     filter.SetSharedData(filter.CreateSharedData());
     filter.SetSessionData(0, filter.CreateSessionData());
     filter.SetSessionActive(0, 1);
     filter.ReloadSharedData();
   }
-  ~Workload() {
+  ~SignFilter() {
     filter.DestroySessionData(filter.GetSessionData(0));
     filter.DestroySharedData(filter.GetSharedData());
-    fs::remove_all(folder);
   }
-  fs::path folder;
   BenchSettings settings;
-  zzhost::CPageItem page;
   nsHttpModules::CParentalSignFilter filter{nsHttpModules::g_strHttpParentalSignaturesFilter};
+};
+
+fs::path ScratchFolder(int n) {
+  fs::path folder = fs::temp_directory_path() /
+                    ("zz-signbench-" + std::to_string(::getpid()) + "-" + std::to_string(n));
+  fs::create_directories(folder);
+  std::ofstream rules(folder / "pc_sign.slf");
+  for (int i = 0; i < n; ++i) rules << Rule(i, n);
+  return folder;
+}
+
+// n generated rules in a scratch folder, and the sample page's item.
+struct Workload {
+  explicit Workload(int n)
+      : folder(ScratchFolder(n)), sign(folder), page(Page(), "http://garden.example/news/", 50) {}
+  ~Workload() { fs::remove_all(folder); }
+  fs::path folder;
+  SignFilter sign;
+  zzhost::CPageItem page;
 };
 
 void BM_SignaturesProcess(benchmark::State& state) {
@@ -111,7 +122,7 @@ void BM_SignaturesProcess(benchmark::State& state) {
   if (!workload) workload = std::make_unique<Workload>(static_cast<int>(state.range(0)));
   AItem& item = workload->page.Item();
   for (auto _ : state) {
-    workload->filter.Process(0, &item, 0);
+    workload->sign.filter.Process(0, &item, 0);
   }
   // The last rule hit: its name is the verdict.
   std::string hit;
@@ -125,6 +136,38 @@ void BM_SignaturesProcess(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
   state.counters["page_bytes"] = static_cast<double>(Page().size());
 }
+
+// With ZZ_SIGN_BENCH_DATA (a data folder with pc_sign.slf) and ZZ_SIGN_BENCH_PAGES (a file
+// of page paths, one a line): Process on each of those pages, each filled once
+// beforehand; one iteration is one pass over all of them (bench/signatures_vs_spamassassin.sh
+// runs it on the converted SpamAssassin rules and the mails).
+void BM_SignaturesPages(benchmark::State& state) {
+  static SignFilter sign(std::getenv("ZZ_SIGN_BENCH_DATA"));
+  static std::vector<std::unique_ptr<zzhost::CPageItem>> pages = [] {
+    std::vector<std::unique_ptr<zzhost::CPageItem>> items;
+    std::ifstream list(std::getenv("ZZ_SIGN_BENCH_PAGES"));
+    for (std::string path; std::getline(list, path);) {
+      if (!path.empty()) {
+        items.push_back(std::make_unique<zzhost::CPageItem>(zzhost::ReadPageBytes(path),
+                                                            "file://" + path, 50));
+      }
+    }
+    return items;
+  }();
+  if (pages.empty()) {
+    state.SkipWithError("no pages listed");
+    return;
+  }
+  for (auto _ : state) {
+    for (auto& page : pages) sign.filter.Process(0, &page->Item(), 0);
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(pages.size()));
+}
+
+const bool kPagesRegistered = std::getenv("ZZ_SIGN_BENCH_DATA") != nullptr &&
+                              std::getenv("ZZ_SIGN_BENCH_PAGES") != nullptr &&
+                              benchmark::RegisterBenchmark("BM_SignaturesPages", BM_SignaturesPages)
+                                  ->Unit(benchmark::kMicrosecond) != nullptr;
 
 BENCHMARK(BM_SignaturesProcess)->Arg(10)->Arg(100)->Arg(1000)->Unit(benchmark::kMicrosecond);
 
