@@ -86,7 +86,7 @@ CRegexLib* LoadRegexLib(const ascommon::usstring& directory) {
 }
 
 IRegEx* NewFastRegex(CRegexLib* lib) noexcept {
-  if (lib == nullptr || lib->newFastRegEx == nullptr) return nullptr;
+  if (lib == nullptr) return nullptr;
   try {
     return lib->newFastRegEx();
   } catch (...) {
@@ -95,7 +95,7 @@ IRegEx* NewFastRegex(CRegexLib* lib) noexcept {
 }
 
 IRegEx* NewRegex(CRegexLib* lib, const char* pattern, int options, int* errorOffset) noexcept {
-  if (lib == nullptr || lib->newRegEx == nullptr) return nullptr;
+  if (lib == nullptr) return nullptr;
   try {
     return lib->newRegEx(pattern, options, errorOffset);
   } catch (...) {
@@ -104,7 +104,7 @@ IRegEx* NewRegex(CRegexLib* lib, const char* pattern, int options, int* errorOff
 }
 
 void DeleteRegex(CRegexLib* lib, IRegEx* regex) noexcept {
-  if (lib == nullptr || lib->deleteRegEx == nullptr || regex == nullptr) return;
+  if (lib == nullptr || regex == nullptr) return;
   try {
     lib->deleteRegEx(regex);
   } catch (...) {
