@@ -184,13 +184,16 @@ TEST(CodeHeurEngineTest, SenderHeuristics) {
 
 // One engine, many threads, each on its own context: the registry is only read.
 TEST(CodeHeurEngineThreadTest, ConcurrentCallsAgree) {
+  const CCodeHeurEngine engine;  // built before the threads, as the filter builds it under its lock
   std::vector<double> sums(4);
   std::vector<std::thread> threads;
-  for (double& sum : sums) threads.emplace_back([&sum] {
+  for (double& sum : sums) threads.emplace_back([&sum, &engine] {
       CTestContext mail;
       mail.Add("SUBJECT", u"a b c");
       mail.AddPart(false, u"text", "BNUNE");
-      for (int i = 0; i < 2000; ++i) sum += Heur("H_MAIL_HEADER_SUBJECT_LENGTH", mail) + Heur("H_MAIL_HEADER_SUMMARY", mail);
+      for (int i = 0; i < 2000; ++i)
+        sum += engine.Call("H_MAIL_HEADER_SUBJECT_LENGTH", kEngines, &mail, nullptr) +
+               engine.Call("H_MAIL_HEADER_SUMMARY", kEngines, &mail, nullptr);
     });
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(sums, std::vector<double>(4, 2000 * (5 + 5)));
