@@ -56,6 +56,11 @@ TEST_F(EngineExecuteTest, EachRuleEvaluatesAndActsOncePerContext) {
   assl::GetHitRules(&structs, hits);
   EXPECT_EQ(Sorted(hits), "Helper Hit UsesHelper ");
   EXPECT_EQ(context->GetCurrentRuleName(), nullptr);
+  auto fresh = rules.NewContext();
+  EXPECT_EQ(rules.Engine().EvaluateExpressionText("Off || !Helper || Hit", &rules.handle, fresh.get()), 1.0);
+  EXPECT_EQ(fresh->Int("SCORE") * 10 + fresh->Int("helper"), 101);
+  EXPECT_NE(zztest::WhatOf([&] { rules.Engine().EvaluateExpressionText("Hit &&", &rules.handle, fresh.get()); })
+                .find("invalid expression"), std::string::npos);
 }
 
 TEST_F(EngineExecuteTest, CyclesDisabledRulesActionLimitAndFailingActions) {
