@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <initializer_list>
+#include <string>
 
 #include "aitem.h"
 #include "common/asmemory.h"
@@ -115,7 +116,15 @@ class CUtf8Lines {
 template <class Element>
 void AddAttributes(CUtf8Lines& lines, const Element& element, std::initializer_list<int> slots) {
   for (int slot : slots) {
-    if (element.hasAttribute(slot)) lines.Add(element.getDecodedAttribute(slot));
+    std::size_t length = 0;
+    const char16_t* value = element.getAttribute(slot, length);
+    if (value == nullptr || length == 0) continue;
+    // Only a value with an entity needs the decoded copy.
+    if (std::char_traits<char16_t>::find(value, length, u'&') == nullptr) {
+      lines.Add(value, length);
+    } else {
+      lines.Add(element.getDecodedAttribute(slot));
+    }
   }
 }
 
