@@ -138,6 +138,13 @@ void AddContent(CUtf8Lines& lines, const CHTMLElement& element) {
 
 void CHttpContextInterface::Init(AItem* item) {
   if (item == nullptr) AS_THROW(0, ASBadPtrException, "invalid pitem input");
+  // A context bound again forgets what it built for the previous item.
+  m_url.clear();
+  m_urlTooLong = false;
+  for (int kind = 0; kind < kElementKinds; ++kind) {
+    m_built[kind] = false;
+    m_elements[kind].clear();
+  }
   const ascommon::CBlackBox& bb = item->GetBlackBox();
   WideField(bb, ItemField::kPageText, kParsedWide);
   m_parsed = Utf8Field(bb, ItemField::kPageTextUtf8, kParsedUtf8);
