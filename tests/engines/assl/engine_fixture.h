@@ -31,8 +31,8 @@ struct RuleEngine {
   assl::CEnginesHandle handle;
 
   void Write(const std::string& name, const std::string& text) { WriteBytes(dir / name, text); }
-  void LoadFolder(bool writeMap = false) {
-    handle.LoadRules(ascommon::usstring(dir.Wide().c_str()), u"pc*.slf", writeMap);
+  void LoadFolder(bool writeMap = false, assl::IParserDiagnostics* diagnostics = nullptr) {
+    handle.LoadRules(ascommon::usstring(dir.Wide().c_str()), u"pc*.slf", writeMap, diagnostics);
   }
   void LoadFiles(const std::vector<std::string>& names) {
     std::vector<ascommon::usstring> paths;

@@ -32,9 +32,18 @@ TEST(EngineLoadTest, SignaturesByPriorityAndTheRuleMapOfEnabledRules) {
     rule High { condition: none; actions: none; metadata: priority = 9; relevance = 4; }
     rule Mid  { condition: none; actions: none; metadata: priority = 5; }
     rule Off  { condition: none; actions: none; metadata: priority = 3; enabled = false; }
-    rule Free { condition: none; actions: none; metadata: none; })");
+    rule Free { condition: none; actions: none; metadata: none; }
+    rule Rx   { condition: match("a+", HTML::Body, REGEX); actions: none; metadata: priority = 7; })");
   rules.Write("other.txt", "rule Skipped { condition: none; actions: none; metadata: none; }");
-  rules.LoadFolder(true);
+  struct : assl::IParserDiagnostics {
+    std::string lines;
+    void Report(const char* file, int line, const char* message) override {
+      lines += std::string(file).substr(std::string(file).rfind('\\') + 1) + ":" + std::to_string(line) + ": " + message + "\n";
+    }
+  } diagnostics;
+  rules.LoadFolder(true, &diagnostics);  // no regex library: Rx cannot initialise
+  EXPECT_EQ(diagnostics.lines, "pc_sign.slf:0: Rx - error: rule failed to initialize\n");
+  EXPECT_EQ(rules.Engine().FindRule(assl::CRule::ComputeUid("Rx")), nullptr);
   const assl::ASSL& engine = rules.Engine();
   std::string order;
   for (std::uint64_t i = 0; i < engine.GetSignatures().GetSize(); ++i) {
