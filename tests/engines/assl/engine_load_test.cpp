@@ -71,10 +71,13 @@ TEST(EngineLoadTest, SignaturesByPriorityAndTheRuleMapOfEnabledRules) {
   EXPECT_EQ(found, expected);
 }
 
-TEST(EngineLoadTest, AFolderWithoutRuleFilesIsRefused) {
+TEST(EngineLoadTest, AFolderWithoutRuleFilesOrRegexLibraryIsRefused) {
   zztest::RuleEngine rules;
   EXPECT_NE(zztest::WhatOf([&] { rules.LoadFolder(); })
                 .find("specified path does not contain any scripting language files"),
+            std::string::npos);
+  EXPECT_NE(zztest::WhatOf([&] { rules.handle.SetRegexLibrary(ascommon::usstring(rules.dir.Wide().c_str())); })
+                .find("could not obtain handle to regular expressions library from /tmp/"),
             std::string::npos);
 }
 
