@@ -17,7 +17,9 @@
 # rules (spamd -C, an empty site folder, the Check plugin and the TLD list). Both spamd runs
 # are warmed up with four mails first. CPU is spamd's (server and children, from /proc) plus
 # the clients'. When BIN holds signatures_bench, it also times the filter's Process alone on
-# the same mails and rules, in-process (BM_SignaturesPages). PCRE2's matching time alone for
+# the same mails and rules, in-process (BM_SignaturesPages): the "filter" rows include the
+# host's second run of the rules on every page a rule caught (it lists all hits), and the
+# reading, decoding and parsing of each mail. PCRE2's matching time alone for
 # the converted patterns over the same mails comes first (sa_to_assl.py --time-mails).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
