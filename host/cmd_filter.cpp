@@ -34,6 +34,7 @@ constexpr std::uint32_t kDefaultBayesThreshold = 50;
 struct FilterOptions {
   std::string url;  // empty: file:// and the file's absolute path
   bool text = false;
+  bool hits = true;  // --no-hits: the rules are not run again to list every hit
   std::vector<std::string> files;
 };
 
@@ -44,6 +45,8 @@ FilterOptions ParseFilterOptions(const CommandContext& context) {
     const std::string& arg = args[i];
     if (arg == "--text") {
       options.text = true;
+    } else if (arg == "--no-hits") {
+      options.hits = false;
     } else if (arg == "--url") {
       if (i + 1 >= args.size()) throw UsageError("option '--url' needs a value", "filter");
       options.url = args[++i];
@@ -193,7 +196,8 @@ class PageFilterRun {
     const ListVerdicts verdicts = ReadListVerdicts(bb, ext, m_advancedActive);
     const BayesVerdict bayes = ReadBayesVerdict(bb);
     SignatureVerdict signature = ReadSignatureVerdict(bb);
-    if (!signature.rule.empty()) signature.hits = HitsOf(item, signature.rule);
+    signature.hitsListed = m_options.hits;
+    if (!signature.rule.empty() && m_options.hits) signature.hits = HitsOf(item, signature.rule);
     const std::vector<ResultKey> itemKeys = KeysOf(bb, page.HostIds());
     const std::vector<ResultKey> extKeys = KeysOf(ext, {});
     std::string line =

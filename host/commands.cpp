@@ -193,7 +193,7 @@ constexpr CommandSpec kCommands[] = {
      "--threads N answers on N threads (default: the number of cores); the lines still\n"
      "come out in input order.",
      RunUrlsCommand},
-    {"filter", "[--url URL] [--text] FILE...", "run every active filter over whole pages",
+    {"filter", "[--url URL] [--text] [--no-hits] FILE...", "run every active filter over whole pages",
      "Reads each FILE as a page as received and decodes it (a byte-order mark, else a\n"
      "charset named by a <meta> tag in the first 8 KB, else UTF-8 when valid, else\n"
      "windows-1252), parses it and fills an item the way the host framework does: page\n"
@@ -202,7 +202,10 @@ constexpr CommandSpec kCommands[] = {
      "(/http/filter/bayes/Threshold, default 50). Every filter active for the session\n"
      "processes the item; one JSON line per page gives \"list\", \"categories\" and\n"
      "\"flag\" as \"urls\" does, \"bayes\" (the Bayes filter's category and score, null\n"
-     "when it wrote none), and under \"item\" and \"bbext\" every key a filter wrote\n"
+     "when it wrote none), \"signature\" (the signatures filter's category, score and\n"
+     "deciding rule, with every rule that hit, null when no rule hit; listing the hits\n"
+     "runs the rules once more in the host for a caught page: --no-hits leaves it out,\n"
+     "\"hits\": null), and under \"item\" and \"bbext\" every key a filter wrote\n"
      "(numbers as numbers, texts as strings). --text prints a readable block instead.\n"
      "A file that cannot be read is reported on stderr and the others still run; the\n"
      "exit status is then 1.",

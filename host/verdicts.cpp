@@ -133,7 +133,12 @@ void AppendSignatureJson(std::string& out, const SignatureVerdict& verdict) {
   out += verdict.score ? std::to_string(*verdict.score) : "null";
   out += ", \"rule\": ";
   AppendJsonString(out, verdict.rule);
-  out += ", \"hits\": [";
+  out += ", \"hits\": ";
+  if (!verdict.hitsListed) {
+    out += "null}";
+    return;
+  }
+  out += '[';
   for (std::size_t i = 0; i < verdict.hits.size(); ++i) {
     if (i != 0) out += ", ";
     AppendJsonString(out, verdict.hits[i]);

@@ -55,13 +55,15 @@ struct SignatureVerdict {
   std::optional<std::string> category;  // its CATEGORY variable, when set
   std::optional<std::int32_t> score;    // its SCORE variable, when set
   std::vector<std::string> hits;        // every rule evaluated to non-zero, engine order
+  bool hitsListed = true;               // false: hits not computed (printed as null)
 };
 
 // The three keys from the item (hits left empty).
 SignatureVerdict ReadSignatureVerdict(const ascommon::CBlackBox& item);
 
 // Appends `, "signature": {"category": C, "score": S, "rule": R, "hits": [...]}` (category
-// and score null when the rule set none), or `, "signature": null` when no rule hit.
+// and score null when the rule set none, hits null when not listed), or `, "signature":
+// null` when no rule hit.
 void AppendSignatureJson(std::string& out, const SignatureVerdict& verdict);
 
 }  // namespace zzhost

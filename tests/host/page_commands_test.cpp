@@ -66,6 +66,9 @@ TEST_F(PageCommandsTest, FilterReportsTheVerdictsOfTheSamplePages) {
     EXPECT_EQ(run.out,
               "{\"file\": \"" + file + "\", \"url\": \"" + c.url + "\", " + c.verdicts + "}\n");
   }
+  const std::string poker = (zztest::SourceDir() / "data" / "pages" / "poker-palace.html").string();
+  EXPECT_NE(Run({"filter", "--no-hits", poker}).out.find("\"rule\": \"GamblingSite\", \"hits\": null}"),
+            std::string::npos);
 }
 
 // The page text is the text runs one after the other with named entities replaced; an
