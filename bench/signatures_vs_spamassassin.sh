@@ -17,8 +17,8 @@
 # rules (spamd -C, an empty site folder, the Check plugin and the TLD list). Both spamd runs
 # are warmed up with four mails first. CPU is spamd's (server and children, from /proc) plus
 # the clients'. When BIN holds signatures_bench, it also times the filter's Process alone on
-# the same mails and rules, in-process (BM_SignaturesPages): the "filter" rows include the
-# host's second run of the rules on every page a rule caught (it lists all hits), and the
+# the same mails and rules, in-process (BM_SignaturesPages): the "filter" rows (run with
+# --no-hits, so the host does not run the rules a second time to list every hit) add the
 # reading, decoding and parsing of each mail. PCRE2's matching time alone for
 # the converted patterns over the same mails comes first (sa_to_assl.py --time-mails).
 set -euo pipefail
@@ -103,7 +103,7 @@ timed() {
 }
 zz_run() {  # FOLDER OUT FILES...
   local folder=$1 out=$2; shift 2
-  timed "$out" "$bin/zazozor" --config "$folder/settings.conf" "${zz_args[@]}" filter "$@"
+  timed "$out" "$bin/zazozor" --config "$folder/settings.conf" "${zz_args[@]}" filter --no-hits "$@"
 }
 # What the engine made of the rules: signatures loaded, rules that failed to initialise.
 (cd "$scratch" && ZAZOZOR_TRACE_DIR="$scratch" "$bin/zazozor" --trace 3 \
@@ -213,7 +213,7 @@ echo "spamd CPU alone (server and children): stock $(echo "$sa_stock" | cut -d' 
 echo
 echo "commands:"
 echo "  python3 bench/sa_to_assl.py [--every-rule] DATA/pc_sign.slf RULES/50_converted.cf"
-echo "  zazozor --config DATA/settings.conf ${zz_args[*]} filter MAIL...  (settings.conf:" \
+echo "  zazozor --config DATA/settings.conf ${zz_args[*]} filter --no-hits MAIL...  (settings.conf:" \
      "SharedDataPath, SharedLibsPath, AllParentalFiltersEnabled = 0, parentalbwlist/Enabled = 1)"
 echo "  spamd -L -x -i 127.0.0.1 -p PORT --max-children 2 --min-children 2 -H HOME -u nobody [-C RULES --siteconfigpath EMPTY]"
 echo "  xargs -P 2 ... spamc ${spamc_args[*]} < MAIL"
