@@ -5,6 +5,7 @@
 #include "engines/assl/acontextif.h"
 
 #include "common/astrace.h"
+#include "engines/assl/prefilter/prescanindex.h"
 
 namespace assl {
 
@@ -81,6 +82,12 @@ void ContextInterface::SetStringVariable(const char* name, const char* value) {
 
 void ContextInterface::CopyStateRecords(const ascommon::CArray<CRule::StateInfo>& records) {
   if (m_states.Copy(records) != 0) AS_THROW(0, ASException, "allocation errors");
+  if (m_prescan != nullptr) m_prescan->Reset();
+}
+
+CPrescanState& ContextInterface::PrescanState() {
+  if (m_prescan == nullptr) m_prescan = std::make_unique<CPrescanState>();
+  return *m_prescan;
 }
 
 CRule::StateInfo& ContextInterface::GetState(std::uint64_t index) { return m_states[index]; }

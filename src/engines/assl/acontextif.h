@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "common/array.h"
 #include "common/asmemory.h"
@@ -30,6 +31,8 @@ class CPartsTree;
 }
 
 namespace assl {
+
+class CPrescanState;
 
 // A stretch of UTF-8 text (not owned); data is null when the text is absent.
 struct CTextView {
@@ -94,6 +97,11 @@ class ContextInterface : public ascommon::CASAllocated {
   IMatchObserver* GetObserver() const noexcept { return m_observer; }
   void SetObserver(IMatchObserver* observer) noexcept { m_observer = observer; }
 
+  // What the engine's literal pre-scan found in this item's texts (prefilter/
+  // prescanindex.h), created on first use (std::bad_alloc when memory runs out) and
+  // forgotten by CopyStateRecords, which starts every run of the rules.
+  CPrescanState& PrescanState();
+
   // --- HTTP content (empty in a mail context).
   virtual CTextView GetUrl() const noexcept { return {}; }
   virtual const CHTMLParser2* GetHtmlParser() const noexcept { return nullptr; }
@@ -121,6 +129,7 @@ class ContextInterface : public ascommon::CASAllocated {
   ascommon::CArray<CRule::StateInfo> m_states;
   const char* m_currentRule = nullptr;  // not owned: a rule's name
   IMatchObserver* m_observer = nullptr;  // not owned
+  std::unique_ptr<CPrescanState> m_prescan;  // Owned; null until the first pre-scan.
 };
 
 }  // namespace assl

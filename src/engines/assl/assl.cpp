@@ -9,15 +9,19 @@
 
 #include <algorithm>
 #include <new>
+#include <utility>
+#include <vector>
 
 #include "common/asfile.h"
 #include "common/astrace.h"
 #include "common/binstreamer.h"
 #include "common/convert.h"
 #include "engines/assl/acontextif.h"
+#include "engines/assl/prefilter/prescanindex.h"
 #include "engines/assl/rulemap_format.h"
 #include "engines/assl/rules/acondition.h"
 #include "engines/assl/rules/exprcondition.h"
+#include "engines/assl/rules/matchcondition.h"
 
 namespace assl {
 
@@ -187,6 +191,7 @@ void ASSL::Initialize(CEnginesHandle* engines, IParserDiagnostics* diagnostics) 
     m_rules.RemoveKey(key);  // the walk allows removing the entry just returned
     delete failed;
   }
+  BuildPrescan();
 
   const std::uint32_t count = m_rules.GetCount();
   if (m_indexes.InitHashTable(BucketsFor(count)) != 0 || m_byIndex.SetSize(count, false) != 0) {
@@ -224,6 +229,42 @@ void ASSL::Initialize(CEnginesHandle* engines, IParserDiagnostics* diagnostics) 
     AS_TRACE(0, "not enough memory to resize rule / rule index map - giving up");
   }
   AS_TRACE(3, "the initialization process finished successfully");
+}
+
+void ASSL::BuildPrescan() {
+  std::vector<std::pair<MatchCondition*, std::uint32_t>> slots;
+  for (auto pos = m_rules.GetStartPosition(); pos != nullptr;) {
+    const std::uint32_t* uid;
+    CRule** rule;
+    m_rules.GetNextAssoc(pos, uid, rule);
+    const ACondition* condition = (*rule)->Condition();
+    if (condition == nullptr || condition->SpecificType() != kCondMatch) continue;
+    // The engine owns its rules, and no context runs them while it initialises.
+    auto* match = const_cast<MatchCondition*>(static_cast<const MatchCondition*>(condition));
+    match->SetPrescan(nullptr, 0);
+    slots.emplace_back(match, CPrescanIndex::kNone);
+  }
+  m_prescan.reset();
+  if (!CPrescanIndex::Enabled()) return;
+  try {
+    auto index = std::make_unique<CPrescanIndex>();
+    for (auto& [match, slot] : slots) {
+      const std::uint32_t text =
+          CPrescanIndex::TextOf(match->Where(), match->How(), match->PartMode());
+      if (text != CPrescanIndex::kNone && !match->RequiredText().empty()) {
+        slot = index->Add(text, match->RequiredText(), match->RequiredTextCaseless());
+      }
+    }
+    index->Build();
+    for (const auto& [match, slot] : slots) {
+      if (slot != CPrescanIndex::kNone) match->SetPrescan(index.get(), slot);
+    }
+    AS_TRACE(3, "literal pre-scan over %u of %u match conditions",
+             static_cast<unsigned>(index->SlotCount()), static_cast<unsigned>(slots.size()));
+    m_prescan = std::move(index);
+  } catch (const std::bad_alloc&) {
+    AS_TRACE(0, "not enough memory for the literal pre-scan - regexes run on every page");
+  }
 }
 
 void ASSL::ReportFailedRule(const CRule& rule, IParserDiagnostics* diagnostics) const {

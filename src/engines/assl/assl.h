@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "common/array.h"
 #include "common/asmemory.h"
@@ -21,6 +22,7 @@ namespace assl {
 
 class ContextInterface;
 class CEnginesHandle;
+class CPrescanIndex;
 struct CExprNode;
 
 class ASSL : public ascommon::CASAllocated {
@@ -84,6 +86,9 @@ class ASSL : public ascommon::CASAllocated {
   void ParseFile(const ascommon::usstring& path, IParserDiagnostics* diagnostics);
   void AddRules(const CParserState& state);
   void ReportFailedRule(const CRule& rule, IParserDiagnostics* diagnostics) const;
+  // Points every regex match condition on a page text that has a required literal at a
+  // new pre-scan index (none when the pre-scan is off or memory runs out).
+  void BuildPrescan();
 
   ascommon::CMap<std::uint32_t, CRule*> m_rules;             // Owned rules.
   ascommon::CMap<std::uint32_t, std::uint32_t> m_indexes;    // UID -> dense index
@@ -91,6 +96,7 @@ class ASSL : public ascommon::CASAllocated {
   ascommon::CArray<CRule::SignatureInfo> m_signatures;
   ascommon::CArray<CRule::NNetRuleInfo> m_nnetInfos;
   ascommon::CArray<CRule::StateInfo> m_stateTemplate;
+  std::unique_ptr<CPrescanIndex> m_prescan;  // Owned; null when off.
   // Only while loading with diagnostics: the files read and the file of each rule.
   ascommon::CArray<ascommon::sstring> m_fileNames;
   ascommon::CMap<std::uint32_t, std::uint32_t> m_ruleFiles;  // UID -> index in m_fileNames

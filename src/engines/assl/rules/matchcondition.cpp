@@ -13,6 +13,8 @@
 #include "engines/asregex/regexlib.h"
 #include "engines/assl/acontextif.h"
 #include "engines/assl/exec_structs.h"
+#include "engines/assl/prefilter/prescanindex.h"
+#include "engines/assl/prefilter/requiredliteral.h"
 #include "engines/assl/rules/existscondition.h"
 #include "engines/assl/rules/matchfinders.h"
 
@@ -139,7 +141,10 @@ void MatchCondition::Compile(CEnginesHandle* engines, const char* pattern, Regex
   } catch (...) {
     compiled = false;
   }
-  if (compiled) return;
+  if (compiled) {
+    if (kind == kPlainRegex) RequiredLiteral(pattern, m_literal, m_literalCaseless);
+    return;
+  }
   switch (kind) {
     case kPlainRegex:
       AS_THROW(0, ASException, "FastPCRE:could not initialize regex from string [%s]", pattern);
@@ -258,6 +263,10 @@ double MatchCondition::EvaluateHtml(ContextInterface* context) const {
     }
     view = context->GetElementText(m_where);
     if (!view.IsPresent()) return 0.0;
+  }
+  // A text without the pattern's literal cannot match: skip the regex.
+  if (m_prescan != nullptr && !m_prescan->MayOccur(context, m_prescanSlot, view.data, view.size)) {
+    return 0.0;
   }
   CMatchText text;
   text.utf8 = view.data;

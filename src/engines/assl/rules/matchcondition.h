@@ -18,6 +18,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "common/ustring.h"
 #include "engines/assl/rules/acondition.h"
@@ -28,6 +29,8 @@ struct CRegexLib;
 }  // namespace asregex
 
 namespace assl {
+
+class CPrescanIndex;
 
 // Substring search of a wide pattern, optionally ignoring case (the text is folded through
 // WideToLower; the pattern must already be lower-cased). Horspool over the low byte of each
@@ -91,6 +94,16 @@ class MatchCondition : public ACondition {
   // needed is absent.
   bool Test(const CMatchText& text, ContextInterface* context) const;
 
+  // The literal every match contains (RequiredLiteral of the pattern compiled), found by
+  // Init; empty when none.
+  const std::string& RequiredText() const noexcept { return m_literal; }
+  bool RequiredTextCaseless() const noexcept { return m_literalCaseless; }
+  // Makes the page texts' regex test ask index first (slot of RequiredText); null: never.
+  void SetPrescan(const CPrescanIndex* index, std::uint32_t slot) noexcept {
+    m_prescan = index;
+    m_prescanSlot = slot;
+  }
+
  private:
   enum RegexKind { kPlainRegex, kSummaryRegex, kHeaderSummaryRegex };
   void PrepareExact();
@@ -110,6 +123,10 @@ class MatchCondition : public ACondition {
   CWideSearcher m_searcher;           // over m_widePattern
   asregex::IRegEx* m_regex = nullptr;     // Owned, deleted through m_lib.
   asregex::CRegexLib* m_lib = nullptr;    // Not owned.
+  std::string m_literal;
+  bool m_literalCaseless = false;
+  const CPrescanIndex* m_prescan = nullptr;  // Not owned: the engine's, which owns this.
+  std::uint32_t m_prescanSlot = 0;
 };
 
 }  // namespace assl
