@@ -52,13 +52,8 @@ double ExistsCondition::Evaluate(CEnginesHandle* engines, ContextInterface* cont
     case kPartsAll:
     case kPartsText:
     case kPartsTextPlain:
-    case kPartsTextHtml: {
-      const nsEmlComponents::CPartsTree* tree = context->GetPartsTree();
-      if (tree == nullptr) AS_THROW(0, ASException, "invalid pointer to parts tree");
-      PartFinder finder(m_what);
-      tree->Visit(finder);
-      return finder.found ? 1.0 : 0.0;
-    }
+    case kPartsTextHtml:
+      return FindInParts<PartFinder>(context, m_what);
     default:
       AS_THROW(0, ASException, "invalid id to ExistsCondition ( %d )", m_what);
   }

@@ -40,13 +40,8 @@ double IsEmptyCondition::Evaluate(CEnginesHandle* engines, ContextInterface* con
     case kPartsAll:
     case kPartsText:
     case kPartsTextPlain:
-    case kPartsTextHtml: {
-      const nsEmlComponents::CPartsTree* tree = context->GetPartsTree();
-      if (tree == nullptr) AS_THROW(0, ASException, "invalid pointer to parts tree");
-      PartFinder finder(m_what);
-      tree->Visit(finder);
-      return finder.found ? 1.0 : 0.0;
-    }
+    case kPartsTextHtml:
+      return FindInParts<PartFinder>(context, m_what);
     default:
       AS_THROW(0, ASException, "invalid id to IsEmptyCondition ( %d )", m_what);
   }

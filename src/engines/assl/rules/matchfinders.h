@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "common/astrace.h"
+#include "engines/assl/acontextif.h"
 #include "engines/assl/rules/matchcondition.h"
 #include "engines/emlcomponents/partstree.h"
 
@@ -61,5 +63,16 @@ class MatchCondition::SummaryFinder : public CMatchFinder {
   using CMatchFinder::CMatchFinder;
   void Visit(const nsEmlComponents::CPartsTreeNode& node) override;
 };
+
+// Visits the context's parts tree with a Finder built from the where code; 1.0 when it found
+// a body, else 0.0. ASException "invalid pointer to parts tree" without a tree.
+template <class Finder>
+double FindInParts(ContextInterface* context, std::int32_t where) {
+  const nsEmlComponents::CPartsTree* tree = context->GetPartsTree();
+  if (tree == nullptr) AS_THROW(0, ASException, "invalid pointer to parts tree");
+  Finder finder(where);
+  tree->Visit(finder);
+  return finder.found ? 1.0 : 0.0;
+}
 
 }  // namespace assl
