@@ -251,8 +251,8 @@ void ASSL::BuildPrescan() {
     for (auto& [match, slot] : slots) {
       const std::uint32_t text =
           CPrescanIndex::TextOf(match->Where(), match->How(), match->PartMode());
-      if (text != CPrescanIndex::kNone && !match->RequiredText().empty()) {
-        slot = index->Add(text, match->RequiredText(), match->RequiredTextCaseless());
+      if (text != CPrescanIndex::kNone && !match->RequiredTexts().empty()) {
+        slot = index->Add(text, match->RequiredTexts(), match->RequiredTextsCaseless());
       }
     }
     index->Build();

@@ -86,7 +86,7 @@ class ASSL : public ascommon::CASAllocated {
   void ParseFile(const ascommon::usstring& path, IParserDiagnostics* diagnostics);
   void AddRules(const CParserState& state);
   void ReportFailedRule(const CRule& rule, IParserDiagnostics* diagnostics) const;
-  // Points every regex match condition on a page text that has a required literal at a
+  // Points every regex match condition on a page text that has required literals at a
   // new pre-scan index (none when the pre-scan is off or memory runs out).
   void BuildPrescan();
 

@@ -18,9 +18,11 @@ namespace {
 TEST(RequiredLiteralTest, ReadsOnlyWhatEveryMatchHolds) {
   const struct {
     const char* pattern;
-    const char* literal;  // "" for none; a leading '~' marks a caseless literal
+    const char* literals;  // joined by '|', "" for none; a leading '~' marks caseless ones
   } cases[] = {
       {"abc", "abc"}, {"ab|cdef", ""}, {"(x|y)abcd", "abcd"}, {"ab{0,2}cde", "cde"},
+      {"abc|(?:xyz|d\\w+efg)", "abc|efg|xyz"}, {"(?i)\\b(?:kiwi|(mango)?)\\b", ""},
+      {"(?i)\\b(?:PEAR|(mango)+)?x(tea|(oat)|gum)", "~gum|oat|tea"}, {"((a)|bcd)efgh", "efgh"},
       {"xa{2}bcd", "bcd"}, {"abcd+?e", "abcd"}, {"x*abc", "abc"}, {"a\\d+bcd", "bcd"},
       {"[]abc]def", "def"}, {"[^]x]yz", ""}, {"[[:alpha:]]]xyz", "]xyz"}, {"\\.com\\/x", ".com/x"},
       {"\\p{L}abc", "abc"}, {"\\pLabc", "abc"}, {"ab\\12cde", "cde"}, {"h\xC3\xA9llo", "h\xC3\xA9llo"},
@@ -30,11 +32,15 @@ TEST(RequiredLiteralTest, ReadsOnlyWhatEveryMatchHolds) {
       {"(?#c)abcd", ""}, {"(a(?x)#)b)abcd", ""}, {"abcd\\", ""}, {"(abc", ""}, {"[abc", ""},
   };
   for (const auto& c : cases) {
-    std::string literal;
+    std::vector<std::string> literals;
     bool caseless = false;
-    const bool found = assl::RequiredLiteral(c.pattern, literal, caseless);
-    EXPECT_EQ((caseless ? "~" : "") + literal, c.literal) << c.pattern;
-    EXPECT_EQ(found, *c.literal != '\0') << c.pattern;
+    const bool found = assl::RequiredLiterals(c.pattern, literals, caseless);
+    std::string joined = caseless ? "~" : "";
+    for (const std::string& literal : literals) {
+      joined += (&literal == &literals[0] ? "" : "|") + literal;
+    }
+    EXPECT_EQ(joined, c.literals) << c.pattern;
+    EXPECT_EQ(found, *c.literals != '\0') << c.pattern;
   }
 }
 
@@ -43,7 +49,7 @@ TEST(RequiredLiteralTest, ReadsOnlyWhatEveryMatchHolds) {
 const char* const kAtoms[] = {"abc", "kis", "Sk", "xyz", "\xC3\xA9", "\xE2\x84\xAA",
                               "\xC5\xBF", "q", "\\.", "\\-", "1", " ", "[a-c]", "[]a]",
                               "[^]k]", "[[:alpha:]]", "(ab|k)", "(?:s|x)", "(?=ab)", "(?!k)",
-                              "(?<=a)", "(?i:ks)", "(a)", ".", "^", "$", "\\b", "\\d", "\\w",
+                              "(?<=a)", "(?i:ks)", "(a)", "(?:abc|xyz)", "(kis|q(?:Sk|xyz))", ".", "^", "$", "\\b", "\\d", "\\w",
                               "\\K", "|", "(?i)", "(?-i)"};
 const char* const kQuantifiers[] = {"", "", "", "", "?", "*", "+", "{2}", "{0,2}", "{1,}",
                                     "+?", "*+"};

@@ -1,7 +1,8 @@
-// Literal pre-scan: conditions register their required literal per text while the engine
+// Literal pre-scan: conditions register their required literals per text while the engine
 // initialises; Build makes one automaton per text and case mode. Per item, the first
 // question about a text scans it once into the context's bits (one table step per byte per
-// automaton); later questions are one bit test. Memory per context: one bit per literal.
+// automaton); later questions are a bit test per literal of the condition. Memory per
+// context: one bit per literal.
 // Tested by tests/engines/assl/prefilter_test.cpp.
 #include "engines/assl/prefilter/prescanindex.h"
 
@@ -37,13 +38,21 @@ bool CPrescanIndex::Enabled() noexcept {
   return value == nullptr || value[0] != '0';
 }
 
-std::uint32_t CPrescanIndex::Add(std::uint32_t text, const std::string& literal, bool caseless) {
-  if (text >= kTexts) return kNone;
+std::uint32_t CPrescanIndex::Add(std::uint32_t text, const std::vector<std::string>& literals,
+                                 bool caseless) {
+  if (text >= kTexts || literals.empty()) return kNone;
   const std::uint32_t set = caseless ? 1 : 0;
-  const std::uint32_t id =
-      m_sets[2 * text + set].Add(std::string_view(literal).substr(0, kMaxLiteral));
-  if (id == CLiteralSet::kNone) return kNone;
-  m_slots.push_back({text, set, id});
+  const auto begin = static_cast<std::uint32_t>(m_ids.size());
+  for (const std::string& literal : literals) {
+    const std::uint32_t id =
+        m_sets[2 * text + set].Add(std::string_view(literal).substr(0, kMaxLiteral));
+    if (id == CLiteralSet::kNone) {
+      m_ids.resize(begin);
+      return kNone;
+    }
+    m_ids.push_back(id);
+  }
+  m_slots.push_back({text, set, begin, static_cast<std::uint32_t>(m_ids.size())});
   return static_cast<std::uint32_t>(m_slots.size() - 1);
 }
 
@@ -72,7 +81,11 @@ bool CPrescanIndex::MayOccur(ContextInterface* context, std::uint32_t slot, cons
       text.data = data;
       text.size = size;
     }
-    return (text.found[where.set][where.id >> 6] >> (where.id & 63) & 1) != 0;
+    const std::vector<std::uint64_t>& found = text.found[where.set];
+    for (std::uint32_t k = where.begin; k < where.end; ++k) {
+      if ((found[m_ids[k] >> 6] >> (m_ids[k] & 63) & 1) != 0) return true;
+    }
+    return false;
   } catch (const std::bad_alloc&) {
     return true;
   }

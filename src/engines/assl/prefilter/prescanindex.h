@@ -1,7 +1,8 @@
 // CPrescanIndex: the engine's literal pre-scan. Each regex match condition on a page text
-// that has a required literal (requiredliteral.h) gets a slot; per page, the first
+// that has required literals (requiredliteral.h) gets a slot; per page, the first
 // condition that asks about a text scans that text once for the literals of every
-// condition on it, and a condition whose literal is absent is a miss without its regex.
+// condition on it, and a condition none of whose literals occurs is a miss without its
+// regex.
 //
 // The texts, one automaton pair (exact and caseless) each: the page raw or parsed, each as
 // it is or lower-cased, the URL, and the seven element texts. Texts that a condition
@@ -59,13 +60,13 @@ class CPrescanIndex {
 
   CPrescanIndex();
 
-  // A slot for the literal on text (kNone when nothing is gained: no text, empty literal,
-  // automaton full). Before Build only.
-  std::uint32_t Add(std::uint32_t text, const std::string& literal, bool caseless);
+  // A slot for the literals on text (kNone when nothing is gained: no text, no literal, an
+  // empty one, automaton full). Before Build only.
+  std::uint32_t Add(std::uint32_t text, const std::vector<std::string>& literals, bool caseless);
   void Build();
   std::size_t SlotCount() const noexcept { return m_slots.size(); }
 
-  // False only when the slot's literal is absent from data[0..size), the text of the
+  // False only when every literal of the slot is absent from data[0..size), the text of the
   // slot's kind for the context's current item; scans that text on its first question.
   // When memory runs out the answer is true (the regex then decides).
   bool MayOccur(ContextInterface* context, std::uint32_t slot, const char* data,
@@ -74,10 +75,12 @@ class CPrescanIndex {
  private:
   struct CSlot {
     std::uint32_t text;
-    std::uint32_t set;  // 0 exact, 1 caseless
-    std::uint32_t id;   // in that set
+    std::uint32_t set;    // 0 exact, 1 caseless
+    std::uint32_t begin;  // the slot's literal ids in that set: m_ids[begin..end)
+    std::uint32_t end;
   };
   std::vector<CSlot> m_slots;
+  std::vector<std::uint32_t> m_ids;
   std::vector<CLiteralSet> m_sets;  // per text: exact, then caseless
 };
 

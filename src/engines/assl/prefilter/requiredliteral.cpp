@@ -1,12 +1,15 @@
-// Required literal of a pattern: one left-to-right pass over the top level of the pattern.
-// Each atom is read with its quantifier: a literal character that must occur at least once
-// extends the current run (a repeat ends the run after one copy), anything else (an
-// optional character, a group, a class, an escape that is not a plain character, a dot or
-// an anchor) ends it. A top-level alternation, a verb, a quote, an extended-mode or a
-// mid-pattern case setting, or anything unknown gives up. O(pattern length), one string.
+// Required literals of a pattern: a recursive pass over branches. In a branch each atom is
+// read with its quantifier: a literal character that must occur at least once extends the
+// current run (a repeat ends the run after one copy); a plain or capturing group that must
+// occur gives the union of its branches' sets when every branch has one; anything else (an
+// optional atom, another group, a class, an escape that is not a plain character, a dot or
+// an anchor) ends the run. The branch keeps its best candidate: the longest shortest
+// literal. A verb, a quote, an extended-mode or a mid-pattern case setting, or anything
+// unknown gives up. O(pattern length * depth); depth at most kMaxDepth.
 // Tested by tests/engines/assl/prefilter_test.cpp.
 #include "engines/assl/prefilter/requiredliteral.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace assl {
@@ -113,7 +116,7 @@ bool ReadBraces(const char*& p, long& min) {
 }
 
 // One atom of the top level: its bytes when it is a literal character.
-enum class Atom { kLiteral, kOther, kGiveUp };
+enum class Atom { kLiteral, kGroup, kOther, kGiveUp };
 
 Atom ReadAtom(const char*& p, std::string& bytes) {
   bytes.clear();
@@ -127,6 +130,7 @@ Atom ReadAtom(const char*& p, std::string& bytes) {
     case '{':  // a literal '{' here: rare, not worth PCRE2's exact reading
       return Atom::kGiveUp;
     case '(':
+      if (p[1] != '?' || p[2] == ':') return p[1] == '*' ? Atom::kGiveUp : Atom::kGroup;
       return SkipGroup(p) ? Atom::kOther : Atom::kGiveUp;
     case '[':
       return SkipClass(p) ? Atom::kOther : Atom::kGiveUp;
@@ -178,35 +182,58 @@ Atom ReadAtom(const char*& p, std::string& bytes) {
   return Atom::kLiteral;
 }
 
-// The longest run into literal; false when the pattern is not understood.
-bool ReadRuns(const char* pattern, std::string& literal, bool& caseless) {
-  const char* p = pattern;
-  if (p[0] == '(' && p[1] == '?' && p[2] != '#' && p[2] != 'C') {
-    const char* end = nullptr;
-    bool sets = false;
-    if (!ReadOptionLetters(p, end, sets)) return false;
-    if (*end == ')') {  // an option setting for the whole pattern
-      caseless = sets;
-      p = end + 1;
-    }
+using CLiterals = std::vector<std::string>;
+
+// Alternatives nest at most this deep; a set holds at most kMaxLiterals.
+constexpr int kMaxDepth = 16;
+constexpr std::size_t kMaxLiterals = 32;
+
+std::size_t Shortest(const CLiterals& set) noexcept {
+  std::size_t shortest = set.empty() ? 0 : set[0].size();
+  for (const std::string& literal : set) shortest = std::min(shortest, literal.size());
+  return shortest;
+}
+
+// Keeps candidate in best when its shortest literal is longer (fewer literals on a tie);
+// sets whose shortest literal is below kMinRequiredLiteral are no candidates.
+void Consider(CLiterals& best, CLiterals&& candidate) {
+  const std::size_t shortest = Shortest(candidate);
+  if (shortest < kMinRequiredLiteral || candidate.size() > kMaxLiterals) return;
+  if (best.empty() || shortest > Shortest(best) ||
+      (shortest == Shortest(best) && candidate.size() < best.size())) {
+    best = std::move(candidate);
   }
+}
+
+bool ReadAlternatives(const char*& p, bool caseless, int depth, CLiterals& out);
+
+// One branch, up to '|', ')' or the end: in out the best set of which every match of the
+// branch holds one (empty: none).
+bool ReadBranch(const char*& p, bool caseless, int depth, CLiterals& out) {
+  out.clear();
   std::string run;
   std::string bytes;
   auto endRun = [&] {
-    if (run.size() > literal.size()) literal = run;
+    if (!run.empty()) Consider(out, CLiterals{run});
     run.clear();
   };
-  while (*p != '\0') {
-    if (p[0] == '(' && p[1] == '?') {  // an option setting later on changes the rest
+  while (*p != '\0' && *p != '|' && *p != ')') {
+    if (p[0] == '(' && p[1] == '?' && p[2] != '#' && p[2] != 'C') {
+      // An option setting changes the rest of the branch: give up if it is a case one.
       const char* end = nullptr;
       bool sets = false;
-      if (p[2] != '#' && p[2] != 'C' && (!ReadOptionLetters(p, end, sets) ||
-                                         (*end == ')' && sets))) {
-        return false;
-      }
+      if (!ReadOptionLetters(p, end, sets) || (*end == ')' && sets)) return false;
     }
     Atom atom = ReadAtom(p, bytes);
     if (atom == Atom::kGiveUp) return false;
+    CLiterals group;
+    if (atom == Atom::kGroup) {
+      p += p[1] == '?' ? 3 : 1;
+      if (depth >= kMaxDepth || !ReadAlternatives(p, caseless, depth + 1, group) || *p != ')') {
+        return false;
+      }
+      ++p;
+    }
     long min = 1;
     bool quantified = true;
     if (*p == '?' || *p == '*') {
@@ -235,6 +262,7 @@ bool ReadRuns(const char* pattern, std::string& literal, bool& caseless) {
     }
     if (atom != Atom::kLiteral || min == 0) {
       endRun();
+      if (atom == Atom::kGroup && min > 0) Consider(out, std::move(group));
       continue;
     }
     run += bytes;
@@ -244,18 +272,45 @@ bool ReadRuns(const char* pattern, std::string& literal, bool& caseless) {
   return true;
 }
 
+// Branches separated by '|', up to ')' or the end: the union of their sets when every
+// branch has one, else none.
+bool ReadAlternatives(const char*& p, bool caseless, int depth, CLiterals& out) {
+  out.clear();
+  bool every = true;
+  for (CLiterals branch;; ++p) {
+    if (!ReadBranch(p, caseless, depth, branch)) return false;
+    every = every && !branch.empty();
+    if (every) out.insert(out.end(), branch.begin(), branch.end());
+    if (*p != '|') break;
+  }
+  if (!every || out.size() > kMaxLiterals) out.clear();
+  return true;
+}
+
 }  // namespace
 
-bool RequiredLiteral(const char* pattern, std::string& literal, bool& caseless) {
-  literal.clear();
+bool RequiredLiterals(const char* pattern, std::vector<std::string>& literals, bool& caseless) {
+  literals.clear();
   caseless = false;
-  if (pattern != nullptr && ReadRuns(pattern, literal, caseless) &&
-      literal.size() >= kMinRequiredLiteral) {
-    return true;
+  if (pattern == nullptr) return false;
+  const char* p = pattern;
+  if (p[0] == '(' && p[1] == '?' && p[2] != '#' && p[2] != 'C') {
+    const char* end = nullptr;
+    bool sets = false;
+    if (!ReadOptionLetters(p, end, sets)) return false;
+    if (*end == ')') {  // an option setting for the whole pattern
+      caseless = sets;
+      p = end + 1;
+    }
   }
-  literal.clear();
-  caseless = false;
-  return false;
+  if (!ReadAlternatives(p, caseless, 0, literals) || *p != '\0' || literals.empty()) {
+    literals.clear();
+    caseless = false;
+    return false;
+  }
+  std::sort(literals.begin(), literals.end());
+  literals.erase(std::unique(literals.begin(), literals.end()), literals.end());
+  return true;
 }
 
 }  // namespace assl

@@ -142,7 +142,7 @@ void MatchCondition::Compile(CEnginesHandle* engines, const char* pattern, Regex
     compiled = false;
   }
   if (compiled) {
-    if (kind == kPlainRegex) RequiredLiteral(pattern, m_literal, m_literalCaseless);
+    if (kind == kPlainRegex) RequiredLiterals(pattern, m_literals, m_literalsCaseless);
     return;
   }
   switch (kind) {
@@ -264,7 +264,7 @@ double MatchCondition::EvaluateHtml(ContextInterface* context) const {
     view = context->GetElementText(m_where);
     if (!view.IsPresent()) return 0.0;
   }
-  // A text without the pattern's literal cannot match: skip the regex.
+  // A text without any of the pattern's literals cannot match: skip the regex.
   if (m_prescan != nullptr && !m_prescan->MayOccur(context, m_prescanSlot, view.data, view.size)) {
     return 0.0;
   }

@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "common/ustring.h"
 #include "engines/assl/rules/acondition.h"
@@ -94,11 +95,11 @@ class MatchCondition : public ACondition {
   // needed is absent.
   bool Test(const CMatchText& text, ContextInterface* context) const;
 
-  // The literal every match contains (RequiredLiteral of the pattern compiled), found by
-  // Init; empty when none.
-  const std::string& RequiredText() const noexcept { return m_literal; }
-  bool RequiredTextCaseless() const noexcept { return m_literalCaseless; }
-  // Makes the page texts' regex test ask index first (slot of RequiredText); null: never.
+  // The literals one of which every match contains (RequiredLiterals of the pattern
+  // compiled), found by Init; empty when none.
+  const std::vector<std::string>& RequiredTexts() const noexcept { return m_literals; }
+  bool RequiredTextsCaseless() const noexcept { return m_literalsCaseless; }
+  // Makes the page texts' regex test ask index first (slot of RequiredTexts); null: never.
   void SetPrescan(const CPrescanIndex* index, std::uint32_t slot) noexcept {
     m_prescan = index;
     m_prescanSlot = slot;
@@ -123,8 +124,8 @@ class MatchCondition : public ACondition {
   CWideSearcher m_searcher;           // over m_widePattern
   asregex::IRegEx* m_regex = nullptr;     // Owned, deleted through m_lib.
   asregex::CRegexLib* m_lib = nullptr;    // Not owned.
-  std::string m_literal;
-  bool m_literalCaseless = false;
+  std::vector<std::string> m_literals;
+  bool m_literalsCaseless = false;
   const CPrescanIndex* m_prescan = nullptr;  // Not owned: the engine's, which owns this.
   std::uint32_t m_prescanSlot = 0;
 };
