@@ -3,9 +3,11 @@
 // same results with the pre-scan on and off (a skipped regex never hides a match).
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #include "common/convert.h"
 #include "conditions_fixture.h"
@@ -25,7 +27,8 @@ TEST(RequiredLiteralTest, ReadsOnlyWhatEveryMatchHolds) {
       {"(?i)\\b(?:PEAR|(mango)+)?x(tea|(oat)|gum)", "~gum|oat|tea"}, {"((a)|bcd)efgh", "efgh"},
       {"xa{2}bcd", "bcd"}, {"abcd+?e", "abcd"}, {"x*abc", "abc"}, {"a\\d+bcd", "bcd"},
       {"[]abc]def", "def"}, {"[^]x]yz", ""}, {"[[:alpha:]]]xyz", "]xyz"}, {"\\.com\\/x", ".com/x"},
-      {"\\p{L}abc", "abc"}, {"\\pLabc", "abc"}, {"ab\\12cde", "cde"}, {"h\xC3\xA9llo", "h\xC3\xA9llo"},
+      {"\\p{L}abc", "abc"}, {"\\pLabc", "abc"}, {"ab\\12cde", "cde"},
+      {"h\xC3\xA9llo", "h\xC3\xA9llo"},
       {"(?s)abc(?m)de", "abc"}, {"(?i)PRINTER", "~printer"}, {"(?i)desk top", "~ top"},
       {"(?i)h\xC3\xA9llo", "~llo"}, {"abc(?i)def", ""}, {"(?i)abc(?-i)def", ""}, {"(?x)abc", ""},
       {"abc\\Qdef\\E", ""}, {"(*UTF)abcd", ""}, {"abc\\x41", ""}, {"abc{,3}", ""}, {"abc{x", ""},
@@ -49,8 +52,8 @@ TEST(RequiredLiteralTest, ReadsOnlyWhatEveryMatchHolds) {
 const char* const kAtoms[] = {"abc", "kis", "Sk", "xyz", "\xC3\xA9", "\xE2\x84\xAA",
                               "\xC5\xBF", "q", "\\.", "\\-", "1", " ", "[a-c]", "[]a]",
                               "[^]k]", "[[:alpha:]]", "(ab|k)", "(?:s|x)", "(?=ab)", "(?!k)",
-                              "(?<=a)", "(?i:ks)", "(a)", "(?:abc|xyz)", "(kis|q(?:Sk|xyz))", ".", "^", "$", "\\b", "\\d", "\\w",
-                              "\\K", "|", "(?i)", "(?-i)"};
+                              "(?<=a)", "(?i:ks)", "(a)", "(?:abc|xyz)", "(kis|q(?:Sk|xyz))",
+                              ".", "^", "$", "\\b", "\\d", "\\w", "\\K", "|", "(?i)", "(?-i)"};
 const char* const kQuantifiers[] = {"", "", "", "", "?", "*", "+", "{2}", "{0,2}", "{1,}",
                                     "+?", "*+"};
 const char* const kPrefixes[] = {"", "", "(?i)", "(?s)", "(?is)"};
@@ -105,9 +108,27 @@ TEST(LiteralSetTest, FindsWhatFindFinds) {
   }
 }
 
+// Every rule of the engine run on text in a context reused from the previous text: each
+// rule's name and + for a hit, - for a miss.
+std::string RunAll(RuleEngine& engine, FakeContext& context, const std::string& text) {
+  context.url = context.html = context.parsed = context.title = text;
+  sstring lower;
+  ascommon::Utf8Lower(sstring(text.c_str()), lower);
+  context.htmlLower = context.parsedLower = lower.c_str() != nullptr ? lower.c_str() : "";
+  context.CopyStateRecords(engine.Engine().GetStateTemplate());
+  std::string results;
+  for (std::uint32_t r = 0; r < engine.Engine().GetRuleCount(); ++r) {
+    const char* name = engine.Engine().RuleAt(r)->Name().c_str();
+    results += name;
+    results += engine.Run(context, name) ? "+" : "-";
+  }
+  return results;
+}
+
 // Random rules on every pre-scanned text, loaded with the pre-scan on and off, give the
-// same results on random texts and on the sample pages with random insertions.
-TEST(PrescanEngineTest, SkipsOnlyRegexesThatCannotMatch) {
+// same results on random texts (each followed by one of the same size in the same buffer)
+// and on the sample pages with random insertions; so do four threads on one engine.
+TEST(PrescanThreadTest, SkipsOnlyRegexesThatCannotMatch) {
   std::mt19937 random(11);
   const char* const places[] = {"HTML::Body, REGEX", "HTML::Body, REGEX, DECODED",
                                 "HTML::Body, REGEX_INSENSITIVE", "HTML::Url, REGEX",
@@ -130,25 +151,31 @@ TEST(PrescanEngineTest, SkipsOnlyRegexesThatCannotMatch) {
     std::ifstream in(SourceDir() / "data/pages" / page, std::ios::binary);
     texts.push_back(RandomText(random, (std::stringstream() << in.rdbuf()).str()));
   }
-  while (texts.size() < 300) texts.push_back(RandomText(random) + RandomText(random));
-  std::size_t hits = 0;
+  while (texts.size() < 300) {
+    texts.push_back(RandomText(random) + RandomText(random));
+    texts.emplace_back(texts.back().rbegin(), texts.back().rend());
+  }
+  std::vector<std::string> expected;
+  FakeContext contexts[2];
   for (const std::string& text : texts) {
-    std::string results[2];
-    for (int on = 0; on < 2; ++on) {
+    expected.push_back(RunAll(engines[0], contexts[0], text));
+    ASSERT_EQ(RunAll(engines[1], contexts[1], text), expected.back()) << text.substr(0, 200);
+  }
+  std::vector<std::thread> threads;
+  std::atomic<int> wrong{0};
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
       FakeContext context;
-      context.url = context.html = context.parsed = context.title = text;
-      sstring lower;
-      ascommon::Utf8Lower(sstring(text.c_str()), lower);
-      context.htmlLower = context.parsedLower = lower.c_str() != nullptr ? lower.c_str() : "";
-      context.CopyStateRecords(engines[on].Engine().GetStateTemplate());
-      for (std::uint32_t r = 0; r < engines[on].Engine().GetRuleCount(); ++r) {
-        results[on] += engines[on].Engine().RuleAt(r)->Name().c_str();
-        results[on] += engines[on].Run(context, engines[on].Engine().RuleAt(r)->Name().c_str())
-                           ? "+" : "-";
+      for (std::size_t i = t; i < texts.size(); i += 4) {
+        wrong += RunAll(engines[1], context, texts[i]) != expected[i];
       }
-    }
-    ASSERT_EQ(results[0], results[1]) << text.substr(0, 200);
-    hits += std::count(results[0].begin(), results[0].end(), '+');
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(wrong, 0);
+  std::size_t hits = 0;
+  for (const std::string& results : expected) {
+    hits += std::count(results.begin(), results.end(), '+');
   }
   EXPECT_GT(hits, texts.size());  // the texts do match many rules
 }

@@ -110,7 +110,7 @@ void CLiteralSet::Build() {
 }
 
 void CLiteralSet::Scan(const char* text, std::size_t size, std::uint64_t* found) const noexcept {
-  if (m_next.empty() || text == nullptr) return;
+  if (m_literals.empty() || m_next.empty() || text == nullptr) return;
   const std::uint32_t* next = m_next.data();
   const std::uint32_t width = m_classes;
   std::uint32_t row = 0;

@@ -57,13 +57,25 @@ std::uint32_t CPrescanIndex::Add(std::uint32_t text, const std::vector<std::stri
 }
 
 void CPrescanIndex::Build() {
-  for (CLiteralSet& set : m_sets) set.Build();
+  std::size_t slots[kTexts] = {};
+  for (const CSlot& slot : m_slots) ++slots[slot.text];
+  for (std::uint32_t text = 0; text < kTexts; ++text) {
+    m_scanned[text] = slots[text] >= kMinConditions;
+    for (std::uint32_t set = 0; set < 2; ++set) {
+      if (m_scanned[text]) {
+        m_sets[2 * text + set].Build();
+      } else {
+        m_sets[2 * text + set] = CLiteralSet(set == 1);
+      }
+    }
+  }
 }
 
 bool CPrescanIndex::MayOccur(ContextInterface* context, std::uint32_t slot, const char* data,
                              std::size_t size) const noexcept {
   if (context == nullptr || slot >= m_slots.size()) return true;
   const CSlot& where = m_slots[slot];
+  if (!m_scanned[where.text]) return true;
   try {
     CPrescanState& state = context->PrescanState();
     if (state.m_owner != this) {

@@ -51,6 +51,9 @@ class CPrescanIndex {
   // Literals longer than this are cut: every piece of a required literal is required too,
   // and the automaton stays small.
   static constexpr std::size_t kMaxLiteral = 32;
+  // A text with fewer conditions is not pre-scanned: a scan costs about what a few regexes
+  // with a literal cost (the regex library finds a literal start fast itself).
+  static constexpr std::size_t kMinConditions = 16;
 
   // The text a match condition reads (its where, how and part-mode codes), or kNone when
   // the condition is not pre-scanned.
@@ -63,6 +66,8 @@ class CPrescanIndex {
   // A slot for the literals on text (kNone when nothing is gained: no text, no literal, an
   // empty one, automaton full). Before Build only.
   std::uint32_t Add(std::uint32_t text, const std::vector<std::string>& literals, bool caseless);
+  // Makes the automata of the texts with at least kMinConditions slots; the slots of other
+  // texts always answer true.
   void Build();
   std::size_t SlotCount() const noexcept { return m_slots.size(); }
 
@@ -82,6 +87,7 @@ class CPrescanIndex {
   std::vector<CSlot> m_slots;
   std::vector<std::uint32_t> m_ids;
   std::vector<CLiteralSet> m_sets;  // per text: exact, then caseless
+  bool m_scanned[kTexts] = {};      // per text: whether Build made its automata
 };
 
 }  // namespace assl
