@@ -31,7 +31,8 @@ TEST(RequiredLiteralTest, ReadsOnlyWhatEveryMatchHolds) {
       {"h\xC3\xA9llo", "h\xC3\xA9llo"},
       {"(?s)abc(?m)de", "abc"}, {"(?i)PRINTER", "~printer"}, {"(?i)desk top", "~ top"},
       {"(?i)h\xC3\xA9llo", "~llo"}, {"abc(?i)def", ""}, {"(?i)abc(?-i)def", ""}, {"(?x)abc", ""},
-      {"abc\\Qdef\\E", ""}, {"(*UTF)abcd", ""}, {"abc\\x41", ""}, {"abc{,3}", ""}, {"abc{x", ""},
+      {"abc\\Qdef\\E", ""}, {"(*UTF)abcd", ""}, {"abc\\x41", ""}, {"xyz\\E?w", ""},
+      {"abc{,3}", ""}, {"abc{x", ""},
       {"(?#c)abcd", ""}, {"(a(?x)#)b)abcd", ""}, {"abcd\\", ""}, {"(abc", ""}, {"[abc", ""},
   };
   for (const auto& c : cases) {
@@ -53,7 +54,8 @@ const char* const kAtoms[] = {"abc", "kis", "Sk", "xyz", "\xC3\xA9", "\xE2\x84\x
                               "\xC5\xBF", "q", "\\.", "\\-", "1", " ", "[a-c]", "[]a]",
                               "[^]k]", "[[:alpha:]]", "(ab|k)", "(?:s|x)", "(?=ab)", "(?!k)",
                               "(?<=a)", "(?i:ks)", "(a)", "(?:abc|xyz)", "(kis|q(?:Sk|xyz))",
-                              ".", "^", "$", "\\b", "\\d", "\\w", "\\K", "|", "(?i)", "(?-i)"};
+                              ".", "^", "$", "\\b", "\\d", "\\w", "\\K", "\\E", "|", "(?i)",
+                              "(?-i)"};
 const char* const kQuantifiers[] = {"", "", "", "", "?", "*", "+", "{2}", "{0,2}", "{1,}",
                                     "+?", "*+"};
 const char* const kPrefixes[] = {"", "", "(?i)", "(?s)", "(?is)"};

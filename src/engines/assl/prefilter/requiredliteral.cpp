@@ -19,9 +19,10 @@ namespace {
 bool IsDigit(char c) noexcept { return c >= '0' && c <= '9'; }
 bool IsLetter(char c) noexcept { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
 
-// Escapes of one non-literal item with no argument: types, anchors, \K, \E and the control
-// characters (a character that ends the run costs only a shorter literal).
-constexpr const char kBreakingEscapes[] = "dDwWsShHvVRNXbBAzZGKEetnrfa";
+// Escapes of one non-literal item with no argument: types, anchors, \K and the control
+// characters (a character that ends the run costs only a shorter literal). Not \E: outside
+// a quote it is ignored, so a quantifier after it applies to the character before.
+constexpr const char kBreakingEscapes[] = "dDwWsShHvVRNXbBAzZGKetnrfa";
 
 // p at "(?": the option letters of an option setting or of a "(?letters:" group. end is
 // set past the letters; false when the letters include one that changes how the pattern
