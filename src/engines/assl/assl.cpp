@@ -8,6 +8,7 @@
 #include "engines/assl/assl.h"
 
 #include <algorithm>
+#include <memory>
 #include <new>
 #include <utility>
 #include <vector>
@@ -96,21 +97,20 @@ void ASSL::ParseFile(const ascommon::usstring& path, IParserDiagnostics* diagnos
   ascommon::sstring text;
   std::size_t size = 0;
   {
-    ascommon::CASFile* file = nullptr;
+    std::unique_ptr<ascommon::CASFile> file;
     try {
-      file = new ascommon::CASFile(path.c_str(), u"rb");
+      file.reset(new ascommon::CASFile(path.c_str(), u"rb"));
     } catch (...) {
       AS_THROW(0, ASException, "could not obtain file handle [%S]", path.c_str());
     }
     AS_TRACE(3, "will parse %S", path.c_str());
     const std::uint64_t expected = file->GetSize();
     if (expected > 0x7FFFFFFF || text.fill(static_cast<std::size_t>(expected), '\0') != 0) {
-      delete file;
       AS_THROW(0, ASMemException, "memory problems");
     }
-    size = file->read(text.data(), 1, static_cast<std::size_t>(expected));
+    // An empty file leaves the text without a buffer: there is nothing to read.
+    if (expected != 0) size = file->read(text.data(), 1, static_cast<std::size_t>(expected));
     file->close();
-    delete file;
   }
 
   CParserState state(fileName.c_str(), diagnostics);
