@@ -7,6 +7,7 @@
 // Pure functions; safe from any thread.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
