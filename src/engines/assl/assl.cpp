@@ -237,10 +237,11 @@ void ASSL::BuildPrescan() {
     const std::uint32_t* uid;
     CRule** rule;
     m_rules.GetNextAssoc(pos, uid, rule);
-    const ACondition* condition = (*rule)->Condition();
-    if (condition == nullptr || condition->SpecificType() != kCondMatch) continue;
+    // Token matches share the match condition's type code, so ask for the class itself.
+    const auto* found = dynamic_cast<const MatchCondition*>((*rule)->Condition());
+    if (found == nullptr) continue;
     // The engine owns its rules, and no context runs them while it initialises.
-    auto* match = const_cast<MatchCondition*>(static_cast<const MatchCondition*>(condition));
+    auto* match = const_cast<MatchCondition*>(found);
     match->SetPrescan(nullptr, 0);
     slots.emplace_back(match, CPrescanIndex::kNone);
   }
