@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string_view>
 
@@ -318,7 +319,9 @@ int FindFiles::Open(const char16_t* pattern) {
     SplitPattern(pattern, &folder, &namePattern);
     if (namePattern.empty()) return ENOENT;
     const std::string localFolder = LocalPath(folder.c_str());
-    DIR* dir = ::opendir(localFolder.c_str());
+    // Closed on every path, also when memory runs out while the entries are copied.
+    const std::unique_ptr<DIR, int (*)(DIR*)> opened(::opendir(localFolder.c_str()), ::closedir);
+    DIR* dir = opened.get();
     if (dir == nullptr) return Errno();
     int readError = 0;
     for (;;) {
@@ -345,7 +348,6 @@ int FindFiles::Open(const char16_t* pattern) {
       }
       m_entries.push_back(std::move(entry));
     }
-    ::closedir(dir);
     if (readError != 0) return readError;
     return m_entries.empty() ? ENOENT : 0;
   } catch (const std::bad_alloc&) {
