@@ -21,7 +21,7 @@ class AItem {
   void SetExtBlackBox(ascommon::CBlackBox* pExt) { m_bbext = pExt; }
 
  private:
-  std::uint64_t m_hostWords[2] = {0, 0};  // host-owned
+  [[maybe_unused]] std::uint64_t m_hostWords[2] = {0, 0};  // host-owned
   ascommon::CBlackBox m_bb;
   ascommon::CBlackBox* m_bbext = nullptr;  // Not owned.
 };

@@ -311,7 +311,7 @@ double MatchCondition::EvaluateHeaders(ContextInterface* context) const {
 double MatchCondition::EvaluateParts(ContextInterface* context) const {
   const nsEmlComponents::CPartsTree* tree = context->GetPartsTree();
   if (tree == nullptr) AS_THROW(0, ASException, "invalid pointer to parts tree");
-  auto run = [this, tree, context](CMatchFinder&& finder, bool storesName) {
+  auto run = [tree, context](CMatchFinder&& finder, bool storesName) {
     tree->Visit(finder);
     if (!finder.Found()) return 0.0;
     if (storesName) {
