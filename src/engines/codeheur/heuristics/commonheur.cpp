@@ -2,6 +2,7 @@
 // headers map (one hash probe per header) and from the text parts of its parts tree (one walk
 // over the nodes). The layout heuristics read the message summary: the text parts' summaries
 // joined and cut to kMaxSummary symbols. Tested by tests/engines/codeheur/codeheur_test.cpp.
+#include <algorithm>
 #include <cstring>
 
 #include "common/strutils.h"
@@ -91,6 +92,16 @@ std::int64_t CountSymbol(const sstring& text, char symbol) noexcept {
   std::int64_t count = 0;
   for (std::size_t i = 0; i < text.length(); ++i) count += text.c_str()[i] == symbol;
   return count;
+}
+
+// The heuristics that count something in the message summary: count(symbols, length) is
+// stored in the feature (an integer feature) and returned.
+template <class Count>
+double CountInSummary(assl::ContextInterface* context, CAFeature* feature, Count count) {
+  const sstring summary = MessageSummary(context);
+  const std::int64_t value = count(summary.c_str(), summary.length());
+  StoreInt(feature, value, "CAFeature cast error");
+  return static_cast<double>(value);
 }
 
 }  // namespace
@@ -287,68 +298,63 @@ double CCodeHeurEngine::pfMailSummary(assl::CEnginesHandle*, assl::ContextInterf
 double CCodeHeurEngine::pfMailLinksCount(assl::CEnginesHandle*, assl::ContextInterface* context,
                                          CAFeature* feature) const {
   ZZ_HEUR_ENTER_MAIL(context);
-  const std::int64_t links = CountSymbol(MessageSummary(context), 'U');
-  StoreInt(feature, links, "CAFeature cast error");
-  return static_cast<double>(links);
+  return CountInSummary(context, feature, [](const char* s, std::size_t length) {
+    return static_cast<std::int64_t>(std::count(s, s + length, 'U'));
+  });
 }
 
 double CCodeHeurEngine::pfMailVoidLinesCount(assl::CEnginesHandle*,
                                              assl::ContextInterface* context,
                                              CAFeature* feature) const {
   ZZ_HEUR_ENTER_MAIL(context);
-  const sstring summary = MessageSummary(context);
-  const char* s = summary.c_str();
-  std::int64_t count = 0;
-  for (std::size_t k = 1; k < summary.length(); ++k) count += s[k - 1] == 'N' && s[k] == 'N';
-  StoreInt(feature, count, "CAFeature cast error");
-  return static_cast<double>(count);
+  return CountInSummary(context, feature, [](const char* s, std::size_t length) {
+    std::int64_t count = 0;
+    for (std::size_t k = 1; k < length; ++k) count += s[k - 1] == 'N' && s[k] == 'N';
+    return count;
+  });
 }
 
 double CCodeHeurEngine::pfMailMaxCountVoidLineConsec(assl::CEnginesHandle*,
                                                      assl::ContextInterface* context,
                                                      CAFeature* feature) const {
   ZZ_HEUR_ENTER_MAIL(context);
-  const sstring summary = MessageSummary(context);
-  const char* s = summary.c_str();
-  std::int64_t longest = 0, run = 0;
-  for (std::size_t k = 1; k < summary.length(); ++k) {
-    run = s[k - 1] == 'N' && s[k] == 'N' ? run + 1 : 0;
-    if (run > longest) longest = run;
-  }
-  StoreInt(feature, longest, "CAFeature cast error");
-  return static_cast<double>(longest);
+  return CountInSummary(context, feature, [](const char* s, std::size_t length) {
+    std::int64_t longest = 0, run = 0;
+    for (std::size_t k = 1; k < length; ++k) {
+      run = s[k - 1] == 'N' && s[k] == 'N' ? run + 1 : 0;
+      if (run > longest) longest = run;
+    }
+    return longest;
+  });
 }
 
 double CCodeHeurEngine::pfMailVoidLinesCountAtEnd(assl::CEnginesHandle*,
                                                   assl::ContextInterface* context,
                                                   CAFeature* feature) const {
   ZZ_HEUR_ENTER_MAIL(context);
-  const sstring summary = MessageSummary(context);
-  const char* s = summary.c_str();
-  const std::size_t length = summary.length();
-  std::int64_t count = 0;
-  if (length >= 3 && s[length - 2] == 'E' && s[length - 3] == 'N') {
-    for (std::size_t k = length - 2; k > 0 && s[k - 1] == 'N'; --k) ++count;
-  }
-  StoreInt(feature, count, "CAFeature cast error");
-  return static_cast<double>(count);
+  return CountInSummary(context, feature, [](const char* s, std::size_t length) {
+    std::int64_t count = 0;
+    if (length >= 3 && s[length - 2] == 'E' && s[length - 3] == 'N') {
+      for (std::size_t k = length - 2; k > 0 && s[k - 1] == 'N'; --k) ++count;
+    }
+    return count;
+  });
 }
 
 double CCodeHeurEngine::pfMailLinesCountWith1Link(assl::CEnginesHandle*,
                                                   assl::ContextInterface* context,
                                                   CAFeature* feature) const {
   ZZ_HEUR_ENTER_MAIL(context);
-  const sstring summary = MessageSummary(context);
-  const char* s = summary.c_str();
-  std::int64_t count = 0;
-  // Groups overlap ("NUNUN" is two lines of one link each).
-  for (std::size_t k = 0; k + 3 <= summary.length(); ++k) {
-    const bool opens = s[k] == 'B' || s[k] == 'N';
-    const bool closes = s[k + 2] == 'E' || s[k + 2] == 'N';
-    count += opens && s[k + 1] == 'U' && closes;
-  }
-  StoreInt(feature, count, "CAFeature cast error");
-  return static_cast<double>(count);
+  return CountInSummary(context, feature, [](const char* s, std::size_t length) {
+    std::int64_t count = 0;
+    // Groups overlap ("NUNUN" is two lines of one link each).
+    for (std::size_t k = 0; k + 3 <= length; ++k) {
+      const bool opens = s[k] == 'B' || s[k] == 'N';
+      const bool closes = s[k + 2] == 'E' || s[k + 2] == 'N';
+      count += opens && s[k + 1] == 'U' && closes;
+    }
+    return count;
+  });
 }
 
 double CCodeHeurEngine::pfMailHeaderNonASCIIChars(assl::CEnginesHandle*,
