@@ -163,13 +163,9 @@ class PageFilterRun {
     if (!m_rulesTried) {
       m_rulesTried = true;
       try {
-        CHostSettings& settings = m_context.Settings();
-        const char16_t* libs = settings.GetStringValue(u"/http/global/SharedLibsPath");
-        const char16_t* data = settings.GetStringValue(u"/http/global/SharedDataPath");
-        m_rules = std::make_unique<CHostRules>(libs != nullptr ? libs : u"");
-        m_rules->LoadDirectory(data != nullptr ? data : u"");
+        m_rules = CHostRules::FromSettings(m_context.Settings());
       } catch (const HostError&) {
-        m_rules.reset();
+        // m_rules stays null: the filter's rule alone
       }
     }
     if (m_rules != nullptr) {

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "commands.h"
-#include "json.h"
 #include "errors.h"
+#include "json.h"
 #include "page_item.h"
 #include "rule_runner.h"
 #include "zzplat/paths.h"
@@ -35,13 +35,9 @@ void AppendWide(std::string& out, const ascommon::usstring& text) {
 // when they cannot be loaded.
 SignatureVerdict PageSignature(CommandContext& context, const std::string& bytes) {
   try {
-    CHostSettings& settings = context.Settings();
-    const char16_t* libs = settings.GetStringValue(u"/http/global/SharedLibsPath");
-    const char16_t* data = settings.GetStringValue(u"/http/global/SharedDataPath");
-    CHostRules rules(libs != nullptr ? libs : u"");
-    rules.LoadDirectory(data != nullptr ? data : u"");
+    const std::unique_ptr<CHostRules> rules = CHostRules::FromSettings(context.Settings());
     CPageItem item(bytes, PageFileUrl(context.Args()[0]), 50);
-    return rules.Run(item.Item());
+    return rules->Run(item.Item());
   } catch (const HostError&) {
     return {};
   }

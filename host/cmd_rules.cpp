@@ -99,18 +99,6 @@ void AppendItems(std::string& out, const assl::CParsedItem* first) {
   out.push_back(']');
 }
 
-// Prints each problem as FILE:LINE: message.
-class StreamDiagnostics : public assl::IParserDiagnostics {
- public:
-  explicit StreamDiagnostics(std::FILE* out) : m_out(out) {}
-  void Report(const char* fileName, int line, const char* message) override {
-    std::fprintf(m_out, "%s:%d: %s\n", fileName, line, message);
-  }
-
- private:
-  std::FILE* m_out;
-};
-
 // The whole file, or false with errno's text in error.
 bool ReadAll(const std::string& path, std::string& data, std::string& error) {
   std::FILE* in = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
@@ -136,7 +124,7 @@ struct TracingScope {
 int RunRulesOn(CommandContext& context, bool dump) {
   TracingScope tracing;
   std::FILE* out = context.Out();
-  StreamDiagnostics diagnostics(dump ? stderr : out);
+  CStreamDiagnostics diagnostics(dump ? stderr : out);
   bool failed = false;
   for (std::size_t i = 1; i < context.Args().size(); ++i) {
     const std::string& path = context.Args()[i];

@@ -7,13 +7,32 @@
 // Shared with the parser's fuzz target. Pure function; thread-safe for an unchanging rule.
 #pragma once
 
+#include <cstdio>
 #include <string>
 
+#include "engines/assl/parser/parser_utils.h"
 #include "engines/assl/parser/rule.h"
 
 namespace zzhost {
 
 std::string RuleToJson(const assl::CParsedRule& rule);
+
+// Prints each problem of a rule file as FILE:LINE: message, or FILE: message for a problem
+// of a rule as a whole (one that fails to initialise), to a stream it does not own.
+class CStreamDiagnostics : public assl::IParserDiagnostics {
+ public:
+  explicit CStreamDiagnostics(std::FILE* out) : m_out(out) {}
+  void Report(const char* fileName, int line, const char* message) override {
+    if (line > 0) {
+      std::fprintf(m_out, "%s:%d: %s\n", fileName, line, message);
+    } else {
+      std::fprintf(m_out, "%s: %s\n", fileName, message);
+    }
+  }
+
+ private:
+  std::FILE* m_out;
+};
 
 class CommandContext;
 // "rules test [--url URL] RULES... -- PAGE..." (cmd_rules_test.cpp).

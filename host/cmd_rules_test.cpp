@@ -24,17 +24,6 @@ namespace zzhost {
 
 namespace {
 
-class StderrDiagnostics : public assl::IParserDiagnostics {
- public:
-  void Report(const char* fileName, int line, const char* message) override {
-    if (line > 0) {
-      std::fprintf(stderr, "%s:%d: %s\n", fileName, line, message);
-    } else {  // a problem of a rule as a whole (initialisation)
-      std::fprintf(stderr, "%s: %s\n", fileName, message);
-    }
-  }
-};
-
 std::string ResultText(double result) {
   char text[64];
   std::snprintf(text, sizeof text, "%g", result);
@@ -85,9 +74,8 @@ int RunRulesTest(CommandContext& context) {
   if (rules.empty() || pages.empty()) {
     throw UsageError("'rules test' needs rule files, then -- and pages", "rules");
   }
-  const char16_t* libraries = context.Settings().GetStringValue(u"/http/global/SharedLibsPath");
-  CHostRules engine(libraries != nullptr ? libraries : u"");
-  StderrDiagnostics diagnostics;
+  CHostRules engine(CHostRules::LibrariesFolder(context.Settings()));
+  CStreamDiagnostics diagnostics(stderr);
   engine.LoadFiles(rules, &diagnostics);
   std::fprintf(context.Out(), "%u rules loaded, %llu signatures\n\n", engine.RuleCount(),
                static_cast<unsigned long long>(engine.SignatureCount()));

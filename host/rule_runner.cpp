@@ -107,6 +107,18 @@ CHostRules::CHostRules(const std::u16string& librariesDir)
 
 CHostRules::~CHostRules() { delete m_engines; }
 
+std::u16string CHostRules::LibrariesFolder(CASettings& settings) {
+  const char16_t* folder = settings.GetStringValue(u"/http/global/SharedLibsPath");
+  return folder != nullptr ? folder : u"";
+}
+
+std::unique_ptr<CHostRules> CHostRules::FromSettings(CASettings& settings) {
+  auto rules = std::make_unique<CHostRules>(LibrariesFolder(settings));
+  const char16_t* data = settings.GetStringValue(u"/http/global/SharedDataPath");
+  rules->LoadDirectory(data != nullptr ? data : u"");
+  return rules;
+}
+
 void CHostRules::LoadDirectory(const std::u16string& dataDir) {
   Engine("rules", [&] {
     ascommon::usstring dir;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "aitem.h"
+#include "asettings.h"
 #include "engines/assl/parser/parser_utils.h"
 #include "verdicts.h"
 
@@ -35,6 +36,12 @@ class CHostRules {
   // Loads the regular-expression library from librariesDir and creates the heuristics.
   // HostError when the engine refuses.
   explicit CHostRules(const std::u16string& librariesDir);
+  // The rules the signatures filter would load under these settings: the library of
+  // /http/global/SharedLibsPath and every "pc*.slf" of /http/global/SharedDataPath.
+  // HostError when they cannot be loaded.
+  static std::unique_ptr<CHostRules> FromSettings(CASettings& settings);
+  // The folder /http/global/SharedLibsPath names ("" when it is not set).
+  static std::u16string LibrariesFolder(CASettings& settings);
   ~CHostRules();
   CHostRules(const CHostRules&) = delete;
   CHostRules& operator=(const CHostRules&) = delete;
