@@ -59,6 +59,8 @@ ASSL::~ASSL() {
   AS_TRACE(3, "destructing VevoZovi Scripting Language Engine");
 }
 
+const char kNoRuleFilesMessage[] = "specified path does not contain any scripting language files";
+
 void ASSL::LoadDirectory(const ascommon::usstring& directory, const char16_t* mask,
                          IParserDiagnostics* diagnostics) {
   ascommon::usstring pattern;
@@ -76,7 +78,7 @@ void ASSL::LoadDirectory(const ascommon::usstring& directory, const char16_t* ma
     AS_THROW(0, ASException, "problems building file list");
   }
   if (files.IsEmpty()) {
-    AS_THROW(2, ASException, "specified path does not contain any scripting language files");
+    AS_THROW(2, ASException, "%s", kNoRuleFilesMessage);
   }
   for (std::uint64_t i = 0; i < files.GetSize(); ++i) {
     try {

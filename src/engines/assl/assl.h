@@ -25,6 +25,9 @@ class CEnginesHandle;
 class CPrescanIndex;
 struct CExprNode;
 
+// What loading a folder throws when no rule file is in it; hosts and users match this text.
+extern const char kNoRuleFilesMessage[];
+
 class ASSL : public ascommon::CASAllocated {
  public:
   ASSL();   // traces "constructing VevoZovi Scripting Language Engine"
@@ -33,9 +36,8 @@ class ASSL : public ascommon::CASAllocated {
   ASSL& operator=(const ASSL&) = delete;
 
   // Parses every file of directory matching mask, in the platform's listing order ("File
-  // list mask: %S"; "specified path does not contain any scripting language files" when
-  // none). A file that fails is traced and skipped. Problems of the rule text go to
-  // diagnostics when given.
+  // list mask: %S"); ASException kNoRuleFilesMessage when no file matches. A file that
+  // fails is traced and skipped. Problems of the rule text go to diagnostics when given.
   void LoadDirectory(const ascommon::usstring& directory, const char16_t* mask,
                      IParserDiagnostics* diagnostics = nullptr);
   // Parses the given files in order (the "rules test" command): like LoadDirectory, except

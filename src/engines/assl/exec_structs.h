@@ -35,8 +35,7 @@ class CEnginesHandle : public ascommon::CASAllocated {
   // Destroys the engine held (if any), builds a new one from every file of directory that
   // matches mask, initialises it and, when writeRuleMap is set, writes "vi2nnmap.dat" into
   // directory. Throws ASException ("memory problems", "problems concatenating strings",
-  // "problems building file list", "specified path does not contain any scripting language
-  // files", ...).
+  // "problems building file list", kNoRuleFilesMessage when no file matches, ...).
   void LoadRules(const ascommon::usstring& directory, const char16_t* mask, bool writeRuleMap,
                  IParserDiagnostics* diagnostics = nullptr);
   // The same over an explicit list of files (the "rules test" command).

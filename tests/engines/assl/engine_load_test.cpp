@@ -74,7 +74,7 @@ TEST(EngineLoadTest, SignaturesByPriorityAndTheRuleMapOfEnabledRules) {
 TEST(EngineLoadTest, AFolderWithoutRuleFilesOrRegexLibraryIsRefused) {
   zztest::RuleEngine rules;
   EXPECT_NE(zztest::WhatOf([&] { rules.LoadFolder(); })
-                .find("specified path does not contain any scripting language files"),
+                .find(assl::kNoRuleFilesMessage),
             std::string::npos);
   EXPECT_NE(zztest::WhatOf([&] { rules.handle.SetRegexLibrary(ascommon::usstring(rules.dir.Wide().c_str())); })
                 .find("could not obtain handle to regular expressions library from /tmp/"),
