@@ -1,5 +1,5 @@
-// The HTTP context: Init checks and binds the item's fields in a fixed order and measures
-// the UTF-8 texts once (O(page)); the element texts are built on first request by walking
+// The HTTP context: Init checks and binds the item's fields in a fixed order (O(1)); a page
+// text's UTF-8 length is measured on its first request and kept; the element texts are built on first request by walking
 // one element list of the parser and encoding each value straight into a growing UTF-8
 // buffer (O(list + text), amortised doubling).
 // Tested by tests/engines/assl/context_http_test.cpp.
@@ -33,14 +33,14 @@ const char16_t* WideField(const ascommon::CBlackBox& bb, std::uint32_t id, const
   return text;
 }
 
-CTextView Utf8Field(const ascommon::CBlackBox& bb, std::uint32_t id, const char* missing) {
+const char* Utf8Field(const ascommon::CBlackBox& bb, std::uint32_t id, const char* missing) {
   const char* text = nullptr;
   try {
     text = bb.GetCharBuf(id);
   } catch (const ASException&) {
   }
   if (text == nullptr) AS_THROW(0, ASBadPtrException, "%s", missing);
-  return {text, std::strlen(text)};
+  return text;
 }
 
 const ascommon::CBlackBoxObject* ObjectField(const ascommon::CBlackBox& bb, std::uint32_t id,
@@ -136,6 +136,11 @@ void AddContent(CUtf8Lines& lines, const CHTMLElement& element) {
 
 }  // namespace
 
+CTextView CHttpContextInterface::Measured(CTextView& text) noexcept {
+  if (text.size == kUnmeasured) text.size = std::strlen(text.data);
+  return text;
+}
+
 void CHttpContextInterface::Init(AItem* item) {
   if (item == nullptr) AS_THROW(0, ASBadPtrException, "invalid pitem input");
   // A context bound again forgets what it built for the previous item.
@@ -147,13 +152,13 @@ void CHttpContextInterface::Init(AItem* item) {
   }
   const ascommon::CBlackBox& bb = item->GetBlackBox();
   WideField(bb, ItemField::kPageText, kParsedWide);
-  m_parsed = Utf8Field(bb, ItemField::kPageTextUtf8, kParsedUtf8);
+  m_parsed = {Utf8Field(bb, ItemField::kPageTextUtf8, kParsedUtf8), kUnmeasured};
   WideField(bb, ItemField::kRawContent, kRawWide);
-  m_raw = Utf8Field(bb, ItemField::kRawContentUtf8, kRawUtf8);
+  m_raw = {Utf8Field(bb, ItemField::kRawContentUtf8, kRawUtf8), kUnmeasured};
   WideField(bb, ItemField::kPageTextLower, kParsedWide);
-  m_parsedLower = Utf8Field(bb, ItemField::kPageTextLowerUtf8, kParsedUtf8);
+  m_parsedLower = {Utf8Field(bb, ItemField::kPageTextLowerUtf8, kParsedUtf8), kUnmeasured};
   WideField(bb, ItemField::kRawContentLower, kRawWide);
-  m_rawLower = Utf8Field(bb, ItemField::kRawContentLowerUtf8, kRawUtf8);
+  m_rawLower = {Utf8Field(bb, ItemField::kRawContentLowerUtf8, kRawUtf8), kUnmeasured};
   m_parser = dynamic_cast<const CHTMLParser2*>(ObjectField(bb, ItemField::kHtmlParser, kRawUtf8));
   if (m_parser == nullptr) AS_THROW(0, ASBadPtrException, "%s", kRawUtf8);
   ObjectField(bb, ItemField::kUrlInfo, "invalid pointer to the url info");

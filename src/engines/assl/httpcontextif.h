@@ -49,10 +49,10 @@ class CHttpContextInterface : public ContextInterface {
   CTextView GetUrl() const noexcept override;
   const CHTMLParser2* GetHtmlParser() const noexcept override { return m_parser; }
   CTextView GetHtmlContent(bool lower) const noexcept override {
-    return lower ? m_rawLower : m_raw;
+    return Measured(lower ? m_rawLower : m_raw);
   }
   CTextView GetParsedContent(bool lower) const noexcept override {
-    return lower ? m_parsedLower : m_parsed;
+    return Measured(lower ? m_parsedLower : m_parsed);
   }
   // Absent for a code outside 282..288, after a long URL, or when the text cannot be
   // converted ("error: could not convert from UCS to UTF-8 - invalid input [%S]").
@@ -62,10 +62,14 @@ class CHttpContextInterface : public ContextInterface {
 
  private:
   static constexpr int kElementKinds = 7;
+  // Size of a page text not measured yet: each of the four is measured on first request,
+  // since most rule sets read one or two of them.
+  static constexpr std::size_t kUnmeasured = static_cast<std::size_t>(-1);
+  static CTextView Measured(CTextView& text) noexcept;
   void BuildElementText(int kind) const;
 
   const CHTMLParser2* m_parser = nullptr;  // Not owned.
-  CTextView m_parsed, m_parsedLower, m_raw, m_rawLower;
+  mutable CTextView m_parsed, m_parsedLower, m_raw, m_rawLower;
   std::int32_t m_contentSize = 0;
   ascommon::sstring m_url;  // null when absent
   bool m_urlTooLong = false;
