@@ -1,9 +1,9 @@
 // CPartsTree: a message as a tree of MIME parts, what rules read of a mail item.
 //
-// A node holds the part's headers and, for the two text-bearing kinds, its body: a text/plain
-// body (type 52) with its text, or a text/html body (type 53) with its decoded text, its raw
-// HTML and its link targets. Every body carries the part's name, its size in bytes and its
-// layout summary. Texts are kept wide (exact matching) and in UTF-8 (regular expressions).
+// A node holds the part's headers and, for a leaf part, its body: a text/plain body (type 52)
+// with its text, a text/html body (type 53) with its decoded text, its raw HTML and its link
+// targets, or any other leaf (type 51) with only its name and size. Every body carries the
+// part's name, its size in bytes and, for the text kinds, its layout summary. Texts are kept wide (exact matching) and in UTF-8 (regular expressions).
 // Whoever builds the tree fills these fields; the tree owns its nodes, a node its headers and
 // body. Visit walks every node from the root, parents before children.
 // Threads: built by one thread, then read-only; any number of threads may visit it.
@@ -18,7 +18,7 @@
 
 namespace nsEmlComponents {
 
-enum PartBodyType : std::int32_t { kBodyTextPlain = 52, kBodyTextHtml = 53 };
+enum PartBodyType : std::int32_t { kBodyOther = 51, kBodyTextPlain = 52, kBodyTextHtml = 53 };
 
 class CPartBody : public ascommon::CASAllocated {
  public:
@@ -28,6 +28,13 @@ class CPartBody : public ascommon::CASAllocated {
   ascommon::sstring name;     // the part's name, stored into PARTNAME on a hit
   std::uint32_t size = 0;     // bytes of the part as received
   ascommon::sstring summary;  // layout summary (symbols B, E, N, U, W, s ...)
+};
+
+// Any other leaf part (attachments, images, ...): its name and size, no text. Only the size
+// checks read it; text conditions and heuristics select the two text kinds.
+class CPartBodyOther : public CPartBody {
+ public:
+  std::int32_t GetType() const noexcept override { return kBodyOther; }
 };
 
 class CPartBodyTextPlain : public CPartBody {

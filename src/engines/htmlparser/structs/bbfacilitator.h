@@ -23,4 +23,12 @@ class CBBFacilitator : public ascommon::CASAllocated {
   // token (a one-word phrase) or as consecutive tokens (a longer phrase).
   virtual bool BodiesHavePhrase(std::int32_t bodyType,
                                 const ascommon::usstring& phrase) const = 0;
+  // The message headers in the order received, one per header line (names upper-cased; the
+  // headers map holds the first of each name, and "RECEIVED" as one CHeaderReceived with
+  // every Received line as a hop), and their header signature ("B...E"). Null when the
+  // facilitator has none.
+  virtual const ascommon::CArray<nsEmlComponents::CHeader*>* GetHeaderList() const noexcept {
+    return nullptr;
+  }
+  virtual const ascommon::sstring* GetHeaderSummary() const noexcept { return nullptr; }
 };
