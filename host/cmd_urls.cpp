@@ -19,17 +19,14 @@
 #include "commands.h"
 #include "common/urlutils.h"
 #include "errors.h"
-#include "itemfields.h"
 #include "json.h"
-#include "parentalbwlistadvancedfilter/categories.h"
 #include "settings.h"
+#include "url_decider.h"
 #include "verdicts.h"
 
 namespace zzhost {
 
 namespace {
-
-using nsHttpModules::ItemField::kUrlInfo;
 
 // Output buffered in one string, written in large blocks.
 class OutputBuffer {
@@ -119,26 +116,10 @@ int RunUrl(CommandContext& context) {
   return 0;
 }
 
-// The list filters of the module, as the host sees them for this run.
-struct ListFilters {
-  CAFilter* bwlist = nullptr;    // null when not active for the session
-  CAFilter* advanced = nullptr;  // null when not active for the session
-};
-
 ListFilters OpenListFilters(CommandContext& context) {
   // Only the list filters: a URL needs no rules or dictionary.
-  static constexpr std::u16string_view kListFilterNames[] = {
-      u"Http Parental BWList Filter", u"Http Parental BWList Advanced Filter"};
   CModuleHost& host = context.OpenEnabledFilters(kListFilterNames, 2);
-  const std::uint32_t session = context.Options().session;
-  ListFilters filters;
-  auto active = [&](const char16_t* name) -> CAFilter* {
-    HostedFilter* hosted = host.FindFilter(name);
-    return hosted != nullptr && hosted->IsActive(session) ? hosted->filter : nullptr;
-  };
-  filters.bwlist = active(u"Http Parental BWList Filter");
-  filters.advanced = active(u"Http Parental BWList Advanced Filter");
-  return filters;
+  return ActiveListFilters(host, context.Options().session);
 }
 
 // "urls [--threads N] [FILE]": the input's name ("" or "-" for standard input) and the
@@ -175,75 +156,26 @@ UrlsArgs ParseUrlsArgs(const std::vector<std::string>& args) {
   return parsed;
 }
 
-// What one thread needs to answer URLs: an item that carries every URL in turn (emptied
-// between URLs, so its tables are built once) and the URL's parse record.
+// What one thread needs to answer URLs: a decider and the filters of the session.
 class UrlAnswerer {
  public:
   UrlAnswerer(const ListFilters& filters, std::uint32_t session)
-      : m_filters(filters), m_session(session), m_item(&m_ext) {}
+      : m_filters(filters), m_session(session) {}
 
   // Runs the list filters over one URL and appends its JSON line to out. Whatever a
   // filter raises leaves as HostError.
   void Answer(std::string_view url, std::string& out) {
-    ascommon::CBlackBox& bb = m_item.GetBlackBox();
-    EmptyItem();
-    // The list filters read the URL information only (the URL's text, which the host also
-    // gives whole pages, is left out: converting it cost a seventh of the run). A URL the
-    // parser refuses still gets an item; the filters then report it themselves.
-    if (m_parsed.ParseURL(url.data(), url.size()) == 0) bb.SetGenericObject(kUrlInfo, &m_parsed);
-    for (CAFilter* filter : {m_filters.bwlist, m_filters.advanced}) {
-      if (filter == nullptr) continue;
-      CModuleHost::Call("Process", [&] { filter->Process(m_session, &m_item, 0); });
-    }
-    KeepResults();
+    const ListVerdicts verdicts = m_decider.Decide(url, m_filters, m_session);
     out += "{\"url\": ";
     AppendJsonString(out, url);
-    AppendListVerdictsJson(out, ReadListVerdicts(bb, m_ext, m_filters.advanced != nullptr));
+    AppendListVerdictsJson(out, verdicts);
     out += "}\n";
   }
 
  private:
-  // Between URLs the item and bbext lose what the filters wrote, except what the advanced
-  // filter writes again on every URL: its 18 result keys in the item, which always hold 0
-  // there, and its flag in bbext. Its stores then replace values in place instead of
-  // making 19 new entries per URL (half of its cost). When the white list hits it writes
-  // only the white list's result key into the item, so the others are dropped after it ran
-  // (KeepResults). Keys are removed one by one: RemoveAll walks every bucket twice.
-  void EmptyItem() {
-    ascommon::CBlackBox& bb = m_item.GetBlackBox();
-    bb.RemoveObject(kUrlInfo);
-    bb.RemoveObject(nsHttpModules::ItemField::kWhiteListHit);
-    bb.RemoveObject(nsHttpModules::ItemField::kBlackListHit);
-    if (bb.GetCount() != m_keptInItem) bb.RemoveAll();  // something else was written
-    for (const nsHttpModules::CategoryList& list : nsHttpModules::kCategoryLists) {
-      if (m_ext.GetCount() <= m_keptInExt) break;
-      m_ext.RemoveObject(list.resultKey);
-    }
-    if (m_ext.GetCount() != m_keptInExt) m_ext.RemoveAll();
-  }
-  void KeepResults() {
-    m_keptInItem = m_keptInExt = 0;
-    if (m_filters.advanced == nullptr) return;
-    ascommon::CBlackBox& bb = m_item.GetBlackBox();
-    if (m_ext.GetKind(nsHttpModules::kCategoryLists[nsHttpModules::kWhiteListIndex].resultKey) !=
-        0) {
-      for (int i = 0; i < nsHttpModules::kCategoryCount; ++i) {
-        bb.RemoveObject(nsHttpModules::kCategoryLists[i].resultKey);
-      }
-    }
-    for (const nsHttpModules::CategoryList& list : nsHttpModules::kCategoryLists) {
-      m_keptInItem += bb.GetKind(list.resultKey) != 0;
-    }
-    m_keptInExt = m_ext.GetKind(nsHttpModules::ItemField::kListSummaryFlag) != 0;
-  }
-
   ListFilters m_filters;
   std::uint32_t m_session;
-  ascommon::CBlackBox m_ext;
-  AItem m_item;
-  ascommon::CParsedURL m_parsed;
-  std::uint32_t m_keptInItem = 0;  // result keys left in the item by KeepResults
-  std::uint32_t m_keptInExt = 0;   // 1 when the flag was left in bbext
+  CUrlDecider m_decider;
 };
 
 // A run of consecutive URLs answered by one thread: the URLs' bytes back to back, their

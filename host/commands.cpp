@@ -15,6 +15,7 @@ int RunBayesCommand(CommandContext& context);   // cmd_bayes.cpp
 int RunUrlCommand(CommandContext& context);   // cmd_urls.cpp
 int RunUrlsCommand(CommandContext& context);  // cmd_urls.cpp
 int RunRules(CommandContext& context);        // cmd_rules.cpp
+int RunSquidCommand(CommandContext& context);  // cmd_squid.cpp
 
 CommandContext::~CommandContext() {
   m_host.reset();  // the module goes first; its filters point to the settings
@@ -260,6 +261,24 @@ constexpr CommandSpec kCommands[] = {
      "cut to 80 bytes, or the heuristic and its value).\n"
      "None of them needs the module.",
      RunRules},
+    {"squid",
+     "--mode acl|rewrite [--workers N] [--concurrency auto|on|off] [--block-url URL]",
+     "answer Squid's URL helper requests with the list filters",
+     "Speaks Squid's helper protocol on standard input and output. Each request line is\n"
+     "[CHANNEL] URL [CLIENT [USER]]: with --mode acl an external ACL with the format\n"
+     "\"%URI %SRC %un\" (answers OK message=... tag=... site=... when the URL is blocked,\n"
+     "ERR when not: use it in \"http_access deny\"); with --mode rewrite a\n"
+     "url_rewrite_program (answers OK status=302 url=BLOCK-URL?reason=..&site=..&url=..\n"
+     "&session=.. to block, ERR to pass; --block-url defaults to\n"
+     "http://localhost/zazozor/blocked). --concurrency on: every line starts with a\n"
+     "channel ID (squid.conf concurrency=N above 0) and answers come as they are ready;\n"
+     "off: no IDs, answers in request order; auto (the default): the first line tells.\n"
+     "--workers N decides on N threads (default: the number of cores). Settings lines\n"
+     "squid.session.user.NAME = N and squid.session.ADDRESS[/BITS] = N choose the session\n"
+     "by user name, else by the client's address (longest prefix), else --session.\n"
+     "A malformed line is answered BH message=...; SIGHUP reloads the lists; end of\n"
+     "input ends the helper once every line read is answered.",
+     RunSquidCommand},
     {"help", "[COMMAND]", "show this help, or the help of one command", "", RunHelp},
 };
 
