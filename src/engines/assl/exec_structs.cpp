@@ -1,10 +1,13 @@
 // The engines handle: building a fresh engine per load, the regular-expression library
-// (kept loaded while an engine that compiled with it lives), the code heuristics engine,
-// and the handle-level operations with their handle checks.
+// (kept loaded while an engine that compiled with it lives), the code heuristics engine, the
+// word finder created once under a mutex and published through an atomic pointer (later
+// requests cost one acquire load), and the handle-level operations with their handle checks.
 // Tested by tests/engines/assl/engine_*_test.cpp.
 #include "engines/assl/exec_structs.h"
 
+#include <memory>
 #include <new>
+#include <string>
 
 #include "engines/asregex/regexlib.h"
 #include "common/astrace.h"
@@ -12,6 +15,7 @@
 #include "engines/assl/acontextif.h"
 #include "engines/assl/rulemap_format.h"
 #include "engines/codeheur/codeheurengine.h"
+#include "engines/levenshtein/word_finder.h"
 
 namespace assl {
 
@@ -19,6 +23,7 @@ CEnginesHandle::~CEnginesHandle() {
   DestroyEngine();
   asregex::FreeRegexLib(m_regexLib);
   delete m_codeHeur;
+  delete m_wordFinder.load();
 }
 
 void CEnginesHandle::DestroyEngine() noexcept {
@@ -39,6 +44,10 @@ ASSL* CEnginesHandle::NewEngine() {
 
 void CEnginesHandle::LoadRules(const ascommon::usstring& directory, const char16_t* mask,
                                bool writeRuleMap, IParserDiagnostics* diagnostics) {
+  {
+    std::lock_guard<std::mutex> guard(m_dataMutex);
+    AssignDataFolder(directory.is_null() ? u"" : directory.c_str(), directory.length());
+  }
   ASSL* engine = NewEngine();
   engine->LoadDirectory(directory, mask, diagnostics);
   engine->Initialize(this, diagnostics);
@@ -56,6 +65,16 @@ void CEnginesHandle::LoadRules(const ascommon::usstring& directory, const char16
 
 void CEnginesHandle::LoadRuleFiles(const ascommon::usstring* paths, std::uint64_t count,
                                    IParserDiagnostics* diagnostics) {
+  {
+    std::lock_guard<std::mutex> guard(m_dataMutex);
+    if (!m_dataFolderChosen && count > 0 && !paths[0].is_null()) {
+      // The first file's folder: its path up to its last separator.
+      const char16_t* path = paths[0].c_str();
+      std::size_t length = paths[0].length();
+      while (length > 0 && path[length - 1] != u'\\' && path[length - 1] != u'/') --length;
+      AssignDataFolder(path, length);
+    }
+  }
   ASSL* engine = NewEngine();
   engine->LoadFiles(paths, count, diagnostics);
   engine->Initialize(this, diagnostics);
@@ -89,6 +108,36 @@ void CEnginesHandle::CreateCodeHeurEngine() {
     m_codeHeur = nullptr;
     AS_THROW(0, ASMemException, "memory problems");
   }
+}
+
+void CEnginesHandle::AssignDataFolder(const char16_t* directory, std::size_t length) {
+  if (m_dataFolder.assign(directory, length) != 0) {
+    AS_THROW(0, ASMemException, "memory problems");
+  }
+}
+
+void CEnginesHandle::SetDataFolder(const char16_t* directory) {
+  std::lock_guard<std::mutex> guard(m_dataMutex);
+  const char16_t* text = directory != nullptr ? directory : u"";
+  AssignDataFolder(text, std::char_traits<char16_t>::length(text));
+  m_dataFolderChosen = true;
+}
+
+CWordFinder* CEnginesHandle::GetWordFinder() {
+  CWordFinder* finder = m_wordFinder.load(std::memory_order_acquire);
+  if (finder != nullptr) return finder;
+  std::lock_guard<std::mutex> guard(m_dataMutex);
+  finder = m_wordFinder.load(std::memory_order_relaxed);
+  if (finder != nullptr) return finder;
+  try {
+    std::unique_ptr<CWordFinder> created(new CWordFinder());
+    created->LoadCosts(m_dataFolder.is_null() ? u"" : m_dataFolder.c_str());
+    finder = created.release();
+  } catch (const std::bad_alloc&) {
+    AS_THROW(0, ASMemException, "memory problems");
+  }
+  m_wordFinder.store(finder, std::memory_order_release);
+  return finder;
 }
 
 namespace {

@@ -4,12 +4,18 @@
 // held in the filter's shared data. CStructsInterface binds one context to the handle for
 // one item (the filter's "execution object").
 //
-// Loading (SetRegexLibrary, CreateCodeHeurEngine, LoadRules) runs under the filter's
-// exclusive lock; execution only reads the handle, from any number of threads at once.
-// A regular-expression library stays loaded as long as any engine that compiled with it.
+// Loading (SetRegexLibrary, CreateCodeHeurEngine, SetDataFolder, LoadRules) runs under the
+// filter's exclusive lock; execution only reads the handle, from any number of threads at
+// once. A regular-expression library stays loaded as long as any engine that compiled with
+// it. GetWordFinder may be called from any thread: the first call creates the word finder
+// (with the costs of the data folder's "aswfconf.dat"), the others wait for it and share
+// it; once created it lives as long as the handle, so reloading rules never pulls it from
+// under a running rule (and a changed cost file is read by the next handle).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <mutex>
 
 #include "common/array.h"
 #include "common/asmemory.h"
@@ -20,6 +26,7 @@ namespace asregex {
 struct CRegexLib;
 }
 class CCodeHeurEngine;
+class CWordFinder;
 
 namespace assl {
 
@@ -34,11 +41,12 @@ class CEnginesHandle : public ascommon::CASAllocated {
 
   // Destroys the engine held (if any), builds a new one from every file of directory that
   // matches mask, initialises it and, when writeRuleMap is set, writes "vi2nnmap.dat" into
-  // directory. Throws ASException ("memory problems", "problems concatenating strings",
+  // directory. directory becomes the data folder. Throws ASException ("memory problems", "problems concatenating strings",
   // "problems building file list", kNoRuleFilesMessage when no file matches, ...).
   void LoadRules(const ascommon::usstring& directory, const char16_t* mask, bool writeRuleMap,
                  IParserDiagnostics* diagnostics = nullptr);
-  // The same over an explicit list of files (the "rules test" command).
+  // The same over an explicit list of files (the "rules test" command); the folder of the
+  // first file becomes the data folder unless SetDataFolder chose one.
   void LoadRuleFiles(const ascommon::usstring* paths, std::uint64_t count,
                      IParserDiagnostics* diagnostics = nullptr);
   // Loads the regular-expression library from directory; ASException "could not obtain
@@ -46,6 +54,11 @@ class CEnginesHandle : public ascommon::CASAllocated {
   void SetRegexLibrary(const ascommon::usstring& directory);
   // Creates the code heuristics engine unless there is one ("memory problems").
   void CreateCodeHeurEngine();
+  // The folder the word finder's cost file is read from ("memory problems").
+  void SetDataFolder(const char16_t* directory);
+  // The word finder, created with the data folder's costs by the first call (ASMemException
+  // "memory problems" when it cannot be). Safe from any number of threads at once.
+  CWordFinder* GetWordFinder();
 
   ASSL* GetAssl() const noexcept { return m_assl; }
   asregex::CRegexLib* GetRegexLib() const noexcept { return m_regexLib; }
@@ -56,12 +69,17 @@ class CEnginesHandle : public ascommon::CASAllocated {
   void DestroyEngine() noexcept;
   // DestroyEngine, then a new empty engine held by the handle ("memory problems").
   ASSL* NewEngine();
+  void AssignDataFolder(const char16_t* directory, std::size_t length);
 
   ASSL* m_assl = nullptr;                     // Owned.
   asregex::CRegexLib* m_regexLib = nullptr;   // Owned; the library new rules compile with.
   // Libraries replaced while an engine compiled with them was alive; freed with that engine.
   ascommon::CArray<asregex::CRegexLib*> m_retiredLibs;
   CCodeHeurEngine* m_codeHeur = nullptr;      // Owned.
+  std::mutex m_dataMutex;                     // guards the data folder and the creation
+  ascommon::usstring m_dataFolder;
+  bool m_dataFolderChosen = false;            // by SetDataFolder
+  std::atomic<CWordFinder*> m_wordFinder{nullptr};  // Owned; null until requested.
 };
 
 // One item's run: the context and the engines it runs on (neither owned).
