@@ -65,9 +65,9 @@ void CSquidHelper::TakeLine(std::string_view line) {
   ++m_inFlight;
   if (!request.error.empty()) {
     lock.unlock();
-    Output(seq, FormatBrokenAnswer(request.channel, request.error));
+    const std::size_t written = Output(seq, FormatBrokenAnswer(request.channel, request.error));
     lock.lock();
-    --m_inFlight;
+    m_inFlight -= written;
     return;
   }
   m_queue.push_back({seq, std::move(request)});
@@ -91,31 +91,34 @@ void CSquidHelper::WorkerLoop(unsigned worker) {
     } catch (...) {
       answer = FormatBrokenAnswer(job.request.channel, "unknown error");
     }
-    Output(job.seq, std::move(answer));
+    const std::size_t written = Output(job.seq, std::move(answer));
     lock.lock();
-    --m_inFlight;
+    m_inFlight -= written;
     lock.unlock();
     m_space.notify_all();
   }
 }
 
-void CSquidHelper::Output(std::uint64_t seq, std::string answer) {
+std::size_t CSquidHelper::Output(std::uint64_t seq, std::string answer) {
   std::lock_guard lock(m_outMutex);
   if (m_options.channels.value_or(false)) {
     m_sink(answer);
-    return;
+    return 1;
   }
   if (seq != m_nextOut) {
     m_waiting.emplace(seq, std::move(answer));
-    return;
+    return 0;
   }
   m_sink(answer);
   ++m_nextOut;
+  std::size_t written = 1;
   for (auto it = m_waiting.begin(); it != m_waiting.end() && it->first == m_nextOut;
        it = m_waiting.erase(it)) {
     m_sink(it->second);
     ++m_nextOut;
+    ++written;
   }
+  return written;
 }
 
 }  // namespace zzhost

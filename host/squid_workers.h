@@ -63,7 +63,9 @@ class CSquidHelper {
   };
   void TakeLine(std::string_view line);
   void WorkerLoop(unsigned worker);
-  void Output(std::uint64_t seq, std::string answer);
+  // Writes the answer, or keeps it until its turn (plain form); returns how many answers
+  // went out (they are no longer in flight).
+  std::size_t Output(std::uint64_t seq, std::string answer);
 
   SquidHelperOptions m_options;
   SquidDecideFn m_decide;
@@ -75,7 +77,7 @@ class CSquidHelper {
   std::condition_variable m_work;   // a job arrived or stop
   std::condition_variable m_space;  // m_inFlight went down
   std::deque<Job> m_queue;
-  std::size_t m_inFlight = 0;  // read and not yet answered
+  std::size_t m_inFlight = 0;  // read and not yet written
   bool m_stop = false;
 
   std::mutex m_outMutex;  // guards the sink and the reorder buffer
