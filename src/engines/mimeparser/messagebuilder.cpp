@@ -206,9 +206,9 @@ std::int32_t CBuilder::FillText(const char* data, std::size_t size, const char* 
   return 0;
 }
 
+// Whether the 8 bytes at p spell "boundary" (any case) followed by blanks and '=' or '*'.
 bool IsBoundaryAt(const char* p, const char* end) noexcept {
   static const char kWord[] = "boundary";
-  if (end - p < 9) return false;
   for (int i = 0; i < 8; ++i) {
     if ((p[i] | 0x20) != kWord[i]) return false;
   }
@@ -220,12 +220,23 @@ bool IsBoundaryAt(const char* p, const char* end) noexcept {
 }  // namespace
 
 std::size_t ReadableLength(const char* data, std::size_t size) noexcept {
-  if (data == nullptr) return 0;
+  if (data == nullptr || size < 9) return size;
+  // Horspool search for "boundary" ignoring case: the byte under the window's last position
+  // says how far the window may move (8 for a byte not in the word), about size / 8 steps.
+  static const auto kShift = [] {
+    struct { unsigned char shift[256]; } table{};
+    for (unsigned char& shift : table.shift) shift = 8;
+    static const char kWord[] = "boundar";
+    for (int i = 0; i < 7; ++i) {
+      table.shift[static_cast<unsigned char>(kWord[i])] = static_cast<unsigned char>(7 - i);
+      table.shift[static_cast<unsigned char>(kWord[i] - 'a' + 'A')] = static_cast<unsigned char>(7 - i);
+    }
+    return table;
+  }();
   const char* end = data + size;
   std::uint32_t seen = 0;
-  for (const char* p = data; p < end; ++p) {
-    if ((*p | 0x20) != 'b' || !IsBoundaryAt(p, end)) continue;
-    if (++seen <= kMaxBoundaries) continue;
+  for (const char* p = data; p + 8 < end; p += kShift.shift[static_cast<unsigned char>(p[7])]) {
+    if (!IsBoundaryAt(p, end) || ++seen <= kMaxBoundaries) continue;
     while (p > data && p[-1] != '\n') --p;
     AS_TRACE(3, "message read up to byte %zu: more than %u boundaries",
              static_cast<std::size_t>(p - data), kMaxBoundaries);

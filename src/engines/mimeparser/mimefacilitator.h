@@ -74,8 +74,8 @@ class CMimeFacilitator : public CBBFacilitator {
 
   // Binds the blackbox (not owned; it must outlive the facilitator), building what it lacks.
   // Returns 0; -1 when 20001 or 20002 is missing and there is no raw message to build from,
-  // or when either holds an object of another class; -2 when memory runs out (nothing is
-  // stored then). Cost: O(message) for the first bind of an item, O(1) afterwards.
+  // or when either holds an object of another class; -2 when memory runs out (the facilitator
+  // is then unbound). Cost: O(message) for the first bind of an item, O(1) afterwards.
   std::int32_t Bind(ascommon::CABlackBox& blackbox);
 
   nsEmlComponents::CHeadersMap* GetHeaders() noexcept override;

@@ -251,6 +251,10 @@ TEST(MimeFacilitatorTest, BrokenMessagesGiveWhatCouldBeRead) {
        n = n->children.IsEmpty() ? nullptr : n->children[0])
     ++depth;
   EXPECT_EQ(depth, mimeparser::kMaxDepth);
+  // Reading stops at the line of the boundary parameter past the bound (here the 129th).
+  const std::size_t cut = mimeparser::ReadableLength(deep.data(), deep.size());
+  EXPECT_EQ(deep.substr(cut, 45), "Content-Type: multipart/mixed; boundary=b128\n");
+  EXPECT_EQ(mimeparser::ReadableLength(wide.data(), wide.size()), wide.size());
   EXPECT_EQ(Mail(wide).facilitator.GetPartsTree()->GetNodeCount(), mimeparser::kMaxParts);
 }
 
