@@ -86,22 +86,20 @@ void AppendUrlEscaped(std::string& out, std::string_view text) {
 }
 
 void AppendKeyValue(std::string& out, std::string_view key, std::string_view value) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
   out += ' ';
   out.append(key);
   out += '=';
-  bool quote = value.empty();
-  for (const char c : value) quote = quote || IsBlank(c) || c == '"' || c == '\\';
-  if (quote) out += '"';
   for (const char c : value) {
     const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7f) {
-      out += '?';
-      continue;
+    if (byte <= 0x20 || byte >= 0x7f || c == '%' || c == '"' || c == '\\' || c == '\'') {
+      out += '%';
+      out += kHex[byte >> 4];
+      out += kHex[byte & 15];
+    } else {
+      out += c;
     }
-    if (c == '"' || c == '\\') out += '\\';
-    out += c;
   }
-  if (quote) out += '"';
 }
 
 SquidRequest ParseSquidLine(std::string_view line, bool channels, SquidMode mode) {
@@ -136,7 +134,7 @@ SquidRequest ParseSquidLine(std::string_view line, bool channels, SquidMode mode
     if (i >= fields.size() || fields[i] == "-") return std::string();
     return mode == SquidMode::kAcl ? UrlUnescape(fields[i]) : std::string(fields[i]);
   };
-  request.url = field(0);
+  request.url = std::string(fields[0]);  // passed as requested, escapes and all
   request.client = field(1);
   if (mode == SquidMode::kRewrite) {  // "address/fqdn"
     const std::size_t slash = request.client.find('/');

@@ -3,14 +3,15 @@
 // A request line is "[CHANNEL SP] URL [SP CLIENT [SP USER [SP ...]]]": with concurrency
 // (squid.conf "concurrency=N" > 0) every line starts with a channel ID, a number that the
 // answer carries back; without it there is none and answers follow the requests' order.
-// In acl mode the fields are those of an external ACL with the format "%URI %SRC %un",
-// URL-escaped by Squid (quote=url, the default), so they are unescaped here; in rewrite
+// In acl mode the fields are those of an external ACL with the format "%URI %SRC %un";
+// Squid URL-escapes the values (quote=url, the default) but passes the URI as requested
+// ('%' not escaped), so the client and user are unescaped and the URL is not. In rewrite
 // mode they are the URL and the default url_rewrite_extras ("client/fqdn user method ...").
 // A missing client or a user "-" reads as empty.
 //
 // An answer line is "[CHANNEL SP] RESULT [SP key=value]...": OK, ERR or BH (the helper
-// could not decide). A value with blanks, quotes, backslashes or nothing in it is written
-// in double quotes with '"' and '\' escaped by '\'; control bytes become '?'.
+// could not decide). Squid URL-decodes every value, so values are written URL-escaped:
+// blanks, control and non-ASCII bytes, '%', quotes and '\' as %XX.
 //
 // Pure functions over caller-owned text; safe from any number of threads.
 // Tested by tests/host/squid_helper_test.cpp.
@@ -52,7 +53,7 @@ bool StartsWithChannel(std::string_view line);
 std::string UrlUnescape(std::string_view text);
 // Appends text with every byte but letters, digits and "-._~" as %XX.
 void AppendUrlEscaped(std::string& out, std::string_view text);
-// Appends " key=value", quoting the value when it needs it (see above).
+// Appends " key=value" with the value escaped as above.
 void AppendKeyValue(std::string& out, std::string_view key, std::string_view value);
 
 // What the helper concluded about one URL.

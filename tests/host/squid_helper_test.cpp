@@ -41,7 +41,7 @@ TEST(SquidProtocolTest, RequestLines) {
     SquidMode mode;
     std::string dump;
   } cases[] = {
-      {"7 http%3A%2F%2Fa.test%2Fx%2520y 10.0.0.1 bob%20smith\r", true, SquidMode::kAcl,
+      {"7 http://a.test/x%20y 10.0.0.1 bob%20smith\r", true, SquidMode::kAcl,
        "7|http://a.test/x%20y|10.0.0.1|bob smith||1"},
       {"http://a.test/ 10.0.0.1/- - GET myip=1", false, SquidMode::kRewrite,
        "|http://a.test/|10.0.0.1|||1"},
@@ -66,14 +66,14 @@ TEST(SquidProtocolTest, Answers) {
   lists.categoryCount = 1;
   const SquidVerdict black = MakeSquidVerdict(lists, "a\"b.test");
   EXPECT_EQ(FormatAclAnswer("5", black),
-            "5 OK message=\"black list, Social Networks\" tag=black site=\"a\\\"b.test\"\n");
+            "5 OK message=black%20list,%20Social%20Networks tag=black site=a%22b.test\n");
   EXPECT_EQ(FormatRewriteAnswer("", black, "http://block.test/p?x=1", "http://a b/", 3),
-            "OK status=302 url=http://block.test/p?x=1&reason=black%20list%2C%20Social%20Networks"
-            "&site=a%22b.test&url=http%3A%2F%2Fa%20b%2F&session=3\n");
+            "OK status=302 url=http://block.test/p?x=1&reason=black%2520list%252C%2520Social%2520"
+            "Networks&site=a%2522b.test&url=http%253A%252F%252Fa%2520b%252F&session=3\n");
   lists.categories[1] = "White";  // a white list wins over every other
   lists.categoryCount = 2;
   EXPECT_EQ(FormatAclAnswer("", MakeSquidVerdict(lists, "x")), "ERR\n");
-  EXPECT_EQ(FormatBrokenAnswer("9", "a\\b\n"), "9 BH message=\"a\\\\b?\"\n");
+  EXPECT_EQ(FormatBrokenAnswer("9", "a\\b\n%"), "9 BH message=a%5Cb%0A%25\n");
 }
 
 TEST(SquidSessionsTest, UserThenLongestPrefixThenDefault) {
@@ -179,19 +179,19 @@ class SquidCommandTest : public ::testing::Test {
 };
 
 TEST_F(SquidCommandTest, SessionsAndBadInputEndToEnd) {
-  const std::string black = " OK message=\"black list\" tag=black site=gamble.test";
+  const std::string black = " OK message=black%20list tag=black site=gamble.test";
   const zztest::HostRun run = zztest::RunHost(
       {"--config", "settings.conf", "squid", "--mode", "acl", "--workers", "3"}, m_dir,
       "1 http://www.gamble.test/x 10.0.0.1 -\n2 http://www.gamble.test/x 10.1.0.7 -\n"
       "3 http://www.gamble.test/x 10.1.2.7 -\n4 http://www.gamble.test/x 10.0.0.1 alice\n"
-      "5 http://kids.test/ 10.0.0.1 -\n6\n7 http%3A%2F%2Fgamble.test%2F\n8 http://a\x01/\n"
+      "5 http://kids.test/ 10.0.0.1 -\n6\n7 www.gamble.test:443\n8 http://a\x01/\n"
       "junk without id\n\n9 http://a.test/" + std::string(70000, 'x') + "\n10 http://gamble.test");
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(SortedLines(run.out),
             (std::vector<std::string>{"1" + black, "10" + black, "2 ERR", "3" + black, "4 ERR",
-                                      "5 ERR", "6 BH message=\"no URL\"",
-                                      "7" + black, "8 BH message=\"control characters in the request\"",
-                                      "9 BH message=\"line longer than 65536 bytes\""}));
+                                      "5 ERR", "6 BH message=no%20URL",
+                                      "7" + black, "8 BH message=control%20characters%20in%20the%20request",
+                                      "9 BH message=line%20longer%20than%2065536%20bytes"}));
 }
 
 // Eight channels in flight from a client thread while another thread rewrites the list files
@@ -218,7 +218,7 @@ TEST_F(SquidCommandTest, ReloadUnderLoadThreadTest) {
   close(fromHelper[1]);
 
   const char* urls[] = {"http://www.gamble.test/a", "http://kids.test/", "http://other.test/"};
-  const std::string answers[] = {" OK message=\"black list\" tag=black site=gamble.test", " ERR", " ERR"};
+  const std::string answers[] = {" OK message=black%20list tag=black site=gamble.test", " ERR", " ERR"};
   const int total = 3000;
   std::mutex mutex;
   std::condition_variable freed;

@@ -91,7 +91,6 @@ pinger_enable off
 netdb_filename none
 shutdown_lifetime 0 seconds
 $user
-acl localhost src 127.0.0.1/32
 $snippet
 http_access allow localhost
 http_access deny all
