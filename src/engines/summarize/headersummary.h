@@ -12,14 +12,17 @@
 
 namespace summarize {
 
-// The code of an upper-case header name, or null when the table does not hold it.
+// The code of an upper-case header name (exact match), or null when the table does not hold
+// it. O(name length).
 const char* HeaderCode(const char* upperName) noexcept;
 // The signature of headers (in array order, names as stored) into out. Returns 0; a null
 // array leaves out untouched; -2 when memory runs out.
 std::int32_t SummarizeHeaders(const ascommon::CArray<nsEmlComponents::CHeader*>* headers,
                               ascommon::sstring& out);
-// Cuts a signature pattern into its codes (appended to codes). Throws ASException on a
-// character that is not a letter or a code of a length other than 1 or 5.
+// Cuts a signature pattern into its codes (appended to codes): each upper-case letter starts
+// a code, lower-case letters extend it. Throws ASException on a character that is not an
+// ASCII letter or a code of a length other than 1 or 5 (codes closed before the throw stay
+// appended); ASMemException when codes cannot grow.
 void SplitSummary(const ascommon::sstring& pattern, ascommon::CArray<ascommon::sstring>& codes);
 
 }  // namespace summarize

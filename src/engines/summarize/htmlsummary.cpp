@@ -165,12 +165,14 @@ std::int32_t End(std::int32_t state, TagKind tag, const Event& event) noexcept {
 }  // namespace
 
 void CHtmlSummary::OnStartTag(const char* upperName, const char16_t* text, std::size_t length) {
+  if (m_status != 0) return;  // a summary with a gap would mislead; it stops here
   CSymbolWriter writer(m_summary);
   m_state = Start(m_state, Classify(upperName), Event{writer, CountWords(text, length)});
   if (writer.Failed()) m_status = -2;
 }
 
 void CHtmlSummary::OnEndTag(const char* upperName, const char16_t* text, std::size_t length) {
+  if (m_status != 0) return;  // a summary with a gap would mislead; it stops here
   CSymbolWriter writer(m_summary);
   m_state = End(m_state, Classify(upperName), Event{writer, CountWords(text, length)});
   if (writer.Failed()) m_status = -2;

@@ -31,7 +31,7 @@ class CHtmlSummary : public CAHtmlParseListener {
   void OnEndTag(const char* upperName, const char16_t* text, std::size_t length) override;
   const ascommon::sstring& GetSummary() const noexcept { return m_summary; }
   std::int32_t GetState() const noexcept { return m_state; }
-  // 0, or -2 when the summary could not grow at some event.
+  // 0, or -2 when the summary could not grow at some event (later events are ignored).
   std::int32_t GetStatus() const noexcept { return m_status; }
 
  private:
@@ -41,11 +41,17 @@ class CHtmlSummary : public CAHtmlParseListener {
 };
 
 // Hands the document's start and end tags to the listener in document order, each with the
-// text read since the previous tag. Returns 0, or -1 when the document is not parsed.
+// text read since the previous tag (the page text as written, entities not replaced; text
+// runs split by comments or script content joined), comments and declarations to OnOther.
+// A document without a BODY start tag is framed by a BODY start before its first token and
+// a BODY end after its last. The text pointers live until the listener call returns.
+// Returns 0, -1 when the document is not parsed, -2 when joined text cannot be allocated
+// (the dispatch stops there). O(tokens + page length).
 std::int32_t DispatchHtmlEvents(const CHTMLParser2& document, CAHtmlParseListener& listener);
 
-// The layout summary of a parsed HTML body into out (replaced). Returns 0, -1 for a document
-// that is not parsed, -2 when memory runs out.
+// The layout summary of a parsed HTML body into out (replaced; untouched for -1). Returns 0,
+// -1 for a document that is not parsed, -2 when memory runs out. At most a few symbols per
+// word or tag, so the summary is shorter than the page.
 std::int32_t SummarizeHtml(const CHTMLParser2& document, ascommon::sstring& out);
 
 }  // namespace summarize

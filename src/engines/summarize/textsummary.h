@@ -11,9 +11,10 @@
 
 namespace summarize {
 
-// Appends the layout symbols of a plain text (W word, N line break, U link) to out. state
-// carries the summariser's state between calls (0 at the start of a text). Returns 0, -1 for
-// a null or empty text, -2 when memory runs out.
+// Appends the layout symbols of a plain text (W word, N line break, U link: a word starting
+// "http://" or "www.", in either case, possibly after a '<') to out. state carries the
+// summariser's state between calls (0 at the start of a text; a word cut by a call boundary
+// counts twice). Returns 0, -1 for a null or empty text, -2 when memory runs out. O(length).
 std::int32_t SummarizeText(const char16_t* text, std::size_t length, std::int32_t& state,
                            ascommon::sstring& out);
 // Appends N unless the summary already ends with N, then E. 0, or -2.
