@@ -181,9 +181,9 @@ void CHtmlSummary::OnEndTag(const char* upperName, const char16_t* text, std::si
 namespace {
 
 // The text read since the previous tag: the text tokens in [first, end) of the document.
-// One run is handed over as it stands in the document; several runs (split by a comment,
-// a declaration or script content) are joined in a scratch block kept for the whole
-// dispatch, so "a<!-- -->b" reads as the one word "ab", as a browser shows it. Entities are
+// One run is handed over as it stands in the document; several runs (split by a comment or
+// a declaration) are joined in a scratch block kept for the whole dispatch, so "a<!-- -->b"
+// reads as the one word "ab", as a browser shows it. Entities are
 // left as written: they sit inside words or stand as words of their own either way.
 class CGapText {
  public:
