@@ -9,7 +9,6 @@
 // hit with its category and score, or that none did) and every rule that ran, with its
 // result and what its condition matched (the element and the matched text, cut to 80
 // bytes, or the heuristic and its value). Single-threaded.
-#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -21,37 +20,6 @@
 #include "rule_runner.h"
 
 namespace zzhost {
-
-namespace {
-
-std::string ResultText(double result) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%g", result);
-  return text;
-}
-
-std::string PageReport(const std::string& file, const std::string& url,
-                       const SignatureVerdict& verdict, const std::vector<RuleRun>& runs) {
-  std::string out = "page     " + file + "\nurl      " + url + "\nverdict  ";
-  if (verdict.rule.empty()) {
-    out += "no rule hit\n";
-  } else {
-    out += verdict.rule + ": category " + (verdict.category ? *verdict.category : "-") +
-           ", score " + (verdict.score ? std::to_string(*verdict.score) : "-") + "\n";
-  }
-  out += runs.empty() ? "ran      no rule\n" : "ran\n";
-  std::size_t width = 0;
-  for (const RuleRun& run : runs) width = std::max(width, run.name.size());
-  for (const RuleRun& run : runs) {
-    out += "  " + run.name + std::string(width - run.name.size() + 2, ' ') +
-           (run.error.empty() ? ResultText(run.result) : "failed: " + run.error) + "\n";
-    for (const std::string& note : run.notes) out += "      " + note + "\n";
-  }
-  out += '\n';
-  return out;
-}
-
-}  // namespace
 
 int RunRulesTest(CommandContext& context) {
   const std::vector<std::string>& args = context.Args();
@@ -86,7 +54,8 @@ int RunRulesTest(CommandContext& context) {
       CPageItem page(ReadPageBytes(file), pageUrl, 50);
       std::vector<RuleRun> runs;
       const SignatureVerdict verdict = engine.Run(page.Item(), &runs);
-      std::fputs(PageReport(file, pageUrl, verdict, runs).c_str(), context.Out());
+      const std::string heading = "page     " + file + "\nurl      " + pageUrl + "\n";
+      std::fputs(FormatRuleRuns(heading, verdict, runs).c_str(), context.Out());
     } catch (const HostError& e) {
       std::fflush(context.Out());
       std::fprintf(stderr, "zazozor: %s\n", e.what());

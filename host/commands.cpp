@@ -15,6 +15,7 @@ int RunBayesCommand(CommandContext& context);   // cmd_bayes.cpp
 int RunUrlCommand(CommandContext& context);   // cmd_urls.cpp
 int RunUrlsCommand(CommandContext& context);  // cmd_urls.cpp
 int RunRules(CommandContext& context);        // cmd_rules.cpp
+int RunMailCommand(CommandContext& context);  // cmd_mail.cpp
 int RunSquidCommand(CommandContext& context);  // cmd_squid.cpp
 
 CommandContext::~CommandContext() {
@@ -261,6 +262,19 @@ constexpr CommandSpec kCommands[] = {
      "cut to 80 bytes, or the heuristic and its value).\n"
      "None of them needs the module.",
      RunRules},
+    {"mail", "[--explain | --no-rules] [--rules FILE]... FILE...",
+     "run the mail rules over messages",
+     "Reads each FILE as one message (.eml) or an mbox ('-' for standard input), parses\n"
+     "every message into the rule engine's mail item (headers decoded, parts tree with\n"
+     "the decoded texts, link targets and layout summaries, header signature) and runs the\n"
+     "data folder's mail rules (mail*.slf), or the --rules files instead, with a mail\n"
+     "context. Prints one JSON line per message: source, message_id, subject, headers\n"
+     "(the header signature), parts (kind, type, name, size, summary), signature (the\n"
+     "verdict: category, score, rule, hits; null when no rule hit) and changed_headers\n"
+     "(the header lines the rules added or changed). --explain prints, like 'rules test',\n"
+     "every rule that ran on each message with what it matched; --no-rules only parses.\n"
+     "A message that cannot be read is reported on stderr and the others go on.",
+     RunMailCommand},
     {"squid",
      "--mode acl|rewrite [--workers N] [--concurrency auto|on|off] [--block-url URL]",
      "answer Squid's URL helper requests with the list filters",

@@ -1,5 +1,6 @@
 #include "rule_runner.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <new>
@@ -112,18 +113,19 @@ std::u16string CHostRules::LibrariesFolder(CASettings& settings) {
   return folder != nullptr ? folder : u"";
 }
 
-std::unique_ptr<CHostRules> CHostRules::FromSettings(CASettings& settings) {
+std::unique_ptr<CHostRules> CHostRules::FromSettings(CASettings& settings,
+                                                     const char16_t* mask) {
   auto rules = std::make_unique<CHostRules>(LibrariesFolder(settings));
   const char16_t* data = settings.GetStringValue(u"/http/global/SharedDataPath");
-  rules->LoadDirectory(data != nullptr ? data : u"");
+  rules->LoadDirectory(data != nullptr ? data : u"", mask);
   return rules;
 }
 
-void CHostRules::LoadDirectory(const std::u16string& dataDir) {
+void CHostRules::LoadDirectory(const std::u16string& dataDir, const char16_t* mask) {
   Engine("rules", [&] {
     ascommon::usstring dir;
     dir.assign(dataDir.c_str());
-    m_engines->LoadRules(dir, u"pc*.slf", false);
+    m_engines->LoadRules(dir, mask, false);
   });
 }
 
@@ -145,15 +147,18 @@ std::uint64_t CHostRules::SignatureCount() const {
 }
 
 SignatureVerdict CHostRules::Run(AItem& item, std::vector<RuleRun>* runs) {
+  assl::CHttpContextInterface context;
+  Engine("page", [&] { context.Init(&item); });
+  return RunContext(context, runs);
+}
+
+SignatureVerdict CHostRules::RunContext(assl::ContextInterface& context,
+                                        std::vector<RuleRun>* runs) {
   SignatureVerdict verdict;
   const assl::ASSL* engine = m_engines->GetAssl();
   if (engine == nullptr) return verdict;
-  assl::CHttpContextInterface context;
   NoteCollector notes;
-  Engine("page", [&] {
-    context.Init(&item);
-    context.CopyStateRecords(engine->GetStateTemplate());
-  });
+  Engine("item", [&] { context.CopyStateRecords(engine->GetStateTemplate()); });
   if (runs != nullptr) context.SetObserver(&notes);
   const assl::CStructsInterface run{&context, m_engines};
   std::map<std::string, std::string> errors;
@@ -172,7 +177,7 @@ SignatureVerdict CHostRules::Run(AItem& item, std::vector<RuleRun>* runs) {
     }
   }
   ascommon::sstring hits;
-  Engine("page", [&] { assl::GetHitRules(&run, hits); });
+  Engine("item", [&] { assl::GetHitRules(&run, hits); });
   verdict.hits = SplitHits(hits);
   if (runs == nullptr) return verdict;
   // The signatures in execution order, then the rules that only meta-rules reached.
@@ -193,6 +198,29 @@ SignatureVerdict CHostRules::Run(AItem& item, std::vector<RuleRun>* runs) {
   }
   for (std::uint32_t index = 0; index < listed.size(); ++index) add(index);
   return verdict;
+}
+
+std::string FormatRuleRuns(const std::string& heading, const SignatureVerdict& verdict,
+                           const std::vector<RuleRun>& runs) {
+  std::string out = heading + "verdict  ";
+  if (verdict.rule.empty()) {
+    out += "no rule hit\n";
+  } else {
+    out += verdict.rule + ": category " + (verdict.category ? *verdict.category : "-") +
+           ", score " + (verdict.score ? std::to_string(*verdict.score) : "-") + "\n";
+  }
+  out += runs.empty() ? "ran      no rule\n" : "ran\n";
+  std::size_t width = 0;
+  for (const RuleRun& run : runs) width = std::max(width, run.name.size());
+  char result[64];
+  for (const RuleRun& run : runs) {
+    std::snprintf(result, sizeof result, "%g", run.result);
+    out += "  " + run.name + std::string(width - run.name.size() + 2, ' ') +
+           (run.error.empty() ? std::string(result) : "failed: " + run.error) + "\n";
+    for (const std::string& note : run.notes) out += "      " + note + "\n";
+  }
+  out += '\n';
+  return out;
 }
 
 }  // namespace zzhost

@@ -19,6 +19,7 @@
 
 namespace assl {
 class CEnginesHandle;
+class ContextInterface;
 }
 
 namespace zzhost {
@@ -37,29 +38,39 @@ class CHostRules {
   // HostError when the engine refuses.
   explicit CHostRules(const std::u16string& librariesDir);
   // The rules the signatures filter would load under these settings: the library of
-  // /http/global/SharedLibsPath and every "pc*.slf" of /http/global/SharedDataPath.
-  // HostError when they cannot be loaded.
-  static std::unique_ptr<CHostRules> FromSettings(CASettings& settings);
+  // /http/global/SharedLibsPath and every file of /http/global/SharedDataPath that matches
+  // mask ("pc*.slf", the filter's). HostError when they cannot be loaded.
+  static std::unique_ptr<CHostRules> FromSettings(CASettings& settings,
+                                                  const char16_t* mask = u"pc*.slf");
   // The folder /http/global/SharedLibsPath names ("" when it is not set).
   static std::u16string LibrariesFolder(CASettings& settings);
   ~CHostRules();
   CHostRules(const CHostRules&) = delete;
   CHostRules& operator=(const CHostRules&) = delete;
 
-  // Every "pc*.slf" of the folder, as the filter loads them.
-  void LoadDirectory(const std::u16string& dataDir);
+  // Every file of the folder that matches mask, as the filter loads its "pc*.slf".
+  void LoadDirectory(const std::u16string& dataDir, const char16_t* mask = u"pc*.slf");
   // The given rule files in order; problems of the rule text go to diagnostics.
   void LoadFiles(const std::vector<std::string>& files, assl::IParserDiagnostics* diagnostics);
 
   std::uint32_t RuleCount() const;
   std::uint64_t SignatureCount() const;
 
-  // Runs the signatures over the item. With runs given, also lists every rule that ran (the
-  // signatures in their order, then the rules only meta-rules reached).
+  // Runs the signatures over a page item (an HTTP context bound to it). With runs given,
+  // also lists every rule that ran (the signatures in their order, then the rules only
+  // meta-rules reached).
   SignatureVerdict Run(AItem& item, std::vector<RuleRun>* runs = nullptr);
+  // The same over a context already bound to its item (a mail context, for instance).
+  SignatureVerdict RunContext(assl::ContextInterface& context, std::vector<RuleRun>* runs);
 
  private:
   assl::CEnginesHandle* m_engines;  // Owned.
 };
+
+// What "rules test" and "mail --explain" print for one item: the heading lines as given,
+// then the verdict (the rule that hit with its category and score, or that none did) and
+// every rule that ran with its result and what its conditions matched.
+std::string FormatRuleRuns(const std::string& heading, const SignatureVerdict& verdict,
+                           const std::vector<RuleRun>& runs);
 
 }  // namespace zzhost
