@@ -90,7 +90,7 @@ TEST_F(ConditionsTest, PageCodesReadTheirText) {
       {"match(\"EXAMPLE.COM/BET365/\xC3\x89T\xC3\x89\", HTML::Url, EXACT_INSENSITIVE)", 1},
       {"match(\"bet[0-9]+/\xC3\xa9t\", HTML::Url, REGEX_INSENSITIVE)", 1},
       {"match(\"^poker\", HTML::Title, REGEX_INSENSITIVE)", 1},
-      {"match(\"http\", HTML::Url, OBFUSCATED)", 0},  {"match(\"http\", HTML::Url, IP_RANGE)", 0},
+      {"match(\"http\", HTML::Url, OBFUSCATED)", 1},  {"match(\"http\", HTML::Url, IP_RANGE)", 0},
       {"score_greater_than(SCORE, 40)", 1},     {"score_greater_than(SCORE, 41)", 0},
       {"score_greater_than(SCORE, OTHER)", 0},  {"score_greater_than(ABSENT, 0)", 0},
   };
@@ -165,6 +165,26 @@ TEST_F(ConditionsTest, MissingContentThrowsAndBadConditionsAreNotLoaded) {
   }
 }
 
+TEST_F(ConditionsTest, ObfuscatedFindsDisguisedWordsWithTheDefaultCosts) {
+  m_rules.Write("aswfconf.dat", ReadBytes(fs::path(ZAZOZOR_SOURCE_DIR) / "data/aswfconf.dat"));
+  Load(Rule("Page", "match(\"viagra\", HTML::Body, OBFUSCATED, DECODED)") +
+       Rule("Part", "match(\"w0rld\", Parts::TextPlain, OBFUSCATED)"));
+  // The last page is studied in overlapping windows; the word straddles the first's end.
+  const std::pair<std::string, double> pages[] = {
+      {"cheap v1agra here", 1}, {"buy v-i-a-g-r-a now", 1}, {"VIAGRA\xE2\x80\x99s", 1},
+      {"vagina", 0},            {"via great deals", 0},     {"viagr", 0},
+      {std::string(199997, '.') + "v1agra" + std::string(99, '.'), 1}};
+  for (const auto& [text, value] : pages) {
+    FakeContext page;
+    page.parsed = text;
+    EXPECT_EQ(Run("Page", page), value) << text.substr(0, 40);
+  }
+  FakeContext message;
+  FillMessage(message);
+  EXPECT_EQ(Run("Part", message), 1.0);
+  EXPECT_EQ(message.Text("PARTNAME"), "p1");
+}
+
 struct Observer : assl::IMatchObserver {
   std::vector<std::string> seen;
   void OnMatch(const char* rule, std::int32_t where, const char* text, std::size_t n) override {
@@ -175,15 +195,18 @@ struct Observer : assl::IMatchObserver {
 
 TEST_F(ConditionsTest, ObserverHearsTheMatchedStretch) {
   Load(Rule("Rx", "match(\"C[a-z]+\", HTML::Body, REGEX)") +
-       Rule("Ex", "match(\"bet365/\xC3\xA9T\xC3\xA9\", HTML::Url, EXACT_INSENSITIVE)"));
+       Rule("Ex", "match(\"bet365/\xC3\xA9T\xC3\xA9\", HTML::Url, EXACT_INSENSITIVE)") +
+       Rule("Ob", "match(\"CASINO\", HTML::Body, OBFUSCATED)"));
   FakeContext page;
   FillPage(page);
   Observer observer;
   page.SetObserver(&observer);
   Run("Rx", page);
   Run("Ex", page);
-  EXPECT_EQ(observer.seen,
-            (std::vector<std::string>{"Rx 280 Casino", "Ex 281 Bet365/\xC3\x89t\xC3\xA9"}));
+  Run("Ob", page);
+  EXPECT_EQ(observer.seen, (std::vector<std::string>{"Rx 280 Casino",
+                                                     "Ex 281 Bet365/\xC3\x89t\xC3\xA9",
+                                                     "Ob 280 Casino"}));
 }
 
 TEST(WideSearcherTest, FindsWhatAPlainFoldedSearchFinds) {
@@ -212,7 +235,8 @@ TEST_F(ConditionsTest, OneEngineServesManyThreadsAtOnce) {
   Load(Rule("InBody", "match(\"NIGHT \xC3\x89T\", HTML::Body, REGEX_INSENSITIVE)") +
        Rule("InUrl", "match(\"BET365\", HTML::Url, EXACT_INSENSITIVE)") +
        Rule("Absent", "match(\"absent\", HTML::Body, REGEX)") +
-       Rule("Both", "InBody && InUrl && !Absent", "metarule"));
+       Rule("Fuzzy", "match(\"casinos\", HTML::Body, OBFUSCATED)") +
+       Rule("Both", "InBody && InUrl && Fuzzy && !Absent", "metarule"));
   std::vector<std::thread> threads;
   std::atomic<int> wrong{0};
   for (int t = 0; t < 4; ++t) {

@@ -3,9 +3,14 @@
 // matching reads the texts in place; only a text held in the other form than the one the
 // how code needs (the page URL for exact matching, headers and links for regexes, texts
 // without a lower-cased form for REGEX_INSENSITIVE) is converted, into a local copy.
-// Cost: O(total text) per Evaluate plus the regex engine's own.
+// OBFUSCATED studies each text (in windows of the word finder's limit, characters above
+// U+00FF replaced) and matches the wide pattern against it.
+// Cost: O(total text) per Evaluate plus the regex engine's own; OBFUSCATED O(text x word).
 // Tested by tests/engines/assl/conditions_match_test.cpp.
 #include "engines/assl/rules/matchcondition.h"
+
+#include <algorithm>
+#include <memory>
 
 #include "common/astrace.h"
 #include "common/convert.h"
@@ -17,6 +22,7 @@
 #include "engines/assl/prefilter/requiredliteral.h"
 #include "engines/assl/rules/existscondition.h"
 #include "engines/assl/rules/matchfinders.h"
+#include "engines/levenshtein/word_finder.h"
 
 namespace assl {
 
@@ -113,7 +119,11 @@ void MatchCondition::Init(CEnginesHandle* engines) {
                  "summary queries can only be performed on text parts or all headers");
       }
       return;
-    default:  // OBFUSCATED and the IP forms need nothing
+    case kObfuscated:
+      PrepareExact();
+      if (engines != nullptr) m_finder = engines->GetWordFinder();
+      return;
+    default:  // the IP forms need nothing
       return;
   }
 }
@@ -158,6 +168,7 @@ void MatchCondition::Compile(CEnginesHandle* engines, const char* pattern, Regex
 }
 
 bool MatchCondition::Test(const CMatchText& text, ContextInterface* context) const {
+  if (m_how == kObfuscated) return TestObfuscated(text, context);
   return IsExact(m_how) ? TestExact(text, context) : TestRegex(text, context);
 }
 
@@ -212,6 +223,51 @@ bool MatchCondition::TestRegex(const CMatchText& text, ContextInterface* context
   return true;
 }
 
+bool MatchCondition::TestObfuscated(const CMatchText& text, ContextInterface* context) const {
+  const char16_t* wide = text.wide;
+  std::size_t size = text.wideSize;
+  ascommon::usstring converted;
+  if (wide == nullptr) {
+    if (text.utf8 == nullptr) return false;
+    if (ascommon::Utf8ToUsstring(text.utf8, text.utf8Size, converted) == -2) ThrowMemory();
+    wide = converted.c_str() != nullptr ? converted.c_str() : u"";
+    size = converted.length();
+  }
+  if (size == 0 || m_widePattern.length() == 0) return false;
+  const std::size_t window = std::min(size, CWordFinder::kMaxTextLength);
+  auto release = [](char16_t* block) { ascommon::as_free(block); };
+  std::unique_ptr<char16_t, decltype(release)> buffer(
+      ascommon::as_alloc_array_nt<char16_t>(window), release);
+  if (buffer == nullptr) ThrowMemory();
+  const bool observed = context->GetObserver() != nullptr;
+  for (std::size_t begin = 0;; begin += window - kWindowOverlap) {
+    const std::size_t length = std::min(window, size - begin);
+    for (std::size_t i = 0; i < length; ++i) {
+      const char16_t unit = wide[begin + i];
+      buffer.get()[i] = unit > 0xFF ? kWideStandIn : unit;
+    }
+    std::unique_ptr<CWordFinder::CStudy> study = m_finder->Study(buffer.get(), length);
+    study->tolerance = kObfuscatedTolerance;
+    study->detail = observed ? CWordFinder::kPositions : CWordFinder::kExistence;
+    std::unique_ptr<CWordFinder::CMatchInfo> found =
+        m_finder->Match(m_widePattern.c_str(), length, study.get());
+    if (found != nullptr && found->found != 0) {
+      if (observed && found->positions.GetSize() > 0) {
+        const std::uint32_t start = found->starts[0];
+        ascommon::sstring stretch;
+        if (ascommon::UsstringToUtf8(
+                ascommon::usstring(wide + begin + start, found->positions[0] - start),
+                stretch) == -2) {
+          ThrowMemory();
+        }
+        Report(context, m_where, Str(stretch), stretch.length());
+      }
+      return true;
+    }
+    if (begin + length >= size) return false;
+  }
+}
+
 double MatchCondition::Evaluate(CEnginesHandle* engines, ContextInterface* context) const {
   CheckHandles(engines, context);
   switch (m_how) {
@@ -227,7 +283,10 @@ double MatchCondition::Evaluate(CEnginesHandle* engines, ContextInterface* conte
         AS_THROW(0, ASException, "invalid reference to regular expression (invalid regex maybe?)");
       }
       break;
-    default:  // OBFUSCATED, IP_RANGE, IP_CLASS, IP_MASK
+    case kObfuscated:
+      if (m_finder == nullptr) AS_THROW(0, ASException, "invalid reference to word finder");
+      break;
+    default:  // IP_RANGE, IP_CLASS, IP_MASK
       return 0.0;
   }
   if (m_where >= kHtmlBody && m_where <= kHtmlScript) return EvaluateHtml(context);

@@ -7,11 +7,14 @@
 // then folded unit by unit). REGEX / REGEX_INSENSITIVE / REGEX_SUMMARY run a fast regex
 // compiled once in Init over the UTF-8 form; REGEX_INSENSITIVE compiles the lower-cased
 // pattern and runs over lower-cased text (the page's own lower-cased forms, or a lower-cased
-// copy of texts the context holds only as they are). OBFUSCATED and the IP forms never hold;
+// copy of texts the context holds only as they are). OBFUSCATED reads the texts exact matching
+// reads (and, on pages, those the regex forms read) and looks for the pattern as one word
+// with the engines' fuzzy word finder, within kObfuscatedTolerance. The IP forms never hold;
 // neither does exact matching on the HTML element codes.
 //
 // Ownership: owns its texts and its compiled regex, deleted through the library it was made
-// with (the engines handle keeps that library loaded while this engine lives).
+// with (the engines handle keeps that library loaded while this engine lives). The word
+// finder is the engines handle's, which outlives the engine.
 // Threads: Init once; Evaluate is const and keeps nothing in the object, so any number of
 // threads may evaluate one condition on their own contexts.
 #pragma once
@@ -28,6 +31,7 @@ namespace asregex {
 class IRegEx;
 struct CRegexLib;
 }  // namespace asregex
+class CWordFinder;
 
 namespace assl {
 
@@ -64,6 +68,20 @@ struct CMatchText {
 
 class MatchCondition : public ACondition {
  public:
+  // OBFUSCATED's tolerance: the cost a match may have per word character (halved by the
+  // word finder for words under 5 characters). The default cost file prices a look-alike
+  // ("1" for "i") or a skipped filler ("-", ".", " ") at 0.1 and every other edit at 1.0,
+  // so a 6-letter word allows 0.9: "v1agra", "v-i-a-g-r-a" and "VIAGRA" hold for "viagra",
+  // while one real edit ("via great", 1.1) or more ("vagina") does not. From 7 letters on
+  // one real edit passes.
+  static constexpr float kObfuscatedTolerance = 0.15f;
+  // Characters above U+00FF of a text are matched as this one (SUB): the word finder then
+  // compares the rest of the text instead of giving up on it. Its costs are the cost file's.
+  static constexpr char16_t kWideStandIn = 0x1A;
+  // Texts longer than the word finder studies at once are searched in windows that overlap
+  // by this many characters (a match spanning more may be missed at a window's edge).
+  static constexpr std::size_t kWindowOverlap = 1000;
+
   // The visitors over the message parts tree (matchfinders.h).
   class PartFinder;        // text bodies (exact and regex)
   class PartHeaderFinder;  // part headers, all or by name
@@ -78,8 +96,8 @@ class MatchCondition : public ACondition {
   // copy cannot be allocated.
   std::int32_t SetTexts(const char* pattern, const char* header);
 
-  // Prepares the searcher or compiles the regex; ASException "could not obtain fast regex
-  // from handle", "FastPCRE:could not initialize regex from string [%s]" (and its summary
+  // Prepares the searcher, asks the engines for the word finder (OBFUSCATED) or compiles the
+  // regex; ASException "could not obtain fast regex from handle", "FastPCRE:could not initialize regex from string [%s]" (and its summary
   // forms), "summary queries can only be performed on text parts or all headers", or a
   // conversion error of the pattern.
   void Init(CEnginesHandle* engines) override;
@@ -114,13 +132,15 @@ class MatchCondition : public ACondition {
   double EvaluateParts(ContextInterface* context) const;
   bool TestExact(const CMatchText& text, ContextInterface* context) const;
   bool TestRegex(const CMatchText& text, ContextInterface* context) const;
+  bool TestObfuscated(const CMatchText& text, ContextInterface* context) const;
 
   std::int32_t m_where;
   std::int32_t m_how;
   std::int32_t m_partMode;
   ascommon::sstring m_pattern;
   ascommon::sstring m_header;         // upper-case name, where 201 and 261
-  ascommon::usstring m_widePattern;   // exact forms; lower-cased for EXACT_INSENSITIVE
+  ascommon::usstring m_widePattern;   // exact forms (lower-cased when insensitive), OBFUSCATED
+  CWordFinder* m_finder = nullptr;    // Not owned: the engines handle's (OBFUSCATED).
   CWideSearcher m_searcher;           // over m_widePattern
   asregex::IRegEx* m_regex = nullptr;     // Owned, deleted through m_lib.
   asregex::CRegexLib* m_lib = nullptr;    // Not owned.
