@@ -79,7 +79,7 @@ TEST(SquidProtocolTest, Answers) {
 TEST(SquidSessionsTest, UserThenLongestPrefixThenDefault) {
   CSquidSessions sessions(7);
   sessions.LoadText(
-      "# c\n/http/x = 1\nsquid.session.10.0.0.0/8 = 1\nsquid.session.10.1.0.0/16=2\n"
+      "# c\n/http/x = 1\nsquid.session.10.1.0.0/16=2\nsquid.session.10.0.0.0/8 = 1\n"
       "squid.session.user.alice = 3\nsquid.session.2001:db8::/33 = 4\nsquid.session.10.1.2.3 = 5\n",
       "s.conf");
   const std::pair<std::pair<const char*, const char*>, std::uint32_t> cases[] = {
@@ -120,7 +120,9 @@ TEST(SquidHelperThreadTest, SlowRequestHoldsUpNoOtherAnswer) {
     const auto decide = [&](const SquidRequest& request, unsigned) {
       std::unique_lock lock(mutex);
       if (request.url == "slow") {
-        changed.wait(lock, [&] { return (channels ? int(written.size()) : decided) == n - 1; });
+        // Bounded only so that a helper that holds answers back fails instead of hanging.
+        changed.wait_for(lock, std::chrono::seconds(20),
+                         [&] { return (channels ? int(written.size()) : decided) == n - 1; });
       }
       ++decided;
       changed.notify_all();
