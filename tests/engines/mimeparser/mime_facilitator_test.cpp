@@ -97,7 +97,7 @@ TEST(MimeFacilitatorTest, HeadersDecodedInOrderWithHopsAndAddresses) {
   std::string names;
   const auto* list = mail.facilitator.GetHeaderList();
   for (std::uint64_t i = 0; i < list->GetSize(); ++i) names += (*list)[i]->GetName().c_str() + std::string(" ");
-  EXPECT_EQ(names, "RECEIVED RECEIVED RECEIVED FROM TO SUBJECT DATE MIME-VERSION CONTENT-TYPE ");
+  EXPECT_EQ(names, "RECEIVED RECEIVED RECEIVED FROM TO MIME-VERSION CONTENT-TYPE SUBJECT DATE ");
   const CHeader* received = *mail.facilitator.GetHeaders()->Lookup("RECEIVED");
   ASSERT_EQ(received->GetKind(), kHeaderReceived);
   const auto& hops = static_cast<const CHeaderReceived*>(received)->hops;
@@ -202,6 +202,12 @@ TEST(MimeFacilitatorTest, ParsedObjectsStayInTheBlackboxForLaterBinds) {
   ASSERT_EQ(second.Bind(mail.blackbox), 0);
   EXPECT_EQ(second.GetHeaders(), mail.facilitator.GetHeaders());
   EXPECT_EQ(Dump(second.GetPartsTree()->GetRoot()), "{52::64 53::157}");
+  // An item filled by its caller with parsed objects and no raw message binds too.
+  ascommon::CBlackBox filled;
+  filled.SetGenericObject(mimeparser::kHeadersMapId, mail.blackbox.GetGenericObjectRW(mimeparser::kHeadersMapId));
+  filled.SetGenericObject(mimeparser::kPartsTreeId, mail.blackbox.GetGenericObjectRW(mimeparser::kPartsTreeId));
+  ASSERT_EQ(second.Bind(filled), 0);
+  EXPECT_EQ(second.GetHeaders(), mail.facilitator.GetHeaders());
   ascommon::CBlackBox empty;
   EXPECT_EQ(second.Bind(empty), -1);
   EXPECT_EQ(second.GetHeaders(), nullptr);
@@ -245,6 +251,10 @@ TEST(MimeFacilitatorTest, BrokenMessagesGiveWhatCouldBeRead) {
       EXPECT_EQ(Dump(mail.facilitator.GetPartsTree()->GetRoot()), c.dump) << c.what;
     }
   }
+  // 8-bit text without a charset: UTF-8 where it is well-formed, else Latin-1 byte by byte.
+  Mail bare("Subject: s\n\ncaf\xe9 caf\xc3\xa9 \xf0\x9f\x98\x80\xf0\x9f\n");
+  EXPECT_EQ(Utf8(static_cast<const CPartBodyTextPlain*>(Leaf(bare.facilitator.GetPartsTree()->GetRoot(), kBodyTextPlain))->text),
+            "caf\u00e9 caf\u00e9 \U0001F600\u00f0\u009f\n");
   Mail nested(deep + "\nend\n");
   std::uint32_t depth = 0;
   for (const CPartsTreeNode* n = nested.facilitator.GetPartsTree()->GetRoot(); n != nullptr;
