@@ -22,7 +22,9 @@
 #include "engines/assl/prefilter/requiredliteral.h"
 #include "engines/assl/rules/existscondition.h"
 #include "engines/assl/rules/matchfinders.h"
+#include "engines/htmlparser/structs/bbfacilitator.h"
 #include "engines/levenshtein/word_finder.h"
+#include "engines/summarize/textsummary.h"
 
 namespace assl {
 
@@ -147,7 +149,13 @@ void MatchCondition::Compile(CEnginesHandle* engines, const char* pattern, Regex
   m_lib = lib;
   bool compiled = false;
   try {
-    compiled = regex->Compile(pattern);
+    // A layout pattern's B, L, X and E stand for the start, a line, a line with a link and
+    // the end of a part's summary; the rest is regular-expression syntax.
+    ascommon::sstring layout;
+    if (kind == kSummaryRegex && summarize::PatternToRegex(m_pattern, layout) != 0) ThrowMemory();
+    compiled = regex->Compile(kind == kSummaryRegex ? Str(layout) : pattern);
+  } catch (const ASMemException&) {
+    throw;
   } catch (...) {
     compiled = false;
   }
@@ -338,9 +346,17 @@ double MatchCondition::EvaluateHeaders(ContextInterface* context) const {
   nsEmlComponents::CHeadersMap* headers = context->GetHeaders();
   if (headers == nullptr) AS_THROW(0, ASException, "invalid pointer to headers map");
   if (m_how == kRegexSummary) {
-    // The header summary is not among what a context offers yet: an empty summary.
-    AS_TRACE(2, "header summary has length 0");
-    return 0.0;
+    const CBBFacilitator* facilitator = context->GetFacilitator();
+    const ascommon::sstring* summary =
+        facilitator != nullptr ? facilitator->GetHeaderSummary() : nullptr;
+    if (summary == nullptr || summary->length() == 0) {
+      AS_TRACE(2, "header summary has length 0");
+      return 0.0;
+    }
+    CMatchText text;
+    text.utf8 = summary->c_str();
+    text.utf8Size = summary->length();
+    return TestRegex(text, context) ? 1.0 : 0.0;
   }
   auto test = [this, context](const nsEmlComponents::CHeader* header) {
     const ascommon::usstring& value = header->GetValue();
