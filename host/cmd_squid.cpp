@@ -190,6 +190,7 @@ void ReloadListFilters(CModuleHost& host) {
 int RunSquid(CommandContext& context) {
   const SquidArgs args = ParseSquidArgs(context.Args());
   const CSquidSessions sessions = LoadSessions(context.Options());
+  HangupPipe hangup;  // from here on a SIGHUP waits in the pipe, also while the lists load
   const std::map<std::uint32_t, ListFilters> filters =
       OpenSquidFilters(context, sessions.Sessions());
   std::vector<std::unique_ptr<CUrlDecider>> deciders;
@@ -217,7 +218,6 @@ int RunSquid(CommandContext& context) {
     std::fflush(out);
   };
 
-  HangupPipe hangup;
   SquidHelperOptions options;
   options.mode = args.mode;
   options.channels = args.channels;
