@@ -10,11 +10,14 @@
 #include <string>
 
 #include "engines/asregex/regexlib.h"
+#include "common/asfile.h"
 #include "common/astrace.h"
 #include "common/convert.h"
 #include "engines/assl/acontextif.h"
 #include "engines/assl/rulemap_format.h"
 #include "engines/codeheur/codeheurengine.h"
+#include "engines/knn2/filehistoryv03.h"
+#include "engines/knn2/knnengine.h"
 #include "engines/levenshtein/word_finder.h"
 
 namespace assl {
@@ -24,6 +27,8 @@ CEnginesHandle::~CEnginesHandle() {
   asregex::FreeRegexLib(m_regexLib);
   delete m_codeHeur;
   delete m_wordFinder.load();
+  delete m_knnAnalyzer;
+  delete m_knnHistory;
 }
 
 void CEnginesHandle::DestroyEngine() noexcept {
@@ -138,6 +143,55 @@ CWordFinder* CEnginesHandle::GetWordFinder() {
   }
   m_wordFinder.store(finder, std::memory_order_release);
   return finder;
+}
+
+void CEnginesHandle::CreateKnn() {
+  if (m_codeHeur == nullptr) {
+    AS_THROW(0, ASException, "NULL pointer to CCodeHeurEngine.... Can't create KNNEngine");
+  }
+  std::unique_ptr<CKNNAnalyzer> analyzer(new CKNNAnalyzer());
+  std::unique_ptr<CKNNFileHistoryv03> history;
+  const char16_t* folder = m_dataFolder.is_null() ? u"" : m_dataFolder.c_str();
+  // Both model files must be there: loading would create missing ones empty.
+  bool present = !m_dataFolder.empty();
+  for (const char16_t* name : {kKnnClustersFile, kKnnFeaturesFile}) {
+    if (!present) break;
+    std::u16string path = folder;
+    if (path.back() != u'\\' && path.back() != u'/') path += u'\\';
+    present = ascommon::IsFile((path + name).c_str()) != 0;
+  }
+  if (present) {
+    try {
+      history.reset(new CKNNFileHistoryv03(m_dataFolder, kKnnClustersFile, kKnnFeaturesFile));
+      history->DeSerialize();
+      history->MarkFeatureSources(*m_codeHeur);
+    } catch (const ASException& error) {
+      // A history that does not load is not used; rules asking for it see none.
+      AS_TRACE(0, "The KNN history of %S was not loaded: %s", folder, error.what());
+      history.reset();
+    }
+  } else {
+    AS_TRACE(3, "No KNN history in %S", folder);
+  }
+  if (history != nullptr) analyzer->SetHistory(history.get());
+  m_knnHistory = history.release();
+  m_knnAnalyzer = analyzer.release();
+}
+
+CAHistory* CEnginesHandle::GetKnnHistory() {
+  if (!m_knnReady.load(std::memory_order_acquire)) {
+    std::lock_guard<std::mutex> guard(m_dataMutex);
+    if (!m_knnReady.load(std::memory_order_relaxed)) {
+      CreateKnn();
+      m_knnReady.store(true, std::memory_order_release);
+    }
+  }
+  return m_knnHistory;
+}
+
+CKNNAnalyzer* CEnginesHandle::GetKnnAnalyzer() {
+  GetKnnHistory();
+  return m_knnAnalyzer;
 }
 
 namespace {

@@ -27,6 +27,8 @@ struct CRegexLib;
 }
 class CCodeHeurEngine;
 class CWordFinder;
+class CAHistory;
+class CKNNAnalyzer;
 
 namespace assl {
 
@@ -59,6 +61,15 @@ class CEnginesHandle : public ascommon::CASAllocated {
   // The word finder, created with the data folder's costs by the first call (ASMemException
   // "memory problems" when it cannot be). Safe from any number of threads at once.
   CWordFinder* GetWordFinder();
+  // The KNN history of the data folder ("vi2features.dat" and "vi2clusters.dat", each
+  // feature marked as a heuristic or an ASSL expression), loaded by the first call of
+  // either KNN getter; null when the folder lacks a file or the files do not load (traced
+  // once). ASException "NULL pointer to CCodeHeurEngine.... Can't create KNNEngine" without
+  // the code heuristics engine. Safe from any number of threads at once, like the word
+  // finder; both live as long as the handle.
+  CAHistory* GetKnnHistory();
+  // The analyzer over that history (created with it; null only when creation threw).
+  CKNNAnalyzer* GetKnnAnalyzer();
 
   ASSL* GetAssl() const noexcept { return m_assl; }
   asregex::CRegexLib* GetRegexLib() const noexcept { return m_regexLib; }
@@ -80,6 +91,10 @@ class CEnginesHandle : public ascommon::CASAllocated {
   ascommon::usstring m_dataFolder;
   bool m_dataFolderChosen = false;            // by SetDataFolder
   std::atomic<CWordFinder*> m_wordFinder{nullptr};  // Owned; null until requested.
+  void CreateKnn();  // under m_dataMutex
+  std::atomic<bool> m_knnReady{false};        // the two below are final once set
+  CAHistory* m_knnHistory = nullptr;          // Owned; null without model files.
+  CKNNAnalyzer* m_knnAnalyzer = nullptr;      // Owned.
 };
 
 // One item's run: the context and the engines it runs on (neither owned).

@@ -18,7 +18,8 @@ class Cluster {
   Cluster() noexcept = default;
   // center: owned when owned is set. computed: the center is a finished feature set.
   Cluster(CFeatureSet* center, bool owned, bool computed) noexcept;
-  // Copies center (a clone when owned), distances and flags; not the assigned items.
+  // Copies center (a clone when owned, the pointer when borrowed), distances, flags and the
+  // list of assigned items (still not owned).
   // BadCluster "The received Cluster owns a FeatureSet that is not computed!" when the
   // source owns a center that is not computed.
   Cluster(const Cluster& other);

@@ -8,13 +8,17 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "common/shared_locker.h"
 #include "common/ustring.h"
 #include "engines/feature/featureset.h"
 #include "engines/knn2/cahistory.h"
+#include "engines/knn2/itemdescriptor.h"
 
 class CentersExtractor;
 
@@ -70,7 +74,9 @@ class CKNNTrainer : public CKNNEngine {
   std::int32_t Configure(std::uint32_t settingId, std::uint32_t value) override;
   std::int32_t Configure(std::uint32_t settingId, const ascommon::usstring& value) override;
 
-  // Builds clusters from the gathered items, adds them to the history and saves it. The
+  // Builds clusters from the gathered items, adds them to the history and saves it (the
+  // clusters keep listing their items while the trainer lives; the trainer's destructor
+  // clears those lists, so the history must outlive the trainer). The
   // history must be a CKNNFileHistoryv03 ("Abnormal history type, unable to cast to
   // CKNNFileHistoryv03"); IterationTimeExceeded when a generation runs too long.
   void Train();
@@ -87,6 +93,8 @@ class CKNNTrainer : public CKNNEngine {
   std::uint32_t GetCounterLimit() const noexcept { return m_counterLimit; }
   // Generations run by the last Train.
   std::uint32_t GetGenerations() const noexcept { return m_generations; }
+  // Called after each generation of Train with its number and the cluster count.
+  void SetProgress(std::function<void(std::uint32_t, std::uint32_t)> progress);
 
  private:
   struct Gathered {
@@ -105,6 +113,8 @@ class CKNNTrainer : public CKNNEngine {
   std::FILE* m_caughtFile = nullptr;     // Owned: "caught_by_history.knn".
   std::FILE* m_console = nullptr;        // Not owned.
   std::vector<Gathered> m_items;
+  std::unordered_map<std::string, std::size_t> m_index;  // text form -> m_items index
+  std::vector<ItemDescriptor> m_descriptors;  // of the last Train; the history's clusters list them
   std::uint32_t m_caught = 0;
   std::uint32_t m_generations = 0;
 };

@@ -21,9 +21,11 @@ class KNNCategCondition : public ACondition {
 
   // Uses nothing of the engines ("Unused param" notice).
   void Init(CEnginesHandle* engines) override;
-  // Compares the context's cached answer. A context without an answer yet needs the KNN
-  // analyzer, which this build does not have: ASException "the KNN analyzer is not
-  // available to classify the message".
+  // 1.0 when the context's KNN answer is the category with at least the threshold. The
+  // first call on a context measures the item's features and runs the engines' analyzer,
+  // caching the answer in the context; 0.0 without a KNN history. ASException "NULL pointer
+  // to context" (no cache: not a mail context), "NULL pointer to knn engine"; the errors of
+  // FillFeatureSet and Analyze pass through.
   double Evaluate(CEnginesHandle* engines, ContextInterface* context) const override;
 
  private:
