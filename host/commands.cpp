@@ -17,6 +17,7 @@ int RunUrlsCommand(CommandContext& context);  // cmd_urls.cpp
 int RunRules(CommandContext& context);        // cmd_rules.cpp
 int RunMailCommand(CommandContext& context);  // cmd_mail.cpp
 int RunSquidCommand(CommandContext& context);  // cmd_squid.cpp
+int RunKnnCommand(CommandContext& context);    // cmd_knn.cpp
 
 CommandContext::~CommandContext() {
   m_host.reset();  // the module goes first; its filters point to the settings
@@ -293,6 +294,26 @@ constexpr CommandSpec kCommands[] = {
      "A malformed line is answered BH message=...; SIGHUP reloads the lists; end of\n"
      "input ends the helper once every line read is answered.",
      RunSquidCommand},
+    {"knn",
+     "train --features FILE CATEGORY=DIR... [--out DIR] [--seed N] [--dump-features FILE]"
+     " | classify [--model DIR] FILE... | eval [--model DIR] CATEGORY=DIR...",
+     "train a KNN model from labelled folders of messages and check it",
+     "train: measures every message of each DIR (an .eml file or an mbox; .html/.htm files\n"
+     "are read as pages) with the feature definitions of FILE (the vi2features.dat format),\n"
+     "builds the clusters and writes vi2features.dat, vi2clusters.dat and vi2labels.dat\n"
+     "(each cluster's name, the category most of its training items came from and their\n"
+     "count) into --out (default: the working folder), with the trainer's diagnostics\n"
+     "files. Prints per category its clusters by name (what is_knn_categ takes), the items\n"
+     "caught by history and the time. --seed N makes the run reproducible;\n"
+     "--dump-features FILE writes one line per item: its category and its feature values,\n"
+     "tab-separated. A progress line goes to stderr on a terminal.\n"
+     "classify: one JSON line per message or page: file, cluster, category (its label,\n"
+     "null without vi2labels.dat), probability (0 to 100) and distance to that cluster's\n"
+     "center. The model is read from --model DIR, else from the data folder.\n"
+     "eval: classifies every item of each DIR and prints the confusion table of the\n"
+     "categories against the labels of the clusters found, the accuracy and the speed;\n"
+     "--dump-features as for train.",
+     RunKnnCommand},
     {"help", "[COMMAND]", "show this help, or the help of one command", "", RunHelp},
 };
 
