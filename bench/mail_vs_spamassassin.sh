@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Speed and memory of reading mail into the rule engine's message model, against SpamAssassin
-# reading the same mails, in one run: COUNT mails (default 1000) of the SpamAssassin public
+# reading the same mails, in one run: COUNT mails (default 500) of the SpamAssassin public
 # corpus (the npm package and cache folder of bench/bayes_vs_bogofilter.sh; the mails whose
 # file names have the smallest MD5).
 #
@@ -18,7 +18,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin=$(cd "${1:?usage: mail_vs_spamassassin.sh BIN [COUNT]}" && pwd)
-count=${2:-1000}
+count=${2:-500}
 cache=${ZAZOZOR_BENCH_CACHE:-$HOME/.cache/zazozor-bench}
 scratch=$(mktemp -d /tmp/zz-mailbench.XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
