@@ -1,8 +1,9 @@
-// CKeySet: keys in a chunked arena, indexed by an open-addressing table with linear probing
-// (load at most 3/4, Fibonacci slot index from a 32-bit tag, backward-shift removal).
-// Lookup expected O(1 + key length); insert amortised O(1 + key length); memory about
-// 8 bytes per slot plus 1-5 bytes of length per key. Tested by
-// tests/engines/urldb/urldb_test.cpp (against a linear-scan reference).
+// CKeySet: keys packed into canonical records (6 bits per character for short host-like
+// keys, raw bytes otherwise), spread over 2^k hash partitions, each a bucket directory and
+// its records in bucket order. Lookup: pack, hash, one directory entry, a few records;
+// expected O(1 + key length). Insert/remove: shift one partition's tail, amortised O(1 +
+// length) with splits. About 13 bytes per host-name key. Tested by
+// tests/engines/urldb/urldb_test.cpp (against std::set and a linear-scan reference).
 #include "engines/urldb/keyset.h"
 
 #include <algorithm>
@@ -12,13 +13,41 @@ namespace ascommon {
 
 namespace {
 
-// Records shorter than this use a 1-byte length; longer ones 0xFF and a 4-byte length.
-constexpr std::size_t kShortKey = 255;
+// The 64 characters stored in 6 bits, in ascending byte order.
+constexpr char kAlphabet[] =
+    "!#$%&'()*+,-./0123456789:;=?@[\\]^_abcdefghijklmnopqrstuvwxyz{|}~";
+static_assert(sizeof kAlphabet == 65, "64 packed characters");
+
+struct CodeTable {
+  unsigned char code[256];  // 6-bit code of a character, 0xFF when it has none
+  constexpr CodeTable() : code{} {
+    for (unsigned char& c : code) c = 0xFF;
+    for (unsigned i = 0; i < 64; ++i) code[static_cast<unsigned char>(kAlphabet[i])] = i;
+  }
+};
+constexpr CodeTable kCodes;
+
+// Header bytes: 0..127 packed key of that many characters; 128..254 raw key of (header -
+// 128) bytes; 255 raw key whose 4-byte length follows.
+constexpr unsigned kRawHeader = 128;
+constexpr unsigned kLongHeader = 255;
+constexpr std::size_t kMaxShortRaw = kLongHeader - 1 - kRawHeader;  // 126
+
+constexpr std::uint32_t PackedBytes(std::uint32_t characters) { return (characters * 6 + 7) / 8; }
 
 inline std::uint64_t MulFold(std::uint64_t a, std::uint64_t b) noexcept {
   const unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
   return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
 }
+
+inline std::uint32_t RecordHashOf(unsigned header, const unsigned char* pPayload,
+                                  std::uint32_t length) noexcept {
+  return HashKeyBytes(reinterpret_cast<const char*>(pPayload), length) + header * 0x9E3779B1u;
+}
+
+constexpr std::uint32_t kAbsent = 0xFFFFFFFFu;
+// The block's head: 129 directory offsets and 128 bucket filters (see keyset.h).
+constexpr std::size_t kDirectoryBytes = (128 + 1) * sizeof(std::uint32_t) + 128 * 2;
 
 }  // namespace
 
@@ -43,195 +72,289 @@ std::uint32_t HashKeyBytes(const char* pKey, std::size_t length) noexcept {
 CKeySet::~CKeySet() { Clear(); }
 
 void CKeySet::Clear() noexcept {
-  for (std::uint32_t i = 0; i < m_chunkCount; ++i) as_free(m_chunks[i]);
-  as_free(m_chunks);
-  as_free(m_slots);
-  m_chunks = nullptr;
-  m_chunkCount = m_chunkSlots = 0;
-  m_current = 0;
-  m_currentSize = m_currentUsed = 0;
-  m_slots = nullptr;
-  m_capacity = m_count = 0;
-  m_shift = 32;
+  for (std::uint32_t p = 0; p < PartitionCount(); ++p) as_free(m_parts[p].block);
+  as_free(m_parts);
+  m_parts = nullptr;
+  m_bits = 0;
+  m_count = 0;
 }
 
-void CKeySet::KeyAt(std::uint32_t ref, const char*& pKey, std::size_t& length) const noexcept {
-  const char* record = m_chunks[ref >> kOffsetBits] + (ref & (kMaxChunkSize - 1));
-  const auto first = static_cast<unsigned char>(record[0]);
-  if (first < kShortKey) {
-    length = first;
-    pKey = record + 1;
-  } else {
-    std::uint32_t longLength;
-    std::memcpy(&longLength, record + 1, 4);
-    length = longLength;
-    pKey = record + 5;
-  }
-}
-
-std::uint32_t CKeySet::Find(const char* pKey, std::size_t length,
-                            std::uint32_t tag) const noexcept {
-  if (m_capacity == 0) return m_capacity;
-  const std::uint32_t mask = m_capacity - 1;
-  for (std::uint32_t i = SlotIndex(tag);; i = (i + 1) & mask) {
-    const Slot& slot = m_slots[i];
-    if (slot.ref == kEmptyRef) return m_capacity;  // the table is never full
-    if (slot.tag != tag) continue;
-    const char* pStored = nullptr;
-    std::size_t storedLength = 0;
-    KeyAt(slot.ref, pStored, storedLength);
-    if (storedLength == length && (length == 0 || std::memcmp(pStored, pKey, length) == 0)) {
-      return i;
+CKeySet::Probe CKeySet::MakeProbe(const char* pKey, std::size_t length) noexcept {
+  Probe probe;
+  probe.key = pKey;
+  probe.packed = length <= kMaxPacked;
+  // Pack while checking: the first character without a code switches to the raw form.
+  std::uint32_t acc = 0;
+  unsigned bits = 0;
+  std::uint32_t out = 0;
+  for (std::size_t i = 0; probe.packed && i < length; ++i) {
+    const unsigned code = kCodes.code[static_cast<unsigned char>(pKey[i])];
+    if (code == 0xFF) {
+      probe.packed = false;
+      break;
+    }
+    acc = (acc << 6) | code;
+    bits += 6;
+    if (bits >= 8) {
+      bits -= 8;
+      probe.bits[out++] = static_cast<unsigned char>(acc >> bits);
     }
   }
+  if (probe.packed) {
+    if (bits != 0) probe.bits[out++] = static_cast<unsigned char>(acc << (8 - bits));
+    probe.header[0] = static_cast<unsigned char>(length);
+    probe.headerLength = 1;
+    probe.payloadLength = out;
+  } else if (length <= kMaxShortRaw) {
+    probe.header[0] = static_cast<unsigned char>(kRawHeader + length);
+    probe.headerLength = 1;
+    probe.payloadLength = static_cast<std::uint32_t>(length);
+  } else if (length <= 0xFFFFFFFFu - 5) {
+    probe.header[0] = static_cast<unsigned char>(kLongHeader);
+    const auto longLength = static_cast<std::uint32_t>(length);
+    std::memcpy(probe.header + 1, &longLength, 4);
+    probe.headerLength = 5;
+    probe.payloadLength = longLength;
+  } else {  // cannot be stored, so never a member
+    probe.headerLength = 0;
+    probe.payloadLength = 0;
+    probe.hash = 0;
+    return probe;
+  }
+  probe.hash = RecordHashOf(probe.header[0], probe.Payload(), probe.payloadLength);
+  return probe;
+}
+
+std::uint32_t CKeySet::RecordSize(const unsigned char* pRecord) noexcept {
+  const unsigned header = pRecord[0];
+  if (header < kRawHeader) return 1 + PackedBytes(header);
+  if (header != kLongHeader) return 1 + (header - kRawHeader);
+  std::uint32_t length;
+  std::memcpy(&length, pRecord + 1, 4);
+  return 5 + length;
+}
+
+std::uint32_t CKeySet::RecordHash(const unsigned char* pRecord) noexcept {
+  const unsigned header = pRecord[0];
+  const std::uint32_t headerLength = header == kLongHeader ? 5 : 1;
+  return RecordHashOf(header, pRecord + headerLength, RecordSize(pRecord) - headerLength);
+}
+
+std::uint32_t CKeySet::Unpack(const unsigned char* pRecord, char* buffer, const char*& pKey,
+                              std::size_t& length) noexcept {
+  const unsigned header = pRecord[0];
+  const std::uint32_t size = RecordSize(pRecord);
+  if (header >= kRawHeader) {
+    const std::uint32_t headerLength = header == kLongHeader ? 5 : 1;
+    pKey = reinterpret_cast<const char*>(pRecord + headerLength);
+    length = size - headerLength;
+    return size;
+  }
+  std::uint32_t acc = 0;
+  unsigned bits = 0;
+  const unsigned char* in = pRecord + 1;
+  for (unsigned i = 0; i < header; ++i) {
+    if (bits < 6) {
+      acc = (acc << 8) | *in++;
+      bits += 8;
+    }
+    bits -= 6;
+    buffer[i] = kAlphabet[(acc >> bits) & 63];
+  }
+  pKey = buffer;
+  length = header;
+  return size;
+}
+
+std::uint32_t CKeySet::Find(const Partition& part, const Probe& probe) const noexcept {
+  if (part.block == nullptr) return kAbsent;
+  const std::uint32_t bucket = BucketOf(probe.hash, m_bits);
+  if ((Filters(part)[bucket] & FilterBit(probe.hash)) == 0) return kAbsent;
+  const unsigned char* records = Records(part);
+  const std::uint32_t size = probe.headerLength + probe.payloadLength;
+  const unsigned char* payload = probe.Payload();
+  for (std::uint32_t at = part.block[bucket], end = part.block[bucket + 1]; at < end;) {
+    const unsigned char* record = records + at;
+    const std::uint32_t recordSize = RecordSize(record);
+    if (recordSize == size && record[0] == probe.header[0] &&
+        std::memcmp(record + 1, probe.header + 1, probe.headerLength - 1u) == 0 &&
+        std::memcmp(record + probe.headerLength, payload, probe.payloadLength) == 0) {
+      return at;
+    }
+    at += recordSize;
+  }
+  return kAbsent;
+}
+
+bool CKeySet::Contains(const Probe& probe) const noexcept {
+  if (m_count == 0 || probe.headerLength == 0) return false;
+  return Find(m_parts[PartitionOf(probe.hash)], probe) != kAbsent;
 }
 
 bool CKeySet::Contains(const char* pKey, std::size_t length) const noexcept {
   if (m_count == 0) return false;
-  return Find(pKey, length, HashKeyBytes(pKey, length)) != m_capacity;
+  return Contains(MakeProbe(pKey, length));
 }
 
-CKeySet::Probe CKeySet::MakeProbe(const char* pKey, std::size_t length) noexcept {
-  return Probe{pKey, length, HashKeyBytes(pKey, length)};
-}
-
-bool CKeySet::Contains(const Probe& probe) const noexcept {
-  if (m_count == 0) return false;
-  return Find(probe.key, probe.length, probe.hash) != m_capacity;
-}
-
-std::uint32_t CKeySet::AddChunk(std::size_t size) noexcept {
-  if (m_chunkCount >= kMaxChunks) return kEmptyRef;
-  if (m_chunkCount == m_chunkSlots) {
-    const std::uint32_t slots = m_chunkSlots == 0 ? 16 : std::min(m_chunkSlots * 2, kMaxChunks);
-    char** chunks = as_alloc_array_nt<char*>(slots);
-    if (chunks == nullptr) return kEmptyRef;
-    if (m_chunkCount != 0) std::memcpy(chunks, m_chunks, m_chunkCount * sizeof(char*));
-    as_free(m_chunks);
-    m_chunks = chunks;
-    m_chunkSlots = slots;
-  }
-  char* chunk = static_cast<char*>(as_alloc_nt(size));
-  if (chunk == nullptr) return kEmptyRef;
-  m_chunks[m_chunkCount] = chunk;
-  return m_chunkCount++;
-}
-
-std::uint32_t CKeySet::Store(const char* pKey, std::size_t length) noexcept {
-  if (length > 0xFFFFFFFFu - 5) return kEmptyRef;
-  const std::size_t header = length < kShortKey ? 1 : 5;
-  const std::size_t recordSize = header + length;
-  std::uint32_t chunk = 0;
-  std::size_t offset = 0;
-  if (recordSize > kMaxChunkSize) {  // a chunk of its own, addressed at offset 0
-    chunk = AddChunk(recordSize);
-    if (chunk == kEmptyRef) return kEmptyRef;
+std::int32_t CKeySet::Grow(Partition& part, std::uint64_t extra) noexcept {
+  const std::uint64_t needed = std::uint64_t{part.used} + extra;
+  if (needed <= part.capacity) return 0;
+  if (needed > 0xFFFFFFFFu) return -2;
+  // An eighth of headroom: a partition is copied about once per eighth of growth.
+  const std::uint64_t capacity = std::min<std::uint64_t>(needed + needed / 8 + 64, 0xFFFFFFFFu);
+  auto* block = static_cast<std::uint32_t*>(as_alloc_nt(kDirectoryBytes + capacity));
+  if (block == nullptr) return -2;
+  if (part.block != nullptr) {
+    std::memcpy(block, part.block, kDirectoryBytes + part.used);
   } else {
-    if (m_chunkCount == 0 || m_currentUsed + recordSize > m_currentSize) {
-      // Chunks grow from 4 KB to 1 MB, so a small list costs little and a large one
-      // needs few chunks. The unused tail of the previous chunk is left as it is.
-      std::size_t size = m_chunkCount == 0 ? kFirstChunkSize
-                                           : std::min(kMaxChunkSize, m_currentSize * 2);
-      if (size < recordSize) size = kMaxChunkSize;
-      const std::uint32_t index = AddChunk(size);
-      if (index == kEmptyRef) return kEmptyRef;
-      m_current = index;
-      m_currentSize = size;
-      m_currentUsed = 0;
+    std::memset(block, 0, kDirectoryBytes);
+  }
+  as_free(part.block);
+  part.block = block;
+  part.capacity = static_cast<std::uint32_t>(capacity);
+  return 0;
+}
+
+std::int32_t CKeySet::Split() noexcept {
+  const std::uint32_t oldCount = PartitionCount();
+  const unsigned bits = m_bits + 1;
+  Partition* parts = as_alloc_array_nt<Partition>(std::size_t{oldCount} * 2);
+  if (parts == nullptr) return -2;
+  for (std::uint32_t p = 0; p < oldCount * 2; ++p) parts[p] = Partition{};
+  // Every child is built before any parent is released, so a failure leaves the set as
+  // it was. Splits of a full set are rare: loads reserve the partitions first.
+  for (std::uint32_t p = 0; p < oldCount; ++p) {
+    const Partition& old = m_parts[p];
+    if (old.block == nullptr) continue;
+    std::uint32_t sizes[2][kBuckets] = {};
+    const unsigned char* records = Records(old);
+    for (std::uint32_t at = 0; at < old.used;) {
+      const std::uint32_t hash = RecordHash(records + at);
+      const std::uint32_t size = RecordSize(records + at);
+      sizes[(hash >> (32 - bits)) & 1][BucketOf(hash, bits)] += size;
+      at += size;
     }
-    chunk = m_current;
-    offset = m_currentUsed;
-    m_currentUsed += recordSize;
+    for (unsigned child = 0; child < 2; ++child) {
+      std::uint32_t total = 0;
+      for (std::uint32_t b = 0; b < kBuckets; ++b) total += sizes[child][b];
+      if (total == 0) continue;
+      Partition& part = parts[2 * p + child];
+      if (Grow(part, total) != 0) {
+        for (std::uint32_t q = 0; q <= 2 * p + child; ++q) as_free(parts[q].block);
+        as_free(parts);
+        return -2;
+      }
+      std::uint32_t offset = 0;
+      for (std::uint32_t b = 0; b < kBuckets; ++b) {
+        part.block[b] = offset;
+        offset += sizes[child][b];
+      }
+      part.block[kBuckets] = offset;
+      part.used = total;
+    }
+    std::uint32_t fill[2][kBuckets];
+    for (unsigned child = 0; child < 2; ++child) {
+      for (std::uint32_t b = 0; b < kBuckets; ++b) {
+        fill[child][b] = parts[2 * p + child].block == nullptr ? 0 : parts[2 * p + child].block[b];
+      }
+    }
+    for (std::uint32_t at = 0; at < old.used;) {
+      const std::uint32_t hash = RecordHash(records + at);
+      const std::uint32_t size = RecordSize(records + at);
+      const unsigned child = (hash >> (32 - bits)) & 1;
+      const std::uint32_t bucket = BucketOf(hash, bits);
+      std::uint32_t& to = fill[child][bucket];
+      Partition& part = parts[2 * p + child];
+      Filters(part)[bucket] |= FilterBit(hash);
+      std::memcpy(const_cast<unsigned char*>(Records(part)) + to, records + at, size);
+      to += size;
+      at += size;
+    }
   }
-  char* record = m_chunks[chunk] + offset;
-  if (header == 1) {
-    record[0] = static_cast<char>(length);
-  } else {
-    record[0] = static_cast<char>(0xFF);
-    const auto longLength = static_cast<std::uint32_t>(length);
-    std::memcpy(record + 1, &longLength, 4);
-  }
-  if (length != 0) std::memcpy(record + header, pKey, length);
-  return (chunk << kOffsetBits) | static_cast<std::uint32_t>(offset);
-}
-
-std::int32_t CKeySet::Rehash(std::uint32_t newCapacity) noexcept {
-  Slot* slots = as_alloc_array_nt<Slot>(newCapacity);
-  if (slots == nullptr) return -2;
-  for (std::uint32_t i = 0; i < newCapacity; ++i) slots[i] = Slot{0, kEmptyRef};
-  unsigned shift = 32;
-  for (std::uint32_t c = newCapacity; c > 1; c >>= 1) --shift;
-  const std::uint32_t mask = newCapacity - 1;
-  for (std::uint32_t i = 0; i < m_capacity; ++i) {
-    const Slot& slot = m_slots[i];
-    if (slot.ref == kEmptyRef) continue;
-    std::uint32_t j = static_cast<std::uint32_t>((slot.tag * 0x9E3779B9u) >> shift);
-    while (slots[j].ref != kEmptyRef) j = (j + 1) & mask;
-    slots[j] = slot;
-  }
-  as_free(m_slots);
-  m_slots = slots;
-  m_capacity = newCapacity;
-  m_shift = shift;
+  for (std::uint32_t p = 0; p < oldCount; ++p) as_free(m_parts[p].block);
+  as_free(m_parts);
+  m_parts = parts;
+  m_bits = bits;
   return 0;
 }
 
 std::int32_t CKeySet::Reserve(std::uint32_t count) noexcept {
-  std::uint64_t capacity = m_capacity == 0 ? 16 : m_capacity;
-  while (std::uint64_t{count} * 4 > capacity * 3 && capacity < kMaxCapacity) capacity *= 2;
-  if (capacity == m_capacity) return 0;
-  return Rehash(static_cast<std::uint32_t>(capacity));
+  if (m_parts == nullptr) {
+    m_parts = as_alloc_array_nt<Partition>(1);
+    if (m_parts == nullptr) return -2;
+    m_parts[0] = Partition{};
+    m_bits = 0;
+  }
+  while (count / kKeysPerPartition >= PartitionCount() && m_bits < kMaxPartitionBits) {
+    if (Split() != 0) return -2;
+  }
+  return 0;
 }
 
 std::int32_t CKeySet::Insert(const char* pKey, std::size_t length) noexcept {
-  const std::uint32_t tag = HashKeyBytes(pKey, length);
-  if (Find(pKey, length, tag) != m_capacity) return 1;
-  if ((std::uint64_t{m_count} + 1) * 4 > std::uint64_t{m_capacity} * 3) {
-    const std::uint32_t newCapacity = m_capacity == 0 ? 16 : m_capacity * 2;
-    if (m_capacity >= kMaxCapacity || Rehash(newCapacity) != 0) return -2;
-  }
-  const std::uint32_t ref = Store(pKey, length);
-  if (ref == kEmptyRef) return -2;
-  const std::uint32_t mask = m_capacity - 1;
-  std::uint32_t i = SlotIndex(tag);
-  while (m_slots[i].ref != kEmptyRef) i = (i + 1) & mask;
-  m_slots[i] = Slot{tag, ref};
+  const Probe probe = MakeProbe(pKey, length);
+  if (probe.headerLength == 0 || m_count == 0xFFFFFFFFu) return -2;
+  if (Contains(probe)) return 1;
+  // Growing past the partitions is not an error: a failed split only leaves them fuller.
+  if (Reserve(m_count + 1) != 0 && m_parts == nullptr) return -2;
+  Partition& part = m_parts[PartitionOf(probe.hash)];
+  const std::uint32_t size = probe.headerLength + probe.payloadLength;
+  if (Grow(part, size) != 0) return -2;
+  const std::uint32_t bucket = BucketOf(probe.hash, m_bits);
+  auto* records = const_cast<unsigned char*>(Records(part));
+  const std::uint32_t at = part.block[bucket + 1];  // the end of the key's bucket
+  std::memmove(records + at + size, records + at, part.used - at);
+  std::memcpy(records + at, probe.header, probe.headerLength);
+  std::memcpy(records + at + probe.headerLength, probe.Payload(), probe.payloadLength);
+  for (std::uint32_t b = bucket + 1; b <= kBuckets; ++b) part.block[b] += size;
+  Filters(part)[bucket] |= FilterBit(probe.hash);
+  part.used += size;
   ++m_count;
   return 0;
 }
 
 bool CKeySet::Remove(const char* pKey, std::size_t length) noexcept {
-  std::uint32_t hole = m_count == 0 ? m_capacity : Find(pKey, length, HashKeyBytes(pKey, length));
-  if (hole == m_capacity) return false;
-  // Backward shift: move later members of the probe run into the hole when their home
-  // slot does not lie cyclically in (hole, j], so every key stays reachable from its home.
-  const std::uint32_t mask = m_capacity - 1;
-  for (std::uint32_t j = (hole + 1) & mask; m_slots[j].ref != kEmptyRef; j = (j + 1) & mask) {
-    const std::uint32_t home = SlotIndex(m_slots[j].tag);
-    const bool between = hole <= j ? (hole < home && home <= j) : (hole < home || home <= j);
-    if (!between) {
-      m_slots[hole] = m_slots[j];
-      hole = j;
-    }
+  if (m_count == 0) return false;
+  const Probe probe = MakeProbe(pKey, length);
+  if (probe.headerLength == 0) return false;
+  Partition& part = m_parts[PartitionOf(probe.hash)];
+  const std::uint32_t at = Find(part, probe);
+  if (at == kAbsent) return false;
+  auto* records = const_cast<unsigned char*>(Records(part));
+  const std::uint32_t size = RecordSize(records + at);
+  std::memmove(records + at, records + at + size, part.used - at - size);
+  const std::uint32_t bucket = BucketOf(probe.hash, m_bits);
+  for (std::uint32_t b = bucket + 1; b <= kBuckets; ++b) part.block[b] -= size;
+  part.used -= size;
+  // The bucket's filter from the keys it still holds.
+  std::uint16_t filter = 0;
+  for (std::uint32_t i = part.block[bucket]; i < part.block[bucket + 1];) {
+    filter |= FilterBit(RecordHash(records + i));
+    i += RecordSize(records + i);
   }
-  m_slots[hole] = Slot{0, kEmptyRef};
+  Filters(part)[bucket] = filter;
   --m_count;
   return true;
 }
 
-std::int32_t CKeySet::SortedRefs(std::uint32_t*& refs) const noexcept {
-  refs = as_alloc_array_nt<std::uint32_t>(m_count == 0 ? 1 : m_count);
+std::int32_t CKeySet::SortedRefs(std::uint64_t*& refs) const noexcept {
+  refs = as_alloc_array_nt<std::uint64_t>(m_count == 0 ? 1 : m_count);
   if (refs == nullptr) return -2;
   std::uint32_t n = 0;
-  for (std::uint32_t i = 0; i < m_capacity; ++i) {
-    if (m_slots[i].ref != kEmptyRef) refs[n++] = m_slots[i].ref;
+  for (std::uint32_t p = 0; p < PartitionCount(); ++p) {
+    const Partition& part = m_parts[p];
+    for (std::uint32_t at = 0; at < part.used; at += RecordSize(Records(part) + at)) {
+      refs[n++] = (std::uint64_t{p} << 32) | at;
+    }
   }
-  std::sort(refs, refs + n, [this](std::uint32_t left, std::uint32_t right) {
+  std::sort(refs, refs + n, [this](std::uint64_t left, std::uint64_t right) {
+    char leftBuffer[kMaxPacked];
+    char rightBuffer[kMaxPacked];
     const char* pLeft = nullptr;
     const char* pRight = nullptr;
     std::size_t leftLength = 0, rightLength = 0;
-    KeyAt(left, pLeft, leftLength);
-    KeyAt(right, pRight, rightLength);
+    Unpack(RecordAt(left), leftBuffer, pLeft, leftLength);
+    Unpack(RecordAt(right), rightBuffer, pRight, rightLength);
     const std::size_t common = std::min(leftLength, rightLength);
     const int order = common == 0 ? 0 : std::memcmp(pLeft, pRight, common);
     return order != 0 ? order < 0 : leftLength < rightLength;

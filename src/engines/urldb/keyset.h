@@ -1,22 +1,27 @@
-// CKeySet: a set of byte strings (list keys) built for millions of entries and lookups
-// that allocate nothing.
+// CKeySet: a compact set of byte strings (list keys) built for millions of entries and
+// lookups that allocate nothing.
 //
-// Layout: the key bytes live in an arena of chunks (each record is a 1- or 5-byte length and
-// the bytes), and an open-addressing table of 8-byte slots (32-bit hash tag, 32-bit arena
-// reference) with linear probing, at most 3/4 full, indexes them. A lookup hashes the
-// caller's (pointer, length) range, probes a few adjacent slots and compares bytes only on
-// a tag match: expected O(1 + length) at any set size. An insert may double the slot table
-// (rehash from the stored tags, no key is read) or start a new chunk: amortised O(1 +
-// length). A removal shifts the following probe run back (no tombstones); the removed
-// key's bytes stay in the arena until Clear.
-// Memory at one million 15-byte keys: about 17 MB of arena and 16 MB of slots.
-// Limits: 4095 chunks of at most 1 MB each (larger keys get a chunk of their own), so about
-// 4 GB of key bytes; 2^30 slots. Inserts beyond them fail with -2.
+// Layout: each key is stored as one packed record. A key of at most 127 characters, all
+// from the 64 characters of host names and addresses (lower-case letters, digits and URL
+// punctuation), takes a 1-byte header (its length) and 6 bits per character; any other key
+// takes a header (128 + length, or 255 and a 4-byte length) and its bytes. The packing is
+// canonical, so two keys are equal exactly when their records are. Records are spread over
+// 2^k partitions by the top k bits of their hash; a partition is one block holding a
+// directory of 128 bucket offsets (the next 7 hash bits) followed by its records in bucket
+// order. A lookup packs the caller's key, reads one partition's directory entry and
+// compares the few records of one bucket: expected O(1 + length) at any set size, with
+// the partitions kept near 256-512 keys. An insert or removal shifts the rest of one
+// partition (a few kilobytes); when the set outgrows its partitions they are all split in
+// two, one at a time: amortised O(1 + length), and the peak stays near the set's own size.
+// Memory at one million 15-character host names: about 13 bytes per key (records, block
+// headroom of at most 1/8, and 1 byte of directory per key).
+// Limits: 2^20 partitions; a partition's records stay below 4 GB. Inserts beyond them fail
+// with -2.
 //
-// Ownership: the set owns its arena and its table (host allocator). Pointers handed to a
-// visitor stay valid until the next Insert, Remove or Clear.
+// Ownership: the set owns its partitions (host allocator). Pointers handed to a visitor
+// are valid during that call only.
 // Threads: Contains, GetCount and the visits are const and safe for any number of
-// concurrent readers; Insert, Remove and Clear need exclusive access.
+// concurrent readers; Insert, Remove, Reserve and Clear need exclusive access.
 #pragma once
 
 #include <cstddef>
@@ -36,20 +41,28 @@ class CKeySet : public CASAllocated {
   // Adds the length bytes at pKey (null only with length 0). Returns 0 when added, 1 when
   // already present, -2 when memory (or a limit above) runs out; the set is then unchanged.
   std::int32_t Insert(const char* pKey, std::size_t length) noexcept;
-  // A key hashed once, to be looked up in any number of sets.
+
+  // A key packed and hashed once, to be looked up in any number of sets. It refers to the
+  // caller's text for keys that are stored unpacked; that text must outlive the probe.
   struct Probe {
     const char* key;
-    std::size_t length;
     std::uint32_t hash;
+    std::uint32_t payloadLength;
+    std::uint8_t headerLength;
+    bool packed;
+    unsigned char header[5];
+    unsigned char bits[96];  // the packed payload (packed keys only)
+    const unsigned char* Payload() const noexcept {
+      return packed ? bits : reinterpret_cast<const unsigned char*>(key);
+    }
   };
   static Probe MakeProbe(const char* pKey, std::size_t length) noexcept;
 
   // Membership of the length bytes at pKey, compared byte for byte. Allocates nothing.
   bool Contains(const char* pKey, std::size_t length) const noexcept;
   bool Contains(const Probe& probe) const noexcept;
-  // Sizes the table for count keys at once, so a large load grows it once instead of
-  // doubling step by step (each doubling holds the old and the new table at the same
-  // time). 0, or -2 when memory runs out (the set is unchanged and still usable).
+  // Splits the partitions for count keys at once, so a large load does not split them
+  // step by step. 0, or -2 when memory runs out (the set is unchanged and still usable).
   std::int32_t Reserve(std::uint32_t count) noexcept;
   // Removes the key; false when it was absent.
   bool Remove(const char* pKey, std::size_t length) noexcept;
@@ -58,36 +71,40 @@ class CKeySet : public CASAllocated {
 
   std::uint32_t GetCount() const noexcept { return m_count; }
 
-  // Calls visit(const char* key, std::size_t length) for every key, in table order.
+  // Calls visit(const char* key, std::size_t length) for every key, in storage order.
   template <class Visitor>
   void ForEach(Visitor&& visit) const {
-    for (std::uint32_t i = 0; i < m_capacity; ++i) {
-      if (m_slots[i].ref == kEmptyRef) continue;
-      const char* pKey = nullptr;
-      std::size_t length = 0;
-      KeyAt(m_slots[i].ref, pKey, length);
-      visit(pKey, length);
+    char buffer[kMaxPacked];
+    for (std::uint32_t p = 0; p < PartitionCount(); ++p) {
+      const Partition& part = m_parts[p];
+      for (std::uint32_t at = 0; at < part.used;) {
+        const char* pKey = nullptr;
+        std::size_t length = 0;
+        at += Unpack(Records(part) + at, buffer, pKey, length);
+        visit(pKey, length);
+      }
     }
   }
 
   // Calls visit(const char* key, std::size_t length) for every key in ascending unsigned byte
-  // order (a proper prefix first). begin() runs once, after the sort buffer (4 bytes per
+  // order (a proper prefix first). begin() runs once, after the sort buffer (8 bytes per
   // key) is ready and before the first visit. Returns 0, or -2 when that buffer cannot be
   // allocated: then neither begin nor visit runs. O(n log n) comparisons.
   template <class Begin, class Visitor>
   std::int32_t ForEachSorted(Begin&& begin, Visitor&& visit) const {
-    std::uint32_t* refs = nullptr;
+    std::uint64_t* refs = nullptr;
     const std::int32_t status = SortedRefs(refs);
     if (status != 0) return status;
     struct Release {
-      std::uint32_t* refs;
+      std::uint64_t* refs;
       ~Release() { as_free(refs); }
     } release{refs};
     begin();
+    char buffer[kMaxPacked];
     for (std::uint32_t i = 0; i < m_count; ++i) {
       const char* pKey = nullptr;
       std::size_t length = 0;
-      KeyAt(refs[i], pKey, length);
+      Unpack(RecordAt(refs[i]), buffer, pKey, length);
       visit(pKey, length);
     }
     return 0;
@@ -98,47 +115,64 @@ class CKeySet : public CASAllocated {
   }
 
  private:
-  struct Slot {
-    std::uint32_t tag;  // hash of the key
-    std::uint32_t ref;  // chunk index << kOffsetBits | offset; kEmptyRef marks a free slot
+  static constexpr std::size_t kMaxPacked = 127;  // longest key stored packed
+  static constexpr unsigned kBucketBits = 7;
+  static constexpr std::uint32_t kBuckets = 1u << kBucketBits;
+  static constexpr unsigned kMaxPartitionBits = 20;
+  static constexpr std::uint32_t kKeysPerPartition = 512;  // split above this average
+
+  // One block: kBuckets + 1 directory offsets (relative to the records; the last one is
+  // the records' size), kBuckets 16-bit filters (bit h of a bucket's filter is set when
+  // one of its keys has that FilterBit, so most absent keys are told from the filter
+  // alone, one cache line), then capacity bytes for records.
+  struct Partition {
+    std::uint32_t* block = nullptr;  // Owned; null while the partition is empty.
+    std::uint32_t used = 0;          // bytes of records
+    std::uint32_t capacity = 0;      // bytes available for records
   };
-  static constexpr std::uint32_t kEmptyRef = 0xFFFFFFFFu;
-  static constexpr unsigned kOffsetBits = 20;
-  static constexpr std::size_t kMaxChunkSize = std::size_t{1} << kOffsetBits;  // 1 MB
-  static constexpr std::size_t kFirstChunkSize = 4096;
-  static constexpr std::uint32_t kMaxChunks = 4095;  // keeps every ref below kEmptyRef
-  static constexpr std::uint32_t kMaxCapacity = std::uint32_t{1} << 30;
 
-  std::uint32_t SlotIndex(std::uint32_t tag) const noexcept {
-    return static_cast<std::uint32_t>((tag * 0x9E3779B9u) >> m_shift);
+  std::uint32_t PartitionCount() const noexcept { return m_parts == nullptr ? 0 : 1u << m_bits; }
+  static const unsigned char* Records(const Partition& part) noexcept {
+    return reinterpret_cast<const unsigned char*>(part.block + kBuckets + 1 + kBuckets / 2);
   }
-  // Index of the slot holding the key, or m_capacity when absent.
-  std::uint32_t Find(const char* pKey, std::size_t length, std::uint32_t tag) const noexcept;
-  void KeyAt(std::uint32_t ref, const char*& pKey, std::size_t& length) const noexcept;
-  // Copies the key into the arena; kEmptyRef when out of memory or chunks.
-  std::uint32_t Store(const char* pKey, std::size_t length) noexcept;
-  // Allocates a chunk of size bytes and registers it; its index, or kEmptyRef.
-  std::uint32_t AddChunk(std::size_t size) noexcept;
-  // Rebuilds the table with newCapacity slots (a power of two). 0 or -2.
-  std::int32_t Rehash(std::uint32_t newCapacity) noexcept;
-  // An allocated array of every ref, sorted by key. 0 or -2.
-  std::int32_t SortedRefs(std::uint32_t*& refs) const noexcept;
+  static std::uint16_t* Filters(const Partition& part) noexcept {
+    return reinterpret_cast<std::uint16_t*>(part.block + kBuckets + 1);
+  }
+  static std::uint16_t FilterBit(std::uint32_t hash) noexcept {
+    return static_cast<std::uint16_t>(1u << (hash & 15));
+  }
+  std::uint32_t PartitionOf(std::uint32_t hash) const noexcept {
+    return m_bits == 0 ? 0 : hash >> (32 - m_bits);
+  }
+  static std::uint32_t BucketOf(std::uint32_t hash, unsigned bits) noexcept {
+    return static_cast<std::uint32_t>((std::uint64_t{hash} << bits) >> (32 - kBucketBits)) &
+           (kBuckets - 1);
+  }
+  // Offset of the probe's record within its partition's records, or UINT32_MAX.
+  std::uint32_t Find(const Partition& part, const Probe& probe) const noexcept;
+  // Writes the key of the record at pRecord (unpacking into buffer when packed); returns
+  // the record's size.
+  static std::uint32_t Unpack(const unsigned char* pRecord, char* buffer, const char*& pKey,
+                              std::size_t& length) noexcept;
+  static std::uint32_t RecordSize(const unsigned char* pRecord) noexcept;
+  static std::uint32_t RecordHash(const unsigned char* pRecord) noexcept;
+  const unsigned char* RecordAt(std::uint64_t ref) const noexcept {
+    return Records(m_parts[ref >> 32]) + static_cast<std::uint32_t>(ref);
+  }
+  // Gives the partition room for extra more record bytes. 0 or -2.
+  static std::int32_t Grow(Partition& part, std::uint64_t extra) noexcept;
+  // Doubles the partition count (each partition split by its next hash bit). 0 or -2.
+  std::int32_t Split() noexcept;
+  // An allocated array of every record reference (partition << 32 | offset), sorted by key.
+  std::int32_t SortedRefs(std::uint64_t*& refs) const noexcept;
 
-  Slot* m_slots = nullptr;  // Owned; m_capacity entries (a power of two) or null.
-  std::uint32_t m_capacity = 0;
+  Partition* m_parts = nullptr;  // Owned; 2^m_bits entries, or null while empty.
+  unsigned m_bits = 0;
   std::uint32_t m_count = 0;
-  unsigned m_shift = 32;  // 32 - log2(m_capacity)
-
-  char** m_chunks = nullptr;  // Owned: the table and each chunk.
-  std::uint32_t m_chunkCount = 0;
-  std::uint32_t m_chunkSlots = 0;     // entries allocated in m_chunks
-  std::uint32_t m_current = 0;        // chunk taking small records (valid when m_chunkCount)
-  std::size_t m_currentSize = 0;      // its size
-  std::size_t m_currentUsed = 0;      // bytes used in it
 };
 
-// The hash of a key as CKeySet uses it (64-bit multiply-fold over 8-byte words, folded to
-// 32 bits). Exposed for tests.
+// The hash of a byte range as CKeySet uses it on packed records (64-bit multiply-fold over
+// 8-byte words, folded to 32 bits). Exposed for tests.
 std::uint32_t HashKeyBytes(const char* pKey, std::size_t length) noexcept;
 
 }  // namespace ascommon
