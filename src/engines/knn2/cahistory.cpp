@@ -191,14 +191,8 @@ std::int32_t CAHistory::SearchClusters(const CFeatureSet& item, ascommon::sstrin
   for (const auto& [name, cluster] : m_clusters) {
     const float average = cluster.GetCurrentAverageDistance();
     const float limit = cluster.WeightedLimit(m_wAvg, m_wMax, m_wDiff);
-    float d = 0.0f;
     bool cut = false;
-    try {
-      d = cluster.DistanceToItem(item, &limit);
-    } catch (float partial) {
-      d = partial;
-      cut = true;
-    }
+    const float d = cluster.DistanceWithin(item, limit, cut);
     AS_TRACE(3, "CAHistory::Search clusterid = %s, distance = %f , cl_avg_dist = %f, cl_max_dist = %f",
              name.c_str(), static_cast<double>(d), static_cast<double>(average),
              static_cast<double>(cluster.GetCurrentMaxDistance()));

@@ -69,7 +69,15 @@ void CentersAndDistancesHandler::Merge2Clusters(std::uint32_t i, std::uint32_t j
   RemoveCluster(j);
   const std::uint32_t survivor = j < i ? i - 1 : i;
   m_clusters[survivor].SetExtendedMargin(0.0f);
-  if (!m_clusters[survivor].GetItems().empty()) ChangeOneClustersToHisAverage(survivor);
+  m_clusters[survivor].MarkForRecomputation();
+}
+
+void CentersAndDistancesHandler::RecomputeMarked() {
+  for (std::uint32_t k = 0; k < m_clusters.size(); ++k) {
+    if (!m_clusters[k].IsCenterComputed() && !m_clusters[k].GetItems().empty()) {
+      ChangeOneClustersToHisAverage(k);
+    }
+  }
 }
 
 void CentersAndDistancesHandler::UpdateMargins() {

@@ -20,8 +20,11 @@ class CentersAndDistancesHandler {
   // Recomputes cluster k's center from its items, its distances and margin inputs, and its
   // row of center distances.
   void ChangeOneClustersToHisAverage(std::uint32_t k);
-  // Moves j's items into i, removes j, recomputes i. KnnInconsistency on bad indexes.
+  // Moves j's items into i, removes j and marks i for recomputation (its margin 0).
+  // KnnInconsistency on bad indexes.
   void Merge2Clusters(std::uint32_t i, std::uint32_t j);
+  // Recomputes every cluster marked for recomputation.
+  void RecomputeMarked();
   void RemoveCluster(std::uint32_t k);
   // Recomputes every cluster's extended margin from the all-cluster means.
   void UpdateMargins();

@@ -122,12 +122,13 @@ bool MergeSimilarClusters(CentersAndDistancesHandler& handler, const CAHistory& 
         continue;
       }
       AS_TRACE(3, "se merge-uiesc cei 2 clusteri");
-      handler.Merge2Clusters(i, j);
-      handler.UpdateMargins();
+      handler.Merge2Clusters(i, j);  // j's place now holds the next cluster
       merged = true;
-      j = i + 1;  // the survivor's center moved: test it again against the rest
     }
   }
+  // One recomputation per surviving cluster, however many it absorbed.
+  handler.RecomputeMarked();
+  handler.UpdateMargins();
   return merged;
 }
 

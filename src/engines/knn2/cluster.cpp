@@ -110,6 +110,26 @@ float Cluster::DistanceToItem(const CFeatureSet& item, const float* limit) const
   return distance;
 }
 
+float Cluster::DistanceWithin(const CFeatureSet& item, float limit, bool& cut) const {
+  if (m_center == nullptr) AS_THROW(0, BadCluster, "The cluster has no center!");
+  cut = false;
+  const std::uint32_t count = m_center->GetFeatureCount();
+  // Mismatched counts and empty slots: the set's own distance raises their errors.
+  if (item.GetFeatureCount() != count) return m_center->ComputeDistance(item, nullptr);
+  float sum = 0.0f;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const CAFeature* local = m_center->GetFeature(i);
+    const CAFeature* foreign = item.GetFeature(i);
+    if (local == nullptr || foreign == nullptr) return m_center->ComputeDistance(item, nullptr);
+    sum += static_cast<float>(local->ComputeDistance(*foreign));
+    if (limit >= 0.0f && sum > limit) {
+      cut = true;
+      return sum;
+    }
+  }
+  return sum;
+}
+
 float Cluster::DistanceToCluster(const Cluster& other) const {
   if (m_center == nullptr || other.m_center == nullptr) {
     AS_THROW(0, BadCluster, "The cluster has no center!");

@@ -32,6 +32,8 @@ class Cluster {
   // Replaces the center (the previous one is deleted when owned).
   void SetCenter(CFeatureSet* center, bool owned, bool computed) noexcept;
   bool IsCenterComputed() const noexcept { return m_computed; }
+  // The center no longer fits the members (after a merge) until recomputed.
+  void MarkForRecomputation() noexcept { m_computed = false; }
 
   // ASException "CurrentAverageDistance was not set nor computed", "CurrentMaxDistance was
   // not set nor computed", "The extended margin was not set nor computed".
@@ -52,6 +54,10 @@ class Cluster {
   // Feature-set distance from the center to an item; with limit >= 0 the computation stops
   // by throwing the partial sum (a float) as soon as it exceeds *limit.
   float DistanceToItem(const CFeatureSet& item, const float* limit) const;
+  // The same sum without throwing: stops as soon as it exceeds limit (when limit >= 0),
+  // sets cut and returns the partial sum. Errors as for the feature-set distance. The
+  // search and the assignment use it: a thrown float costs an allocation and an unwind.
+  float DistanceWithin(const CFeatureSet& item, float limit, bool& cut) const;
   float DistanceToCluster(const Cluster& other) const;
 
   // ASAbnormalFeatureSet "NULL item provided!".

@@ -294,6 +294,11 @@ void ReadClusters(std::ifstream& in, const ascommon::usstring& path, LoadedModel
     for (const FeatureDefinition& definition : model.definitions) {
       std::unique_ptr<CAFeature> feature(NewFeature(definition.valueKind));
       feature->Deserialize(line.c_str(), at, end);
+      // A string center measures with its definition's factor, as the trained center (a
+      // member's clone) did: a model classifies the same after a reload.
+      if (definition.valueKind == kKnnString && definition.params.size() == 1) {
+        feature->SetDistanceNormalizator(new DistanceNormalizator(definition.params[0]));
+      }
       if (center->AddFeature(feature.get()) != 0) AS_THROW(0, ASMemException, "memory problems");
       feature.release();
     }

@@ -194,6 +194,7 @@ std::int32_t CKNNTrainer::Analyze(CFeatureSet& item, ascommon::sstring& category
     ++m_caught;
     AS_TRACE(3, "caughtByHistoryNumber=%d", static_cast<int>(m_caught));
     std::fprintf(m_caughtFile, "%s <- %s\n", name, category.is_null() ? "" : category.c_str());
+    std::fflush(m_caughtFile);
     return 0;
   }
   std::string serialized = SerializeFeatures(item, "");
@@ -203,6 +204,7 @@ std::int32_t CKNNTrainer::Analyze(CFeatureSet& item, ascommon::sstring& category
     Gathered& stored = m_items[found->second];
     AS_TRACE(3, "fSetsAndInfos[i].serializedContents = %s", found->first.c_str());
     std::fprintf(m_extended, "%s <=> %s\n", stored.set->GetName().c_str(), name);
+    std::fflush(m_extended);
     ++stored.count;
     return 0;
   }

@@ -35,13 +35,9 @@ std::vector<std::uint32_t> MailAssigner::AssignMails(std::vector<Cluster>& cente
     ItemDescriptor& item = m_items[i];
     std::uint32_t chosen = UINT32_MAX;
     for (std::uint32_t c = 0; c < centers.size(); ++c) {
-      const float limit = item.firstDistance;
-      float d = 0.0f;
-      try {
-        d = centers[c].DistanceToItem(*item.fSet, &limit);
-      } catch (float) {
-        continue;  // farther than the best so far
-      }
+      bool cut = false;
+      const float d = centers[c].DistanceWithin(*item.fSet, item.firstDistance, cut);
+      if (cut) continue;  // farther than the best so far
       if (chosen == UINT32_MAX || d < item.firstDistance) {
         chosen = c;
         item.firstDistance = d;
