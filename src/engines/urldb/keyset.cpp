@@ -200,8 +200,12 @@ std::int32_t CKeySet::Grow(Partition& part, std::uint64_t extra) noexcept {
   const std::uint64_t needed = std::uint64_t{part.used} + extra;
   if (needed <= part.capacity) return 0;
   if (needed > 0xFFFFFFFFu) return -2;
-  // An eighth of headroom: a partition is copied about once per eighth of growth.
-  const std::uint64_t capacity = std::min<std::uint64_t>(needed + needed / 8 + 64, 0xFFFFFFFFu);
+  // A sixteenth of headroom, rounded up to whole kilobytes (with the head, blocks come in
+  // few sizes, so the block a partition leaves behind fits the next one to grow past it
+  // instead of staying a hole in the heap).
+  const std::uint64_t capacity = std::min<std::uint64_t>(
+      ((needed + needed / 16 + kDirectoryBytes + 1023) & ~std::uint64_t{1023}) - kDirectoryBytes,
+      0xFFFFFFFFu);
   auto* block = static_cast<std::uint32_t*>(as_alloc_nt(kDirectoryBytes + capacity));
   if (block == nullptr) return -2;
   if (part.block != nullptr) {
