@@ -16,7 +16,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <functional>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -205,51 +204,6 @@ class FeatureDump {
   std::FILE* m_file = nullptr;
 };
 
-// The trainer's report lines, read for the progress line: a stream whose writes are cut
-// into lines and handed to a callback (glibc's fopencookie).
-class ConsoleLines {
- public:
-  explicit ConsoleLines(std::function<void(const std::string&)> onLine)
-      : m_onLine(std::move(onLine)) {
-    cookie_io_functions_t functions{};
-    functions.write = &ConsoleLines::WriteCookie;
-    m_file = fopencookie(this, "w", functions);
-  }
-  ~ConsoleLines() {
-    if (m_file != nullptr) std::fclose(m_file);
-  }
-  ConsoleLines(const ConsoleLines&) = delete;
-  ConsoleLines& operator=(const ConsoleLines&) = delete;
-  std::FILE* File() const { return m_file; }
-
- private:
-  static ssize_t WriteCookie(void* cookie, const char* data, size_t size) {
-    auto* self = static_cast<ConsoleLines*>(cookie);
-    for (size_t i = 0; i < size; ++i) {
-      if (data[i] != '\n') {
-        if (self->m_line.size() < 4096) self->m_line += data[i];
-        continue;
-      }
-      self->m_onLine(self->m_line);
-      self->m_line.clear();
-    }
-    return static_cast<ssize_t>(size);
-  }
-
-  std::function<void(const std::string&)> m_onLine;
-  std::string m_line;
-  std::FILE* m_file = nullptr;
-};
-
-// The first number after marker in line, if any.
-std::optional<unsigned long> NumberAfter(const std::string& line, const char* marker) {
-  const std::size_t at = line.find(marker);
-  if (at == std::string::npos) return std::nullopt;
-  const std::size_t digit = line.find_first_of("0123456789", at);
-  if (digit == std::string::npos) return std::nullopt;
-  return std::strtoul(line.c_str() + digit, nullptr, 10);
-}
-
 // A loaded model: the history of DIR with its features marked as heuristics or
 // expressions, and the labels of its clusters.
 struct LoadedModel {
@@ -290,6 +244,16 @@ void ReportFailure(CommandContext& context, const std::string& what, int& status
   std::fflush(context.Out());
   std::fprintf(stderr, "zazozor: %s\n", what.c_str());
   status = 1;
+}
+
+// The text forms of a set's features, tab-separated (the trainer's test of identical items).
+std::string SetText(const CFeatureSet& set) {
+  std::string text;
+  for (std::uint32_t i = 0; i < set.GetFeatureCount(); ++i) {
+    text += FeatureText(*set.GetFeature(i));
+    text += '\t';
+  }
+  return text;
 }
 
 struct TrainingItem {
@@ -366,31 +330,25 @@ int RunTrain(CommandContext& context, const std::vector<std::string>& args) {
   const double readSeconds = Seconds(start);
 
   const auto trainStart = Clock::now();
-  {
-    const std::string read = "knn train: " + std::to_string(items.size()) + " items";
-    ConsoleLines console([&](const std::string& line) {
-      if (auto generation = NumberAfter(line, "generatiei curente")) {
-        progress.Show(read + ", generation " + std::to_string(*generation));
-      } else if (auto clusters = NumberAfter(line, "clusters")) {
-        progress.Show(read + ", " + std::to_string(*clusters) + " clusters");
-      }
-    });
-    trainer->SetConsole(console.File());
-    Engine("knn train", [&] { trainer->Train(); });
-    trainer->SetConsole(nullptr);
-  }
+  progress.Show("knn train: " + std::to_string(items.size()) + " items read, building clusters",
+                true);
+  Engine("knn train", [&] { trainer->Train(); });
   const double trainSeconds = Seconds(trainStart);
 
-  // A cluster's label: the category most of the items assigned to it came from.
-  std::map<std::string, const std::string*> categoryOf;  // item source -> its category
-  for (const TrainingItem& item : items) categoryOf[Text(item.set->GetName())] = &item.category;
+  // A cluster's label: the category most of its training items came from. The trainer keeps
+  // one copy of identical items, so each member stands for every item of its text form.
+  std::map<std::string, std::map<std::string, std::uint64_t>> categoriesOf;  // form -> counts
+  for (const TrainingItem& item : items) ++categoriesOf[SetText(*item.set)][item.category];
   std::vector<ClusterLabel> labels;
   std::map<std::string, std::vector<std::string>> clustersOf;
   for (const auto& [name, cluster] : history.GetClusters()) {
     std::map<std::string, std::uint64_t> votes;
+    std::set<const CFeatureSet*> members;
     for (const ItemDescriptor* member : cluster.GetItems()) {
-      auto found = categoryOf.find(member->GetCorrespondingFileName());
-      if (found != categoryOf.end()) ++votes[*found->second];
+      if (!members.insert(member->fSet).second) continue;
+      for (const auto& [category, count] : categoriesOf[SetText(*member->fSet)]) {
+        votes[category] += count;
+      }
     }
     ClusterLabel label{Text(name), "-", 0};
     for (const auto& [category, count] : votes) {
