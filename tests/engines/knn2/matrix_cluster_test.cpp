@@ -5,6 +5,7 @@
 #include "engines/knn2/cluster.h"
 #include "engines/knn2/distancematrix.h"
 #include "engines/knn2/knn_fixture.h"
+#include "engines/knn2/mailassigner.h"
 
 namespace {
 
@@ -64,6 +65,22 @@ TEST(KnnClusterTest, MarginAndMemberStatistics) {
   Cluster copy(cluster);
   EXPECT_NE(copy.GetCenter(), cluster.GetCenter());
   EXPECT_EQ(copy.GetItems().size(), 3u);
+}
+
+TEST(KnnClusterTest, ItemsJoinTheNearestCenterWithinTheirRadius) {
+  auto zero = knntest::Set({0}), ten = knntest::Set({10}), near = knntest::Set({8}), far = knntest::Set({100});
+  std::vector<ItemDescriptor> items{ItemDescriptor(near.get()), ItemDescriptor(far.get())};
+  for (auto& item : items) item.firstDistance = 20;
+  std::vector<Cluster> centers;
+  centers.emplace_back(zero.get(), false, true);
+  centers.emplace_back(ten.get(), false, true);
+  SymetricDistanceMatrix between(2);
+  AsymetricDistanceMatrix toItems(2, 2, -1);
+  EXPECT_EQ(MailAssigner(items, between, toItems).AssignMails(centers), std::vector<std::uint32_t>{1});
+  EXPECT_EQ(items[0].clusterIndex, 1u);
+  EXPECT_EQ(toItems.Get(1, 0), 2);
+  EXPECT_EQ(centers[1].GetItems().size(), 1u);
+  EXPECT_TRUE(centers[0].GetItems().empty());
 }
 
 }  // namespace
