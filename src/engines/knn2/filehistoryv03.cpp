@@ -74,8 +74,20 @@ void Strip(std::string& line) {
   }
 }
 
-bool ReadLine(std::ifstream& in, std::string& line) {
+// The longest model line read (a center of long string features stays far below it).
+constexpr std::size_t kMaxModelLine = 1 << 20;
+
+// One line, unstripped; ASException when it is longer than kMaxModelLine.
+bool GetLine(std::ifstream& in, std::string& line) {
   if (!std::getline(in, line)) return false;
+  if (line.size() > kMaxModelLine) {
+    AS_THROW(0, ASException, "A KNN model line is longer than %d bytes!", static_cast<int>(kMaxModelLine));
+  }
+  return true;
+}
+
+bool ReadLine(std::ifstream& in, std::string& line) {
+  if (!GetLine(in, line)) return false;
   Strip(line);
   return true;
 }
@@ -262,7 +274,7 @@ void ReadWeights(std::ifstream& in, const ascommon::usstring& path, LoadedModel&
 
 void ReadClusters(std::ifstream& in, const ascommon::usstring& path, LoadedModel& model) {
   std::string line;
-  while (std::getline(in, line)) {
+  while (GetLine(in, line)) {
     AS_TRACE(3, "line=%s__", line.c_str());
     Strip(line);
     AS_TRACE(3, "chomped line=%s__", line.c_str());

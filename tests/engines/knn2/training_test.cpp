@@ -2,7 +2,9 @@
 // trained model that loads back and classifies as in memory.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
+#include <thread>
 
 #include "engines/knn2/centersextractor.h"
 #include "engines/knn2/knn_fixture.h"
@@ -97,6 +99,29 @@ TEST(KnnTrainingTest, TuningAndMergeRule) {
   EXPECT_TRUE(ShouldMerge(4, 2, 4.9f, 50, 0));
   EXPECT_FALSE(ShouldMerge(4, 2, 5.1f, 50, 0));
   EXPECT_TRUE(ShouldMerge(4, 2, 5.1f, 50, 5.2f));
+}
+
+TEST(KnnTrainingTest, GathersFromConcurrentThreads) {
+  knntest::ModelDir model;
+  zztest::WriteBytes(model.dir / "defs.dat", kTwoNumbers);
+  auto history = model.History();
+  history->ReadFeatureDefinitions(zztest::Wide(model.dir / "defs.dat").c_str());
+  CKNNTrainer trainer(model.dir.Wide().c_str());
+  trainer.SetHistory(history.get());
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 50; ++i) {  // each item twice: once per pair of threads
+        ascommon::sstring category;
+        float probability;
+        trainer.Analyze(*knntest::Set({t % 2, i}, {}, "x"), category, probability);
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(trainer.GetGatheredCount(), 100u);
+  std::string extended = zztest::ReadBytes(model.dir / "Extended_clusters.dat");
+  EXPECT_EQ(std::count(extended.begin(), extended.end(), '\n'), 100);
 }
 
 }  // namespace
