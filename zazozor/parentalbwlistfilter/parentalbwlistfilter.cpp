@@ -161,11 +161,15 @@ void CParentalBWListFilter::Process(std::uint32_t sessionId, AItem* pItem,
         hasKey && previousKey != nullptr && keyLength == previousKeyLength &&
         std::memcmp(key, previousKey, keyLength) == 0;
     const bool exactIsSite = hasKey && key == c.text && keyLength == c.length;
-    const ascommon::CURLDB::KeyProbe site =
-        ascommon::CURLDB::MakeProbe(hasKey ? key : c.text, hasKey ? keyLength : 0);
-    const ascommon::CURLDB::KeyProbe exact =
-        exactIsSite ? site : ascommon::CURLDB::MakeProbe(c.text, c.length);
     const bool lookSite = hasKey && !siteKnownMissing;
+    // Probes are made only for lookups that can run: packing and hashing a long path
+    // piece that no list can hold cost as much as a lookup.
+    const bool lookExact = !exactIsSite && ((white != nullptr && white->HoldsOtherEntries()) ||
+                                            (black != nullptr && black->HoldsOtherEntries()));
+    ascommon::CURLDB::KeyProbe site{};
+    ascommon::CURLDB::KeyProbe exact{};
+    if (lookSite) site = ascommon::CURLDB::MakeProbe(key, keyLength);
+    if (lookExact) exact = ascommon::CURLDB::MakeProbe(c.text, c.length);
     if (hasKey) {
       previousKey = key;
       previousKeyLength = keyLength;
@@ -186,7 +190,7 @@ void CParentalBWListFilter::Process(std::uint32_t sessionId, AItem* pItem,
         Mark(bb, l.key);
         return;
       }
-      if (!exactIsSite && l.list->HasOtherEntry(exact)) {
+      if (lookExact && l.list->HasOtherEntry(exact)) {
         AS_TRACE(0, "%s %s url", kTag, l.name);
         Mark(bb, l.key);
         return;

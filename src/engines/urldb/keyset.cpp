@@ -173,17 +173,62 @@ std::uint32_t CKeySet::Find(const Partition& part, const Probe& probe) const noe
   const unsigned char* records = Records(part);
   const std::uint32_t size = probe.headerLength + probe.payloadLength;
   const unsigned char* payload = probe.Payload();
-  for (std::uint32_t at = part.block[bucket], end = part.block[bucket + 1]; at < end;) {
-    const unsigned char* record = records + at;
-    const std::uint32_t recordSize = RecordSize(record);
-    if (recordSize == size && record[0] == probe.header[0] &&
-        std::memcmp(record + 1, probe.header + 1, probe.headerLength - 1u) == 0 &&
-        std::memcmp(record + probe.headerLength, payload, probe.payloadLength) == 0) {
-      return at;
+  auto scan = [&](std::uint32_t at, std::uint32_t end) {
+    while (at < end) {
+      const unsigned char* record = records + at;
+      const std::uint32_t recordSize = RecordSize(record);
+      if (recordSize == size && record[0] == probe.header[0] &&
+          std::memcmp(record + 1, probe.header + 1, probe.headerLength - 1u) == 0 &&
+          std::memcmp(record + probe.headerLength, payload, probe.payloadLength) == 0) {
+        return at;
+      }
+      at += recordSize;
     }
-    at += recordSize;
+    return kAbsent;
+  };
+  const std::uint32_t at = scan(part.block[bucket], part.block[bucket + 1]);
+  return at != kAbsent ? at : scan(part.block[kBuckets], part.used);
+}
+
+void CKeySet::MergeTail(Partition& part, unsigned bits) noexcept {
+  if (part.block == nullptr) return;
+  std::uint32_t* const dir = part.block;
+  const std::uint32_t tailStart = dir[kBuckets];
+  if (tailStart == part.used) return;
+  auto* records = const_cast<unsigned char*>(Records(part));
+  unsigned char tail[kMaxTailBytes];
+  const std::uint32_t tailBytes = part.used - tailStart;
+  std::memcpy(tail, records + tailStart, tailBytes);
+  std::uint32_t added[kBuckets] = {};
+  for (std::uint32_t at = 0; at < tailBytes; at += RecordSize(tail + at)) {
+    added[BucketOf(RecordHash(tail + at), bits)] += RecordSize(tail + at);
   }
-  return kAbsent;
+  // Buckets move right by the tail bytes of the buckets before them; the last one first,
+  // so nothing is overwritten before it has moved.
+  std::uint32_t shift = tailBytes;
+  std::uint32_t fill[kBuckets];
+  std::uint32_t end = tailStart;  // the old end of bucket b
+  for (std::uint32_t b = kBuckets; b-- > 0;) {
+    shift -= added[b];
+    const std::uint32_t begin = dir[b];
+    const std::uint32_t length = end - begin;
+    end = begin;
+    if (shift != 0 && length != 0) std::memmove(records + begin + shift, records + begin, length);
+    dir[b] = begin + shift;
+    fill[b] = dir[b] + length;
+  }
+  dir[kBuckets] = part.used;
+  for (std::uint32_t at = 0; at < tailBytes;) {
+    const std::uint32_t size = RecordSize(tail + at);
+    std::uint32_t& to = fill[BucketOf(RecordHash(tail + at), bits)];
+    std::memcpy(records + to, tail + at, size);
+    to += size;
+    at += size;
+  }
+}
+
+void CKeySet::Compact() noexcept {
+  for (std::uint32_t p = 0; p < PartitionCount(); ++p) MergeTail(m_parts[p], m_bits);
 }
 
 bool CKeySet::Contains(const Probe& probe) const noexcept {
@@ -306,11 +351,17 @@ std::int32_t CKeySet::Insert(const char* pKey, std::size_t length) noexcept {
   if (Grow(part, size) != 0) return -2;
   const std::uint32_t bucket = BucketOf(probe.hash, m_bits);
   auto* records = const_cast<unsigned char*>(Records(part));
-  const std::uint32_t at = part.block[bucket + 1];  // the end of the key's bucket
+  // Small keys are appended to the partition's tail, which is sorted into the buckets
+  // when full: one pass over the partition per kMaxTailBytes instead of per key.
+  const bool toTail = size <= kMaxTailBytes / 4;
+  if (toTail && part.used + size - part.block[kBuckets] > kMaxTailBytes) MergeTail(part, m_bits);
+  const std::uint32_t at = toTail ? part.used : part.block[bucket + 1];
   std::memmove(records + at + size, records + at, part.used - at);
   std::memcpy(records + at, probe.header, probe.headerLength);
   std::memcpy(records + at + probe.headerLength, probe.Payload(), probe.payloadLength);
-  for (std::uint32_t b = bucket + 1; b <= kBuckets; ++b) part.block[b] += size;
+  if (!toTail) {
+    for (std::uint32_t b = bucket + 1; b <= kBuckets; ++b) part.block[b] += size;
+  }
   Filters(part)[bucket] |= FilterBit(probe.hash);
   part.used += size;
   ++m_count;
@@ -322,8 +373,9 @@ bool CKeySet::Remove(const char* pKey, std::size_t length) noexcept {
   const Probe probe = MakeProbe(pKey, length);
   if (probe.headerLength == 0) return false;
   Partition& part = m_parts[PartitionOf(probe.hash)];
+  if (Find(part, probe) == kAbsent) return false;
+  MergeTail(part, m_bits);
   const std::uint32_t at = Find(part, probe);
-  if (at == kAbsent) return false;
   auto* records = const_cast<unsigned char*>(Records(part));
   const std::uint32_t size = RecordSize(records + at);
   std::memmove(records + at, records + at + size, part.used - at - size);

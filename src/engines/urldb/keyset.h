@@ -68,6 +68,9 @@ class CKeySet : public CASAllocated {
   std::int32_t Reserve(std::uint32_t count) noexcept;
   // Removes the key; false when it was absent.
   bool Remove(const char* pKey, std::size_t length) noexcept;
+  // Sorts the keys inserted since into their buckets (a lookup then reads one bucket
+  // only). A load calls it at its end. O(size of the set).
+  void Compact() noexcept;
   // Empties the set and releases all memory.
   void Clear() noexcept;
 
@@ -124,7 +127,7 @@ class CKeySet : public CASAllocated {
   static constexpr std::uint32_t kKeysPerPartition = 768;  // split at this average
 
   // One block: kBuckets + 1 directory offsets (relative to the records; the last one is
-  // the records' size), kBuckets 16-bit filters (bit h of a bucket's filter is set when
+  // where the bucketed records end and the tail of recent, unsorted ones begins), kBuckets 16-bit filters (bit h of a bucket's filter is set when
   // one of its keys has that FilterBit, so most absent keys are told from the filter
   // alone, one cache line), then capacity bytes for records.
   struct Partition {
@@ -150,7 +153,11 @@ class CKeySet : public CASAllocated {
     return static_cast<std::uint32_t>((std::uint64_t{hash} << bits) >> (32 - kBucketBits)) &
            (kBuckets - 1);
   }
-  // Offset of the probe's record within its partition's records, or UINT32_MAX.
+  static constexpr std::uint32_t kMaxTailBytes = 512;
+  // Sorts the partition's tail into its buckets (bits: the set's partition bits).
+  static void MergeTail(Partition& part, unsigned bits) noexcept;
+  // Offset of the probe's record within its partition's records (its bucket, then the
+  // tail), or UINT32_MAX.
   std::uint32_t Find(const Partition& part, const Probe& probe) const noexcept;
   // Writes the key of the record at pRecord (unpacking into buffer when packed); returns
   // the record's size.

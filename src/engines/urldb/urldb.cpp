@@ -169,7 +169,9 @@ std::int32_t CURLDB::Load(const char16_t* pszMainFile, const char16_t* pszUpdate
     m_entries.Reserve(static_cast<std::uint32_t>(
         records > m_entries.GetCount() ? records : m_entries.GetCount()));
   }
-  return AUpdater::Load(pszMainFile, pszUpdateFile, pszTempFolder);
+  const std::int32_t status = AUpdater::Load(pszMainFile, pszUpdateFile, pszTempFolder);
+  m_entries.Compact();  // whatever was applied, failed load or not
+  return status;
 }
 
 bool CURLDB::IsSiteKey(const char* pKey, std::size_t length) const noexcept {

@@ -82,6 +82,8 @@ class CURLDB : public AUpdater {
   bool HasOtherEntry(const KeyProbe& probe) const noexcept {
     return m_otherKeys != 0 && m_entries.Contains(probe);
   }
+  // Whether HasOtherEntry can answer true at all (a probe is worth making).
+  bool HoldsOtherEntries() const noexcept { return m_otherKeys != 0; }
 
   // The site key of a URL as a copy: 0, kNoKey (-450) when no key can be formed, -10 when
   // the key cannot be stored.
