@@ -97,7 +97,7 @@ TEST(MailCommandTest, RulesReadEveryKindOfMailContent) {
   zztest::ScratchDir scratch;
   zztest::WriteBytes(scratch.Path() / "mail.slf", kMailRules);
   // The word finder's costs come from the rule file's folder.
-  std::filesystem::copy_file(zztest::SourceDir() / "data/aswfconf.dat",
+  std::filesystem::copy_file(zztest::SourceDir() / "data/rules/aswfconf.dat",
                              scratch.Path() / "aswfconf.dat");
   const std::string mail = (zztest::SourceDir() / "data/mail/").string();
   const struct {

@@ -166,7 +166,8 @@ TEST_F(ConditionsTest, MissingContentThrowsAndBadConditionsAreNotLoaded) {
 }
 
 TEST_F(ConditionsTest, ObfuscatedFindsDisguisedWordsWithTheDefaultCosts) {
-  m_rules.Write("aswfconf.dat", ReadBytes(fs::path(ZAZOZOR_SOURCE_DIR) / "data/aswfconf.dat"));
+  m_rules.Write("aswfconf.dat",
+                ReadBytes(fs::path(ZAZOZOR_SOURCE_DIR) / "data/rules/aswfconf.dat"));
   Load(Rule("Page", "match(\"viagra\", HTML::Body, OBFUSCATED, DECODED)") +
        Rule("Part", "match(\"w0rld\", Parts::TextPlain, OBFUSCATED)"));
   // The last page is studied in overlapping windows; the word straddles the first's end.
