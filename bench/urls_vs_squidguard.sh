@@ -9,7 +9,8 @@
 # programs, the list build time, the time to answer the stream (wall clock and CPU time:
 # on a shared machine the CPU time is the steadier figure), URLs per second of each, and
 # peak memory, and checks that both put the same URLs on the black list. ZAZOZOR_THREADS
-# when set, is passed to "urls --threads".
+# when set, is passed to "urls --threads". ZAZOZOR_REFERENCE_BIN, when set, names another
+# build (for example the one before a change) whose answers must be the same, line by line.
 set -euo pipefail
 bin=$(cd "$1" && pwd)
 workload=$(cd "$2" && pwd)
@@ -74,6 +75,15 @@ report() {  # name, build times file, run times file
              name, bw, bp / 1024, rw, (rw > 0 ? n / rw : 0), rc, (rc > 0 ? n / rc : 0), rp / 1024 }'
 }
 echo "URLs: $n   black verdicts: zazozor $zz_black, squidGuard $sg_black"
+if [ -n "${ZAZOZOR_REFERENCE_BIN:-}" ]; then
+  "$ZAZOZOR_REFERENCE_BIN/zazozor" --config "$work/zz/settings.conf" urls \
+    ${ZAZOZOR_THREADS:+--threads "$ZAZOZOR_THREADS"} "$urls" > "$work/zz/reference.txt"
+  if cmp -s "$work/zz/out.txt" "$work/zz/reference.txt"; then
+    echo "answers: the same as $ZAZOZOR_REFERENCE_BIN"
+  else
+    echo "answers: DIFFERENT from $ZAZOZOR_REFERENCE_BIN"
+  fi
+fi
 report zazozor "$work/zz_build.time" "$work/zz_run.time"
 report squidGuard "$work/sg_build.time" "$work/sg_run.time"
 echo "work folder: $work"
