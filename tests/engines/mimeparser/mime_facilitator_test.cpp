@@ -16,6 +16,12 @@
 #include "engines/mimeparser/messagebuilder.h"
 #include "support/bin_dir.h"
 
+// GLib (under GMime) is not instrumented: ThreadSanitizer does not see the locks of its
+// allocator and caches, so the memory operations it makes are left out.
+extern "C" __attribute__((visibility("default"))) const char* __tsan_default_options() {
+  return "ignore_noninstrumented_modules=1";
+}
+
 namespace {
 
 using namespace nsEmlComponents;
@@ -32,14 +38,8 @@ std::string Utf8(const ascommon::usstring& text) {
   return out.c_str() != nullptr ? out.c_str() : "";
 }
 
-std::u16string Wide(const std::string& utf8) {
-  ascommon::usstring out;
-  ascommon::Utf8ToUsstring(utf8.data(), utf8.size(), out);
-  return std::u16string(out.c_str() != nullptr ? out.c_str() : u"", out.length());
-}
-
 const ascommon::CStringConversion& Converter() {
-  static const ascommon::CStringConversion converter(Wide(zztest::BinDir().string()).c_str(), true);
+  static const ascommon::CStringConversion converter(zztest::BinDir().u16string().c_str(), true);
   return converter;
 }
 
@@ -56,7 +56,9 @@ struct Mail {
     return header != nullptr ? Utf8((*header)->GetValue()) : "<none>";
   }
   bool Phrase(std::int32_t kind, const std::string& phrase) const {
-    return facilitator.BodiesHavePhrase(kind, ascommon::usstring(Wide(phrase).c_str()));
+    ascommon::usstring wide;
+    ascommon::Utf8ToUsstring(phrase.data(), phrase.size(), wide);
+    return facilitator.BodiesHavePhrase(kind, wide);
   }
   ascommon::CBlackBox blackbox;
   CMimeFacilitator facilitator;
