@@ -229,6 +229,12 @@ int RunMailCommand(CommandContext& context) {
       try {
         if (!reader->Next(message)) break;
         AItem item;
+        // The parsed message belongs to the raw message, which the item's blackbox does not
+        // delete: released when the message is done with.
+        struct Release {
+          AItem& item;
+          ~Release() { mimeparser::ReleaseRawMessage(item.GetBlackBox()); }
+        } release{item};
         if (mimeparser::SetRawMessage(item.GetBlackBox(), message.bytes.data(),
                                       message.bytes.size()) != 0) {
           throw HostError(message.source + ": out of memory");

@@ -26,7 +26,7 @@ class CPartBody : public ascommon::CASAllocated {
   virtual std::int32_t GetType() const noexcept = 0;
 
   ascommon::sstring name;     // the part's name, stored into PARTNAME on a hit
-  std::uint32_t size = 0;     // bytes of the part as received
+  std::uint32_t size = 0;     // bytes of the part's content, transfer encoding undone
   ascommon::sstring summary;  // layout summary (symbols B, E, N, U, W, s ...)
 };
 
