@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <fstream>
+#include <sstream>
 
 #include "errors.h"
 #include "exe_path.h"
@@ -43,28 +45,44 @@ std::string LoadTemplate(const JudgeOptions& options) {
 }  // namespace
 
 CPageJudge::CPageJudge(const JudgeOptions& options)
-    : m_session(options.session), m_bayesBlocked(options.bayesBlocked) {
+    : m_sessions(options.session), m_bayesBlocked(options.bayesBlocked) {
   m_template = LoadTemplate(options);
   m_settings = std::make_unique<CHostSettings>();
   if (options.settingsFile.empty()) {
     m_settings->LoadDefaults(options.defaultsDir, TempDir());
   } else {
     m_settings->LoadFile(options.settingsFile);
+    std::ifstream in(options.settingsFile, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    m_sessions.LoadText(text.str(), options.settingsFile);
     // The regular-expression library lives beside the service unless the file says otherwise.
     if (m_settings->GetStringValue(u"/http/global/SharedLibsPath") == nullptr) {
       m_settings->Set(std::nullopt, kSharedLibsPathKey, options.defaultsDir, "");
     }
   }
-  m_threshold = m_settings->GetIntValue(m_session, kBayesThresholdKey, kDefaultBayesThreshold);
 
+  // Each page filter that some session enables is created (and its data loaded) once.
   m_host = std::make_unique<CModuleHost>(options.modulePath);
-  m_host->AddAllFilters(*m_settings, m_session, kPageFilters, std::size(kPageFilters));
-  m_host->OpenSession(m_session);
-  m_host->ForEachActiveFilter(m_session, [&](HostedFilter& hosted) {
-    m_active.push_back(&hosted);
-    if (hosted.wideName == kSignaturesName) m_fullItem = true;
-    if (hosted.wideName == kAdvancedName) m_advancedActive = true;
-  });
+  const std::vector<std::uint32_t> sessions = m_sessions.Sessions();
+  for (const std::uint32_t session : sessions) {
+    std::vector<std::u16string_view> missing;
+    for (const std::u16string_view name : kPageFilters) {
+      if (m_host->FindFilter(name) == nullptr) missing.push_back(name);
+    }
+    if (!missing.empty()) m_host->AddAllFilters(*m_settings, session, missing.data(), missing.size());
+  }
+  for (const std::uint32_t session : sessions) {
+    m_host->OpenSession(session);
+    SessionFilters& filters = m_bySession[session];
+    filters.threshold =
+        m_settings->GetIntValue(session, kBayesThresholdKey, kDefaultBayesThreshold);
+    m_host->ForEachActiveFilter(session, [&](HostedFilter& hosted) {
+      filters.active.push_back(&hosted);
+      if (hosted.wideName == kSignaturesName) filters.fullItem = true;
+      if (hosted.wideName == kAdvancedName) filters.advancedActive = true;
+    });
+  }
 }
 
 CPageJudge::~CPageJudge() {
@@ -77,17 +95,21 @@ CPageJudge::~CPageJudge() {
   }
 }
 
-PageVerdict CPageJudge::Judge(std::string_view bytes, const std::string& url) const {
-  CPageItem page(bytes, url, m_threshold, m_fullItem ? PageFields::kAll : PageFields::kText);
+PageVerdict CPageJudge::Judge(std::string_view bytes, const std::string& url,
+                              std::string_view client, std::string_view user) const {
+  PageVerdict verdict;
+  verdict.session = m_sessions.Select(client, user);
+  const SessionFilters& filters = m_bySession.at(verdict.session);
+  CPageItem page(bytes, url, filters.threshold,
+                 filters.fullItem ? PageFields::kAll : PageFields::kText);
   AItem& item = page.Item();
-  for (HostedFilter* hosted : m_active) {
+  for (HostedFilter* hosted : filters.active) {
     CModuleHost::Call(hosted->name + ": Process",
-                      [&] { hosted->filter->Process(m_session, &item, 0); });
+                      [&] { hosted->filter->Process(verdict.session, &item, 0); });
   }
   const ascommon::CBlackBox& bb = item.GetBlackBox();
 
-  PageVerdict verdict;
-  const ListVerdicts lists = ReadListVerdicts(bb, page.Ext(), m_advancedActive);
+  const ListVerdicts lists = ReadListVerdicts(bb, page.Ext(), filters.advancedActive);
   const char* const* categoriesEnd = lists.categories + lists.categoryCount;
   if (std::find(lists.categories, categoriesEnd, kWhiteCategory) != categoriesEnd) return verdict;
   if (lists.categoryCount > 0) {
@@ -114,7 +136,8 @@ PageVerdict CPageJudge::Judge(std::string_view bytes, const std::string& url) co
 }
 
 std::string CPageJudge::RenderBlock(const PageVerdict& verdict, const std::string& url) const {
-  return RenderBlockPage(m_template, BlockReason{verdict.reason, verdict.rule, url, m_session});
+  return RenderBlockPage(m_template,
+                         BlockReason{verdict.reason, verdict.rule, url, verdict.session});
 }
 
 bool IsHtmlContentType(std::string_view value) {

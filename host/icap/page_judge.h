@@ -1,8 +1,10 @@
 // CPageJudge: the content decision of the ICAP service. It loads the module through the
 // host's module loader, opens the page filters (the advanced list filter, the Bayes filter
-// and the signatures filter, those enabled for the session) and judges one response body at
-// a time: the body is decoded and filled into an item exactly as "zazozor filter" does it
-// (page_item.h), every active filter processes it, and the verdict keys decide:
+// and the signatures filter) on the default session and every session the settings file maps
+// users or client addresses to (the "squid.session." lines of squid_sessions.h), and judges
+// one response body at a time in the session of its client: the body is decoded and filled
+// into an item exactly as "zazozor filter" does it (page_item.h), every filter active for
+// the session processes it, and the verdict keys decide:
 //   1. a hit on the category white list allows the page (nothing else is asked);
 //   2. a hit on any other category list blocks it, naming the list ("Gambling", ...);
 //   3. a signature rule that hit blocks it, naming its category and the rule;
@@ -23,9 +25,12 @@
 #include <string_view>
 #include <vector>
 
+#include <map>
+
 #include "block_page.h"
 #include "module_host.h"
 #include "settings.h"
+#include "squid_sessions.h"
 
 namespace zzhost {
 
@@ -35,13 +40,14 @@ struct JudgeOptions {
   std::string defaultsDir;   // the folder the defaults take bin/data and the libraries from
   std::string blockPagePath; // empty: defaultsDir/data/blockpage.html
   std::vector<std::string> bayesBlocked = {"adult"};  // Bayes categories that block
-  std::uint32_t session = 0;
+  std::uint32_t session = 0;  // for clients no mapping names
 };
 
 struct PageVerdict {
   bool blocked = false;
   std::string reason;  // the category (list, rule or Bayes) that blocked
   std::string rule;    // the deciding rule or list
+  std::uint32_t session = 0;
 };
 
 class CPageJudge {
@@ -52,24 +58,30 @@ class CPageJudge {
   CPageJudge(const CPageJudge&) = delete;
   CPageJudge& operator=(const CPageJudge&) = delete;
 
-  // The verdict on one page as received. HostError when a filter fails on it.
-  PageVerdict Judge(std::string_view bytes, const std::string& url) const;
+  // The verdict on one page as received, in the session of the client (its address and
+  // user name as the proxy reports them; either may be empty). HostError when a filter
+  // fails on it.
+  PageVerdict Judge(std::string_view bytes, const std::string& url, std::string_view client = {},
+                    std::string_view user = {}) const;
   // The block page for a verdict (UTF-8 HTML).
   std::string RenderBlock(const PageVerdict& verdict, const std::string& url) const;
 
-  std::uint32_t Session() const { return m_session; }
-  std::size_t ActiveFilterCount() const { return m_active.size(); }
+  std::size_t SessionCount() const { return m_bySession.size(); }
 
  private:
-  std::uint32_t m_session;
-  std::uint32_t m_threshold = 50;
+  struct SessionFilters {
+    std::vector<HostedFilter*> active;  // Not owned: m_host's filters active for the session
+    bool advancedActive = false;
+    bool fullItem = false;  // the signatures filter reads more than the page text
+    std::uint32_t threshold = 50;
+  };
+
+  CSquidSessions m_sessions;
   std::vector<std::string> m_bayesBlocked;
   std::string m_template;
   std::unique_ptr<CHostSettings> m_settings;  // declared before m_host: outlives it
   std::unique_ptr<CModuleHost> m_host;
-  std::vector<HostedFilter*> m_active;  // Not owned: m_host's filters active for m_session
-  bool m_advancedActive = false;
-  bool m_fullItem = false;  // the signatures filter reads more than the page text
+  std::map<std::uint32_t, SessionFilters> m_bySession;  // every session m_sessions selects
 };
 
 // Whether a Content-Type value names an HTML page: "text/html" in any case, with or without

@@ -22,6 +22,10 @@
 //   zazozor.BayesBlock adult                  Bayes categories that block (blank-separated)
 //   zazozor.MaxBodySize 48k                   bytes collected before a page is judged
 //
+// Sessions: the client's address and user name, which Squid sends when told to
+// (adaptation_send_client_ip on, adaptation_send_username on), choose the session through
+// the settings file's "squid.session." mappings, as for the URL helper; else the default.
+//
 // Threads: c-icap calls the request functions from many threads at once; each request's
 // state is its own, and the judge is built once in post-init (before c-icap starts its
 // children) and only read afterwards. A page a filter fails on is let through and logged.
@@ -116,8 +120,7 @@ int PostInitService(ci_service_xdata_t*, struct ci_server_conf*) {
     ci_debug_printf(1, "zazozor: cannot start: %s\n", e.what());
     return CI_ERROR;
   }
-  ci_debug_printf(2, "zazozor: %zu page filters active for session %u\n",
-                  g_judge->ActiveFilterCount(), static_cast<unsigned>(g_judge->Session()));
+  ci_debug_printf(2, "zazozor: page filters open on %zu sessions\n", g_judge->SessionCount());
   return CI_OK;
 }
 
@@ -177,6 +180,13 @@ bool DecodedBody(const RequestState& state, std::string& out) {
   return ok;
 }
 
+// An ICAP request header's value, "" when absent.
+std::string_view IcapHeader(ci_request_t* req, const char* name) {
+  const char* value = req->request_header != nullptr ? ci_headers_value(req->request_header, name)
+                                                     : nullptr;
+  return value != nullptr ? std::string_view(value) : std::string_view();
+}
+
 std::string RequestUrl(ci_request_t* req) {
   char url[8192];
   const int length = ci_http_request_url(req, url, sizeof url);
@@ -201,7 +211,8 @@ void Decide(ci_request_t* req, RequestState& state) {
   try {
     std::string page;
     if (DecodedBody(state, page)) {
-      const zzhost::PageVerdict verdict = g_judge->Judge(page, url);
+      const zzhost::PageVerdict verdict = g_judge->Judge(
+          page, url, IcapHeader(req, "X-Client-IP"), IcapHeader(req, "X-Client-Username"));
       if (verdict.blocked) {
         ci_debug_printf(3, "zazozor: blocked %s: %s, %s\n", url.c_str(), verdict.reason.c_str(),
                         verdict.rule.c_str());

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Pages through Squid and c-icap with the zazozor content service, end to end:
 #   - the poker sample page (a signature rule condemns it) arrives as the block page, 403,
-#     naming the rule and the address;
+#     naming the rule, the address and the session the settings map the client address to;
 #   - the clean sample pages, a binary file, a clean page far over the size limit (judged on
 #     its first part, then streamed) and a gzip-encoded clean page arrive byte for byte, with
 #     and without Content-Length;
@@ -69,6 +69,12 @@ python3 "$ZZ_SCRATCH/origin.py" "$www" "$origin_port" >"$ZZ_SCRATCH/origin.log" 
 zz_track_pid $!
 zz_wait_port "$origin_port" || { cat "$ZZ_SCRATCH/origin.log"; exit 1; }
 
+cat > "$ZZ_SCRATCH/zazozor.conf" <<CONF
+/http/global/SharedDataPath = $bin/data
+/http/global/GlobalTempPath = $ZZ_SCRATCH
+/http/global/AllParentalFiltersEnabled = 1
+squid.session.127.0.0.0/8 = 3
+CONF
 icap_user=
 [[ $(id -u) == 0 ]] && id proxy >/dev/null 2>&1 && icap_user=$'User proxy\nGroup proxy'
 cat > "$ZZ_SCRATCH/c-icap.conf" <<CONF
@@ -86,6 +92,7 @@ $icap_user
 ModulesDir /usr/lib/x86_64-linux-gnu/c_icap
 ServicesDir $bin
 Service zazozor srv_zazozor.so
+zazozor.SettingsFile $ZZ_SCRATCH/zazozor.conf
 zazozor.BlockPage $source_dir/data/blockpage.html
 zazozor.MaxBodySize 16k
 CONF
@@ -96,6 +103,7 @@ zz_wait_port "$icap_port" 20 || { cat "$ZZ_SCRATCH"/c-icap*; exit 1; }
 echo "127.0.0.1 pages.test" > "$ZZ_SCRATCH/hosts"
 zz_start_squid "$squid_port" "icap_enable on
 icap_preview_enable on
+adaptation_send_client_ip on
 icap_service zz_content respmod_precache icap://127.0.0.1:$icap_port/zazozor bypass=off
 adaptation_access zz_content allow all" || exit 1
 
@@ -111,6 +119,7 @@ fetch poker-palace.html
 [[ $status == 403 ]] || fail "poker page: status $status, expected 403"
 grep -q 'id="rule">GamblingSite<' "$ZZ_SCRATCH/got" || fail "poker page: the block page does not name GamblingSite"
 grep -q "pages.test:$origin_port/poker-palace.html" "$ZZ_SCRATCH/got" || fail "poker page: no address"
+grep -q 'id="session">3<' "$ZZ_SCRATCH/got" || fail "poker page: not judged in the client's session 3"
 for path in gz/poker-palace.html large-poker.html nolen/large-poker.html; do
   fetch "$path"
   [[ $status == 403 ]] && grep -q GamblingSite "$ZZ_SCRATCH/got" || fail "$path: status $status, not blocked"
