@@ -273,6 +273,9 @@ int RunTrain(CommandContext& context, const std::vector<std::string>& args) {
   if (!fs::is_regular_file(parsed.features, missing)) {
     throw HostError("cannot read the feature definitions " + parsed.features);
   }
+  // Every folder is listed before anything is written.
+  std::vector<std::vector<std::string>> files;
+  for (const LabelledFolder& folder : folders) files.push_back(FolderFiles(folder.folder));
   const std::string out = parsed.out.empty() ? std::string(".") : parsed.out;
   std::error_code ec;
   fs::create_directories(out, ec);
@@ -303,8 +306,9 @@ int RunTrain(CommandContext& context, const std::vector<std::string>& args) {
   std::vector<TrainingItem> items;
   std::map<std::string, std::size_t> perCategory;
   const auto start = Clock::now();
-  for (const LabelledFolder& folder : folders) {
-    for (const std::string& file : FolderFiles(folder.folder)) {
+  for (std::size_t f = 0; f < folders.size(); ++f) {
+    const LabelledFolder& folder = folders[f];
+    for (const std::string& file : files[f]) {
       try {
         meter.MeasureFile(
             file, history,

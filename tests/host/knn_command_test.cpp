@@ -122,14 +122,18 @@ TEST(KnnCommandTest, UsageErrorsAndMissingModels) {
       {{"knn", "eval", "--model", corpus.Path("model")}, 2},
       {{"knn", "classify", "--model", corpus.Path("ham"), corpus.Path("ham/h1.eml")}, 1},
       {{"knn", "train", "--features", corpus.Path("nothing.dat"), "ham=" + corpus.Path("ham")}, 1},
+      {{"knn", "train", "--features", corpus.Path("features.dat"), "ham=" + corpus.Path("no")}, 1},
   };
   for (const auto& row : rows) {
     const zztest::HostRun run = zztest::RunHost(row.args, corpus.work);
     EXPECT_EQ(run.status, row.status) << row.args.back() << ": " << run.err;
     EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
   }
-  // A folder without a model is not given one.
+  // A folder without a model is not given one, and failed runs leave no file behind.
   EXPECT_FALSE(fs::exists(corpus.dir / "ham" / "vi2clusters.dat"));
+  for (const auto& entry : fs::directory_iterator(corpus.work)) {
+    EXPECT_EQ(entry.path().filename().string()[0], '.') << entry.path();
+  }
 }
 
 }  // namespace
