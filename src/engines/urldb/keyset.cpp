@@ -46,6 +46,31 @@ inline std::uint32_t RecordHashOf(unsigned header, const unsigned char* pPayload
 }
 
 constexpr std::uint32_t kAbsent = 0xFFFFFFFFu;
+
+// The 6-bit code of character i of a packed payload.
+inline unsigned CodeAt(const unsigned char* pPayload, unsigned i) noexcept {
+  const unsigned bit = i * 6;
+  const unsigned shift = bit % 8;
+  unsigned v = static_cast<unsigned>(pPayload[bit / 8]) << 8;
+  if (shift > 2) v |= pPayload[bit / 8 + 1];
+  return (v >> (10 - shift)) & 63;
+}
+
+// Byte order of two packed keys of na and nb characters, read packed: the alphabet is in
+// ascending byte order, so the codes compare as the characters do.
+int ComparePacked(const unsigned char* a, unsigned na, const unsigned char* b,
+                  unsigned nb) noexcept {
+  const unsigned common = na < nb ? na : nb;
+  const unsigned whole = common * 6 / 8;  // bytes holding bits of the common part only
+  const int order = whole == 0 ? 0 : std::memcmp(a, b, whole);
+  if (order != 0) return order;
+  for (unsigned i = whole * 8 / 6; i < common; ++i) {
+    const unsigned ca = CodeAt(a, i);
+    const unsigned cb = CodeAt(b, i);
+    if (ca != cb) return ca < cb ? -1 : 1;
+  }
+  return na < nb ? -1 : (na > nb ? 1 : 0);
+}
 // The block's head: 129 directory offsets and 128 bucket filters (see keyset.h).
 constexpr std::size_t kDirectoryBytes = (128 + 1) * sizeof(std::uint32_t) + 128 * 2;
 
@@ -404,13 +429,19 @@ std::int32_t CKeySet::SortedRefs(std::uint64_t*& refs) const noexcept {
     }
   }
   std::sort(refs, refs + n, [this](std::uint64_t left, std::uint64_t right) {
+    const unsigned char* pLeftRecord = RecordAt(left);
+    const unsigned char* pRightRecord = RecordAt(right);
+    if (pLeftRecord[0] < kRawHeader && pRightRecord[0] < kRawHeader) {
+      return ComparePacked(pLeftRecord + 1, pLeftRecord[0], pRightRecord + 1,
+                           pRightRecord[0]) < 0;
+    }
     char leftBuffer[kMaxPacked];
     char rightBuffer[kMaxPacked];
     const char* pLeft = nullptr;
     const char* pRight = nullptr;
     std::size_t leftLength = 0, rightLength = 0;
-    Unpack(RecordAt(left), leftBuffer, pLeft, leftLength);
-    Unpack(RecordAt(right), rightBuffer, pRight, rightLength);
+    Unpack(pLeftRecord, leftBuffer, pLeft, leftLength);
+    Unpack(pRightRecord, rightBuffer, pRight, rightLength);
     const std::size_t common = std::min(leftLength, rightLength);
     const int order = common == 0 ? 0 : std::memcmp(pLeft, pRight, common);
     return order != 0 ? order < 0 : leftLength < rightLength;
