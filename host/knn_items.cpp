@@ -157,6 +157,12 @@ void CKnnFeatureMeter::MeasureFile(const std::string& path, const IFeatureDefini
     }
     try {
       AItem item;
+      // The parsed message belongs to the raw message, which the item's blackbox does not
+      // delete: released when the message is done with (after the context below).
+      struct Release {
+        AItem& item;
+        ~Release() { mimeparser::ReleaseRawMessage(item.GetBlackBox()); }
+      } release{item};
       if (mimeparser::SetRawMessage(item.GetBlackBox(), message.bytes.data(),
                                     message.bytes.size()) != 0) {
         throw std::bad_alloc();
