@@ -43,11 +43,12 @@ struct Workload {
     std::mt19937 random(2024);
     const char* const suffixes[] = {".com", ".net", ".org", ".co.uk", ".de", ".ro", ".com.au"};
     keys.reserve(kKeys);
+    CURLDB built;
     for (std::size_t i = 0; i < kKeys; ++i) {
       keys.push_back(RandomLabel(random, 5, 14) + suffixes[random() % 7]);
       auto* item = new CURL();
       item->SetKey(keys.back().data(), keys.back().size());
-      db.ApplyItem(ascommon::kURLDBOpAdd, item);
+      built.ApplyItem(ascommon::kURLDBOpAdd, item);
     }
     for (std::size_t i = 0; i < kURLs; ++i) {
       const std::string& key = keys[random() % kKeys];
@@ -58,6 +59,13 @@ struct Workload {
     }
     char pattern[] = "/tmp/zz_urldb_bench_XXXXXX";
     folder = mkdtemp(pattern) != nullptr ? pattern : "/tmp";
+    // Looked up as the filters hold a list: loaded from its file.
+    const std::u16string path = Wide("start.cas");
+    const std::u16string temp = zzplat::Utf8ToUtf16Lenient(folder);
+    if (built.UnloadURLsToFile(path.c_str(), temp.c_str()) != 0 ||
+        db.Load(path.c_str(), u"", temp.c_str()) != 0) {
+      std::fprintf(stderr, "could not write and load the list\n");
+    }
   }
   ~Workload() { std::filesystem::remove_all(folder); }
 

@@ -1,8 +1,8 @@
 // The URL database: the site key of a URL is located as a range inside the caller's text
 // (scheme, "*...//", "www.", user information and port stripped, then the domain rule with
-// this database's double extensions) and looked up in a flat hash set of keys. Lookup
-// O(URL length) with no allocation; load O(records); unload O(n log n) for the sorted
-// order. Tested by tests/engines/urldb/urldb_test.cpp and aupdater_test.cpp.
+// this database's double extensions) and looked up in a packed hash-partitioned key set.
+// Lookup O(URL length) with no allocation; load O(records); unload O(n log n) for the
+// sorted order. Tested by tests/engines/urldb/urldb_test.cpp and aupdater_test.cpp.
 #include "engines/urldb/urldb.h"
 
 #include <new>

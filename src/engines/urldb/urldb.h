@@ -6,8 +6,8 @@
 //
 // Cost: IsListed and HasEntry are expected O(1 + URL length) at any list size and allocate
 // nothing: the site key is located as a range inside the caller's text and looked up by
-// range in a flat hash set (engines/urldb/keyset.h). Loading costs O(records); writing
-// O(n log n) (keys are written in ascending byte order).
+// range in a packed hash-partitioned set (engines/urldb/keyset.h). Loading costs
+// O(records); writing O(n log n) (keys are written in ascending byte order).
 //
 // Ownership: the database owns its entries, its pending additions, its suffix table and
 // its update streamer. Keys returned by GetKey are copies the caller owns.
