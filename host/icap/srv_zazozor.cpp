@@ -61,6 +61,8 @@ constexpr int kPreviewBytes = 4096;
 // Bytes received but not yet sent that a streamed body may hold.
 constexpr std::size_t kStreamWindow = std::size_t{256} << 10;
 constexpr ci_off_t kDefaultMaxBody = ci_off_t{48} << 10;
+// Largest decoded form of a compressed body that is judged (a bound against bombs).
+constexpr ci_off_t kMaxDecodedBytes = ci_off_t{4} << 20;
 
 // Directives (c-icap owns the strings it stores).
 char* g_settingsFile = nullptr;
@@ -161,8 +163,9 @@ int CheckPreview(char* preview, int previewLength, ci_request_t* req) {
   return CI_MOD_CONTINUE;
 }
 
-// The page text to judge: the body itself, or its decoded form. False when it cannot be
-// decoded within the limit (the page then passes unjudged).
+// The page text to judge: the body itself, or its decoded form. False when a compressed body
+// is longer than the limit, does not decode, or decodes to more than kMaxDecodedBytes (the
+// page then passes unjudged).
 bool DecodedBody(const RequestState& state, std::string& out) {
   const std::string_view body = state.body.Content();
   if (state.encoding == CI_ENCODE_NONE) {
@@ -173,7 +176,7 @@ bool DecodedBody(const RequestState& state, std::string& out) {
   ci_membuf_t* decoded = ci_membuf_new_sized(64 << 10);
   if (decoded == nullptr) return false;
   const int status =
-      ci_decompress_to_membuf(state.encoding, body.data(), body.size(), decoded, g_maxBody);
+      ci_decompress_to_membuf(state.encoding, body.data(), body.size(), decoded, kMaxDecodedBytes);
   const bool ok = status == CI_UNCOMP_OK;
   if (ok) out.assign(decoded->buf, static_cast<std::size_t>(decoded->endpos));
   ci_membuf_free(decoded);

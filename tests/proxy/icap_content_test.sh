@@ -5,7 +5,8 @@
 #   - the clean sample pages, a binary file, a clean page far over the size limit (judged on
 #     its first part, then streamed) and a gzip-encoded clean page arrive byte for byte, with
 #     and without Content-Length;
-#   - the poker page gzip-encoded, and a long page that starts with it, are blocked too.
+#   - the poker page gzip-encoded, and a long page that starts with it (plain, and gzip-encoded
+#     to less than the limit though it decodes to far more), are blocked too.
 # Usage: icap_content_test.sh BIN_DIR (the build's bin/, with srv_zazozor.so and the module)
 # Exit 0 when every check passes, 1 on a failure, 77 (skip) when Squid, c-icap, curl or
 # python3 is missing.
@@ -120,7 +121,7 @@ fetch poker-palace.html
 grep -q 'id="rule">GamblingSite<' "$ZZ_SCRATCH/got" || fail "poker page: the block page does not name GamblingSite"
 grep -q "pages.test:$origin_port/poker-palace.html" "$ZZ_SCRATCH/got" || fail "poker page: no address"
 grep -q 'id="session">3<' "$ZZ_SCRATCH/got" || fail "poker page: not judged in the client's session 3"
-for path in gz/poker-palace.html large-poker.html nolen/large-poker.html; do
+for path in gz/poker-palace.html gz/large-poker.html large-poker.html nolen/large-poker.html; do
   fetch "$path"
   [[ $status == 403 ]] && grep -q GamblingSite "$ZZ_SCRATCH/got" || fail "$path: status $status, not blocked"
 done
