@@ -140,22 +140,24 @@ TEST(WordFinderTest, MatchRanksCountsAndRefuses) {
 TEST(WordFinderThreadTest, HandleCreatesOneFinderForAllThreads) {
   ScratchDir dir;
   WriteBytes(dir / "aswfconf.dat", ";l 1 0.1\n");
-  assl::CEnginesHandle handle;
-  handle.SetDataFolder(dir.Wide().c_str());
-  std::atomic<bool> go{false};
-  std::vector<CWordFinder*> seen(8, nullptr);
-  std::vector<std::thread> threads;
-  for (std::size_t t = 0; t < seen.size(); ++t) {
-    threads.emplace_back([&, t] {
-      while (!go.load()) std::this_thread::yield();
-      seen[t] = handle.GetWordFinder();
-    });
+  for (int round = 0; round < 20; ++round) {  // each round races the first request anew
+    assl::CEnginesHandle handle;
+    handle.SetDataFolder(dir.Wide().c_str());
+    std::atomic<int> waiting{4};
+    std::vector<CWordFinder*> seen(4, nullptr);
+    std::vector<std::thread> threads;
+    for (std::size_t t = 0; t < seen.size(); ++t) {
+      threads.emplace_back([&, t] {
+        for (--waiting; waiting.load() > 0;) {
+        }
+        seen[t] = handle.GetWordFinder();
+      });
+    }
+    for (std::thread& thread : threads) thread.join();
+    ASSERT_NE(seen[0], nullptr);
+    ASSERT_EQ(std::count(seen.begin(), seen.end(), seen[0]), 4) << round;
+    EXPECT_EQ(seen[0]->PairCost('L', '1'), 100);
   }
-  go = true;
-  for (std::thread& thread : threads) thread.join();
-  ASSERT_NE(seen[0], nullptr);
-  EXPECT_EQ(std::count(seen.begin(), seen.end(), seen[0]), 8);
-  EXPECT_EQ(seen[0]->PairCost('L', '1'), 100);
 }
 
 }  // namespace
