@@ -110,8 +110,10 @@ class CWordFinder : public ascommon::CASAllocated {
   std::unique_ptr<CStudy> Study(const char16_t* text, std::size_t length) const;
 
   // Matches the zero-terminated word against the first textLength characters of the
-  // study's text, with the study's tolerance and detail. Null when the word is not found or
-  // cannot be matched (null word or study, incomplete study, word too long, no memory).
+  // study's text, with the study's tolerance and detail. A record with found 0 when no
+  // position is within the tolerance; null when the word cannot be matched (null or empty
+  // word, null study, incomplete study, word too long, no memory) and for a star word that
+  // does not occur (ASMemException when its record cannot be allocated).
   // O(textLength x word length) time, O(word length + kMaxHits) memory.
   std::unique_ptr<CMatchInfo> Match(const char16_t* word, std::size_t textLength,
                                     const CStudy* study) const;
