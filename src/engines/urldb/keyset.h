@@ -15,7 +15,7 @@
 // all split in two: amortised O(1 + length). A split holds the old and the new blocks
 // until it is complete, so a large load reserves its partitions first (Reserve).
 // Memory at one million 15-character host names: about 15 bytes per key (12.4 of packed
-// records, up to 1/8 of block headroom, 1.6 of directory) and 2.3 of heap holes left by
+// records, a sixteenth of block headroom, 1.6 of directory) and 2.3 of heap holes left by
 // blocks that grew side by side: 17.4 MB, against 32 MB for a plain hash table.
 // Limits: 2^20 partitions; a partition's records stay below 4 GB. Inserts beyond them fail
 // with -2.
