@@ -15,20 +15,20 @@
 // and the others go on (exit status 1 at the end). Single-threaded.
 #include <cstdio>
 #include <map>
+#include <new>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "aitem.h"
 #include "cmd_rules.h"
 #include "commands.h"
 #include "common/asexception.h"
 #include "common/stringconversion.h"
 #include "engines/assl/emlcontextif.h"
 #include "engines/emlcomponents/partstree.h"
-#include "engines/mimeparser/mimefacilitator.h"
 #include "errors.h"
 #include "json.h"
+#include "mail_item.h"
 #include "mail_reader.h"
 #include "rule_runner.h"
 #include "zzplat/paths.h"
@@ -228,20 +228,10 @@ int RunMailCommand(CommandContext& context) {
       MailMessage message;
       try {
         if (!reader->Next(message)) break;
-        AItem item;
-        // The parsed message belongs to the raw message, which the item's blackbox does not
-        // delete: released when the message is done with.
-        struct Release {
-          AItem& item;
-          ~Release() { mimeparser::ReleaseRawMessage(item.GetBlackBox()); }
-        } release{item};
-        if (mimeparser::SetRawMessage(item.GetBlackBox(), message.bytes.data(),
-                                      message.bytes.size()) != 0) {
-          throw HostError(message.source + ": out of memory");
-        }
+        CMailItem item(message.bytes);
         assl::CEmlContextInterface mail(&converter);
         try {
-          mail.Init(&item);
+          mail.Init(&item.Item());
         } catch (const AException& e) {
           throw HostError(message.source + ": " + e.what());
         }
@@ -255,6 +245,8 @@ int RunMailCommand(CommandContext& context) {
         std::fputs(text.c_str(), context.Out());
       } catch (const HostError& e) {
         fail(e.what());
+      } catch (const std::bad_alloc&) {
+        fail(message.source + ": out of memory");
       }
     }
   }
