@@ -41,6 +41,20 @@ const char* Str(const ascommon::sstring& text) noexcept {
 
 void ThrowMemory() { AS_THROW(0, ASMemException, "memory problems"); }
 
+// The text as wide units: its own, or its UTF-8 converted into converted (an invalid sequence
+// keeps the text converted before it). False when the text has neither form.
+bool WideText(const CMatchText& text, ascommon::usstring& converted, const char16_t*& wide,
+              std::size_t& size) {
+  wide = text.wide;
+  size = text.wideSize;
+  if (wide != nullptr) return true;
+  if (text.utf8 == nullptr) return false;
+  if (ascommon::Utf8ToUsstring(text.utf8, text.utf8Size, converted) == -2) ThrowMemory();
+  wide = converted.c_str() != nullptr ? converted.c_str() : u"";
+  size = converted.length();
+  return true;
+}
+
 void Report(ContextInterface* context, std::int32_t where, const char* text, std::size_t size) {
   context->GetObserver()->OnMatch(context->GetCurrentRuleName(), where, text, size);
 }
@@ -181,27 +195,21 @@ bool MatchCondition::Test(const CMatchText& text, ContextInterface* context) con
 }
 
 bool MatchCondition::TestExact(const CMatchText& text, ContextInterface* context) const {
-  const char16_t* wide = text.wide;
-  std::size_t size = text.wideSize;
+  const char16_t* wide = nullptr;
+  std::size_t size = 0;
   ascommon::usstring converted;
-  if (wide == nullptr) {
-    if (text.utf8 == nullptr) return false;
-    // An invalid sequence keeps the text converted before it.
-    if (ascommon::Utf8ToUsstring(text.utf8, text.utf8Size, converted) == -2) ThrowMemory();
-    wide = converted.c_str() != nullptr ? converted.c_str() : u"";
-    size = converted.length();
-  }
+  if (!WideText(text, converted, wide, size)) return false;
   const std::size_t at = m_searcher.Find(wide, size);
   if (at == CWideSearcher::npos) return false;
-  if (context->GetObserver() != nullptr) {
-    ascommon::sstring stretch;
-    if (ascommon::UsstringToUtf8(ascommon::usstring(wide + at, m_searcher.PatternLength()),
-                                 stretch) == -2) {
-      ThrowMemory();
-    }
-    Report(context, m_where, Str(stretch), stretch.length());
-  }
+  if (context->GetObserver() != nullptr) ReportWide(context, wide + at, m_searcher.PatternLength());
   return true;
+}
+
+void MatchCondition::ReportWide(ContextInterface* context, const char16_t* stretch,
+                                std::size_t length) const {
+  ascommon::sstring utf8;
+  if (ascommon::UsstringToUtf8(ascommon::usstring(stretch, length), utf8) == -2) ThrowMemory();
+  Report(context, m_where, Str(utf8), utf8.length());
 }
 
 bool MatchCondition::TestRegex(const CMatchText& text, ContextInterface* context) const {
@@ -232,15 +240,10 @@ bool MatchCondition::TestRegex(const CMatchText& text, ContextInterface* context
 }
 
 bool MatchCondition::TestObfuscated(const CMatchText& text, ContextInterface* context) const {
-  const char16_t* wide = text.wide;
-  std::size_t size = text.wideSize;
+  const char16_t* wide = nullptr;
+  std::size_t size = 0;
   ascommon::usstring converted;
-  if (wide == nullptr) {
-    if (text.utf8 == nullptr) return false;
-    if (ascommon::Utf8ToUsstring(text.utf8, text.utf8Size, converted) == -2) ThrowMemory();
-    wide = converted.c_str() != nullptr ? converted.c_str() : u"";
-    size = converted.length();
-  }
+  if (!WideText(text, converted, wide, size)) return false;
   if (size == 0 || m_widePattern.length() == 0) return false;
   const std::size_t window = std::min(size, CWordFinder::kMaxTextLength);
   auto release = [](char16_t* block) { ascommon::as_free(block); };
@@ -262,13 +265,7 @@ bool MatchCondition::TestObfuscated(const CMatchText& text, ContextInterface* co
     if (found != nullptr && found->found != 0) {
       if (observed && found->positions.GetSize() > 0) {
         const std::uint32_t start = found->starts[0];
-        ascommon::sstring stretch;
-        if (ascommon::UsstringToUtf8(
-                ascommon::usstring(wide + begin + start, found->positions[0] - start),
-                stretch) == -2) {
-          ThrowMemory();
-        }
-        Report(context, m_where, Str(stretch), stretch.length());
+        ReportWide(context, wide + begin + start, found->positions[0] - start);
       }
       return true;
     }

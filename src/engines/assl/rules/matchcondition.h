@@ -133,6 +133,8 @@ class MatchCondition : public ACondition {
   bool TestExact(const CMatchText& text, ContextInterface* context) const;
   bool TestRegex(const CMatchText& text, ContextInterface* context) const;
   bool TestObfuscated(const CMatchText& text, ContextInterface* context) const;
+  // Tells the context's observer the matched stretch of a wide text.
+  void ReportWide(ContextInterface* context, const char16_t* stretch, std::size_t length) const;
 
   std::int32_t m_where;
   std::int32_t m_how;
