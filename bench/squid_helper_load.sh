@@ -18,7 +18,7 @@ workload=$(cd "$2" && pwd)
 work=${3:-$(mktemp -d /tmp/zz-squidload.XXXXXX)}
 window=${WINDOW:-64}
 latency_lines=${LATENCY_LINES:-100000}
-mkdir -p "$work/zz" "$work/sg/db/black" "$work/sg/db/white" "$work/sg/log"
+mkdir -p "$work/zz"
 urls="$workload/urls.txt"
 
 # --- the driver ------------------------------------------------------------------------------
@@ -142,24 +142,9 @@ CONF
 export ZAZOZOR_TRACE_LEVEL=off
 "$bin/zazozor" lists build "$workload/white.txt" "$work/zz/prlwht.cas" >/dev/null
 "$bin/zazozor" lists build "$workload/black.txt" "$work/zz/prlblk.cas" >/dev/null
-grep -v '^#' "$workload/black.txt" | sed 's/^www\.//' > "$work/sg/db/black/domains"
-grep -v '^#' "$workload/white.txt" | sed 's/^www\.//' > "$work/sg/db/white/domains"
-cat > "$work/sg/squidGuard.conf" <<CONF
-dbhome $work/sg/db
-logdir $work/sg/log
-dest white {
-  domainlist white/domains
-}
-dest black {
-  domainlist black/domains
-}
-acl {
-  default {
-    pass white !black all
-    redirect http://blocked.invalid/
-  }
-}
-CONF
+# shellcheck source=bench/squidguard.sh
+source "$(dirname "$0")/squidguard.sh"
+squidguard_setup "$workload" "$work"
 squidGuard -c "$work/sg/squidGuard.conf" -C all
 
 # --- runs ----------------------------------------------------------------------------------

@@ -15,7 +15,7 @@ set -euo pipefail
 bin=$(cd "$1" && pwd)
 workload=$(cd "$2" && pwd)
 work=${3:-$(mktemp -d /tmp/zz-urlbench.XXXXXX)}
-mkdir -p "$work/zz" "$work/sg/db/black" "$work/sg/db/white" "$work/sg/log"
+mkdir -p "$work/zz"
 urls="$workload/urls.txt"
 n=$(wc -l < "$urls")
 
@@ -42,24 +42,9 @@ measure zz_run "$bin/zazozor" --config "$work/zz/settings.conf" urls \
   ${ZAZOZOR_THREADS:+--threads "$ZAZOZOR_THREADS"} "$urls" > "$work/zz/out.txt"
 
 # --- squidGuard ----------------------------------------------------------------------------
-grep -v '^#' "$workload/black.txt" | sed 's/^www\.//' > "$work/sg/db/black/domains"
-grep -v '^#' "$workload/white.txt" | sed 's/^www\.//' > "$work/sg/db/white/domains"
-cat > "$work/sg/squidGuard.conf" <<CONF
-dbhome $work/sg/db
-logdir $work/sg/log
-dest white {
-  domainlist white/domains
-}
-dest black {
-  domainlist black/domains
-}
-acl {
-  default {
-    pass white !black all
-    redirect http://blocked.invalid/
-  }
-}
-CONF
+# shellcheck source=bench/squidguard.sh
+source "$(dirname "$0")/squidguard.sh"
+squidguard_setup "$workload" "$work"
 measure sg_build squidGuard -c "$work/sg/squidGuard.conf" -C all
 measure sg_run squidGuard -c "$work/sg/squidGuard.conf" < "$urls" > "$work/sg/out.txt"
 
