@@ -292,7 +292,10 @@ int RunTrain(CommandContext& context, const std::vector<std::string>& args) {
     model->MarkFeatureSources(*meter.Engines()->GetCodeHeurEngine());
     model->SetDetailsFolder(wideOut);
     trainer = std::make_unique<CKNNTrainer>(wideOut);
-    if (parsed.seed) CKNNTrainer::SetSeed(*parsed.seed);
+    if (parsed.seed) {  // a seeded run names its clusters "<seed>_<n>": same input, same file
+      CKNNTrainer::SetSeed(*parsed.seed);
+      trainer->SetNamesTime(*parsed.seed);
+    }
     trainer->SetHistory(model.get());
   });
   CKNNFileHistoryv03& history = *model;

@@ -4,8 +4,8 @@
 //   the join radius (items beyond it start new clusters), recompute each center from its
 //   members, merge clusters whose limits overlap and dissolve single-item clusters that
 //   another cluster covers. It stops after MAX_ITERATIONS generations, at a generation that
-//   changes nothing, or when the cluster count has stayed the same for
-//   CONSTANT_FOR_GENERATIONS_THRESHOLD generations.
+//   changes nothing, or when for CONSTANT_FOR_GENERATIONS_THRESHOLD generations the cluster
+//   count has stayed the same or has not fallen below its lowest so far.
 // Cost per generation: O(items x centers) feature-set distances (cut off early) and
 // O(centers^2) merge tests on the center triangle; memory O(items + centers^2) floats.
 // Tested by tests/engines/knn2/training_test.cpp.
@@ -16,8 +16,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <atomic>
 #include <map>
 #include <mutex>
+#include <random>
 
 #include "common/astrace.h"
 #include "engines/knn2/centersanddistanceshandler.h"
@@ -27,6 +29,9 @@ namespace {
 
 std::once_flag g_tuneOnce;
 std::map<std::uint32_t, std::int32_t>* g_tune = nullptr;  // never changed once installed
+
+std::atomic<bool> g_seeded{false};
+std::atomic<std::uint32_t> g_seed{0};
 
 std::int64_t Now() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
@@ -66,9 +71,11 @@ bool ShouldMerge(float li, float lj, float d, std::int32_t mergeThreshold,
   return calcd >= d || commonSenseDistance > d;
 }
 
-CentersExtractor::CentersExtractor() {
-  InstallTuneDefaults();
-  std::srand(static_cast<unsigned>(std::time(nullptr)));
+CentersExtractor::CentersExtractor() { InstallTuneDefaults(); }
+
+void CentersExtractor::SetSeed(std::uint32_t seed) noexcept {
+  g_seed.store(seed);
+  g_seeded.store(true);
 }
 
 namespace {
@@ -193,9 +200,11 @@ ClusterMap CentersExtractor::Extract(std::vector<ItemDescriptor>& items,
     first = static_cast<std::uint32_t>(std::max(tuning.minCenters, 1));
   }
   if (first > n) first = n;
+  std::minstd_rand random(g_seeded.load() ? g_seed.load()
+                                          : static_cast<std::uint32_t>(Now()));
   std::vector<bool> chosen(n, false);
   for (std::uint32_t c = 0; c < first; ++c) {
-    std::uint32_t pick = static_cast<std::uint32_t>(std::rand()) % n;
+    std::uint32_t pick = static_cast<std::uint32_t>(random()) % n;
     while (chosen[pick]) pick = (pick + 1) % n;
     chosen[pick] = true;
     AS_TRACE(3, "Creating initial Cluster!");
@@ -206,6 +215,8 @@ ClusterMap CentersExtractor::Extract(std::vector<ItemDescriptor>& items,
   std::vector<std::uint32_t> previous;
   std::uint32_t sameCount = 0;
   std::size_t lastClusters = 0;
+  std::size_t lowestClusters = SIZE_MAX;
+  std::uint32_t sinceLowest = 0;
   for (std::int32_t generation = 0; generation < tuning.maxIterations; ++generation) {
     const std::int64_t generationStart = Now();
     AS_TRACE(1, "KNN::Numarul generatiei curente %d", static_cast<int>(generation));
@@ -260,12 +271,23 @@ ClusterMap CentersExtractor::Extract(std::vector<ItemDescriptor>& items,
     for (const ItemDescriptor& item : items) assignment.push_back(item.clusterIndex);
     const bool unchanged = !merged && !dissolved && assignment == previous &&
                            clusters.size() == lastClusters;
+    // Merging and re-spawning settle into a cycle of cluster counts rather than a fixed
+    // point (a merged center moves, its far members spill out as new clusters, those merge
+    // again), so the count rarely stays the same: the run also ends once the count has not
+    // reached a new low for CONSTANT_FOR_GENERATIONS_THRESHOLD generations.
     sameCount = clusters.size() == lastClusters ? sameCount + 1 : 0;
+    if (clusters.size() < lowestClusters) {
+      lowestClusters = clusters.size();
+      sinceLowest = 0;
+    } else {
+      ++sinceLowest;
+    }
     AS_TRACE(3, "CONSTANT_FOR_GENERATIONS_THRESHOLD: %d of %d", static_cast<int>(sameCount),
              tuning.constantGenerations);
     previous.swap(assignment);
     lastClusters = clusters.size();
-    if (unchanged || static_cast<std::int32_t>(sameCount) >= tuning.constantGenerations) break;
+    const auto settled = static_cast<std::uint32_t>(std::max(tuning.constantGenerations, 1));
+    if (unchanged || sameCount >= settled || sinceLowest >= settled) break;
   }
 
   // The last generation may have dissolved clusters: give every item its final cluster.
@@ -286,7 +308,7 @@ ClusterMap CentersExtractor::Extract(std::vector<ItemDescriptor>& items,
   }
   handler.UpdateMargins();
 
-  const long long seconds = static_cast<long long>(Now());
+  const long long seconds = static_cast<long long>(m_namesTimeSet ? m_namesTime : Now());
   for (std::uint32_t k = 0; k < clusters.size(); ++k) {
     char name[48];
     std::snprintf(name, sizeof name, "%lld_%u", seconds, static_cast<unsigned>(k));

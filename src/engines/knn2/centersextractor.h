@@ -35,8 +35,15 @@ bool ShouldMerge(float li, float lj, float d, std::int32_t mergeThreshold,
 
 class CentersExtractor {
  public:
-  // Installs the tuning defaults and seeds the pseudo-random generator with the time.
+  // Installs the tuning defaults.
   CentersExtractor();
+  // Seeds the initial choice of centers of every later Extract in the process (without it,
+  // each Extract seeds from the time). The generator is the extractor's own, so threads
+  // that draw from the C runtime's generator meanwhile cannot change the result.
+  static void SetSeed(std::uint32_t seed) noexcept;
+  // The time (seconds since 1970) that prefixes the cluster names instead of the clock, so
+  // that a seeded training writes the same model byte for byte.
+  void SetNamesTime(std::int64_t seconds) noexcept { m_namesTime = seconds; m_namesTimeSet = true; }
   // Called once per generation with its number and the cluster count.
   using Progress = std::function<void(std::uint32_t generation, std::uint32_t clusters)>;
   void SetProgress(Progress progress) { m_progress = std::move(progress); }
@@ -49,4 +56,6 @@ class CentersExtractor {
  private:
   Progress m_progress;
   std::uint32_t m_generations = 0;
+  std::int64_t m_namesTime = 0;
+  bool m_namesTimeSet = false;
 };

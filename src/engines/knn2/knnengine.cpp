@@ -154,7 +154,9 @@ void CKNNTrainer::SetProgress(std::function<void(std::uint32_t, std::uint32_t)> 
   m_extractor->SetProgress(std::move(progress));
 }
 
-void CKNNTrainer::SetSeed(std::uint32_t seed) { std::srand(seed); }
+void CKNNTrainer::SetSeed(std::uint32_t seed) { CentersExtractor::SetSeed(seed); }
+
+void CKNNTrainer::SetNamesTime(std::int64_t seconds) { m_extractor->SetNamesTime(seconds); }
 
 void CKNNTrainer::Print(const char* format, ...) {
   char line[512];

@@ -60,8 +60,8 @@ class CKNNTrainer : public CKNNEngine {
  public:
   // outputFolder: where "Extended_clusters.dat", "caught_by_history.knn",
   // "representative_importance.dat" and "clusters_details.knn" go (empty: the working
-  // directory); the first two are opened (truncated) here. Creating the trainer seeds the
-  // pseudo-random generator with the time (see SetSeed).
+  // directory); the first two are opened (truncated) here. Without SetSeed the initial
+  // centers are chosen with a generator seeded from the time.
   explicit CKNNTrainer(const ascommon::usstring& outputFolder = ascommon::usstring());
   ~CKNNTrainer() override;
 
@@ -81,8 +81,10 @@ class CKNNTrainer : public CKNNEngine {
   // CKNNFileHistoryv03"); IterationTimeExceeded when a generation runs too long.
   void Train();
 
-  // Reseeds the pseudo-random generator (reproducible training).
+  // Seeds the choice of initial centers of every later training (reproducible training).
   static void SetSeed(std::uint32_t seed);
+  // Cluster names take this time prefix instead of the clock (byte-identical models).
+  void SetNamesTime(std::int64_t seconds);
   // Where the progress and report lines go besides the trace (null: nowhere; not owned).
   void SetConsole(std::FILE* console) noexcept { m_console = console; }
   std::uint32_t GetCaughtByHistory() const noexcept { return m_caught; }
