@@ -339,6 +339,10 @@ int RunTrain(CommandContext& context, const std::vector<std::string>& args) {
   const auto trainStart = Clock::now();
   progress.Show("knn train: " + std::to_string(items.size()) + " items read, building clusters",
                 true);
+  trainer->SetProgress([&](std::uint32_t generation, std::uint32_t clusters) {
+    progress.Show("knn train: " + std::to_string(items.size()) + " items, generation " +
+                  std::to_string(generation) + ", " + std::to_string(clusters) + " clusters");
+  });
   Engine("knn train", [&] { trainer->Train(); });
   const double trainSeconds = Seconds(trainStart);
 
