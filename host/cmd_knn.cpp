@@ -28,6 +28,7 @@
 #include "commands.h"
 #include "common/asexception.h"
 #include "engines/assl/exec_structs.h"
+#include "engines/knn2/centersextractor.h"
 #include "engines/knn2/filehistoryv03.h"
 #include "engines/knn2/knnengine.h"
 #include "errors.h"
@@ -390,6 +391,9 @@ int RunTrain(CommandContext& context, const std::vector<std::string>& args) {
                trainer->GetCaughtByHistory(), trainer->GetGatheredCount());
   std::fprintf(o, "trained %zu clusters in %.2f s (%u generations)\n", labels.size(),
                trainSeconds, trainer->GetGenerations());
+  std::fprintf(o, "distance matrices: at most %u centers, %.1f MB\n",
+               trainer->GetExtractor().GetPeakCenters(),
+               static_cast<double>(trainer->GetExtractor().GetPeakMatrixBytes()) / 1048576.0);
   for (const auto& [category, names] : clustersOf) {
     std::fprintf(o, "  %s:", category.c_str());
     for (const std::string& name : names) std::fprintf(o, " %s", name.c_str());

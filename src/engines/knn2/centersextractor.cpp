@@ -177,7 +177,8 @@ bool EESolitaryCenters(CentersAndDistancesHandler& handler, const CAHistory& his
 
 ClusterMap CentersExtractor::Extract(std::vector<ItemDescriptor>& items,
                                      const CAHistory& history) {
-  m_generations = 0;
+  m_generations = m_peakCenters = 0;
+  m_peakMatrixBytes = 0;
   const Tuning tuning = ReadTuning();
   ClusterMap result;
   if (items.empty()) return result;
@@ -236,6 +237,9 @@ ClusterMap CentersExtractor::Extract(std::vector<ItemDescriptor>& items,
       clusters.back().AddItem(&items[item]);
     }
     CheckTime(start, tuning.maxTime);
+    m_peakCenters = std::max(m_peakCenters, static_cast<std::uint32_t>(clusters.size()));
+    m_peakMatrixBytes = std::max(m_peakMatrixBytes, handler.CenterDistances().CellBytes() +
+                                                        handler.CentersToItems().StoredCells() * 48);
 
     start = Now();
     for (std::uint32_t k = 0; k < clusters.size();) {

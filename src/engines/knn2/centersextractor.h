@@ -52,10 +52,16 @@ class CentersExtractor {
   // and extended margin set and its items assigned. history gives the weights and scale.
   ClusterMap Extract(std::vector<ItemDescriptor>& items, const CAHistory& history);
   std::uint32_t GetGenerations() const noexcept { return m_generations; }
+  // The most centers of any generation of the last Extract, and the most bytes its distance
+  // matrices held then (triangle cells plus an estimated 48 bytes per sparse-line cell).
+  std::uint32_t GetPeakCenters() const noexcept { return m_peakCenters; }
+  std::uint64_t GetPeakMatrixBytes() const noexcept { return m_peakMatrixBytes; }
 
  private:
   Progress m_progress;
   std::uint32_t m_generations = 0;
+  std::uint32_t m_peakCenters = 0;
+  std::uint64_t m_peakMatrixBytes = 0;
   std::int64_t m_namesTime = 0;
   bool m_namesTimeSet = false;
 };

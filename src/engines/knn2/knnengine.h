@@ -95,6 +95,8 @@ class CKNNTrainer : public CKNNEngine {
   std::uint32_t GetCounterLimit() const noexcept { return m_counterLimit; }
   // Generations run by the last Train.
   std::uint32_t GetGenerations() const noexcept { return m_generations; }
+  // The extractor's peak centers and distance-matrix bytes of the last Train.
+  const CentersExtractor& GetExtractor() const noexcept { return *m_extractor; }
   // Called after each generation of Train with its number and the cluster count.
   void SetProgress(std::function<void(std::uint32_t, std::uint32_t)> progress);
 
