@@ -115,8 +115,7 @@ TEST(KnnTrainingTest, GathersFromConcurrentThreads) {
 
 }  // namespace
 
-// A fixed cloud of 400 items trained twice with one seed, the C runtime's generator drawn
-// from in between: the same file byte for byte, well before MAX_ITERATIONS.
+// One seed, a 400-item cloud, rand() drawn in between: the same file, well before the limit.
 TEST(KnnTrainingTest, SeededTrainingIsRepeatableAndStopsEarly) {
   std::string files[2];
   for (int run = 0; run < 2; ++run) {
@@ -129,8 +128,7 @@ TEST(KnnTrainingTest, SeededTrainingIsRepeatableAndStopsEarly) {
     trainer.SetNamesTime(42);
     for (int k = 0; k < run * 1000; ++k) std::rand();
     trainer.SetHistory(history.get());
-    std::uint32_t x = 1;
-    auto next = [&x] { return static_cast<int>((x = x * 1103515245u + 12345u) >> 16) % 700; };
+    auto next = [x = 1u]() mutable { return static_cast<int>((x = x * 1103515245u + 12345u) >> 16) % 700; };
     ascommon::sstring category;
     float probability;
     for (int i = 0; i < 400; ++i) {  // denser towards the middle: sums of three draws
