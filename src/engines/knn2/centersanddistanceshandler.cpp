@@ -1,6 +1,6 @@
 // The training clusters with their matrices kept in step. Appending or recomputing a
 // cluster measures its center against every other center: O(clusters) feature-set
-// distances; merging and removing move O(clusters^2) triangle cells at worst. Tested by
+// distances (or one pass over all pairs for a batch of changes, FillCenterDistances); merging and removing move O(clusters^2) triangle cells at worst. Tested by
 // tests/engines/knn2/training_test.cpp.
 #include "engines/knn2/centersanddistanceshandler.h"
 
@@ -22,7 +22,17 @@ void CentersAndDistancesHandler::CheckConsistency() const {
   }
 }
 
+void CentersAndDistancesHandler::FillCenterDistances() {
+  m_deferred = false;
+  for (std::uint32_t k = 0; k < m_clusters.size(); ++k) {
+    for (std::uint32_t j = 0; j <= k; ++j) {
+      m_centerDistances.Set(k, j, j == k ? 0.0f : m_clusters[k].DistanceToCluster(m_clusters[j]));
+    }
+  }
+}
+
 void CentersAndDistancesHandler::UpdateCenterRow(std::uint32_t k) {
+  if (m_deferred) return;
   for (std::uint32_t j = 0; j < m_clusters.size(); ++j) {
     m_centerDistances.Set(k, j, j == k ? 0.0f : m_clusters[k].DistanceToCluster(m_clusters[j]));
   }

@@ -28,6 +28,10 @@ class CentersAndDistancesHandler {
   void RemoveCluster(std::uint32_t k);
   // Recomputes every cluster's extended margin from the all-cluster means.
   void UpdateMargins();
+  // Between these two, appending and recomputing leave the center distances stale and the
+  // end measures every pair once: c^2 / 2 distances instead of one full row per change.
+  void DeferCenterDistances() noexcept { m_deferred = true; }
+  void FillCenterDistances();
   // KnnInconsistency "The number of clusters in the cluster collection differs from the
   // number of lines in the distance matrixes" when out of step.
   void CheckConsistency() const;
@@ -43,4 +47,5 @@ class CentersAndDistancesHandler {
   std::vector<Cluster> m_clusters;
   SymetricDistanceMatrix m_centerDistances;
   AsymetricDistanceMatrix m_centersToItems;
+  bool m_deferred = false;
 };

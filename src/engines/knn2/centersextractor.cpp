@@ -6,8 +6,9 @@
 //   another cluster covers. It stops after MAX_ITERATIONS generations, at a generation that
 //   changes nothing, or when for CONSTANT_FOR_GENERATIONS_THRESHOLD generations the cluster
 //   count has stayed the same or has not fallen below its lowest so far.
-// Cost per generation: O(items x centers) feature-set distances (cut off early) and
-// O(centers^2) merge tests on the center triangle; memory O(items + centers^2) floats.
+// Cost per generation: O(items x centers) feature-set distances (cut off early), one
+// measurement of every pair of centers and O(centers^2) merge tests on the center
+// triangle; memory O(items + centers^2) floats.
 // Tested by tests/engines/knn2/training_test.cpp.
 #include "engines/knn2/centersextractor.h"
 
@@ -229,6 +230,7 @@ ClusterMap CentersExtractor::Extract(std::vector<ItemDescriptor>& items,
     }
 
     std::int64_t start = Now();
+    handler.DeferCenterDistances();  // filled once after the recomputation below
     for (ItemDescriptor& item : items) item.firstDistance = joinRadius;
     for (std::uint32_t item : assigner.AssignMails(clusters)) {
       handler.AppendCenterFromItem(item);
@@ -250,6 +252,7 @@ ClusterMap CentersExtractor::Extract(std::vector<ItemDescriptor>& items,
       handler.ChangeOneClustersToHisAverage(k);
       ++k;
     }
+    handler.FillCenterDistances();
     handler.UpdateMargins();
     for (std::uint32_t k = 0; k < clusters.size(); ++k) {
       AS_TRACE(3, "2 cluster %d , avg = %3f, max = %3f, marg = %3f", static_cast<int>(k),
@@ -296,6 +299,7 @@ ClusterMap CentersExtractor::Extract(std::vector<ItemDescriptor>& items,
 
   // The last generation may have dissolved clusters: give every item its final cluster.
   auto& clusters = handler.Clusters();
+  handler.DeferCenterDistances();
   for (ItemDescriptor& item : items) item.firstDistance = joinRadius;
   const std::vector<std::uint32_t> left = assigner.AssignMails(clusters);
   for (std::uint32_t item : left) {
@@ -310,6 +314,7 @@ ClusterMap CentersExtractor::Extract(std::vector<ItemDescriptor>& items,
     handler.ChangeOneClustersToHisAverage(k);
     ++k;
   }
+  handler.FillCenterDistances();
   handler.UpdateMargins();
 
   const long long seconds = static_cast<long long>(m_namesTimeSet ? m_namesTime : Now());
