@@ -11,13 +11,12 @@
 #include <new>
 #include <sstream>
 
-#include "aitem.h"
 #include "common/asexception.h"
 #include "engines/assl/emlcontextif.h"
 #include "engines/assl/exec_structs.h"
 #include "engines/assl/httpcontextif.h"
-#include "engines/mimeparser/mimefacilitator.h"
 #include "errors.h"
+#include "mail_item.h"
 #include "mail_reader.h"
 #include "page_item.h"
 
@@ -156,19 +155,9 @@ void CKnnFeatureMeter::MeasureFile(const std::string& path, const IFeatureDefini
       continue;
     }
     try {
-      AItem item;
-      // The parsed message belongs to the raw message, which the item's blackbox does not
-      // delete: released when the message is done with (after the context below).
-      struct Release {
-        AItem& item;
-        ~Release() { mimeparser::ReleaseRawMessage(item.GetBlackBox()); }
-      } release{item};
-      if (mimeparser::SetRawMessage(item.GetBlackBox(), message.bytes.data(),
-                                    message.bytes.size()) != 0) {
-        throw std::bad_alloc();
-      }
+      CMailItem item(message.bytes);
       assl::CEmlContextInterface mail(&m_converter);
-      mail.Init(&item);
+      mail.Init(&item.Item());
       visit(message.source, Measure(message.source, definitions, mail));
     } catch (const AException& e) {
       measureFailed(message.source, e.what());
