@@ -64,7 +64,7 @@ void AsymetricDistanceMatrix::CheckLine(std::uint32_t k) const {
   }
 }
 
-float AsymetricDistanceMatrix::Get(std::uint32_t line, std::uint32_t column) const {
+void AsymetricDistanceMatrix::CheckCell(std::uint32_t line, std::uint32_t column) const {
   if (line >= GetNumberOfLines()) {
     AS_THROW(0, BadCoordonates, "AsymetricDistanceMatrix hasn't a %d numbered line!",
              static_cast<int>(line));
@@ -73,20 +73,17 @@ float AsymetricDistanceMatrix::Get(std::uint32_t line, std::uint32_t column) con
     AS_THROW(0, BadCoordonates, "AsymetricDistanceMatrix hasn't a %d numbered column!",
              static_cast<int>(column));
   }
+}
+
+float AsymetricDistanceMatrix::Get(std::uint32_t line, std::uint32_t column) const {
+  CheckCell(line, column);
   const auto& cells = m_lines[line];
   const auto found = cells.find(column);
   return found == cells.end() ? m_default : found->second;
 }
 
 void AsymetricDistanceMatrix::Set(std::uint32_t line, std::uint32_t column, float value) {
-  if (line >= GetNumberOfLines()) {
-    AS_THROW(0, BadCoordonates, "AsymetricDistanceMatrix hasn't a %d numbered line!",
-             static_cast<int>(line));
-  }
-  if (column >= m_columns) {
-    AS_THROW(0, BadCoordonates, "AsymetricDistanceMatrix hasn't a %d numbered column!",
-             static_cast<int>(column));
-  }
+  CheckCell(line, column);
   m_lines[line][column] = value;
 }
 

@@ -79,6 +79,8 @@ class AsymetricDistanceMatrix : public DistanceMatrix {
   std::uint64_t StoredCells() const noexcept;
 
  private:
+  // BadCoordonates for a line or column outside the matrix.
+  void CheckCell(std::uint32_t line, std::uint32_t column) const;
   void CheckLine(std::uint32_t k) const;
 
   std::vector<std::map<std::uint32_t, float>> m_lines;
