@@ -13,13 +13,6 @@
 #include "page_judge.h"
 #include "support/bin_dir.h"
 
-// Under LeakSanitizer: the judge's module unloads the regular-expression library, whose
-// per-thread data the main thread used, and LeakSanitizer's scan of that thread's dynamic TLS
-// then reads the unloaded block and crashes. So TLS is not scanned here; what GLib keeps per
-// thread (reachable only from TLS) would then read as leaked, hence its suppression.
-extern "C" const char* __lsan_default_options() { return "use_tls=0"; }
-extern "C" const char* __lsan_default_suppressions() { return "leak:libglib-2.0.so\n"; }
-
 namespace {
 
 using zzhost::CBodyBuffer;
