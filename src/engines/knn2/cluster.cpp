@@ -31,12 +31,7 @@ Cluster& Cluster::operator=(const Cluster& other) {
   m_center = center;
   m_owned = other.m_owned;
   m_computed = other.m_computed;
-  m_avg = other.m_avg;
-  m_max = other.m_max;
-  m_margin = other.m_margin;
-  m_avgSet = other.m_avgSet;
-  m_maxSet = other.m_maxSet;
-  m_marginSet = other.m_marginSet;
+  m_stats = other.m_stats;
   m_items = other.m_items;
   return *this;
 }
@@ -51,12 +46,7 @@ Cluster& Cluster::operator=(Cluster&& other) noexcept {
   m_computed = other.m_computed;
   other.m_center = nullptr;
   other.m_owned = false;
-  m_avg = other.m_avg;
-  m_max = other.m_max;
-  m_margin = other.m_margin;
-  m_avgSet = other.m_avgSet;
-  m_maxSet = other.m_maxSet;
-  m_marginSet = other.m_marginSet;
+  m_stats = other.m_stats;
   m_items = std::move(other.m_items);
   return *this;
 }
@@ -77,18 +67,18 @@ void Cluster::SetCenter(CFeatureSet* center, bool owned, bool computed) noexcept
 }
 
 float Cluster::GetCurrentAverageDistance() const {
-  if (!m_avgSet) AS_THROW(0, ASException, "CurrentAverageDistance was not set nor computed");
-  return m_avg;
+  if (!m_stats.avg) AS_THROW(0, ASException, "CurrentAverageDistance was not set nor computed");
+  return *m_stats.avg;
 }
 
 float Cluster::GetCurrentMaxDistance() const {
-  if (!m_maxSet) AS_THROW(0, ASException, "CurrentMaxDistance was not set nor computed");
-  return m_max;
+  if (!m_stats.max) AS_THROW(0, ASException, "CurrentMaxDistance was not set nor computed");
+  return *m_stats.max;
 }
 
 float Cluster::GetExtendedMargin() const {
-  if (!m_marginSet) AS_THROW(0, ASException, "The extended margin was not set nor computed");
-  return m_margin;
+  if (!m_stats.margin) AS_THROW(0, ASException, "The extended margin was not set nor computed");
+  return *m_stats.margin;
 }
 
 void Cluster::ComputeExtendedMargin(float meanAverage, float meanMax) {
@@ -105,8 +95,8 @@ float Cluster::WeightedLimit(float wAvg, float wMax, float wDiff) const {
 float Cluster::DistanceToItem(const CFeatureSet& item, const float* limit) const {
   if (m_center == nullptr) AS_THROW(0, BadCluster, "The cluster has no center!");
   const float distance = m_center->ComputeDistance(item, limit);
-  AS_TRACE(3, "__Max dist = %f, Avg dist = %f", static_cast<double>(m_max),
-           static_cast<double>(m_avg));
+  AS_TRACE(3, "__Max dist = %f, Avg dist = %f", static_cast<double>(m_stats.max.value_or(0.0f)),
+           static_cast<double>(m_stats.avg.value_or(0.0f)));
   return distance;
 }
 

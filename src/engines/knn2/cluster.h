@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "engines/feature/featureset.h"
@@ -40,11 +41,11 @@ class Cluster {
   float GetCurrentAverageDistance() const;
   float GetCurrentMaxDistance() const;
   float GetExtendedMargin() const;
-  bool IsAverageSet() const noexcept { return m_avgSet; }
-  bool IsMaxSet() const noexcept { return m_maxSet; }
-  void SetCurrentAverageDistance(float value) noexcept { m_avg = value; m_avgSet = true; }
-  void SetCurrentMaxDistance(float value) noexcept { m_max = value; m_maxSet = true; }
-  void SetExtendedMargin(float value) noexcept { m_margin = value; m_marginSet = true; }
+  bool IsAverageSet() const noexcept { return m_stats.avg.has_value(); }
+  bool IsMaxSet() const noexcept { return m_stats.max.has_value(); }
+  void SetCurrentAverageDistance(float value) noexcept { m_stats.avg = value; }
+  void SetCurrentMaxDistance(float value) noexcept { m_stats.max = value; }
+  void SetExtendedMargin(float value) noexcept { m_stats.margin = value; }
   // margin = min(A, 2A - max - avg + M), 0 when negative; A and M are the means over all
   // clusters of the average and maximum distances. Both distances must be set.
   void ComputeExtendedMargin(float meanAverage, float meanMax);
@@ -81,7 +82,9 @@ class Cluster {
   CFeatureSet* m_center = nullptr;  // Owned when m_owned.
   bool m_owned = false;
   bool m_computed = false;
-  float m_avg = 0.0f, m_max = 0.0f, m_margin = 0.0f;
-  bool m_avgSet = false, m_maxSet = false, m_marginSet = false;
+  // The members' distance statistics, each absent until set or computed.
+  struct Statistics {
+    std::optional<float> avg, max, margin;
+  } m_stats;
   std::vector<ItemDescriptor*> m_items;  // Not owned.
 };
