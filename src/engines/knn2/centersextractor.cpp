@@ -174,6 +174,22 @@ bool EESolitaryCenters(CentersAndDistancesHandler& handler, const CAHistory& his
   return modified;
 }
 
+// Drops the clusters left without members, moves every other center to its members'
+// average, then measures the center distances and margins again.
+void RecomputeCenters(CentersAndDistancesHandler& handler) {
+  auto& clusters = handler.Clusters();
+  for (std::uint32_t k = 0; k < clusters.size();) {
+    if (clusters[k].GetItems().empty()) {
+      handler.RemoveCluster(k);
+      continue;
+    }
+    handler.ChangeOneClustersToHisAverage(k);
+    ++k;
+  }
+  handler.FillCenterDistances();
+  handler.UpdateMargins();
+}
+
 }  // namespace
 
 ClusterMap CentersExtractor::Extract(std::vector<ItemDescriptor>& items,
@@ -244,16 +260,7 @@ ClusterMap CentersExtractor::Extract(std::vector<ItemDescriptor>& items,
                                                         handler.CentersToItems().StoredCells() * 48);
 
     start = Now();
-    for (std::uint32_t k = 0; k < clusters.size();) {
-      if (clusters[k].GetItems().empty()) {
-        handler.RemoveCluster(k);
-        continue;
-      }
-      handler.ChangeOneClustersToHisAverage(k);
-      ++k;
-    }
-    handler.FillCenterDistances();
-    handler.UpdateMargins();
+    RecomputeCenters(handler);
     for (std::uint32_t k = 0; k < clusters.size(); ++k) {
       AS_TRACE(3, "2 cluster %d , avg = %3f, max = %3f, marg = %3f", static_cast<int>(k),
                static_cast<double>(clusters[k].GetCurrentAverageDistance()),
@@ -306,16 +313,7 @@ ClusterMap CentersExtractor::Extract(std::vector<ItemDescriptor>& items,
     handler.AppendCenterFromItem(item);
     clusters.back().AddItem(&items[item]);
   }
-  for (std::uint32_t k = 0; k < clusters.size();) {
-    if (clusters[k].GetItems().empty()) {
-      handler.RemoveCluster(k);
-      continue;
-    }
-    handler.ChangeOneClustersToHisAverage(k);
-    ++k;
-  }
-  handler.FillCenterDistances();
-  handler.UpdateMargins();
+  RecomputeCenters(handler);
 
   const long long seconds = static_cast<long long>(m_namesTimeSet ? m_namesTime : Now());
   for (std::uint32_t k = 0; k < clusters.size(); ++k) {
