@@ -4,6 +4,7 @@
 #include "engines/mimeparser/mimefacilitator.h"
 
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "common/astrace.h"
@@ -22,6 +23,19 @@ std::int32_t Store(ascommon::CABlackBox& blackbox, std::uint32_t id,
   } catch (...) {
     return -2;
   }
+}
+
+// Stores built under id unless bound already holds such an object; the stored object then
+// belongs to the raw message (owner, whose previous object goes) and is bound. 0, or -2.
+template <class T>
+std::int32_t Keep(ascommon::CABlackBox& blackbox, std::uint32_t id, std::unique_ptr<T>& built,
+                  ascommon::CBlackBoxObject*& owner, T*& bound) {
+  if (bound != nullptr) return 0;
+  if (Store(blackbox, id, built.get()) != 0) return -2;
+  delete owner;
+  bound = built.get();
+  owner = built.release();
+  return 0;
 }
 
 template <class T>
@@ -90,42 +104,23 @@ std::int32_t CMimeFacilitator::Bind(ascommon::CABlackBox& blackbox) {
     ascommon::CBlackBoxObject* rawObject = nullptr;
     auto* raw = Stored<CRawMessage>(blackbox, kRawMessageId, rawObject);
     if (raw == nullptr) return -1;
-    CMessageHeaders* builtHeaders = nullptr;
+    std::unique_ptr<CMessageHeaders> builtHeaders;
     try {
-      builtHeaders = new CMessageHeaders();
+      builtHeaders.reset(new CMessageHeaders());
     } catch (const std::bad_alloc&) {
       return -2;
     }
-    auto* builtParts = new (std::nothrow) CMessageParts();
+    std::unique_ptr<CMessageParts> builtParts(new (std::nothrow) CMessageParts());
     if (builtParts == nullptr ||
         ParseMessage(raw->bytes.GetData(), raw->bytes.GetSize(), m_converter, *builtHeaders,
                      *builtParts) != 0) {
-      delete builtHeaders;
-      delete builtParts;
       return -2;
     }
     // What is stored belongs to the raw message; what was not needed goes at once. An object
     // the raw message owned before was removed from the blackbox by someone: it goes too.
-    if (headers == nullptr) {
-      if (Store(blackbox, kHeadersMapId, builtHeaders) != 0) {
-        delete builtHeaders;
-        delete builtParts;
-        return -2;
-      }
-      delete raw->m_headers;
-      raw->m_headers = headers = builtHeaders;
-    } else {
-      delete builtHeaders;
-    }
-    if (parts == nullptr) {
-      if (Store(blackbox, kPartsTreeId, builtParts) != 0) {
-        delete builtParts;
-        return -2;
-      }
-      delete raw->m_parts;
-      raw->m_parts = parts = builtParts;
-    } else {
-      delete builtParts;
+    if (Keep(blackbox, kHeadersMapId, builtHeaders, raw->m_headers, headers) != 0 ||
+        Keep(blackbox, kPartsTreeId, builtParts, raw->m_parts, parts) != 0) {
+      return -2;
     }
   }
   m_headers = headers;
