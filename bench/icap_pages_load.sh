@@ -29,29 +29,12 @@ cp "$source_dir"/data/pages/*.html "$ZZ_SCRATCH/www/"
 chmod -R a+rX "$ZZ_SCRATCH/www"
 zz_start_origin "$ZZ_SCRATCH/www" "$origin_port" || exit 1
 
-icap_user=
-[[ $(id -u) == 0 ]] && id proxy >/dev/null 2>&1 && icap_user=$'User proxy\nGroup proxy'
-cat > "$ZZ_SCRATCH/c-icap.conf" <<CONF
-Port 127.0.0.1:$icap_port
-PidFile $ZZ_SCRATCH/c-icap.pid
-CommandsSocket $ZZ_SCRATCH/c-icap.ctl
-TmpDir $ZZ_SCRATCH
-ServerLog $ZZ_SCRATCH/c-icap-server.log
-AccessLog /dev/null
-StartServers 1
+zz_start_icap "$icap_port" "$bin" "AccessLog /dev/null
 MaxServers 2
 ThreadsPerChild $((clients * 2))
 DebugLevel 0
-$icap_user
-ModulesDir /usr/lib/x86_64-linux-gnu/c_icap
-ServicesDir $bin
-Service zazozor srv_zazozor.so
-zazozor.BlockPage $source_dir/data/blockpage.html
-CONF
-c-icap -N -f "$ZZ_SCRATCH/c-icap.conf" >"$ZZ_SCRATCH/c-icap.out" 2>&1 &
-icap_pid=$!
-zz_track_pid $icap_pid
-zz_wait_port "$icap_port" 20 || { cat "$ZZ_SCRATCH"/c-icap*; exit 1; }
+zazozor.BlockPage $source_dir/data/blockpage.html" || exit 1
+icap_pid=$ZZ_ICAP_PID
 
 echo "127.0.0.1 pages.test" > "$ZZ_SCRATCH/hosts"
 zz_start_squid "$adapted_port" "http_port 127.0.0.1:$plain_port

@@ -76,30 +76,13 @@ cat > "$ZZ_SCRATCH/zazozor.conf" <<CONF
 /http/global/AllParentalFiltersEnabled = 1
 squid.session.127.0.0.0/8 = 3
 CONF
-icap_user=
-[[ $(id -u) == 0 ]] && id proxy >/dev/null 2>&1 && icap_user=$'User proxy\nGroup proxy'
-cat > "$ZZ_SCRATCH/c-icap.conf" <<CONF
-Port 127.0.0.1:$icap_port
-PidFile $ZZ_SCRATCH/c-icap.pid
-CommandsSocket $ZZ_SCRATCH/c-icap.ctl
-TmpDir $ZZ_SCRATCH
-ServerLog $ZZ_SCRATCH/c-icap-server.log
-AccessLog $ZZ_SCRATCH/c-icap-access.log
-StartServers 1
+zz_start_icap "$icap_port" "$bin" "AccessLog $ZZ_SCRATCH/c-icap-access.log
 MaxServers 1
 ThreadsPerChild 10
 DebugLevel 1
-$icap_user
-ModulesDir /usr/lib/x86_64-linux-gnu/c_icap
-ServicesDir $bin
-Service zazozor srv_zazozor.so
 zazozor.SettingsFile $ZZ_SCRATCH/zazozor.conf
 zazozor.BlockPage $source_dir/data/blockpage.html
-zazozor.MaxBodySize 16k
-CONF
-c-icap -N -f "$ZZ_SCRATCH/c-icap.conf" >"$ZZ_SCRATCH/c-icap.out" 2>&1 &
-zz_track_pid $!
-zz_wait_port "$icap_port" 20 || { cat "$ZZ_SCRATCH"/c-icap*; exit 1; }
+zazozor.MaxBodySize 16k" || exit 1
 
 echo "127.0.0.1 pages.test" > "$ZZ_SCRATCH/hosts"
 zz_start_squid "$squid_port" "icap_enable on

@@ -9,6 +9,10 @@
 #   zz_start_squid PORT SNIPPET starts Squid on 127.0.0.1:PORT with a generated squid.conf:
 #                               SNIPPET comes before the final "allow localhost, deny all"
 #                               rules; hosts in $ZZ_SCRATCH/hosts resolve through it
+#   zz_start_icap PORT BIN SNIPPET
+#                               starts c-icap on 127.0.0.1:PORT with a generated c-icap.conf
+#                               loading the service srv_zazozor.so from BIN; SNIPPET (server
+#                               sizes, log levels, zazozor.* directives) ends the file
 #   zz_track_pid PID            stops PID (TERM, then KILL) at exit
 #   zz_dump_logs                prints the Squid logs of the scratch folder (for failures)
 #
@@ -100,6 +104,28 @@ CONF
   squid -N -f "$ZZ_SQUID_CONF" >"$ZZ_SCRATCH/squid.out" 2>&1 &
   zz_track_pid $!
   zz_wait_port "$port" 20 || { zz_dump_logs; return 1; }
+}
+
+zz_start_icap() {
+  local port=$1 bin=$2 snippet=$3 user=
+  [[ $(id -u) == 0 ]] && id proxy >/dev/null 2>&1 && user=$'User proxy\nGroup proxy'
+  cat > "$ZZ_SCRATCH/c-icap.conf" <<CONF
+Port 127.0.0.1:$port
+PidFile $ZZ_SCRATCH/c-icap.pid
+CommandsSocket $ZZ_SCRATCH/c-icap.ctl
+TmpDir $ZZ_SCRATCH
+ServerLog $ZZ_SCRATCH/c-icap-server.log
+StartServers 1
+$user
+ModulesDir /usr/lib/x86_64-linux-gnu/c_icap
+ServicesDir $bin
+Service zazozor srv_zazozor.so
+$snippet
+CONF
+  c-icap -N -f "$ZZ_SCRATCH/c-icap.conf" >"$ZZ_SCRATCH/c-icap.out" 2>&1 &
+  ZZ_ICAP_PID=$!
+  zz_track_pid $ZZ_ICAP_PID
+  zz_wait_port "$port" 20 || { cat "$ZZ_SCRATCH"/c-icap*; return 1; }
 }
 
 zz_dump_logs() {
