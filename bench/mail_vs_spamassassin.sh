@@ -22,17 +22,10 @@ count=${2:-500}
 scratch=$(mktemp -d /tmp/zz-mailbench.XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
 
-missing=()
-for pair in spamassassin:spamassassin /usr/bin/time:time npm:npm; do
-  command -v "${pair%%:*}" >/dev/null || missing+=("${pair#*:}")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
-  $sudo apt-get update -qq && $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
-
 # shellcheck source=bench/corpus.sh
 source "$root/bench/corpus.sh"
+bench_need spamassassin:spamassassin /usr/bin/time:time npm:npm
+
 corpus_pick "$count" > "$scratch/mails.txt"
 count=$(wc -l < "$scratch/mails.txt")
 mapfile -t mails < "$scratch/mails.txt"

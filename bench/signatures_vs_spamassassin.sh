@@ -37,18 +37,11 @@ stop_spamd() {
 trap 'stop_spamd; rm -rf "$scratch"' EXIT
 
 # --- tools ------------------------------------------------------------------------------------
-missing=()
-for pair in spamd:spamassassin spamc:spamc /usr/bin/time:time npm:npm; do
-  command -v "${pair%%:*}" >/dev/null || missing+=("${pair#*:}")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
-  $sudo apt-get update -qq && $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
-
-# --- the mails --------------------------------------------------------------------------------
 # shellcheck source=bench/corpus.sh
 source "$root/bench/corpus.sh"
+bench_need spamd:spamassassin spamc:spamc /usr/bin/time:time npm:npm
+
+# --- the mails --------------------------------------------------------------------------------
 corpus=$(corpus_dir)
 corpus_pick "$count" > "$scratch/mails.txt"
 count=$(wc -l < "$scratch/mails.txt")
