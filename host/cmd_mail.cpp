@@ -235,7 +235,9 @@ int RunMailCommand(CommandContext& context) {
         } catch (const AException& e) {
           throw HostError(message.source + ": " + e.what());
         }
-        const std::map<std::string, std::string> before = HeaderLines(mail);
+        // The header lines before the rules, to report what they changed (JSON lines only).
+        const std::map<std::string, std::string> before =
+            explain ? std::map<std::string, std::string>() : HeaderLines(mail);
         std::vector<RuleRun> runs;
         const SignatureVerdict verdict =
             engine ? engine->RunContext(mail, explain ? &runs : nullptr) : SignatureVerdict();
