@@ -1,9 +1,11 @@
-// CKeySet: keys packed into canonical records (6 bits per character for short host-like
-// keys, raw bytes otherwise), spread over 2^k hash partitions, each a bucket directory and
-// its records in bucket order. Lookup: pack, hash, one directory entry, a few records;
-// expected O(1 + key length). Insert/remove: shift one partition's tail, amortised O(1 +
-// length) with splits. About 13 bytes per host-name key. Tested by
-// tests/engines/urldb/urldb_test.cpp (against std::set and a linear-scan reference).
+// CKeySet: keys packed into canonical records (40 symbols three per 16 bits for host
+// names, 6 bits per character for other short URL-like keys, raw bytes otherwise), spread
+// over 2^k hash partitions, each a bucket directory and its records in bucket order.
+// Lookup: pack, hash, one directory entry, a few records; expected O(1 + key length).
+// Insert/remove: shift one partition's tail, amortised O(1 + length) with splits; a
+// planned load writes each record once into room left in its bucket. About 11 bytes per
+// host-name key. Tested by tests/engines/urldb/urldb_test.cpp (against std::set and a
+// linear-scan reference).
 #include "engines/urldb/keyset.h"
 
 #include <algorithm>
@@ -13,27 +15,57 @@ namespace ascommon {
 
 namespace {
 
+// Header bytes (the first byte of a record):
+//   0..127    host form: header + 1 symbols, three per big-endian 16-bit word
+//   128..191  6-bit form: header - 127 characters (1..64)
+//   192..253  raw: header - 192 bytes (0..61)
+//   254       a gap byte (no record)
+//   255       raw: a 4-byte length and the bytes
+constexpr unsigned kSixBitHeader = 128;
+constexpr unsigned kRawHeader = 192;
+constexpr unsigned kLongHeader = 255;
+constexpr std::size_t kMaxSymbols = 128;
+constexpr std::size_t kMaxSixBit = 64;
+constexpr std::size_t kMaxShortRaw = 253 - kRawHeader;  // 61
+
+// The host form's symbols: the characters of host names in ascending byte order, then
+// ".com" (the commonest ending of list keys).
+constexpr char kHostChars[] = "-.0123456789_abcdefghijklmnopqrstuvwxyz";
+static_assert(sizeof kHostChars == 40, "39 characters and .com make 40 symbols");
+constexpr unsigned kDotCom = 39;
+constexpr unsigned kSymbols = 40;
+
 // The 64 characters stored in 6 bits, in ascending byte order.
 constexpr char kAlphabet[] =
     "!#$%&'()*+,-./0123456789:;=?@[\\]^_abcdefghijklmnopqrstuvwxyz{|}~";
 static_assert(sizeof kAlphabet == 65, "64 packed characters");
 
-struct CodeTable {
+struct CodeTables {
+  unsigned char host[256];  // host symbol of a character, 0xFF when it has none
   unsigned char code[256];  // 6-bit code of a character, 0xFF when it has none
-  constexpr CodeTable() : code{} {
-    for (unsigned char& c : code) c = 0xFF;
-    for (unsigned i = 0; i < 64; ++i) code[static_cast<unsigned char>(kAlphabet[i])] = i;
+  unsigned char size[256];  // record size by header (the long header: its header bytes)
+  constexpr CodeTables() : host{}, code{}, size{} {
+    for (unsigned c = 0; c < 256; ++c) host[c] = code[c] = 0xFF;
+    for (unsigned i = 0; i + 1 < sizeof kHostChars; ++i) {
+      host[static_cast<unsigned char>(kHostChars[i])] = static_cast<unsigned char>(i);
+    }
+    for (unsigned i = 0; i < 64; ++i) {
+      code[static_cast<unsigned char>(kAlphabet[i])] = static_cast<unsigned char>(i);
+    }
+    for (unsigned h = 0; h < 256; ++h) {
+      if (h < kSixBitHeader) {
+        size[h] = static_cast<unsigned char>(1 + 2 * ((h + 3) / 3));
+      } else if (h < kRawHeader) {
+        size[h] = static_cast<unsigned char>(1 + ((h - 127) * 6 + 7) / 8);
+      } else if (h < kLongHeader - 1) {
+        size[h] = static_cast<unsigned char>(1 + h - kRawHeader);
+      } else {
+        size[h] = h == kLongHeader ? 5 : 1;
+      }
+    }
   }
 };
-constexpr CodeTable kCodes;
-
-// Header bytes: 0..127 packed key of that many characters; 128..254 raw key of (header -
-// 128) bytes; 255 raw key whose 4-byte length follows.
-constexpr unsigned kRawHeader = 128;
-constexpr unsigned kLongHeader = 255;
-constexpr std::size_t kMaxShortRaw = kLongHeader - 1 - kRawHeader;  // 126
-
-constexpr std::uint32_t PackedBytes(std::uint32_t characters) { return (characters * 6 + 7) / 8; }
+constexpr CodeTables kTables;
 
 inline std::uint64_t MulFold(std::uint64_t a, std::uint64_t b) noexcept {
   const unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
@@ -47,6 +79,85 @@ inline std::uint32_t RecordHashOf(unsigned header, const unsigned char* pPayload
 
 constexpr std::uint32_t kAbsent = 0xFFFFFFFFu;
 
+// Codes the key in host symbols into bits; false when a character has no symbol or the
+// key needs more than kMaxSymbols. ".com" is one symbol wherever it occurs (left to
+// right; it cannot overlap itself), so the symbols are fixed by the key.
+bool PackHost(const char* pKey, std::size_t length, unsigned char* bits, unsigned& symbols,
+              std::uint32_t& bytes) noexcept {
+  unsigned n = 0, word = 0, inWord = 0;
+  std::uint32_t out = 0;
+  for (std::size_t i = 0; i < length;) {
+    unsigned symbol = kTables.host[static_cast<unsigned char>(pKey[i])];
+    if (symbol == 0xFF || n == kMaxSymbols) return false;
+    if (pKey[i] == '.' && length - i >= 4 && pKey[i + 1] == 'c' && pKey[i + 2] == 'o' &&
+        pKey[i + 3] == 'm') {
+      symbol = kDotCom;
+      i += 4;
+    } else {
+      ++i;
+    }
+    ++n;
+    word = word * kSymbols + symbol;
+    if (++inWord == 3) {
+      bits[out++] = static_cast<unsigned char>(word >> 8);
+      bits[out++] = static_cast<unsigned char>(word);
+      word = inWord = 0;
+    }
+  }
+  if (inWord != 0) {
+    for (; inWord < 3; ++inWord) word *= kSymbols;  // unused places are symbol 0
+    bits[out++] = static_cast<unsigned char>(word >> 8);
+    bits[out++] = static_cast<unsigned char>(word);
+  }
+  symbols = n;
+  bytes = out;
+  return n != 0;
+}
+
+// Writes the text of count host symbols coded at pWords; returns its length (at most
+// 4 * count).
+std::size_t UnpackHost(const unsigned char* pWords, unsigned count, char* out) noexcept {
+  std::size_t length = 0;
+  for (unsigned i = 0; i < count; i += 3, pWords += 2) {
+    const unsigned word = static_cast<unsigned>(pWords[0]) << 8 | pWords[1];
+    const unsigned symbol[3] = {word / (kSymbols * kSymbols), word / kSymbols % kSymbols,
+                                word % kSymbols};
+    for (unsigned j = 0; j < 3 && i + j < count; ++j) {
+      if (symbol[j] == kDotCom) {
+        std::memcpy(out + length, ".com", 4);
+        length += 4;
+      } else {
+        out[length++] = kHostChars[symbol[j]];
+      }
+    }
+  }
+  return length;
+}
+
+int CompareText(const char* a, std::size_t na, const char* b, std::size_t nb) noexcept {
+  const std::size_t common = na < nb ? na : nb;
+  const int order = common == 0 ? 0 : std::memcmp(a, b, common);
+  if (order != 0) return order;
+  return na < nb ? -1 : (na > nb ? 1 : 0);
+}
+
+// Byte order of two host-form keys of na and nb symbols: equal leading words hold equal
+// symbols (so equal text); the rest is compared unpacked.
+int CompareHost(const unsigned char* a, unsigned na, const unsigned char* b,
+                unsigned nb) noexcept {
+  unsigned i = 0;
+  while (i + 3 <= na && i + 3 <= nb && a[0] == b[0] && a[1] == b[1]) {
+    i += 3;
+    a += 2;
+    b += 2;
+  }
+  char left[CKeySet::kMaxUnpacked];
+  char right[CKeySet::kMaxUnpacked];
+  const std::size_t leftLength = UnpackHost(a, na - i, left);
+  const std::size_t rightLength = UnpackHost(b, nb - i, right);
+  return CompareText(left, leftLength, right, rightLength);
+}
+
 // The 6-bit code of character i of a packed payload.
 inline unsigned CodeAt(const unsigned char* pPayload, unsigned i) noexcept {
   const unsigned bit = i * 6;
@@ -56,7 +167,7 @@ inline unsigned CodeAt(const unsigned char* pPayload, unsigned i) noexcept {
   return (v >> (10 - shift)) & 63;
 }
 
-// Byte order of two packed keys of na and nb characters, read packed: the alphabet is in
+// Byte order of two 6-bit keys of na and nb characters, read packed: the alphabet is in
 // ascending byte order, so the codes compare as the characters do.
 int ComparePacked(const unsigned char* a, unsigned na, const unsigned char* b,
                   unsigned nb) noexcept {
@@ -107,32 +218,43 @@ void CKeySet::Clear() noexcept {
 CKeySet::Probe CKeySet::MakeProbe(const char* pKey, std::size_t length) noexcept {
   Probe probe;
   probe.key = pKey;
-  probe.packed = length <= kMaxPacked;
-  // Pack while checking: the first character without a code switches to the raw form.
-  std::uint32_t acc = 0;
-  unsigned bits = 0;
-  std::uint32_t out = 0;
-  for (std::size_t i = 0; probe.packed && i < length; ++i) {
-    const unsigned code = kCodes.code[static_cast<unsigned char>(pKey[i])];
-    if (code == 0xFF) {
-      probe.packed = false;
-      break;
+  probe.packed = true;
+  probe.headerLength = 1;
+  unsigned symbols = 0;
+  std::uint32_t bytes = 0;
+  if (PackHost(pKey, length, probe.bits, symbols, bytes)) {
+    probe.header[0] = static_cast<unsigned char>(symbols - 1);
+    probe.payloadLength = bytes;
+  } else if (length != 0 && length <= kMaxSixBit) {
+    // Pack while checking: the first character without a code switches to the raw form.
+    std::uint32_t acc = 0;
+    unsigned bits = 0;
+    std::uint32_t out = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+      const unsigned code = kTables.code[static_cast<unsigned char>(pKey[i])];
+      if (code == 0xFF) {
+        probe.packed = false;
+        break;
+      }
+      acc = (acc << 6) | code;
+      bits += 6;
+      if (bits >= 8) {
+        bits -= 8;
+        probe.bits[out++] = static_cast<unsigned char>(acc >> bits);
+      }
     }
-    acc = (acc << 6) | code;
-    bits += 6;
-    if (bits >= 8) {
-      bits -= 8;
-      probe.bits[out++] = static_cast<unsigned char>(acc >> bits);
+    if (probe.packed) {
+      if (bits != 0) probe.bits[out++] = static_cast<unsigned char>(acc << (8 - bits));
+      probe.header[0] = static_cast<unsigned char>(kSixBitHeader - 1 + length);
+      probe.payloadLength = out;
     }
+  } else {
+    probe.packed = false;
   }
   if (probe.packed) {
-    if (bits != 0) probe.bits[out++] = static_cast<unsigned char>(acc << (8 - bits));
-    probe.header[0] = static_cast<unsigned char>(length);
-    probe.headerLength = 1;
-    probe.payloadLength = out;
+    // the header and payload are set
   } else if (length <= kMaxShortRaw) {
     probe.header[0] = static_cast<unsigned char>(kRawHeader + length);
-    probe.headerLength = 1;
     probe.payloadLength = static_cast<std::uint32_t>(length);
   } else if (length <= 0xFFFFFFFFu - 5) {
     probe.header[0] = static_cast<unsigned char>(kLongHeader);
@@ -151,9 +273,7 @@ CKeySet::Probe CKeySet::MakeProbe(const char* pKey, std::size_t length) noexcept
 }
 
 std::uint32_t CKeySet::RecordSize(const unsigned char* pRecord) noexcept {
-  const unsigned header = pRecord[0];
-  if (header < kRawHeader) return 1 + PackedBytes(header);
-  if (header != kLongHeader) return 1 + (header - kRawHeader);
+  if (pRecord[0] != kLongHeader) return kTables.size[pRecord[0]];
   std::uint32_t length;
   std::memcpy(&length, pRecord + 1, 4);
   return 5 + length;
@@ -175,10 +295,16 @@ std::uint32_t CKeySet::Unpack(const unsigned char* pRecord, char* buffer, const 
     length = size - headerLength;
     return size;
   }
+  pKey = buffer;
+  if (header < kSixBitHeader) {
+    length = UnpackHost(pRecord + 1, header + 1, buffer);
+    return size;
+  }
+  length = header - (kSixBitHeader - 1);
   std::uint32_t acc = 0;
   unsigned bits = 0;
   const unsigned char* in = pRecord + 1;
-  for (unsigned i = 0; i < header; ++i) {
+  for (std::size_t i = 0; i < length; ++i) {
     if (bits < 6) {
       acc = (acc << 8) | *in++;
       bits += 8;
@@ -186,8 +312,6 @@ std::uint32_t CKeySet::Unpack(const unsigned char* pRecord, char* buffer, const 
     bits -= 6;
     buffer[i] = kAlphabet[(acc >> bits) & 63];
   }
-  pKey = buffer;
-  length = header;
   return size;
 }
 
@@ -196,11 +320,13 @@ std::uint32_t CKeySet::Find(const Partition& part, const Probe& probe) const noe
   const std::uint32_t bucket = BucketOf(probe.hash, m_bits);
   if ((Filters(part)[bucket] & FilterBit(probe.hash)) == 0) return kAbsent;
   const unsigned char* records = Records(part);
-  const std::uint32_t size = probe.headerLength + probe.payloadLength;
+  const std::uint32_t size = probe.RecordSize();
   const unsigned char* payload = probe.Payload();
+  // A bucket's records end at its end or at its first gap byte (planned room).
   auto scan = [&](std::uint32_t at, std::uint32_t end) {
     while (at < end) {
       const unsigned char* record = records + at;
+      if (record[0] == kGapByte) break;
       const std::uint32_t recordSize = RecordSize(record);
       if (recordSize == size && record[0] == probe.header[0] &&
           std::memcmp(record + 1, probe.header + 1, probe.headerLength - 1u) == 0 &&
@@ -220,7 +346,7 @@ void CKeySet::MergeTail(Partition& part, unsigned bits) noexcept {
   std::uint32_t* const dir = part.block;
   const std::uint32_t tailStart = dir[kBuckets];
   if (tailStart == part.used) return;
-  auto* records = const_cast<unsigned char*>(Records(part));
+  unsigned char* records = MutableRecords(part);
   unsigned char tail[kMaxTailBytes];
   const std::uint32_t tailBytes = part.used - tailStart;
   std::memcpy(tail, records + tailStart, tailBytes);
@@ -252,8 +378,32 @@ void CKeySet::MergeTail(Partition& part, unsigned bits) noexcept {
   }
 }
 
+void CKeySet::CloseGaps(Partition& part) noexcept {
+  if (part.gaps == 0) return;
+  std::uint32_t* const dir = part.block;
+  unsigned char* records = MutableRecords(part);
+  std::uint32_t to = 0;
+  for (std::uint32_t b = 0; b < kBuckets; ++b) {
+    const std::uint32_t begin = dir[b];
+    const std::uint32_t end = dir[b + 1];
+    std::uint32_t filled = begin;  // the bucket's gap bytes follow its records
+    while (filled < end && records[filled] != kGapByte) filled += RecordSize(records + filled);
+    if (to != begin && filled != begin) std::memmove(records + to, records + begin, filled - begin);
+    dir[b] = to;
+    to += filled - begin;
+  }
+  const std::uint32_t tail = part.used - dir[kBuckets];
+  if (tail != 0) std::memmove(records + to, records + dir[kBuckets], tail);
+  dir[kBuckets] = to;
+  part.used = to + tail;
+  part.gaps = 0;
+}
+
 void CKeySet::Compact() noexcept {
-  for (std::uint32_t p = 0; p < PartitionCount(); ++p) MergeTail(m_parts[p], m_bits);
+  for (std::uint32_t p = 0; p < PartitionCount(); ++p) {
+    CloseGaps(m_parts[p]);
+    MergeTail(m_parts[p], m_bits);
+  }
 }
 
 bool CKeySet::Contains(const Probe& probe) const noexcept {
@@ -266,16 +416,8 @@ bool CKeySet::Contains(const char* pKey, std::size_t length) const noexcept {
   return Contains(MakeProbe(pKey, length));
 }
 
-std::int32_t CKeySet::Grow(Partition& part, std::uint64_t extra) noexcept {
-  const std::uint64_t needed = std::uint64_t{part.used} + extra;
-  if (needed <= part.capacity) return 0;
-  if (needed > 0xFFFFFFFFu) return -2;
-  // A sixteenth of headroom, rounded up to whole kilobytes (with the head, blocks come in
-  // few sizes, so the block a partition leaves behind fits the next one to grow past it
-  // instead of staying a hole in the heap).
-  const std::uint64_t capacity = std::min<std::uint64_t>(
-      ((needed + needed / 16 + kDirectoryBytes + 1023) & ~std::uint64_t{1023}) - kDirectoryBytes,
-      0xFFFFFFFFu);
+std::int32_t CKeySet::Reallocate(Partition& part, std::uint64_t capacity) noexcept {
+  if (capacity > 0xFFFFFFFFu - kDirectoryBytes) return -2;
   auto* block = static_cast<std::uint32_t*>(as_alloc_nt(kDirectoryBytes + capacity));
   if (block == nullptr) return -2;
   if (part.block != nullptr) {
@@ -287,6 +429,19 @@ std::int32_t CKeySet::Grow(Partition& part, std::uint64_t extra) noexcept {
   part.block = block;
   part.capacity = static_cast<std::uint32_t>(capacity);
   return 0;
+}
+
+std::int32_t CKeySet::Grow(Partition& part, std::uint64_t extra) noexcept {
+  const std::uint64_t needed = std::uint64_t{part.used} + extra;
+  if (needed <= part.capacity) return 0;
+  if (needed > 0xFFFFFFFFu - kDirectoryBytes) return -2;
+  // A sixteenth of headroom, rounded up to whole kilobytes (with the head, blocks come in
+  // few sizes, so the block a partition leaves behind fits the next one to grow past it
+  // instead of staying a hole in the heap).
+  const std::uint64_t capacity = std::min<std::uint64_t>(
+      ((needed + needed / 16 + kDirectoryBytes + 1023) & ~std::uint64_t{1023}) - kDirectoryBytes,
+      0xFFFFFFFFu - kDirectoryBytes);
+  return Reallocate(part, capacity);
 }
 
 std::int32_t CKeySet::Split() noexcept {
@@ -303,6 +458,10 @@ std::int32_t CKeySet::Split() noexcept {
     std::uint32_t sizes[2][kBuckets] = {};
     const unsigned char* records = Records(old);
     for (std::uint32_t at = 0; at < old.used;) {
+      if (records[at] == kGapByte) {
+        ++at;
+        continue;
+      }
       const std::uint32_t hash = RecordHash(records + at);
       const std::uint32_t size = RecordSize(records + at);
       sizes[(hash >> (32 - bits)) & 1][BucketOf(hash, bits)] += size;
@@ -333,6 +492,10 @@ std::int32_t CKeySet::Split() noexcept {
       }
     }
     for (std::uint32_t at = 0; at < old.used;) {
+      if (records[at] == kGapByte) {
+        ++at;
+        continue;
+      }
       const std::uint32_t hash = RecordHash(records + at);
       const std::uint32_t size = RecordSize(records + at);
       const unsigned child = (hash >> (32 - bits)) & 1;
@@ -340,7 +503,7 @@ std::int32_t CKeySet::Split() noexcept {
       std::uint32_t& to = fill[child][bucket];
       Partition& part = parts[2 * p + child];
       Filters(part)[bucket] |= FilterBit(hash);
-      std::memcpy(const_cast<unsigned char*>(Records(part)) + to, records + at, size);
+      std::memcpy(MutableRecords(part) + to, records + at, size);
       to += size;
       at += size;
     }
@@ -350,6 +513,12 @@ std::int32_t CKeySet::Split() noexcept {
   m_parts = parts;
   m_bits = bits;
   return 0;
+}
+
+std::uint32_t CKeySet::PartitionBitsFor(std::uint32_t count) const noexcept {
+  unsigned bits = m_bits;
+  while (count / kKeysPerPartition >= (1u << bits) && bits < kMaxPartitionBits) ++bits;
+  return bits;
 }
 
 std::int32_t CKeySet::Reserve(std::uint32_t count) noexcept {
@@ -365,6 +534,59 @@ std::int32_t CKeySet::Reserve(std::uint32_t count) noexcept {
   return 0;
 }
 
+std::int32_t CKeySet::Plan(const Bins& bins) noexcept {
+  const std::uint32_t total =
+      bins.keys > 0xFFFFFFFFu - m_count ? 0xFFFFFFFFu : m_count + bins.keys;
+  if (Reserve(total) != 0) return -2;
+  if (bins.binBits > 24 || m_bits + kBucketBits > bins.binBits) return 0;
+  const unsigned shift = bins.binBits - m_bits - kBucketBits;  // bins per bucket: 2^shift
+  std::int32_t status = 0;
+  // Partitions are allocated once each, in order, so the blocks lie side by side.
+  for (std::uint32_t p = 0; p < PartitionCount(); ++p) {
+    std::uint32_t extra[kBuckets];
+    std::uint64_t sum = 0;
+    for (std::uint32_t b = 0; b < kBuckets; ++b) {
+      const std::uint16_t* pBin = bins.bytes + ((std::size_t{p} << kBucketBits | b) << shift);
+      extra[b] = 0;
+      for (std::uint32_t i = 0; i < (1u << shift); ++i) extra[b] += pBin[i];
+      sum += extra[b];
+    }
+    if (sum == 0) continue;
+    Partition& part = m_parts[p];
+    CloseGaps(part);
+    MergeTail(part, m_bits);
+    const std::uint64_t capacity = std::uint64_t{part.used} + sum;
+    if (capacity > 0xFFFFFFFFu - kDirectoryBytes) continue;
+    auto* block = static_cast<std::uint32_t*>(as_alloc_nt(kDirectoryBytes + capacity));
+    if (block == nullptr) {
+      status = -2;
+      continue;
+    }
+    Partition planned{block, static_cast<std::uint32_t>(capacity),
+                      static_cast<std::uint32_t>(capacity), static_cast<std::uint32_t>(sum)};
+    unsigned char* to = MutableRecords(planned);
+    for (std::uint32_t b = 0; b < kBuckets; ++b) {
+      block[b] = static_cast<std::uint32_t>(to - MutableRecords(planned));
+      if (part.block != nullptr) {
+        const std::uint32_t length = part.block[b + 1] - part.block[b];
+        if (length != 0) std::memcpy(to, Records(part) + part.block[b], length);
+        to += length;
+      }
+      std::memset(to, kGapByte, extra[b]);
+      to += extra[b];
+    }
+    block[kBuckets] = planned.used;
+    if (part.block != nullptr) {
+      std::memcpy(Filters(planned), Filters(part), kBuckets * sizeof(std::uint16_t));
+    } else {
+      std::memset(Filters(planned), 0, kBuckets * sizeof(std::uint16_t));
+    }
+    as_free(part.block);
+    part = planned;
+  }
+  return status;
+}
+
 std::int32_t CKeySet::Insert(const char* pKey, std::size_t length) noexcept {
   const Probe probe = MakeProbe(pKey, length);
   if (probe.headerLength == 0 || m_count == 0xFFFFFFFFu) return -2;
@@ -372,24 +594,42 @@ std::int32_t CKeySet::Insert(const char* pKey, std::size_t length) noexcept {
   // Growing past the partitions is not an error: a failed split only leaves them fuller.
   if (Reserve(m_count + 1) != 0 && m_parts == nullptr) return -2;
   Partition& part = m_parts[PartitionOf(probe.hash)];
-  const std::uint32_t size = probe.headerLength + probe.payloadLength;
-  if (Grow(part, size) != 0) return -2;
+  const std::uint32_t size = probe.RecordSize();
   const std::uint32_t bucket = BucketOf(probe.hash, m_bits);
-  auto* records = const_cast<unsigned char*>(Records(part));
+  auto write = [&](std::uint32_t at) {
+    unsigned char* records = MutableRecords(part);
+    std::memcpy(records + at, probe.header, probe.headerLength);
+    std::memcpy(records + at + probe.headerLength, probe.Payload(), probe.payloadLength);
+    Filters(part)[bucket] |= FilterBit(probe.hash);
+    ++m_count;
+  };
+  if (part.gaps != 0) {
+    // Planned: the key goes into the room at the end of its bucket when it fits there
+    // (it does unless the keys differ from the plan).
+    const unsigned char* records = Records(part);
+    const std::uint32_t end = part.block[bucket + 1];
+    std::uint32_t at = part.block[bucket];
+    while (at < end && records[at] != kGapByte) at += RecordSize(records + at);
+    if (end - at >= size) {
+      write(at);
+      part.gaps -= size;
+      return 0;
+    }
+    CloseGaps(part);
+  }
+  if (Grow(part, size) != 0) return -2;
+  unsigned char* records = MutableRecords(part);
   // Small keys are appended to the partition's tail, which is sorted into the buckets
   // when full: one pass over the partition per kMaxTailBytes instead of per key.
   const bool toTail = size <= kMaxTailBytes / 4;
   if (toTail && part.used + size - part.block[kBuckets] > kMaxTailBytes) MergeTail(part, m_bits);
   const std::uint32_t at = toTail ? part.used : part.block[bucket + 1];
   std::memmove(records + at + size, records + at, part.used - at);
-  std::memcpy(records + at, probe.header, probe.headerLength);
-  std::memcpy(records + at + probe.headerLength, probe.Payload(), probe.payloadLength);
   if (!toTail) {
     for (std::uint32_t b = bucket + 1; b <= kBuckets; ++b) part.block[b] += size;
   }
-  Filters(part)[bucket] |= FilterBit(probe.hash);
   part.used += size;
-  ++m_count;
+  write(at);
   return 0;
 }
 
@@ -399,9 +639,10 @@ bool CKeySet::Remove(const char* pKey, std::size_t length) noexcept {
   if (probe.headerLength == 0) return false;
   Partition& part = m_parts[PartitionOf(probe.hash)];
   if (Find(part, probe) == kAbsent) return false;
+  CloseGaps(part);
   MergeTail(part, m_bits);
   const std::uint32_t at = Find(part, probe);
-  auto* records = const_cast<unsigned char*>(Records(part));
+  unsigned char* records = MutableRecords(part);
   const std::uint32_t size = RecordSize(records + at);
   std::memmove(records + at, records + at + size, part.used - at - size);
   const std::uint32_t bucket = BucketOf(probe.hash, m_bits);
@@ -424,27 +665,35 @@ std::int32_t CKeySet::SortedRefs(std::uint64_t*& refs) const noexcept {
   std::uint32_t n = 0;
   for (std::uint32_t p = 0; p < PartitionCount(); ++p) {
     const Partition& part = m_parts[p];
-    for (std::uint32_t at = 0; at < part.used; at += RecordSize(Records(part) + at)) {
+    for (std::uint32_t at = 0; at < part.used;) {
+      if (Records(part)[at] == kGapByte) {
+        ++at;
+        continue;
+      }
       refs[n++] = (std::uint64_t{p} << 32) | at;
+      at += RecordSize(Records(part) + at);
     }
   }
   std::sort(refs, refs + n, [this](std::uint64_t left, std::uint64_t right) {
     const unsigned char* pLeftRecord = RecordAt(left);
     const unsigned char* pRightRecord = RecordAt(right);
-    if (pLeftRecord[0] < kRawHeader && pRightRecord[0] < kRawHeader) {
-      return ComparePacked(pLeftRecord + 1, pLeftRecord[0], pRightRecord + 1,
-                           pRightRecord[0]) < 0;
+    const unsigned leftHeader = pLeftRecord[0];
+    const unsigned rightHeader = pRightRecord[0];
+    if (leftHeader < kSixBitHeader && rightHeader < kSixBitHeader) {
+      return CompareHost(pLeftRecord + 1, leftHeader + 1, pRightRecord + 1, rightHeader + 1) < 0;
     }
-    char leftBuffer[kMaxPacked];
-    char rightBuffer[kMaxPacked];
+    if (leftHeader - kSixBitHeader < 64 && rightHeader - kSixBitHeader < 64) {
+      return ComparePacked(pLeftRecord + 1, leftHeader - (kSixBitHeader - 1), pRightRecord + 1,
+                           rightHeader - (kSixBitHeader - 1)) < 0;
+    }
+    char leftBuffer[kMaxUnpacked];
+    char rightBuffer[kMaxUnpacked];
     const char* pLeft = nullptr;
     const char* pRight = nullptr;
     std::size_t leftLength = 0, rightLength = 0;
     Unpack(pLeftRecord, leftBuffer, pLeft, leftLength);
     Unpack(pRightRecord, rightBuffer, pRight, rightLength);
-    const std::size_t common = std::min(leftLength, rightLength);
-    const int order = common == 0 ? 0 : std::memcmp(pLeft, pRight, common);
-    return order != 0 ? order < 0 : leftLength < rightLength;
+    return CompareText(pLeft, leftLength, pRight, rightLength) < 0;
   });
   return 0;
 }

@@ -1,29 +1,33 @@
 // CKeySet: a compact set of byte strings (list keys) built for millions of entries and
 // lookups that allocate nothing.
 //
-// Layout: each key is stored as one packed record. A key of at most 127 characters, all
-// from the 64 characters of host names and addresses (lower-case letters, digits and URL
-// punctuation), takes a 1-byte header (its length) and 6 bits per character; any other key
-// takes a header (128 + length, or 255 and a 4-byte length) and its bytes. The packing is
-// canonical, so two keys are equal exactly when their records are. Records are spread over
-// 2^k partitions by the top k bits of their hash; a partition is one block holding a
-// directory of 128 bucket offsets (the next 7 hash bits) followed by its records in bucket
-// order. A lookup packs the caller's key, reads one partition's directory entry and
-// compares the few records of one bucket: expected O(1 + length) at any set size, with
-// the partitions kept at 384-768 keys (3-6 per bucket). An insert or removal shifts the
-// rest of one partition (a few kilobytes); when the set outgrows its partitions they are
-// all split in two: amortised O(1 + length). A split holds the old and the new blocks
-// until it is complete, so a large load reserves its partitions first (Reserve).
-// Memory at one million 15-character host names: about 15 bytes per key (12.4 of packed
-// records, a sixteenth of block headroom, 1.6 of directory) and 2.3 of heap holes left by
-// blocks that grew side by side: 17.4 MB, against 32 MB for a plain hash table.
+// Layout: each key is stored as one packed record whose first byte (its header) says the
+// form. A key made only of host characters (a-z, 0-9, '.', '-', '_') is coded in 40
+// symbols, those 39 characters and one for ".com", three symbols per 16 bits; a key of at
+// most 64 characters of the 64 characters of host names and URL punctuation takes 6 bits
+// per character; any other key is stored raw. The form and the ".com" symbols (taken left
+// to right) are fixed by the key, so two keys are equal exactly when their records are.
+// Records are spread over 2^k partitions by the top k bits of their hash; a partition is
+// one block holding a directory of 128 bucket offsets (the next 7 hash bits) followed by
+// its records in bucket order. A lookup packs the caller's key, reads one partition's
+// directory entry and compares the few records of one bucket: expected O(1 + length) at
+// any set size, with the partitions kept at 384-768 keys (3-6 per bucket). An insert or
+// removal shifts the rest of one partition (a few kilobytes); when the set outgrows its
+// partitions they are all split in two: amortised O(1 + length). A split holds the old
+// and the new blocks until it is complete, so a large load reserves its partitions first.
+// A load that knows its keys' hashes and sizes beforehand (Plan) allocates every
+// partition once at its final size with room left at the end of each bucket, so that its
+// inserts neither move records nor reallocate.
+// Memory at one million 15-character host names, planned: about 12.5 bytes per key (11 of
+// packed records, 1.5 of directory), against 32 for a plain hash table.
 // Limits: 2^20 partitions; a partition's records stay below 4 GB. Inserts beyond them fail
 // with -2.
 //
 // Ownership: the set owns its partitions (host allocator). Pointers handed to a visitor
 // are valid during that call only.
 // Threads: Contains, GetCount and the visits are const and safe for any number of
-// concurrent readers; Insert, Remove, Reserve and Clear need exclusive access.
+// concurrent readers; Insert, Remove, Reserve, Plan, Compact and Clear need exclusive
+// access.
 #pragma once
 
 #include <cstddef>
@@ -50,13 +54,14 @@ class CKeySet : public CASAllocated {
     const char* key;
     std::uint32_t hash;
     std::uint32_t payloadLength;
-    std::uint8_t headerLength;
+    std::uint8_t headerLength;  // 0: the key cannot be stored (never a member)
     bool packed;
     unsigned char header[5];
     unsigned char bits[96];  // the packed payload (packed keys only)
     const unsigned char* Payload() const noexcept {
       return packed ? bits : reinterpret_cast<const unsigned char*>(key);
     }
+    std::uint32_t RecordSize() const noexcept { return headerLength + payloadLength; }
   };
   static Probe MakeProbe(const char* pKey, std::size_t length) noexcept;
 
@@ -66,10 +71,33 @@ class CKeySet : public CASAllocated {
   // Splits the partitions for count keys at once, so a large load does not split them
   // step by step. 0, or -2 when memory runs out (the set is unchanged and still usable).
   std::int32_t Reserve(std::uint32_t count) noexcept;
+
+  // Record bytes of the keys about to be inserted, summed per hash bin: bin i counts the
+  // keys whose hash has i in its top binBits bits (saturating at 0xFFFF).
+  struct Bins {
+    std::uint16_t* bytes;  // 2^binBits counters; not owned
+    unsigned binBits;      // at most 24
+    std::uint32_t keys;    // how many keys were counted
+    static std::uint32_t Of(const Probe& probe, unsigned binBits) noexcept {
+      return probe.hash >> (32 - binBits);
+    }
+  };
+  // Reserves the partitions for the held keys plus bins.keys, then gives each partition
+  // its final size once, with room at the end of each bucket for the counted bytes, so
+  // the inserts that follow go straight into their buckets. Keys that do not match the
+  // plan are inserted as without it (the plan only saves moves and reallocations). The
+  // bins must be fine enough to tell buckets apart (binBits >= partition bits + 7), else
+  // only the partitions are reserved. 0, or -2 when memory ran out (the set stays usable
+  // and unchanged in content).
+  std::int32_t Plan(const Bins& bins) noexcept;
+  // Partition bits the set would have after Reserve(count).
+  std::uint32_t PartitionBitsFor(std::uint32_t count) const noexcept;
+  static constexpr unsigned kBucketBits = 7;
+
   // Removes the key; false when it was absent.
   bool Remove(const char* pKey, std::size_t length) noexcept;
-  // Sorts the keys inserted since into their buckets (a lookup then reads one bucket
-  // only). A load calls it at its end. O(size of the set).
+  // Sorts the keys inserted since into their buckets and closes the room a plan left
+  // unused (a lookup then reads one bucket only). A load calls it at its end. O(size).
   void Compact() noexcept;
   // Empties the set and releases all memory.
   void Clear() noexcept;
@@ -79,10 +107,14 @@ class CKeySet : public CASAllocated {
   // Calls visit(const char* key, std::size_t length) for every key, in storage order.
   template <class Visitor>
   void ForEach(Visitor&& visit) const {
-    char buffer[kMaxPacked];
+    char buffer[kMaxUnpacked];
     for (std::uint32_t p = 0; p < PartitionCount(); ++p) {
       const Partition& part = m_parts[p];
       for (std::uint32_t at = 0; at < part.used;) {
+        if (Records(part)[at] == kGapByte) {
+          ++at;
+          continue;
+        }
         const char* pKey = nullptr;
         std::size_t length = 0;
         at += Unpack(Records(part) + at, buffer, pKey, length);
@@ -105,7 +137,7 @@ class CKeySet : public CASAllocated {
       ~Release() { as_free(refs); }
     } release{refs};
     begin();
-    char buffer[kMaxPacked];
+    char buffer[kMaxUnpacked];
     for (std::uint32_t i = 0; i < m_count; ++i) {
       const char* pKey = nullptr;
       std::size_t length = 0;
@@ -119,26 +151,36 @@ class CKeySet : public CASAllocated {
     return ForEachSorted([] {}, static_cast<Visitor&&>(visit));
   }
 
+  // Longest key text a packed record unpacks to (128 symbols of ".com").
+  static constexpr std::size_t kMaxUnpacked = 512;
+
  private:
-  static constexpr std::size_t kMaxPacked = 127;  // longest key stored packed
-  static constexpr unsigned kBucketBits = 7;
+  // A byte between records that belongs to no record: the room a plan leaves at the end of
+  // a bucket until its keys arrive.
+  static constexpr unsigned char kGapByte = 254;
   static constexpr std::uint32_t kBuckets = 1u << kBucketBits;
   static constexpr unsigned kMaxPartitionBits = 20;
   static constexpr std::uint32_t kKeysPerPartition = 768;  // split at this average
 
   // One block: kBuckets + 1 directory offsets (relative to the records; the last one is
-  // where the bucketed records end and the tail of recent, unsorted ones begins), kBuckets 16-bit filters (bit h of a bucket's filter is set when
-  // one of its keys has that FilterBit, so most absent keys are told from the filter
-  // alone, one cache line), then capacity bytes for records.
+  // where the bucketed records end and the tail of recent, unsorted ones begins), kBuckets
+  // 16-bit filters (bit h of a bucket's filter is set when one of its keys has that
+  // FilterBit, so most absent keys are told from the filter alone, one cache line), then
+  // capacity bytes for records. A planned partition holds gap bytes at the end of its
+  // buckets (gaps counts them; they are part of used) and no tail.
   struct Partition {
     std::uint32_t* block = nullptr;  // Owned; null while the partition is empty.
-    std::uint32_t used = 0;          // bytes of records
+    std::uint32_t used = 0;          // bytes of records (and gaps)
     std::uint32_t capacity = 0;      // bytes available for records
+    std::uint32_t gaps = 0;          // gap bytes among the records
   };
 
   std::uint32_t PartitionCount() const noexcept { return m_parts == nullptr ? 0 : 1u << m_bits; }
   static const unsigned char* Records(const Partition& part) noexcept {
     return reinterpret_cast<const unsigned char*>(part.block + kBuckets + 1 + kBuckets / 2);
+  }
+  static unsigned char* MutableRecords(Partition& part) noexcept {
+    return reinterpret_cast<unsigned char*>(part.block + kBuckets + 1 + kBuckets / 2);
   }
   static std::uint16_t* Filters(const Partition& part) noexcept {
     return reinterpret_cast<std::uint16_t*>(part.block + kBuckets + 1);
@@ -156,11 +198,13 @@ class CKeySet : public CASAllocated {
   static constexpr std::uint32_t kMaxTailBytes = 512;
   // Sorts the partition's tail into its buckets (bits: the set's partition bits).
   static void MergeTail(Partition& part, unsigned bits) noexcept;
+  // Moves a planned partition's records over its gaps, leaving it unplanned.
+  static void CloseGaps(Partition& part) noexcept;
   // Offset of the probe's record within its partition's records (its bucket, then the
   // tail), or UINT32_MAX.
   std::uint32_t Find(const Partition& part, const Probe& probe) const noexcept;
-  // Writes the key of the record at pRecord (unpacking into buffer when packed); returns
-  // the record's size.
+  // Writes the key of the record at pRecord (unpacking into buffer, kMaxUnpacked bytes,
+  // when packed); returns the record's size.
   static std::uint32_t Unpack(const unsigned char* pRecord, char* buffer, const char*& pKey,
                               std::size_t& length) noexcept;
   static std::uint32_t RecordSize(const unsigned char* pRecord) noexcept;
@@ -168,6 +212,9 @@ class CKeySet : public CASAllocated {
   const unsigned char* RecordAt(std::uint64_t ref) const noexcept {
     return Records(m_parts[ref >> 32]) + static_cast<std::uint32_t>(ref);
   }
+  // Moves the partition into a new block of exactly kDirectoryBytes + capacity bytes
+  // (at least its used bytes). 0 or -2 (the partition unchanged).
+  static std::int32_t Reallocate(Partition& part, std::uint64_t capacity) noexcept;
   // Gives the partition room for extra more record bytes. 0 or -2.
   static std::int32_t Grow(Partition& part, std::uint64_t extra) noexcept;
   // Doubles the partition count (each partition split by its next hash bit). 0 or -2.

@@ -172,9 +172,9 @@ TEST_F(URLDBTest, MatchesLinearScanReference) {
   }
 }
 
-// The key set alone: random inserts and removals against std::set, keys packed (up to 127
-// characters of the packed alphabet) and raw (a character outside it, longer keys, a
-// 4-byte length), with partition splits, tails sorted in (Compact) and megabyte keys.
+// The key set alone: random inserts and removals against std::set, keys in each packed form
+// and raw (a character outside the alphabets, longer keys, a 4-byte length), with partition
+// splits, tails sorted in (Compact) and megabyte keys.
 TEST(KeySetTest, MatchesSetReference) {
   const std::int64_t blocks = asfn_live_blocks();
   {
@@ -182,11 +182,13 @@ TEST(KeySetTest, MatchesSetReference) {
     std::set<std::string> reference;
     std::mt19937 random(99);
     auto key = [&] {
-      const std::size_t sizes[] = {0, 1, 126, 127, 128, 254, 255, 300, (1u << 20) + 10};
-      std::size_t n = random() % 8 == 0 ? sizes[random() % 9] : random() % 20;
+      // The limits of each form: raw 61 bytes, 6-bit 64 characters, 128 host symbols.
+      const std::size_t sizes[] = {0, 1, 61, 62, 64, 65, 128, 129, 300, (1u << 20) + 10};
+      std::size_t n = random() % 8 == 0 ? sizes[random() % 10] : random() % 20;
       if (n > 1000 && random() % 50 != 0) n = 5;  // few megabyte keys
       std::string text(n, 'a');
-      for (char& c : text) c = "ab.~A"[random() % (random() % 16 == 0 ? 5 : 4)];
+      // Mostly host characters (".com" among them), some 6-bit ('~') and raw ('A') ones.
+      for (char& c : text) c = ".com-_~A"[random() % (random() % 16 == 0 ? 8 : 6)];
       return text;
     };
     for (int i = 0; i < 20000; ++i) {
