@@ -1,7 +1,8 @@
 // Loading of an updatable source: open the file through a read streamer (which verifies the
 // digest before anything is read), then read (operation code, item) records until the
 // payload ends, applying each; the first bad record stops the load and what came before
-// stays applied. Time O(file size) plus the source's cost per record; memory: one item at a
+// stays applied. A source may read its items itself (IRecordReader) instead of through
+// item objects. Time O(file size) plus the source's cost per record; memory: one item at a
 // time. Tested by tests/engines/urldb/aupdater_test.cpp.
 #include "common/aupdater.h"
 
@@ -41,15 +42,20 @@ AUpdater::~AUpdater() {
 
 std::int32_t AUpdater::Load(const char16_t* pszMainFile, const char16_t* pszUpdateFile,
                             const char16_t* pszTempFolder) {
+  return LoadFiles(pszMainFile, pszUpdateFile, pszTempFolder, nullptr);
+}
+
+std::int32_t AUpdater::LoadFiles(const char16_t* pszMainFile, const char16_t* pszUpdateFile,
+                                 const char16_t* pszTempFolder, IRecordReader* pReader) {
   AS_TRACE(3, "Entering...");
   if (pszMainFile == nullptr || pszUpdateFile == nullptr || pszTempFolder == nullptr) {
     return -50;
   }
-  const std::int32_t result = LoadFile(pszMainFile, pszTempFolder);
+  const std::int32_t result = LoadFile(pszMainFile, pszTempFolder, pReader);
   if (result != 0) return result;
   // The update file is optional, and a damaged one must not take the main list down.
   try {
-    if (IsFile(pszUpdateFile)) LoadFile(pszUpdateFile, pszTempFolder);
+    if (IsFile(pszUpdateFile)) LoadFile(pszUpdateFile, pszTempFolder, pReader);
   } catch (...) {
     AS_TRACE(0, "Exception caught while loading URLDB from file");
   }
@@ -57,7 +63,8 @@ std::int32_t AUpdater::Load(const char16_t* pszMainFile, const char16_t* pszUpda
   return 0;
 }
 
-std::int32_t AUpdater::LoadFile(const char16_t* pszPath, const char16_t* pszTempFolder) {
+std::int32_t AUpdater::LoadFile(const char16_t* pszPath, const char16_t* pszTempFolder,
+                                IRecordReader* pReader) {
   AS_TRACE(3, "Entering...");
   if (pszPath == nullptr || pszTempFolder == nullptr) return -50;
   AS_TRACE(3, "Will open file %S", pszPath);
@@ -82,6 +89,11 @@ std::int32_t AUpdater::LoadFile(const char16_t* pszPath, const char16_t* pszTemp
         result = -13;
         break;
       }
+      if (pReader != nullptr) {
+        result = pReader->ReadRecord(operation, streamer, position);
+        if (result != 0) break;
+        continue;
+      }
       CSerializableItem* pItem = CreateItem();
       if (pItem == nullptr) {
         // A source that cannot make an item ends the load with what it has (result 0).
@@ -98,9 +110,13 @@ std::int32_t AUpdater::LoadFile(const char16_t* pszPath, const char16_t* pszTemp
         break;
       }
     }
+    // Items read before the record the loop stopped at come first: a late failure among
+    // them is the load's failure.
+    if (pReader != nullptr && pReader->Finish() != 0) result = -3;
     streamer.Close();
   } catch (...) {
     AS_TRACE(0, "Exception caught while loading URLDB from file");
+    if (pReader != nullptr) pReader->Finish();
     return -3;
   }
   return result;

@@ -71,9 +71,32 @@ class AUpdater : public CBlackBoxObject {
 
   bool HasUpdateFile() const noexcept { return m_pUpdateStreamer != nullptr; }
 
+  // Reads and applies the items of a load itself, for a source that knows its item layout:
+  // the same result as CreateItem, Deserialize and ApplyItem, without an item object.
+  class IRecordReader {
+   public:
+    // Reads the item of a record whose operation code (kOpApply or kOpSkip) was just read
+    // and applies it; nBytesRead grows by the item's bytes. 0; -14 when the bytes form no
+    // item; -3 when it (or an earlier item not applied yet) cannot be applied. Stream
+    // failures throw. A reader may apply items a few records late, in their order.
+    virtual std::int32_t ReadRecord(std::uint32_t nOperation, IStreamer& streamer,
+                                    std::uint64_t& nBytesRead) = 0;
+    // Applies the items read and not applied yet: called once at the end of each file,
+    // however its loop ended. 0, or -3 when one of them cannot be applied (the items after
+    // it are dropped, as a load stops at the first item it cannot apply).
+    virtual std::int32_t Finish() = 0;
+
+   protected:
+    ~IRecordReader() = default;
+  };
+
  protected:
+  // Load, with the items read by pReader (null: through the item slots).
+  std::int32_t LoadFiles(const char16_t* pszMainFile, const char16_t* pszUpdateFile,
+                         const char16_t* pszTempFolder, IRecordReader* pReader);
   // Loads the records of one file (see Load). Returns 0, -50, -13, -14 or -3.
-  std::int32_t LoadFile(const char16_t* pszPath, const char16_t* pszTempFolder);
+  std::int32_t LoadFile(const char16_t* pszPath, const char16_t* pszTempFolder,
+                        IRecordReader* pReader = nullptr);
 
   IStreamer* m_pUpdateStreamer = nullptr;  // Owned; null until OpenUpdateFile.
 };

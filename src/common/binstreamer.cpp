@@ -565,4 +565,18 @@ void CBinaryStreamer::ReadWString(char16_t* pBuffer, std::size_t count) {
   Get(pBuffer, count * sizeof(char16_t));
 }
 
+// ---------------------------------------------------------------------------------------
+// Payload look-ahead
+
+CPayloadReader::CPayloadReader(const char16_t* pszPath)
+    : m_file(pszPath, u"rb"), m_bAtPayload(m_file.seek(kStreamerPayloadOffset, 0) == 0) {}
+
+std::size_t CPayloadReader::Read(void* pBuffer, std::size_t count) {
+  if (!m_bAtPayload) return 0;
+  const std::size_t n = m_file.read(pBuffer, 1, count);
+  auto* pBytes = static_cast<std::uint8_t*>(pBuffer);
+  for (std::size_t i = 0; i < n; ++i) pBytes[i] ^= kStreamerScrambleKey;
+  return n;
+}
+
 }  // namespace ascommon

@@ -175,4 +175,20 @@ class CBinaryStreamer : public IStreamer {
   std::uint32_t m_version = 0;
 };
 
+// The plain payload of a streamer file read straight from the file as stored: no
+// temporary copy and no digest check, for a quick look ahead at a file that is then opened
+// with CBinaryStreamer. The constructor throws as CASFile does when the file cannot be
+// opened. Owns its open file; one reader belongs to one thread.
+class CPayloadReader {
+ public:
+  explicit CPayloadReader(const char16_t* pszPath);
+  // Up to count plain bytes into pBuffer; fewer only at the end of the file (0 after it,
+  // or for a file shorter than its header).
+  std::size_t Read(void* pBuffer, std::size_t count);
+
+ private:
+  CASFile m_file;
+  bool m_bAtPayload;
+};
+
 }  // namespace ascommon

@@ -141,21 +141,36 @@ int CompareText(const char* a, std::size_t na, const char* b, std::size_t nb) no
   return na < nb ? -1 : (na > nb ? 1 : 0);
 }
 
-// Byte order of two host-form keys of na and nb symbols: equal leading words hold equal
-// symbols (so equal text); the rest is compared unpacked.
+// Byte order of two host-form keys of na and nb symbols. Equal leading words hold equal
+// symbols (so equal text); past them the symbols compare as their characters do (the
+// characters are in byte order), except ".com" against '.', which is decided unpacked.
 int CompareHost(const unsigned char* a, unsigned na, const unsigned char* b,
                 unsigned nb) noexcept {
-  unsigned i = 0;
-  while (i + 3 <= na && i + 3 <= nb && a[0] == b[0] && a[1] == b[1]) {
-    i += 3;
-    a += 2;
-    b += 2;
+  for (unsigned i = 0;; i += 3, a += 2, b += 2) {
+    if (i + 3 <= na && i + 3 <= nb && a[0] == b[0] && a[1] == b[1]) continue;
+    const unsigned wordA = static_cast<unsigned>(a[0]) << 8 | a[1];
+    const unsigned wordB = static_cast<unsigned>(b[0]) << 8 | b[1];
+    const unsigned symbolsA[3] = {wordA / (kSymbols * kSymbols), wordA / kSymbols % kSymbols,
+                                  wordA % kSymbols};
+    const unsigned symbolsB[3] = {wordB / (kSymbols * kSymbols), wordB / kSymbols % kSymbols,
+                                  wordB % kSymbols};
+    for (unsigned j = 0; j < 3; ++j) {
+      const bool endA = i + j >= na;
+      const bool endB = i + j >= nb;
+      if (endA || endB) return endA && endB ? 0 : (endA ? -1 : 1);  // a prefix first
+      const unsigned x = symbolsA[j];
+      const unsigned y = symbolsB[j];
+      if (x == y) continue;
+      constexpr unsigned kDot = 1;
+      if (x != kDotCom && y != kDotCom) return x < y ? -1 : 1;
+      if ((x == kDotCom ? y : x) != kDot) return (x == kDotCom ? kDot : x) < (y == kDotCom ? kDot : y) ? -1 : 1;
+      char left[CKeySet::kMaxUnpacked];
+      char right[CKeySet::kMaxUnpacked];
+      const std::size_t leftLength = UnpackHost(a, na - i, left);
+      const std::size_t rightLength = UnpackHost(b, nb - i, right);
+      return CompareText(left, leftLength, right, rightLength);
+    }
   }
-  char left[CKeySet::kMaxUnpacked];
-  char right[CKeySet::kMaxUnpacked];
-  const std::size_t leftLength = UnpackHost(a, na - i, left);
-  const std::size_t rightLength = UnpackHost(b, nb - i, right);
-  return CompareText(left, leftLength, right, rightLength);
 }
 
 // The 6-bit code of character i of a packed payload.
@@ -587,8 +602,24 @@ std::int32_t CKeySet::Plan(const Bins& bins) noexcept {
   return status;
 }
 
+void CKeySet::Prefetch(const Probe& probe, bool records) const noexcept {
+  if (m_parts == nullptr || probe.headerLength == 0) return;
+  const Partition& part = m_parts[PartitionOf(probe.hash)];
+  if (part.block == nullptr) return;
+  const std::uint32_t bucket = BucketOf(probe.hash, m_bits);
+  if (records) {
+    __builtin_prefetch(Records(part) + part.block[bucket]);
+  } else {
+    __builtin_prefetch(Filters(part) + bucket);
+    __builtin_prefetch(part.block + bucket);
+  }
+}
+
 std::int32_t CKeySet::Insert(const char* pKey, std::size_t length) noexcept {
-  const Probe probe = MakeProbe(pKey, length);
+  return Insert(MakeProbe(pKey, length));
+}
+
+std::int32_t CKeySet::Insert(const Probe& probe) noexcept {
   if (probe.headerLength == 0 || m_count == 0xFFFFFFFFu) return -2;
   if (Contains(probe)) return 1;
   // Growing past the partitions is not an error: a failed split only leaves them fuller.

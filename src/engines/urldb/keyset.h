@@ -64,6 +64,12 @@ class CKeySet : public CASAllocated {
     std::uint32_t RecordSize() const noexcept { return headerLength + payloadLength; }
   };
   static Probe MakeProbe(const char* pKey, std::size_t length) noexcept;
+  // Insert of a probe's key (the same results).
+  std::int32_t Insert(const Probe& probe) noexcept;
+  // Asks the processor to fetch what a lookup or insert of the probe reads: first its
+  // bucket's directory and filter, then (once those have arrived) its records. A load
+  // that prefetches a few keys ahead waits far less on memory.
+  void Prefetch(const Probe& probe, bool records) const noexcept;
 
   // Membership of the length bytes at pKey, compared byte for byte. Allocates nothing.
   bool Contains(const char* pKey, std::size_t length) const noexcept;

@@ -5,9 +5,10 @@
 // sorted order. Tested by tests/engines/urldb/urldb_test.cpp and aupdater_test.cpp.
 #include "engines/urldb/urldb.h"
 
+#include <algorithm>
+#include <cstring>
 #include <new>
 #include <optional>
-#include <cstring>
 
 #include "common/asfile.h"
 #include "common/astrace.h"
@@ -153,36 +154,183 @@ std::int32_t CURLDB::GetKey(const sstring& strURL, sstring& strKey) const {
   return strKey.assign(pKey, keyLength) == 0 ? 0 : -10;
 }
 
+// Reads a record's key as CURL::Deserialize does and applies it as ApplyItem does, with
+// the key in a stack buffer instead of an item. Packed keys are applied kDepth records
+// late: each key's directory and then its records are prefetched while the keys before it
+// are inserted, so the inserts find them in the cache.
+class CURLDB::CKeyReader final : public AUpdater::IRecordReader {
+ public:
+  explicit CKeyReader(CURLDB& db) noexcept : m_db(db) {}
+
+  std::int32_t ReadRecord(std::uint32_t nOperation, IStreamer& streamer,
+                          std::uint64_t& nBytesRead) override {
+    const std::size_t length = streamer.ReadSizeT(true);
+    if (length > kURLDBMaxKeyLength) AS_THROW(0, ASException, "cannot read from file");
+    char stackBuffer[kStackKeyLength];
+    char* pBuffer = stackBuffer;
+    if (length > kStackKeyLength) {
+      pBuffer = static_cast<char*>(as_alloc_nt(length));
+      if (pBuffer == nullptr) return -14;
+    }
+    struct Release {
+      char* pBuffer;
+      char* pStack;
+      ~Release() {
+        if (pBuffer != pStack) as_free(pBuffer);
+      }
+    } release{pBuffer, stackBuffer};
+    if (length != 0) streamer.ReadString(pBuffer, length);
+    nBytesRead += 4 + length;
+    if (nOperation != kURLDBOpAdd) return 0;
+    // An item's key ends at a zero byte (sstring's assign).
+    const void* zero = length == 0 ? nullptr : std::memchr(pBuffer, 0, length);
+    const std::size_t keyLength =
+        zero == nullptr ? length : static_cast<std::size_t>(static_cast<const char*>(zero) - pBuffer);
+    Pending& next = m_pending[m_read % kDepth];
+    next.probe = CKeySet::MakeProbe(pBuffer, keyLength);
+    if (!next.probe.packed) {  // the probe refers to the buffer: applied now
+      if (Finish() != 0) return -3;
+      return m_db.AddEntry(next.probe, pBuffer, keyLength) == 0 ? 0 : -3;
+    }
+    next.siteKey = m_db.IsSiteKey(pBuffer, keyLength);
+    m_db.m_entries.Prefetch(next.probe, false);
+    ++m_read;
+    if (m_read - m_applied > kDepth / 2) {
+      m_db.m_entries.Prefetch(m_pending[(m_read - 1 - kDepth / 2) % kDepth].probe, true);
+    }
+    return m_read - m_applied == kDepth ? ApplyOne() : 0;
+  }
+
+  std::int32_t Finish() override {
+    while (m_applied != m_read) {
+      if (ApplyOne() != 0) return -3;
+    }
+    return 0;
+  }
+
+ private:
+  static constexpr std::uint32_t kDepth = 16;
+  struct Pending {
+    CKeySet::Probe probe;
+    bool siteKey;
+  };
+
+  // Applies the oldest pending key; when that fails, the later ones are dropped.
+  std::int32_t ApplyOne() noexcept {
+    const Pending& oldest = m_pending[m_applied++ % kDepth];
+    const std::int32_t added = m_db.m_entries.Insert(oldest.probe);
+    if (added < 0) {
+      m_applied = m_read;
+      return -3;
+    }
+    if (added == 0 && !oldest.siteKey) ++m_db.m_otherKeys;
+    return 0;
+  }
+
+  CURLDB& m_db;
+  Pending m_pending[kDepth];
+  std::uint32_t m_read = 0;     // keys read (the ring index of the next one)
+  std::uint32_t m_applied = 0;  // keys applied or dropped
+};
+
 std::int32_t CURLDB::Load(const char16_t* pszMainFile, const char16_t* pszUpdateFile,
                           const char16_t* pszTempFolder) {
-  // A record takes 8 bytes plus its key, and site keys mostly run to 8 bytes or more, so
-  // payload / 16 is near the record count of a real list. Sizing the table once spares the
-  // doublings of a large load, each of which holds the old and the new table at once (a
-  // third of the peak memory at a million keys). A reload mostly brings the keys already
-  // held, so the table is sized for the larger of the two counts, not their sum. Files
-  // over the streamer's size limit are refused by the load anyway; a failed reservation
-  // only means the table grows as it goes.
-  std::uint64_t size = 0;
-  if (pszMainFile != nullptr && FileExists(pszMainFile, &size) == 1 &&
-      size > kStreamerHeaderSize && size <= kStreamerMaxFileSize) {
-    const std::uint64_t records = (size - kStreamerHeaderSize) / 16;
-    m_entries.Reserve(static_cast<std::uint32_t>(
-        records > m_entries.GetCount() ? records : m_entries.GetCount()));
+  if (pszMainFile != nullptr && pszUpdateFile != nullptr && pszTempFolder != nullptr) {
+    PlanLoad(pszMainFile);
   }
-  const std::int32_t status = AUpdater::Load(pszMainFile, pszUpdateFile, pszTempFolder);
+  CKeyReader reader(*this);
+  const std::int32_t status = LoadFiles(pszMainFile, pszUpdateFile, pszTempFolder, &reader);
   m_entries.Compact();  // whatever was applied, failed load or not
   return status;
+}
+
+void CURLDB::PlanLoad(const char16_t* pszMainFile) noexcept {
+  std::uint64_t size = 0;
+  if (FileExists(pszMainFile, &size) != 1 || size <= kStreamerHeaderSize ||
+      size > kStreamerMaxFileSize) {
+    return;  // the load refuses it anyway
+  }
+  // A record takes 8 bytes plus its key, and site keys mostly run to 8 bytes or more, so
+  // payload / 16 is near the record count of a real list: the bins are sized for the
+  // partitions of that many keys (finer bins only cost memory during this pass). A reload
+  // mostly brings the keys already held: those are not counted.
+  const std::uint64_t estimate = (size - kStreamerHeaderSize) / 16 + m_entries.GetCount();
+  const unsigned binBits =
+      m_entries.PartitionBitsFor(static_cast<std::uint32_t>(std::min<std::uint64_t>(
+          estimate, 0xFFFFFFFFu))) + CKeySet::kBucketBits;
+  const std::size_t binCount = std::size_t{1} << binBits;
+  CKeySet::Bins bins{as_alloc_array_nt<std::uint16_t>(binCount), binBits, 0};
+  if (bins.bytes == nullptr) {
+    m_entries.Reserve(static_cast<std::uint32_t>(std::min<std::uint64_t>(estimate, 0xFFFFFFFFu)));
+    return;
+  }
+  std::memset(bins.bytes, 0, binCount * sizeof(std::uint16_t));
+  // The records as the load reads them, up to the first one it would stop at; keys longer
+  // than the buffer end the pass (the load takes them as they come).
+  try {
+    CPayloadReader file(pszMainFile);
+    unsigned char buffer[16384];
+    std::size_t at = 0, have = 0;
+    auto available = [&](std::size_t n) {
+      if (have - at >= n) return true;
+      std::memmove(buffer, buffer + at, have - at);
+      have -= at;
+      at = 0;
+      for (std::size_t got = 1; have < n && got != 0; have += got) {
+        got = file.Read(buffer + have, sizeof buffer - have);
+      }
+      return have >= n;
+    };
+    while (available(kURLDBRecordHeaderSize)) {
+      std::uint32_t operation, length;
+      std::memcpy(&operation, buffer + at, 4);
+      std::memcpy(&length, buffer + at + 4, 4);
+      at += kURLDBRecordHeaderSize;
+      if ((operation != kURLDBOpAdd && operation != kURLDBOpSkip) || length > sizeof buffer ||
+          !available(length)) {
+        break;
+      }
+      const char* pKey = reinterpret_cast<const char*>(buffer + at);
+      at += length;
+      if (operation != kURLDBOpAdd) continue;
+      const void* zero = length == 0 ? nullptr : std::memchr(pKey, 0, length);
+      const std::size_t keyLength =
+          zero == nullptr ? length : static_cast<std::size_t>(static_cast<const char*>(zero) - pKey);
+      const CKeySet::Probe probe = CKeySet::MakeProbe(pKey, keyLength);
+      if (probe.headerLength == 0 || m_entries.Contains(probe)) continue;
+      std::uint16_t& bin = bins.bytes[CKeySet::Bins::Of(probe, binBits)];
+      bin = static_cast<std::uint16_t>(std::min<std::uint32_t>(bin + probe.RecordSize(), 0xFFFF));
+      ++bins.keys;
+    }
+  } catch (...) {
+    // The load reports the file's faults; what was counted still applies.
+  }
+  m_entries.Plan(bins);
+  as_free(bins.bytes);
+}
+
+std::int32_t CURLDB::AddEntry(const CKeySet::Probe& probe, const char* pKey,
+                              std::size_t length) noexcept {
+  const std::int32_t added = m_entries.Insert(probe);
+  if (added < 0) return -10;
+  if (added == 0 && !IsSiteKey(pKey, length)) ++m_otherKeys;
+  return 0;
 }
 
 bool CURLDB::IsSiteKey(const char* pKey, std::size_t length) const noexcept {
   // Most keys of a list (a name and its top-level label) answer without FindKey: nothing
   // FindKey stops or skips at, no "www." in front, at most one dot.
+  struct Stops {
+    bool stop[256];
+    constexpr Stops() : stop{} {
+      for (const unsigned char c : {'/', '?', '@', ':', '*'}) stop[c] = true;
+    }
+  };
+  static constexpr Stops kStops;
   std::size_t dots = 0;
   std::size_t i = 0;
-  for (; i < length; ++i) {
-    const char c = pKey[i];
-    if (c == '/' || c == '?' || c == '@' || c == ':' || c == '*') break;
-    dots += c == '.';
+  for (; i < length && !kStops.stop[static_cast<unsigned char>(pKey[i])]; ++i) {
+    dots += pKey[i] == '.';
   }
   const bool www = length >= 4 && (pKey[0] | 0x20) == 'w' && (pKey[1] | 0x20) == 'w' &&
                    (pKey[2] | 0x20) == 'w' && pKey[3] == '.';
@@ -220,9 +368,7 @@ std::int32_t CURLDB::ApplyItem(std::uint32_t nOperation, CSerializableItem* pIte
     result = -20;
   } else if (nOperation == kURLDBOpAdd) {
     const sstring& key = pURL->GetKey();
-    const std::int32_t added = m_entries.Insert(key.c_str(), key.length());
-    if (added < 0) result = -10;
-    if (added == 0 && !IsSiteKey(key.c_str(), key.length())) ++m_otherKeys;
+    result = AddEntry(CKeySet::MakeProbe(key.c_str(), key.length()), key.c_str(), key.length());
   }
   delete pItem;
   return result;

@@ -102,8 +102,11 @@ class CURLDB : public AUpdater {
   // -2 out of memory; -3 when the file cannot be written (traced).
   std::int32_t UnloadURLsToFile(const char16_t* pszPath, const char16_t* pszTempFolder) const;
 
-  // AUpdater's Load, with the entry table sized once from the main file's size first. The
-  // files' keys are added to the entries already held (nothing is emptied first).
+  // AUpdater's Load (same statuses and traces), with the entry table laid out once first:
+  // a quick pass over the main file's records sizes every partition of the table for the
+  // keys it brings, so that loading them moves and reallocates nothing. The records are
+  // then read without item objects. The files' keys are added to the entries already held
+  // (nothing is emptied first).
   std::int32_t Load(const char16_t* pszMainFile, const char16_t* pszUpdateFile,
                     const char16_t* pszTempFolder) override;
 
@@ -133,6 +136,15 @@ class CURLDB : public AUpdater {
   }
 
  private:
+  class CKeyReader;  // reads the records of a load straight into the entries
+
+  // Adds a key read from a list file, given with its probe (a duplicate is not an error).
+  // 0, or -10 when memory runs out.
+  std::int32_t AddEntry(const CKeySet::Probe& probe, const char* pKey,
+                        std::size_t length) noexcept;
+  // The first pass of Load over the main file (see Load). Failures only leave the table
+  // to grow as the keys come.
+  void PlanLoad(const char16_t* pszMainFile) noexcept;
   // Whether the key is its own site key (FindKey of it gives the whole text).
   bool IsSiteKey(const char* pKey, std::size_t length) const noexcept;
 
