@@ -60,7 +60,7 @@ struct CodeTables {
       } else if (h < kLongHeader - 1) {
         size[h] = static_cast<unsigned char>(1 + h - kRawHeader);
       } else {
-        size[h] = h == kLongHeader ? 5 : 1;
+        size[h] = h == kLongHeader ? 13 : 1;  // header, length, pointer
       }
     }
   }
@@ -197,8 +197,8 @@ int ComparePacked(const unsigned char* a, unsigned na, const unsigned char* b,
   }
   return na < nb ? -1 : (na > nb ? 1 : 0);
 }
-// The block's head: 129 directory offsets and 128 bucket filters (see keyset.h).
-constexpr std::size_t kDirectoryBytes = (128 + 1) * sizeof(std::uint32_t) + 128 * 2;
+// The block's head: 129 directory entries (see keyset.h).
+constexpr std::size_t kDirectoryBytes = (128 + 1) * sizeof(std::uint32_t);
 
 }  // namespace
 
@@ -223,7 +223,11 @@ std::uint32_t HashKeyBytes(const char* pKey, std::size_t length) noexcept {
 CKeySet::~CKeySet() { Clear(); }
 
 void CKeySet::Clear() noexcept {
-  for (std::uint32_t p = 0; p < PartitionCount(); ++p) as_free(m_parts[p].block);
+  for (std::uint32_t p = 0; p < PartitionCount(); ++p) {
+    if (m_longKeys != 0) ReleaseLongKeys(m_parts[p]);
+    as_free(m_parts[p].block);
+  }
+  m_longKeys = 0;
   as_free(m_parts);
   m_parts = nullptr;
   m_bits = 0;
@@ -288,16 +292,33 @@ CKeySet::Probe CKeySet::MakeProbe(const char* pKey, std::size_t length) noexcept
 }
 
 std::uint32_t CKeySet::RecordSize(const unsigned char* pRecord) noexcept {
-  if (pRecord[0] != kLongHeader) return kTables.size[pRecord[0]];
-  std::uint32_t length;
+  return kTables.size[pRecord[0]];
+}
+
+const unsigned char* CKeySet::Payload(const unsigned char* pRecord,
+                                      std::uint32_t& length) noexcept {
+  if (pRecord[0] != kLongHeader) {
+    length = RecordSize(pRecord) - 1;
+    return pRecord + 1;
+  }
+  const unsigned char* pKey;
   std::memcpy(&length, pRecord + 1, 4);
-  return 5 + length;
+  std::memcpy(&pKey, pRecord + 5, sizeof pKey);
+  return pKey;
 }
 
 std::uint32_t CKeySet::RecordHash(const unsigned char* pRecord) noexcept {
-  const unsigned header = pRecord[0];
-  const std::uint32_t headerLength = header == kLongHeader ? 5 : 1;
-  return RecordHashOf(header, pRecord + headerLength, RecordSize(pRecord) - headerLength);
+  std::uint32_t length = 0;
+  const unsigned char* pPayload = Payload(pRecord, length);
+  return RecordHashOf(pRecord[0], pPayload, length);
+}
+
+void CKeySet::ReleaseLongKeys(const Partition& part) noexcept {
+  for (std::uint32_t at = 0; at < part.used; at += RecordSize(Records(part) + at)) {
+    if (Records(part)[at] != kLongHeader) continue;
+    std::uint32_t length = 0;
+    as_free(const_cast<unsigned char*>(Payload(Records(part) + at, length)));
+  }
 }
 
 std::uint32_t CKeySet::Unpack(const unsigned char* pRecord, char* buffer, const char*& pKey,
@@ -305,9 +326,9 @@ std::uint32_t CKeySet::Unpack(const unsigned char* pRecord, char* buffer, const 
   const unsigned header = pRecord[0];
   const std::uint32_t size = RecordSize(pRecord);
   if (header >= kRawHeader) {
-    const std::uint32_t headerLength = header == kLongHeader ? 5 : 1;
-    pKey = reinterpret_cast<const char*>(pRecord + headerLength);
-    length = size - headerLength;
+    std::uint32_t payloadLength = 0;
+    pKey = reinterpret_cast<const char*>(Payload(pRecord, payloadLength));
+    length = payloadLength;
     return size;
   }
   pKey = buffer;
@@ -333,7 +354,8 @@ std::uint32_t CKeySet::Unpack(const unsigned char* pRecord, char* buffer, const 
 std::uint32_t CKeySet::Find(const Partition& part, const Probe& probe) const noexcept {
   if (part.block == nullptr) return kAbsent;
   const std::uint32_t bucket = BucketOf(probe.hash, m_bits);
-  if ((Filters(part)[bucket] & FilterBit(probe.hash)) == 0) return kAbsent;
+  const std::uint32_t entry = part.block[bucket];
+  if ((entry >> 16 & FilterBit(probe.hash)) == 0) return kAbsent;
   const unsigned char* records = Records(part);
   const std::uint32_t size = probe.RecordSize();
   const unsigned char* payload = probe.Payload();
@@ -344,15 +366,15 @@ std::uint32_t CKeySet::Find(const Partition& part, const Probe& probe) const noe
       if (record[0] == kGapByte) break;
       const std::uint32_t recordSize = RecordSize(record);
       if (recordSize == size && record[0] == probe.header[0] &&
-          std::memcmp(record + 1, probe.header + 1, probe.headerLength - 1u) == 0 &&
-          std::memcmp(record + probe.headerLength, payload, probe.payloadLength) == 0) {
-        return at;
+          std::memcmp(record + 1, probe.header + 1, probe.headerLength - 1u) == 0) {
+        std::uint32_t length = 0;
+        if (std::memcmp(Payload(record, length), payload, probe.payloadLength) == 0) return at;
       }
       at += recordSize;
     }
     return kAbsent;
   };
-  const std::uint32_t at = scan(part.block[bucket], part.block[bucket + 1]);
+  const std::uint32_t at = scan(entry & kOffsetMask, part.block[bucket + 1] & kOffsetMask);
   return at != kAbsent ? at : scan(part.block[kBuckets], part.used);
 }
 
@@ -376,12 +398,12 @@ void CKeySet::MergeTail(Partition& part, unsigned bits) noexcept {
   std::uint32_t end = tailStart;  // the old end of bucket b
   for (std::uint32_t b = kBuckets; b-- > 0;) {
     shift -= added[b];
-    const std::uint32_t begin = dir[b];
+    const std::uint32_t begin = dir[b] & kOffsetMask;
     const std::uint32_t length = end - begin;
     end = begin;
     if (shift != 0 && length != 0) std::memmove(records + begin + shift, records + begin, length);
-    dir[b] = begin + shift;
-    fill[b] = dir[b] + length;
+    dir[b] += shift;
+    fill[b] = begin + shift + length;
   }
   dir[kBuckets] = part.used;
   for (std::uint32_t at = 0; at < tailBytes;) {
@@ -399,12 +421,12 @@ void CKeySet::CloseGaps(Partition& part) noexcept {
   unsigned char* records = MutableRecords(part);
   std::uint32_t to = 0;
   for (std::uint32_t b = 0; b < kBuckets; ++b) {
-    const std::uint32_t begin = dir[b];
-    const std::uint32_t end = dir[b + 1];
+    const std::uint32_t begin = dir[b] & kOffsetMask;
+    const std::uint32_t end = dir[b + 1] & kOffsetMask;
     std::uint32_t filled = begin;  // the bucket's gap bytes follow its records
     while (filled < end && records[filled] != kGapByte) filled += RecordSize(records + filled);
     if (to != begin && filled != begin) std::memmove(records + to, records + begin, filled - begin);
-    dir[b] = to;
+    dir[b] = (dir[b] & ~kOffsetMask) | to;
     to += filled - begin;
   }
   const std::uint32_t tail = part.used - dir[kBuckets];
@@ -432,7 +454,7 @@ bool CKeySet::Contains(const char* pKey, std::size_t length) const noexcept {
 }
 
 std::int32_t CKeySet::Reallocate(Partition& part, std::uint64_t capacity) noexcept {
-  if (capacity > 0xFFFFFFFFu - kDirectoryBytes) return -2;
+  if (capacity > kMaxPartitionBytes) return -2;
   auto* block = static_cast<std::uint32_t*>(as_alloc_nt(kDirectoryBytes + capacity));
   if (block == nullptr) return -2;
   if (part.block != nullptr) {
@@ -449,13 +471,13 @@ std::int32_t CKeySet::Reallocate(Partition& part, std::uint64_t capacity) noexce
 std::int32_t CKeySet::Grow(Partition& part, std::uint64_t extra) noexcept {
   const std::uint64_t needed = std::uint64_t{part.used} + extra;
   if (needed <= part.capacity) return 0;
-  if (needed > 0xFFFFFFFFu - kDirectoryBytes) return -2;
+  if (needed > kMaxPartitionBytes) return -2;
   // A sixteenth of headroom, rounded up to whole kilobytes (with the head, blocks come in
   // few sizes, so the block a partition leaves behind fits the next one to grow past it
   // instead of staying a hole in the heap).
   const std::uint64_t capacity = std::min<std::uint64_t>(
       ((needed + needed / 16 + kDirectoryBytes + 1023) & ~std::uint64_t{1023}) - kDirectoryBytes,
-      0xFFFFFFFFu - kDirectoryBytes);
+      kMaxPartitionBytes);
   return Reallocate(part, capacity);
 }
 
@@ -517,7 +539,7 @@ std::int32_t CKeySet::Split() noexcept {
       const std::uint32_t bucket = BucketOf(hash, bits);
       std::uint32_t& to = fill[child][bucket];
       Partition& part = parts[2 * p + child];
-      Filters(part)[bucket] |= FilterBit(hash);
+      part.block[bucket] |= std::uint32_t{FilterBit(hash)} << 16;
       std::memcpy(MutableRecords(part) + to, records + at, size);
       to += size;
       at += size;
@@ -571,7 +593,7 @@ std::int32_t CKeySet::Plan(const Bins& bins) noexcept {
     CloseGaps(part);
     MergeTail(part, m_bits);
     const std::uint64_t capacity = std::uint64_t{part.used} + sum;
-    if (capacity > 0xFFFFFFFFu - kDirectoryBytes) continue;
+    if (capacity > kMaxPartitionBytes) continue;
     auto* block = static_cast<std::uint32_t*>(as_alloc_nt(kDirectoryBytes + capacity));
     if (block == nullptr) {
       status = -2;
@@ -583,19 +605,16 @@ std::int32_t CKeySet::Plan(const Bins& bins) noexcept {
     for (std::uint32_t b = 0; b < kBuckets; ++b) {
       block[b] = static_cast<std::uint32_t>(to - MutableRecords(planned));
       if (part.block != nullptr) {
-        const std::uint32_t length = part.block[b + 1] - part.block[b];
-        if (length != 0) std::memcpy(to, Records(part) + part.block[b], length);
+        const std::uint32_t begin = part.block[b] & kOffsetMask;
+        const std::uint32_t length = (part.block[b + 1] & kOffsetMask) - begin;
+        if (length != 0) std::memcpy(to, Records(part) + begin, length);
         to += length;
+        block[b] |= part.block[b] & ~kOffsetMask;  // the filter
       }
       std::memset(to, kGapByte, extra[b]);
       to += extra[b];
     }
     block[kBuckets] = planned.used;
-    if (part.block != nullptr) {
-      std::memcpy(Filters(planned), Filters(part), kBuckets * sizeof(std::uint16_t));
-    } else {
-      std::memset(Filters(planned), 0, kBuckets * sizeof(std::uint16_t));
-    }
     as_free(part.block);
     part = planned;
   }
@@ -608,9 +627,8 @@ void CKeySet::Prefetch(const Probe& probe, bool records) const noexcept {
   if (part.block == nullptr) return;
   const std::uint32_t bucket = BucketOf(probe.hash, m_bits);
   if (records) {
-    __builtin_prefetch(Records(part) + part.block[bucket]);
+    __builtin_prefetch(Records(part) + (part.block[bucket] & kOffsetMask));
   } else {
-    __builtin_prefetch(Filters(part) + bucket);
     __builtin_prefetch(part.block + bucket);
   }
 }
@@ -624,22 +642,44 @@ std::int32_t CKeySet::Insert(const Probe& probe) noexcept {
   if (Contains(probe)) return 1;
   // Growing past the partitions is not an error: a failed split only leaves them fuller.
   if (Reserve(m_count + 1) != 0 && m_parts == nullptr) return -2;
-  Partition& part = m_parts[PartitionOf(probe.hash)];
   const std::uint32_t size = probe.RecordSize();
+  // A long key is stored out of line (its record holds its length and address).
+  unsigned char* pLong = nullptr;
+  if (probe.header[0] == kLongHeader) {
+    pLong = static_cast<unsigned char*>(as_alloc_nt(probe.payloadLength == 0 ? 1 : probe.payloadLength));
+    if (pLong == nullptr) return -2;
+    std::memcpy(pLong, probe.Payload(), probe.payloadLength);
+  }
+  const std::int32_t status = Place(probe, size, pLong);
+  if (status != 0) {
+    as_free(pLong);
+    return status;
+  }
+  m_longKeys += pLong != nullptr;
+  ++m_count;
+  return 0;
+}
+
+std::int32_t CKeySet::Place(const Probe& probe, std::uint32_t size,
+                            const unsigned char* pLong) noexcept {
   const std::uint32_t bucket = BucketOf(probe.hash, m_bits);
+  Partition& part = m_parts[PartitionOf(probe.hash)];
   auto write = [&](std::uint32_t at) {
-    unsigned char* records = MutableRecords(part);
-    std::memcpy(records + at, probe.header, probe.headerLength);
-    std::memcpy(records + at + probe.headerLength, probe.Payload(), probe.payloadLength);
-    Filters(part)[bucket] |= FilterBit(probe.hash);
-    ++m_count;
+    unsigned char* record = MutableRecords(part) + at;
+    std::memcpy(record, probe.header, probe.headerLength);
+    if (pLong != nullptr) {
+      std::memcpy(record + probe.headerLength, &pLong, sizeof pLong);
+    } else {
+      std::memcpy(record + probe.headerLength, probe.Payload(), probe.payloadLength);
+    }
+    part.block[bucket] |= std::uint32_t{FilterBit(probe.hash)} << 16;
   };
   if (part.gaps != 0) {
     // Planned: the key goes into the room at the end of its bucket when it fits there
     // (it does unless the keys differ from the plan).
     const unsigned char* records = Records(part);
-    const std::uint32_t end = part.block[bucket + 1];
-    std::uint32_t at = part.block[bucket];
+    const std::uint32_t end = part.block[bucket + 1] & kOffsetMask;
+    std::uint32_t at = part.block[bucket] & kOffsetMask;
     while (at < end && records[at] != kGapByte) at += RecordSize(records + at);
     if (end - at >= size) {
       write(at);
@@ -648,13 +688,18 @@ std::int32_t CKeySet::Insert(const Probe& probe) noexcept {
     }
     CloseGaps(part);
   }
+  if (part.used + size > kMaxPartitionBytes) {
+    // A partition full of long records: more partitions, then the key's new one.
+    if (m_bits == kMaxPartitionBits || Split() != 0) return -2;
+    return Place(probe, size, pLong);
+  }
   if (Grow(part, size) != 0) return -2;
   unsigned char* records = MutableRecords(part);
   // Small keys are appended to the partition's tail, which is sorted into the buckets
   // when full: one pass over the partition per kMaxTailBytes instead of per key.
   const bool toTail = size <= kMaxTailBytes / 4;
   if (toTail && part.used + size - part.block[kBuckets] > kMaxTailBytes) MergeTail(part, m_bits);
-  const std::uint32_t at = toTail ? part.used : part.block[bucket + 1];
+  const std::uint32_t at = toTail ? part.used : part.block[bucket + 1] & kOffsetMask;
   std::memmove(records + at + size, records + at, part.used - at);
   if (!toTail) {
     for (std::uint32_t b = bucket + 1; b <= kBuckets; ++b) part.block[b] += size;
@@ -675,17 +720,22 @@ bool CKeySet::Remove(const char* pKey, std::size_t length) noexcept {
   const std::uint32_t at = Find(part, probe);
   unsigned char* records = MutableRecords(part);
   const std::uint32_t size = RecordSize(records + at);
+  if (records[at] == kLongHeader) {
+    std::uint32_t longLength = 0;
+    as_free(const_cast<unsigned char*>(Payload(records + at, longLength)));
+    --m_longKeys;
+  }
   std::memmove(records + at, records + at + size, part.used - at - size);
   const std::uint32_t bucket = BucketOf(probe.hash, m_bits);
   for (std::uint32_t b = bucket + 1; b <= kBuckets; ++b) part.block[b] -= size;
   part.used -= size;
   // The bucket's filter from the keys it still holds.
-  std::uint16_t filter = 0;
-  for (std::uint32_t i = part.block[bucket]; i < part.block[bucket + 1];) {
+  std::uint32_t filter = 0;
+  for (std::uint32_t i = part.block[bucket] & kOffsetMask;
+       i < (part.block[bucket + 1] & kOffsetMask); i += RecordSize(records + i)) {
     filter |= FilterBit(RecordHash(records + i));
-    i += RecordSize(records + i);
   }
-  Filters(part)[bucket] = filter;
+  part.block[bucket] = (part.block[bucket] & kOffsetMask) | filter << 16;
   --m_count;
   return true;
 }

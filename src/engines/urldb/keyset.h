@@ -20,7 +20,8 @@
 // inserts neither move records nor reallocate.
 // Memory at one million 15-character host names, planned: about 12.5 bytes per key (11 of
 // packed records, 1.5 of directory), against 32 for a plain hash table.
-// Limits: 2^20 partitions; a partition's records stay below 4 GB. Inserts beyond them fail
+// Limits: 2^20 partitions of at most 64 KB of records each (keys longer than 61 bytes that
+// are not packed are kept out of line, in a block of their own). Inserts beyond them fail
 // with -2.
 //
 // Ownership: the set owns its partitions (host allocator). Pointers handed to a visitor
@@ -61,7 +62,10 @@ class CKeySet : public CASAllocated {
     const unsigned char* Payload() const noexcept {
       return packed ? bits : reinterpret_cast<const unsigned char*>(key);
     }
-    std::uint32_t RecordSize() const noexcept { return headerLength + payloadLength; }
+    // Bytes of its record (a long key's record holds its address, not its bytes).
+    std::uint32_t RecordSize() const noexcept {
+      return headerLength == 5 ? 13 : headerLength + payloadLength;
+    }
   };
   static Probe MakeProbe(const char* pKey, std::size_t length) noexcept;
   // Insert of a probe's key (the same results).
@@ -168,12 +172,15 @@ class CKeySet : public CASAllocated {
   static constexpr unsigned kMaxPartitionBits = 20;
   static constexpr std::uint32_t kKeysPerPartition = 768;  // split at this average
 
-  // One block: kBuckets + 1 directory offsets (relative to the records; the last one is
-  // where the bucketed records end and the tail of recent, unsorted ones begins), kBuckets
-  // 16-bit filters (bit h of a bucket's filter is set when one of its keys has that
-  // FilterBit, so most absent keys are told from the filter alone, one cache line), then
-  // capacity bytes for records. A planned partition holds gap bytes at the end of its
-  // buckets (gaps counts them; they are part of used) and no tail.
+  // One block: kBuckets + 1 directory entries, then capacity bytes for records. Entry b
+  // holds the offset of bucket b's records in its low 16 bits and the bucket's filter in
+  // its high 16 bits (bit h is set when one of its keys has that FilterBit, so most absent
+  // keys are told from the filter alone); a lookup finds filter and range in one cache
+  // line. The last entry is where the bucketed records end and the tail of recent,
+  // unsorted ones begins. A planned partition holds gap bytes at the end of its buckets
+  // (gaps counts them; they are part of used) and no tail. Records are at most 87 bytes
+  // (longer keys are kept out of line), so a partition of a few hundred keys stays far
+  // below kMaxPartitionBytes; one that reaches it makes the set split.
   struct Partition {
     std::uint32_t* block = nullptr;  // Owned; null while the partition is empty.
     std::uint32_t used = 0;          // bytes of records (and gaps)
@@ -182,14 +189,13 @@ class CKeySet : public CASAllocated {
   };
 
   std::uint32_t PartitionCount() const noexcept { return m_parts == nullptr ? 0 : 1u << m_bits; }
+  static constexpr std::uint32_t kOffsetMask = 0xFFFF;
+  static constexpr std::uint32_t kMaxPartitionBytes = kOffsetMask;
   static const unsigned char* Records(const Partition& part) noexcept {
-    return reinterpret_cast<const unsigned char*>(part.block + kBuckets + 1 + kBuckets / 2);
+    return reinterpret_cast<const unsigned char*>(part.block + kBuckets + 1);
   }
   static unsigned char* MutableRecords(Partition& part) noexcept {
-    return reinterpret_cast<unsigned char*>(part.block + kBuckets + 1 + kBuckets / 2);
-  }
-  static std::uint16_t* Filters(const Partition& part) noexcept {
-    return reinterpret_cast<std::uint16_t*>(part.block + kBuckets + 1);
+    return reinterpret_cast<unsigned char*>(part.block + kBuckets + 1);
   }
   static std::uint16_t FilterBit(std::uint32_t hash) noexcept {
     return static_cast<std::uint16_t>(1u << (hash & 15));
@@ -214,6 +220,15 @@ class CKeySet : public CASAllocated {
   static std::uint32_t Unpack(const unsigned char* pRecord, char* buffer, const char*& pKey,
                               std::size_t& length) noexcept;
   static std::uint32_t RecordSize(const unsigned char* pRecord) noexcept;
+  // The key bytes a raw record holds (in place, or out of line for a long key).
+  static const unsigned char* Payload(const unsigned char* pRecord,
+                                      std::uint32_t& length) noexcept;
+  // Frees the out-of-line keys of a partition's records.
+  static void ReleaseLongKeys(const Partition& part) noexcept;
+  // Writes the probe's record (size bytes; pLong: the out-of-line copy of a long key)
+  // into its partition, splitting the set when that partition is full. 0 or -2.
+  std::int32_t Place(const Probe& probe, std::uint32_t size,
+                     const unsigned char* pLong) noexcept;
   static std::uint32_t RecordHash(const unsigned char* pRecord) noexcept;
   const unsigned char* RecordAt(std::uint64_t ref) const noexcept {
     return Records(m_parts[ref >> 32]) + static_cast<std::uint32_t>(ref);
@@ -231,6 +246,7 @@ class CKeySet : public CASAllocated {
   Partition* m_parts = nullptr;  // Owned; 2^m_bits entries, or null while empty.
   unsigned m_bits = 0;
   std::uint32_t m_count = 0;
+  std::uint32_t m_longKeys = 0;  // records whose key is kept out of line
 };
 
 // The hash of a byte range as CKeySet uses it on packed records (64-bit multiply-fold over
