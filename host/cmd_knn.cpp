@@ -11,7 +11,8 @@
 // folder) with its diagnostics files; then each training item is placed in the new model
 // and "vi2labels.dat" names every cluster by the category most of its items came from.
 // classify answers one JSON line per item; eval prints the confusion table over the labels
-// and the accuracy. Single-threaded. Tested by tests/host/knn_command_test.cpp.
+// and the accuracy. Part of the mail library (mail_library.h), which the executable loads
+// for this command. Single-threaded. Tested by tests/host/knn_command_test.cpp.
 #include <unistd.h>
 
 #include <chrono>
@@ -25,7 +26,6 @@
 #include <string>
 #include <vector>
 
-#include "commands.h"
 #include "common/asexception.h"
 #include "engines/assl/exec_structs.h"
 #include "engines/knn2/centersextractor.h"
@@ -34,6 +34,7 @@
 #include "errors.h"
 #include "json.h"
 #include "knn_items.h"
+#include "mail_library.h"
 #include "rule_runner.h"
 #include "zzplat/paths.h"
 
@@ -234,14 +235,14 @@ LoadedModel LoadModel(const std::string& dir, CKnnFeatureMeter& meter) {
 }
 
 // The model folder: --model, else the data folder of the settings.
-std::string ModelFolder(CommandContext& context, const std::string& given) {
+std::string ModelFolder(MailContext& context, const std::string& given) {
   if (!given.empty()) return given;
   const char16_t* data = context.Settings().GetStringValue(u"/http/global/SharedDataPath");
   if (data == nullptr || *data == 0) throw HostError("no data folder: give --model DIR");
   return zzplat::Utf16ToUtf8Lenient(data);
 }
 
-void ReportFailure(CommandContext& context, const std::string& what, int& status) {
+void ReportFailure(MailContext& context, const std::string& what, int& status) {
   std::fflush(context.Out());
   std::fprintf(stderr, "zazozor: %s\n", what.c_str());
   status = 1;
@@ -262,7 +263,7 @@ struct TrainingItem {
   std::unique_ptr<CFeatureSet> set;
 };
 
-int RunTrain(CommandContext& context, const std::vector<std::string>& args) {
+int RunTrain(MailContext& context, const std::vector<std::string>& args) {
   const KnnArgs parsed =
       ParseKnnArgs(args, {"features", "out", "seed", "dump-features"}, "train");
   if (parsed.features.empty()) throw UsageError("'knn train' needs --features FILE", "knn");
@@ -428,7 +429,7 @@ std::string JsonNumber(double value) {
   return text;
 }
 
-int RunClassify(CommandContext& context, const std::vector<std::string>& args) {
+int RunClassify(MailContext& context, const std::vector<std::string>& args) {
   const KnnArgs parsed = ParseKnnArgs(args, {"model"}, "classify");
   if (parsed.positional.empty()) throw UsageError("'knn classify' needs FILE...", "knn");
   CKnnFeatureMeter meter(CHostRules::LibrariesFolder(context.Settings()));
@@ -466,7 +467,7 @@ int RunClassify(CommandContext& context, const std::vector<std::string>& args) {
   return status;
 }
 
-int RunEval(CommandContext& context, const std::vector<std::string>& args) {
+int RunEval(MailContext& context, const std::vector<std::string>& args) {
   const KnnArgs parsed = ParseKnnArgs(args, {"model", "dump-features"}, "eval");
   std::vector<LabelledFolder> folders;
   for (const std::string& arg : parsed.positional) folders.push_back(ParseLabelledFolder(arg, "knn"));
@@ -539,7 +540,7 @@ int RunEval(CommandContext& context, const std::vector<std::string>& args) {
 
 }  // namespace
 
-int RunKnnCommand(CommandContext& context) {
+int RunKnnCommand(MailContext& context) {
   const std::vector<std::string>& args = context.Args();
   if (args.empty()) throw UsageError("'knn' needs train, classify or eval", "knn");
   const std::string& action = args[0];

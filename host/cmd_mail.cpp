@@ -12,7 +12,8 @@
 // that the rules' header actions added or changed. With --explain, instead, the rule
 // report of "rules test" per message; with --no-rules, the JSON lines of the parsed messages
 // without running any rule (the signature is null). A message that cannot be read is reported on stderr
-// and the others go on (exit status 1 at the end). Single-threaded.
+// and the others go on (exit status 1 at the end). Part of the mail library
+// (mail_library.h), which the executable loads for this command. Single-threaded.
 #include <cstdio>
 #include <map>
 #include <new>
@@ -21,7 +22,6 @@
 #include <vector>
 
 #include "cmd_rules.h"
-#include "commands.h"
 #include "common/asexception.h"
 #include "common/stringconversion.h"
 #include "engines/assl/emlcontextif.h"
@@ -29,6 +29,7 @@
 #include "errors.h"
 #include "json.h"
 #include "mail_item.h"
+#include "mail_library.h"
 #include "mail_reader.h"
 #include "rule_runner.h"
 #include "zzplat/paths.h"
@@ -164,7 +165,7 @@ std::string MessageJson(const std::string& source, assl::CEmlContextInterface& c
 
 }  // namespace
 
-int RunMailCommand(CommandContext& context) {
+int RunMailCommand(MailContext& context) {
   bool explain = false;
   bool noRules = false;
   std::vector<std::string> rules, files;

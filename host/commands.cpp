@@ -15,9 +15,9 @@ int RunBayesCommand(CommandContext& context);   // cmd_bayes.cpp
 int RunUrlCommand(CommandContext& context);   // cmd_urls.cpp
 int RunUrlsCommand(CommandContext& context);  // cmd_urls.cpp
 int RunRules(CommandContext& context);        // cmd_rules.cpp
-int RunMailCommand(CommandContext& context);  // cmd_mail.cpp
 int RunSquidCommand(CommandContext& context);  // cmd_squid.cpp
-int RunKnnCommand(CommandContext& context);    // cmd_knn.cpp
+// "mail" and "knn": cmd_mail.cpp and cmd_knn.cpp, run in the mail library (mail_library.h).
+int RunMailLibraryCommand(CommandContext& context);
 
 CommandContext::~CommandContext() {
   m_host.reset();  // the module goes first; its filters point to the settings
@@ -275,7 +275,7 @@ constexpr CommandSpec kCommands[] = {
      "(the header lines the rules added or changed). --explain prints, like 'rules test',\n"
      "every rule that ran on each message with what it matched; --no-rules only parses.\n"
      "A message that cannot be read is reported on stderr and the others go on.",
-     RunMailCommand},
+     RunMailLibraryCommand},
     {"squid",
      "--mode acl|rewrite [--workers N] [--concurrency auto|on|off] [--block-url URL]",
      "answer Squid's URL helper requests with the list filters",
@@ -313,7 +313,7 @@ constexpr CommandSpec kCommands[] = {
      "eval: classifies every item of each DIR and prints the confusion table of the\n"
      "categories against the labels of the clusters found, the accuracy and the speed;\n"
      "--dump-features as for train.",
-     RunKnnCommand},
+     RunMailLibraryCommand},
     {"help", "[COMMAND]", "show this help, or the help of one command", "", RunHelp},
 };
 

@@ -151,6 +151,27 @@ TEST_F(HostRunTest, TracingOnlyWhenAskedAndItsAbsenceIsSilent) {
          "only (CMAKE_BUILD_RPATH_USE_ORIGIN)";
 }
 
+// "mail" and "knn" run in the mail library beside the program: no other command maps GMime
+// or GLib, and without the library only those two fail, with one line.
+TEST_F(HostRunTest, OnlyMailCommandsNeedTheMailLibrary) {
+  const fs::path copy = dir / "bin";
+  fs::create_directories(copy);
+  for (const char* file : {"zazozor", "libasfn.so"}) fs::copy_file(HostBinDir() / file, copy / file);
+  const std::string loaded = Run({"help"}, "LD_TRACE_LOADED_OBJECTS=1", copy / "zazozor").out;
+  EXPECT_NE(loaded.find("libasfn.so"), std::string::npos) << loaded;
+  for (const char* library : {"libgmime", "libglib", "libgobject"}) {
+    EXPECT_EQ(loaded.find(library), std::string::npos) << loaded;
+  }
+  EXPECT_EQ(Run({"help"}, "", copy / "zazozor").status, 0);
+  for (const char* command : {"mail", "knn"}) {
+    const zztest::HostRun r = Run({command, "x"}, "", copy / "zazozor");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("zazozor: cannot load the mail library '" +
+                              (copy / "libzzmail.so").string() + "': ", 0), 0u) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  }
+}
+
 // Line 3 is lower-cased and reduced to its site, 4 gives the same key again, 6 and 9 give
 // none, 7 has blanks and CR around it, 8 is an indented comment, 10 has no final newline.
 TEST_F(HostRunTest, ListsBuildThenDumpGivesSortedUniqueKeys) {
