@@ -43,7 +43,7 @@ static_assert(sizeof kAlphabet == 65, "64 packed characters");
 struct CodeTables {
   unsigned char host[256];  // host symbol of a character, 0xFF when it has none
   unsigned char code[256];  // 6-bit code of a character, 0xFF when it has none
-  unsigned char size[256];  // record size by header (the long header: its header bytes)
+  unsigned char size[256];  // record size by header
   constexpr CodeTables() : host{}, code{}, size{} {
     for (unsigned c = 0; c < 256; ++c) host[c] = code[c] = 0xFF;
     for (unsigned i = 0; i + 1 < sizeof kHostChars; ++i) {
@@ -79,39 +79,39 @@ inline std::uint32_t RecordHashOf(unsigned header, const unsigned char* pPayload
 
 constexpr std::uint32_t kAbsent = 0xFFFFFFFFu;
 
-// Codes the key in host symbols into bits; false when a character has no symbol or the
-// key needs more than kMaxSymbols. ".com" is one symbol wherever it occurs (left to
-// right; it cannot overlap itself), so the symbols are fixed by the key.
+// Codes the key in host symbols into bits; false when a character has no symbol or the key
+// needs more than kMaxSymbols. ".com" is one symbol wherever it occurs (left to right; it
+// cannot overlap itself), so the symbols are fixed by the key. The symbols are found
+// first and then packed three at a time, which keeps the multiplications independent.
 bool PackHost(const char* pKey, std::size_t length, unsigned char* bits, unsigned& symbols,
               std::uint32_t& bytes) noexcept {
-  unsigned n = 0, word = 0, inWord = 0;
-  std::uint32_t out = 0;
-  for (std::size_t i = 0; i < length;) {
-    unsigned symbol = kTables.host[static_cast<unsigned char>(pKey[i])];
-    if (symbol == 0xFF || n == kMaxSymbols) return false;
-    if (pKey[i] == '.' && length - i >= 4 && pKey[i + 1] == 'c' && pKey[i + 2] == 'o' &&
+  unsigned char symbol[kMaxSymbols + 3];
+  unsigned n = 0;
+  std::size_t i = 0;
+  while (i < length && n < kMaxSymbols) {
+    const unsigned char c = static_cast<unsigned char>(pKey[i]);
+    unsigned char s = kTables.host[c];
+    if (s == 0xFF) return false;
+    if (c == '.' && length - i >= 4 && pKey[i + 1] == 'c' && pKey[i + 2] == 'o' &&
         pKey[i + 3] == 'm') {
-      symbol = kDotCom;
+      s = kDotCom;
       i += 4;
     } else {
       ++i;
     }
-    ++n;
-    word = word * kSymbols + symbol;
-    if (++inWord == 3) {
-      bits[out++] = static_cast<unsigned char>(word >> 8);
-      bits[out++] = static_cast<unsigned char>(word);
-      word = inWord = 0;
-    }
+    symbol[n++] = s;
   }
-  if (inWord != 0) {
-    for (; inWord < 3; ++inWord) word *= kSymbols;  // unused places are symbol 0
+  if (i < length || n == 0) return false;
+  symbol[n] = symbol[n + 1] = 0;  // unused places of the last word are symbol 0
+  std::uint32_t out = 0;
+  for (unsigned j = 0; j < n; j += 3) {
+    const unsigned word = symbol[j] * (kSymbols * kSymbols) + symbol[j + 1] * kSymbols + symbol[j + 2];
     bits[out++] = static_cast<unsigned char>(word >> 8);
     bits[out++] = static_cast<unsigned char>(word);
   }
   symbols = n;
   bytes = out;
-  return n != 0;
+  return true;
 }
 
 // Writes the text of count host symbols coded at pWords; returns its length (at most
@@ -244,44 +244,41 @@ CKeySet::Probe CKeySet::MakeProbe(const char* pKey, std::size_t length) noexcept
   if (PackHost(pKey, length, probe.bits, symbols, bytes)) {
     probe.header[0] = static_cast<unsigned char>(symbols - 1);
     probe.payloadLength = bytes;
-  } else if (length != 0 && length <= kMaxSixBit) {
-    // Pack while checking: the first character without a code switches to the raw form.
+    probe.hash = RecordHashOf(probe.header[0], probe.bits, bytes);
+    return probe;
+  }
+  bool sixBit = length != 0 && length <= kMaxSixBit;
+  for (std::size_t i = 0; i < length && sixBit; ++i) {
+    sixBit = kTables.code[static_cast<unsigned char>(pKey[i])] != 0xFF;
+  }
+  if (sixBit) {
     std::uint32_t acc = 0;
     unsigned bits = 0;
     std::uint32_t out = 0;
     for (std::size_t i = 0; i < length; ++i) {
-      const unsigned code = kTables.code[static_cast<unsigned char>(pKey[i])];
-      if (code == 0xFF) {
-        probe.packed = false;
-        break;
-      }
-      acc = (acc << 6) | code;
+      acc = (acc << 6) | kTables.code[static_cast<unsigned char>(pKey[i])];
       bits += 6;
       if (bits >= 8) {
         bits -= 8;
         probe.bits[out++] = static_cast<unsigned char>(acc >> bits);
       }
     }
-    if (probe.packed) {
-      if (bits != 0) probe.bits[out++] = static_cast<unsigned char>(acc << (8 - bits));
-      probe.header[0] = static_cast<unsigned char>(kSixBitHeader - 1 + length);
-      probe.payloadLength = out;
-    }
-  } else {
-    probe.packed = false;
-  }
-  if (probe.packed) {
-    // the header and payload are set
+    if (bits != 0) probe.bits[out++] = static_cast<unsigned char>(acc << (8 - bits));
+    probe.header[0] = static_cast<unsigned char>(kSixBitHeader - 1 + length);
+    probe.payloadLength = out;
   } else if (length <= kMaxShortRaw) {
+    probe.packed = false;
     probe.header[0] = static_cast<unsigned char>(kRawHeader + length);
     probe.payloadLength = static_cast<std::uint32_t>(length);
   } else if (length <= 0xFFFFFFFFu - 5) {
+    probe.packed = false;
     probe.header[0] = static_cast<unsigned char>(kLongHeader);
     const auto longLength = static_cast<std::uint32_t>(length);
     std::memcpy(probe.header + 1, &longLength, 4);
     probe.headerLength = 5;
     probe.payloadLength = longLength;
   } else {  // cannot be stored, so never a member
+    probe.packed = false;
     probe.headerLength = 0;
     probe.payloadLength = 0;
     probe.hash = 0;
