@@ -748,11 +748,22 @@ std::int32_t CKeySet::SortedRefs(std::uint64_t*& refs) const noexcept {
         ++at;
         continue;
       }
-      refs[n++] = (std::uint64_t{p} << 32) | at;
+      // The key's first 28 bits (zero after its end) go above the record's place, so most
+      // comparisons are of these integers alone; equal ones compare the keys.
+      char buffer[kMaxUnpacked];
+      const char* pKey = nullptr;
+      std::size_t length = 0;
+      Unpack(Records(part) + at, buffer, pKey, length);
+      unsigned char first[4] = {};
+      std::memcpy(first, pKey, length < 4 ? length : 4);
+      const std::uint64_t prefix =
+          (std::uint64_t{first[0]} << 20 | first[1] << 12 | first[2] << 4 | first[3] >> 4);
+      refs[n++] = prefix << kRefPrefixShift | std::uint64_t{p} << 16 | at;
       at += RecordSize(Records(part) + at);
     }
   }
   std::sort(refs, refs + n, [this](std::uint64_t left, std::uint64_t right) {
+    if ((left ^ right) >> kRefPrefixShift != 0) return left < right;
     const unsigned char* pLeftRecord = RecordAt(left);
     const unsigned char* pRightRecord = RecordAt(right);
     const unsigned leftHeader = pLeftRecord[0];

@@ -230,8 +230,10 @@ class CKeySet : public CASAllocated {
   std::int32_t Place(const Probe& probe, std::uint32_t size,
                      const unsigned char* pLong) noexcept;
   static std::uint32_t RecordHash(const unsigned char* pRecord) noexcept;
+  // A sorted reference: the key's first 28 bits, its partition (20 bits), its offset (16).
+  static constexpr unsigned kRefPrefixShift = 36;
   const unsigned char* RecordAt(std::uint64_t ref) const noexcept {
-    return Records(m_parts[ref >> 32]) + static_cast<std::uint32_t>(ref);
+    return Records(m_parts[(ref >> 16) & ((1u << kMaxPartitionBits) - 1)]) + (ref & 0xFFFF);
   }
   // Moves the partition into a new block of exactly kDirectoryBytes + capacity bytes
   // (at least its used bytes). 0 or -2 (the partition unchanged).
@@ -240,7 +242,7 @@ class CKeySet : public CASAllocated {
   static std::int32_t Grow(Partition& part, std::uint64_t extra) noexcept;
   // Doubles the partition count (each partition split by its next hash bit). 0 or -2.
   std::int32_t Split() noexcept;
-  // An allocated array of every record reference (partition << 32 | offset), sorted by key.
+  // An allocated array of every record reference (see RecordAt), sorted by key.
   std::int32_t SortedRefs(std::uint64_t*& refs) const noexcept;
 
   Partition* m_parts = nullptr;  // Owned; 2^m_bits entries, or null while empty.

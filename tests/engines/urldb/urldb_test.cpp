@@ -243,7 +243,9 @@ TEST(KeySetTest, AnyPlanGivesTheSameKeys) {
     for (int i = 0; i < 1000; ++i) {
       ASSERT_EQ(set.Insert(host(i).data(), host(i).size()), 0) << i;
       ASSERT_EQ(set.Insert(raw(i).data(), raw(i).size()), 0) << i;
-      if (i % 2 != 0) ASSERT_TRUE(set.Remove(raw(i).data(), raw(i).size())) << i;
+      if (i % 2 != 0) {
+        ASSERT_TRUE(set.Remove(raw(i).data(), raw(i).size())) << i;
+      }
     }
     for (int i = 0; i < 1000; ++i) {
       ASSERT_TRUE(set.Contains(host(i).data(), host(i).size())) << i;
