@@ -60,6 +60,19 @@ char* FormatAlloc(const char* format, std::va_list args, std::size_t& length) {
   return nullptr;
 }
 
+// XORs every byte with the scrambling key, eight at a time.
+void Unscramble(std::uint8_t* pBytes, std::size_t n) noexcept {
+  constexpr std::uint64_t kKey8 = 0x0101010101010101ull * kStreamerScrambleKey;
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, pBytes + i, 8);
+    word ^= kKey8;
+    std::memcpy(pBytes + i, &word, 8);
+  }
+  for (; i < n; ++i) pBytes[i] ^= kStreamerScrambleKey;
+}
+
 // Size of a plain file through FileExists (as the directory entry tells it).
 bool FileSize(const usstring& strPath, std::uint64_t& size) {
   return strPath.c_str() != nullptr && FileExists(strPath.c_str(), &size) == 1;
@@ -199,7 +212,7 @@ void CBinaryStreamer::TransformFile(const usstring& strSource, const usstring& s
     if (source.read(pBytes, 1, n) != n) {
       AS_THROW_CODE(0, ASFileException, -3, "Could not read entire file [%S]", strSource.c_str());
     }
-    for (std::size_t i = 0; i < n; ++i) pBytes[i] ^= kStreamerScrambleKey;
+    Unscramble(pBytes, n);
     if ((inPlace && target.seek(static_cast<std::int64_t>(done), 0) != 0) ||
         target.write(pBytes, 1, n) != n) {
       AS_THROW(0, ASException, "Could not write to file [%S]", strTarget.c_str());
@@ -574,8 +587,7 @@ CPayloadReader::CPayloadReader(const char16_t* pszPath)
 std::size_t CPayloadReader::Read(void* pBuffer, std::size_t count) {
   if (!m_bAtPayload) return 0;
   const std::size_t n = m_file.read(pBuffer, 1, count);
-  auto* pBytes = static_cast<std::uint8_t*>(pBuffer);
-  for (std::size_t i = 0; i < n; ++i) pBytes[i] ^= kStreamerScrambleKey;
+  Unscramble(static_cast<std::uint8_t*>(pBuffer), n);
   return n;
 }
 
