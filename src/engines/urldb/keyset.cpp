@@ -83,15 +83,19 @@ constexpr std::uint32_t kAbsent = 0xFFFFFFFFu;
 // needs more than kMaxSymbols. ".com" is one symbol wherever it occurs (left to right; it
 // cannot overlap itself), so the symbols are fixed by the key. The symbols are found
 // first and then packed three at a time, which keeps the multiplications independent.
+// hostChars: how many leading characters are host characters (all of them when true).
 bool PackHost(const char* pKey, std::size_t length, unsigned char* bits, unsigned& symbols,
-              std::uint32_t& bytes) noexcept {
+              std::uint32_t& bytes, std::size_t& hostChars) noexcept {
   unsigned char symbol[kMaxSymbols + 3];
   unsigned n = 0;
   std::size_t i = 0;
   while (i < length && n < kMaxSymbols) {
     const unsigned char c = static_cast<unsigned char>(pKey[i]);
     unsigned char s = kTables.host[c];
-    if (s == 0xFF) return false;
+    if (s == 0xFF) {
+      hostChars = i;
+      return false;
+    }
     if (c == '.' && length - i >= 4 && pKey[i + 1] == 'c' && pKey[i + 2] == 'o' &&
         pKey[i + 3] == 'm') {
       s = kDotCom;
@@ -101,6 +105,7 @@ bool PackHost(const char* pKey, std::size_t length, unsigned char* bits, unsigne
     }
     symbol[n++] = s;
   }
+  hostChars = i;
   if (i < length || n == 0) return false;
   symbol[n] = symbol[n + 1] = 0;  // unused places of the last word are symbol 0
   std::uint32_t out = 0;
@@ -241,14 +246,15 @@ CKeySet::Probe CKeySet::MakeProbe(const char* pKey, std::size_t length) noexcept
   probe.headerLength = 1;
   unsigned symbols = 0;
   std::uint32_t bytes = 0;
-  if (PackHost(pKey, length, probe.bits, symbols, bytes)) {
+  std::size_t hostChars = 0;  // host characters are 6-bit characters too
+  if (PackHost(pKey, length, probe.bits, symbols, bytes, hostChars)) {
     probe.header[0] = static_cast<unsigned char>(symbols - 1);
     probe.payloadLength = bytes;
     probe.hash = RecordHashOf(probe.header[0], probe.bits, bytes);
     return probe;
   }
   bool sixBit = length != 0 && length <= kMaxSixBit;
-  for (std::size_t i = 0; i < length && sixBit; ++i) {
+  for (std::size_t i = hostChars; i < length && sixBit; ++i) {
     sixBit = kTables.code[static_cast<unsigned char>(pKey[i])] != 0xFF;
   }
   if (sixBit) {
