@@ -110,7 +110,8 @@ bool PackHost(const char* pKey, std::size_t length, unsigned char* bits, unsigne
   symbol[n] = symbol[n + 1] = 0;  // unused places of the last word are symbol 0
   std::uint32_t out = 0;
   for (unsigned j = 0; j < n; j += 3) {
-    const unsigned word = symbol[j] * (kSymbols * kSymbols) + symbol[j + 1] * kSymbols + symbol[j + 2];
+    const unsigned word =
+        symbol[j] * (kSymbols * kSymbols) + symbol[j + 1] * kSymbols + symbol[j + 2];
     bits[out++] = static_cast<unsigned char>(word >> 8);
     bits[out++] = static_cast<unsigned char>(word);
   }
@@ -166,9 +167,11 @@ int CompareHost(const unsigned char* a, unsigned na, const unsigned char* b,
       const unsigned x = symbolsA[j];
       const unsigned y = symbolsB[j];
       if (x == y) continue;
+      // ".com" starts with '.' (symbol 1): against any other symbol it compares as '.'.
       constexpr unsigned kDot = 1;
-      if (x != kDotCom && y != kDotCom) return x < y ? -1 : 1;
-      if ((x == kDotCom ? y : x) != kDot) return (x == kDotCom ? kDot : x) < (y == kDotCom ? kDot : y) ? -1 : 1;
+      const unsigned firstX = x == kDotCom ? kDot : x;
+      const unsigned firstY = y == kDotCom ? kDot : y;
+      if (firstX != firstY) return firstX < firstY ? -1 : 1;
       char left[CKeySet::kMaxUnpacked];
       char right[CKeySet::kMaxUnpacked];
       const std::size_t leftLength = UnpackHost(a, na - i, left);
@@ -649,7 +652,7 @@ std::int32_t CKeySet::Insert(const Probe& probe) noexcept {
   // A long key is stored out of line (its record holds its length and address).
   unsigned char* pLong = nullptr;
   if (probe.header[0] == kLongHeader) {
-    pLong = static_cast<unsigned char*>(as_alloc_nt(probe.payloadLength == 0 ? 1 : probe.payloadLength));
+    pLong = static_cast<unsigned char*>(as_alloc_nt(probe.payloadLength));
     if (pLong == nullptr) return -2;
     std::memcpy(pLong, probe.Payload(), probe.payloadLength);
   }

@@ -29,6 +29,13 @@ constexpr std::size_t kStackKeyLength = 512;
 
 CURL* AsURL(CSerializableItem* pItem) noexcept { return dynamic_cast<CURL*>(pItem); }
 
+// The length of a key read from a file as an item holds it: up to its first zero byte
+// (sstring's assign).
+std::size_t ItemKeyLength(const char* pKey, std::size_t length) noexcept {
+  const void* zero = length == 0 ? nullptr : std::memchr(pKey, 0, length);
+  return zero == nullptr ? length : static_cast<std::size_t>(static_cast<const char*>(zero) - pKey);
+}
+
 // First occurrence of the n bytes of text in [begin, end), or null. O((end - begin) * n)
 // worst case; memchr finds the candidates.
 const char* FindText(const char* begin, const char* end, const char* text,
@@ -182,10 +189,7 @@ class CURLDB::CKeyReader final : public AUpdater::IRecordReader {
     if (length != 0) streamer.ReadString(pBuffer, length);
     nBytesRead += 4 + length;
     if (nOperation != kURLDBOpAdd) return 0;
-    // An item's key ends at a zero byte (sstring's assign).
-    const void* zero = length == 0 ? nullptr : std::memchr(pBuffer, 0, length);
-    const std::size_t keyLength =
-        zero == nullptr ? length : static_cast<std::size_t>(static_cast<const char*>(zero) - pBuffer);
+    const std::size_t keyLength = ItemKeyLength(pBuffer, length);
     Pending& next = m_pending[m_read % kDepth];
     next.probe = CKeySet::MakeProbe(pBuffer, keyLength);
     if (!next.probe.packed) {  // the probe refers to the buffer: applied now
@@ -293,10 +297,7 @@ void CURLDB::PlanLoad(const char16_t* pszMainFile) noexcept {
       const char* pKey = reinterpret_cast<const char*>(buffer + at);
       at += length;
       if (operation != kURLDBOpAdd) continue;
-      const void* zero = length == 0 ? nullptr : std::memchr(pKey, 0, length);
-      const std::size_t keyLength =
-          zero == nullptr ? length : static_cast<std::size_t>(static_cast<const char*>(zero) - pKey);
-      const CKeySet::Probe probe = CKeySet::MakeProbe(pKey, keyLength);
+      const CKeySet::Probe probe = CKeySet::MakeProbe(pKey, ItemKeyLength(pKey, length));
       if (probe.headerLength == 0 || m_entries.Contains(probe)) continue;
       std::uint16_t& bin = bins.bytes[CKeySet::Bins::Of(probe, binBits)];
       bin = static_cast<std::uint16_t>(std::min<std::uint32_t>(bin + probe.RecordSize(), 0xFFFF));
