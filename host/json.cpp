@@ -1,5 +1,8 @@
 #include "json.h"
 
+#include <cstdint>
+#include <cstring>
+
 #include "zzplat/paths.h"
 
 namespace zzhost {
@@ -15,6 +18,33 @@ struct PlainBytes {
 };
 constexpr PlainBytes kPlain;
 
+constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
+
+// Whether any byte of word is below n (n at most 128).
+constexpr bool AnyByteBelow(std::uint64_t word, unsigned n) {
+  return ((word - kOnes * n) & ~word & kHighBits) != 0;
+}
+
+// Whether all 8 bytes of word are plain (kPlain), tested at once.
+constexpr bool AllPlain(std::uint64_t word) {
+  return !AnyByteBelow(word, 0x20) && (((word + kOnes) | word) & kHighBits) == 0 &&
+         !AnyByteBelow(word ^ (kOnes * '"'), 1) && !AnyByteBelow(word ^ (kOnes * '\\'), 1);
+}
+
+// Every byte value, alone or among plain ones, is judged as the table judges it.
+constexpr bool AllPlainMatchesTable() {
+  for (unsigned c = 0; c < 256; ++c) {
+    for (unsigned at = 0; at < 8; ++at) {
+      const std::uint64_t word = (kOnes * 'a' & ~(std::uint64_t{0xFF} << (8 * at))) |
+                                 (std::uint64_t{c} << (8 * at));
+      if (AllPlain(word) != kPlain.plain[c]) return false;
+    }
+  }
+  return true;
+}
+static_assert(AllPlainMatchesTable());
+
 }  // namespace
 
 void AppendJsonString(std::string& out, std::string_view text) {
@@ -23,6 +53,10 @@ void AppendJsonString(std::string& out, std::string_view text) {
   for (std::size_t i = 0; i < text.size();) {
     // Plain printable ASCII, by far the most common, is copied in runs.
     std::size_t run = i;
+    for (std::uint64_t word; run + 8 <= text.size(); run += 8) {
+      std::memcpy(&word, text.data() + run, 8);
+      if (!AllPlain(word)) break;
+    }
     while (run < text.size() && kPlain.plain[static_cast<unsigned char>(text[run])]) ++run;
     if (run != i) {
       out.append(text.data() + i, run - i);

@@ -6,6 +6,7 @@
 // copyable.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -37,7 +38,7 @@ class AutoResetEvent {
  private:
   std::mutex m_mutex;
   std::condition_variable m_cond;
-  bool m_signalled;
+  std::atomic<bool> m_signalled;  // written under m_mutex; read without it by Set
 };
 
 }  // namespace zzplat

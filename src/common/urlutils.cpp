@@ -4,7 +4,7 @@
 // text and its lower-case copy, a second pass writes the escaped text and a third (eight
 // bytes at a time) lower-cases it; the pieces are then located by forward scans and the
 // domain by one backward scan with at most one suffix lookup.
-// Cost: O(length) time, 2 * (escaped length + 1) bytes, one allocation per call. Input
+// Cost: O(length) time, 2 * (escaped length + 1) bytes in a block reused by the next parse. Input
 // length is bounded only by memory: lengths whose escaped size would overflow give -2.
 // The suffix set is an open-addressing hash table over the generated data: O(1) lookups
 // that neither allocate nor copy. Tested by tests/common/urlutils_test.cpp.
@@ -58,6 +58,9 @@ inline char ToLowerASCII(char c) noexcept {
 }
 
 constexpr char kHexDigits[] = "0123456789abcdef";
+
+// Largest block a parse record keeps for the next URL when that one needs less.
+constexpr std::size_t kKeptBlockBytes = 1 << 16;
 
 inline unsigned char LowByte(char unit) noexcept { return static_cast<unsigned char>(unit); }
 inline unsigned char LowByte(char16_t unit) noexcept {
@@ -279,10 +282,16 @@ void ResetDoubleExtensionsForTesting() noexcept {
 // ---------------------------------------------------------------------------------------
 // CParsedURL
 
-CParsedURL::~CParsedURL() { as_free(m_escaped); }
+CParsedURL::~CParsedURL() { as_free(m_block); }
 
 void CParsedURL::Reset() noexcept {
-  as_free(m_escaped);
+  as_free(m_block);
+  m_block = nullptr;
+  m_capacity = 0;
+  ClearPieces();
+}
+
+void CParsedURL::ClearPieces() noexcept {
   m_escaped = m_lower = nullptr;
   m_length = 0;
   m_path = m_pathLower = nullptr;
@@ -303,7 +312,7 @@ std::int32_t CParsedURL::ParseURL(const char16_t* text, std::size_t length) noex
 
 template <class Unit>
 std::int32_t CParsedURL::Parse(const Unit* text, std::size_t length) noexcept {
-  Reset();
+  ClearPieces();
   if (text == nullptr || length == 0) return -1;
   // Each character takes at most 3 bytes, and the block holds two texts and terminators.
   if (length > (SIZE_MAX - 2) / 6) return -2;
@@ -313,8 +322,16 @@ std::int32_t CParsedURL::Parse(const Unit* text, std::size_t length) noexcept {
   const std::size_t toEscape = CountToEscape(text, begin, length);
   const std::size_t escapedLength = length - begin + 2 * toEscape;
 
-  char* block = static_cast<char*>(as_alloc_nt(2 * (escapedLength + 1)));
-  if (block == nullptr) return -2;
+  // A block far larger than needed (left by a very long URL) is given back.
+  const std::size_t needed = 2 * (escapedLength + 1);
+  if (needed > m_capacity || (m_capacity > kKeptBlockBytes && needed <= kKeptBlockBytes)) {
+    as_free(m_block);
+    m_capacity = 0;
+    m_block = static_cast<char*>(as_alloc_nt(needed < 256 ? 256 : needed));
+    if (m_block == nullptr) return -2;
+    m_capacity = needed < 256 ? 256 : needed;
+  }
+  char* block = m_block;
   char* lower = block + escapedLength + 1;
   if (toEscape == 0) {
     CopyNarrow(block, text + begin, length - begin);  // the common case: nothing to escape

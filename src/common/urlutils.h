@@ -95,7 +95,8 @@ class CParsedURL : public CBlackBoxObject {
 
   // Parses length characters of text (8-bit, or UTF-16 of which only the low byte of each
   // unit is used). Returns 0; -1 for a null text or length 0; -2 when memory runs out. On
-  // failure the record is zeroed. One allocation per call; O(length).
+  // failure the record is zeroed. O(length); the texts' block is kept from one parse to the
+  // next when it is large enough, so a record that parses URL after URL allocates rarely.
   std::int32_t ParseURL(const char* text, std::size_t length) noexcept;
   std::int32_t ParseURL(const char16_t* text, std::size_t length) noexcept;
 
@@ -144,9 +145,13 @@ class CParsedURL : public CBlackBoxObject {
   // Steps 4 to 7: locates the pieces in the escaped text and mirrors them into the
   // lower-case text.
   void LocatePieces() noexcept;
+  // Zeroes every field but keeps the block and its capacity.
+  void ClearPieces() noexcept;
 
   char* m_escaped = nullptr;  // Owned: escaped text, terminator, lower-case text, terminator.
   char* m_lower = nullptr;    // Into the same block as m_escaped.
+  char* m_block = nullptr;    // Owned: the block m_escaped points into while parsed.
+  std::size_t m_capacity = 0;  // bytes of m_block
   std::size_t m_length = 0;
   const char* m_path = nullptr;  // Into m_escaped.
   const char* m_pathLower = nullptr;  // Into m_lower.

@@ -166,8 +166,9 @@ void CParentalBWListFilter::Process(std::uint32_t sessionId, AItem* pItem,
     // piece that no list can hold cost as much as a lookup.
     const bool lookExact = !exactIsSite && ((white != nullptr && white->HoldsOtherEntries()) ||
                                             (black != nullptr && black->HoldsOtherEntries()));
-    ascommon::CURLDB::KeyProbe site{};
-    ascommon::CURLDB::KeyProbe exact{};
+    // Left unset unless made: zeroing two probes cost more than a lookup.
+    ascommon::CURLDB::KeyProbe site;
+    ascommon::CURLDB::KeyProbe exact;
     if (lookSite) site = ascommon::CURLDB::MakeProbe(key, keyLength);
     if (lookExact) exact = ascommon::CURLDB::MakeProbe(c.text, c.length);
     if (hasKey) {
