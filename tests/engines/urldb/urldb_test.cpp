@@ -64,6 +64,8 @@ TEST_F(URLDBTest, SiteKeys) {
       {"1.2.3", "2.3"},  // two dots: not IPv4, the domain rule applies
       {"*.ads.sample.test//tracker.other.test/x", "other.test"},
       {"go.test/?u=http://www.target.test/", "target.test"},  // a scheme anywhere counts
+      {"http://a.test/https://b.test/", "b.test"},  // "https://" first, then "http://" after it
+      {"p:http:/x.test:http://y.test", "y.test"},  // colons that start no scheme are passed
       {"ftp://files.sample.test/", "ftp"},  // only http(s) is stripped; ":" ends the host
       {"", "-450"}, {"http://", "-450"}, {"user@/x", "-450"}, {":8080", "-450"}, {"*x//", "-450"},
   };
