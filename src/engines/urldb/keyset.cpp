@@ -83,19 +83,15 @@ constexpr std::uint32_t kAbsent = 0xFFFFFFFFu;
 // needs more than kMaxSymbols. ".com" is one symbol wherever it occurs (left to right; it
 // cannot overlap itself), so the symbols are fixed by the key. The symbols are found
 // first and then packed three at a time, which keeps the multiplications independent.
-// hostChars: how many leading characters are host characters (all of them when true).
 bool PackHost(const char* pKey, std::size_t length, unsigned char* bits, unsigned& symbols,
-              std::uint32_t& bytes, std::size_t& hostChars) noexcept {
+              std::uint32_t& bytes) noexcept {
   unsigned char symbol[kMaxSymbols + 3];
   unsigned n = 0;
   std::size_t i = 0;
   while (i < length && n < kMaxSymbols) {
     const unsigned char c = static_cast<unsigned char>(pKey[i]);
     unsigned char s = kTables.host[c];
-    if (s == 0xFF) {
-      hostChars = i;
-      return false;
-    }
+    if (s == 0xFF) return false;
     if (c == '.' && length - i >= 4 && pKey[i + 1] == 'c' && pKey[i + 2] == 'o' &&
         pKey[i + 3] == 'm') {
       s = kDotCom;
@@ -105,7 +101,6 @@ bool PackHost(const char* pKey, std::size_t length, unsigned char* bits, unsigne
     }
     symbol[n++] = s;
   }
-  hostChars = i;
   if (i < length || n == 0) return false;
   symbol[n] = symbol[n + 1] = 0;  // unused places of the last word are symbol 0
   std::uint32_t out = 0;
@@ -249,23 +244,28 @@ CKeySet::Probe CKeySet::MakeProbe(const char* pKey, std::size_t length) noexcept
   probe.headerLength = 1;
   unsigned symbols = 0;
   std::uint32_t bytes = 0;
-  std::size_t hostChars = 0;  // host characters are 6-bit characters too
-  if (PackHost(pKey, length, probe.bits, symbols, bytes, hostChars)) {
+  // A path (the commonest text that is no host name) is told by one fast search.
+  if ((length == 0 || std::memchr(pKey, '/', length) == nullptr) &&
+      PackHost(pKey, length, probe.bits, symbols, bytes)) {
     probe.header[0] = static_cast<unsigned char>(symbols - 1);
     probe.payloadLength = bytes;
     probe.hash = RecordHashOf(probe.header[0], probe.bits, bytes);
     return probe;
   }
+  // The 6-bit form, packed while checking: a character without a code switches to the
+  // raw form.
   bool sixBit = length != 0 && length <= kMaxSixBit;
-  for (std::size_t i = hostChars; i < length && sixBit; ++i) {
-    sixBit = kTables.code[static_cast<unsigned char>(pKey[i])] != 0xFF;
-  }
   if (sixBit) {
     std::uint32_t acc = 0;
     unsigned bits = 0;
     std::uint32_t out = 0;
     for (std::size_t i = 0; i < length; ++i) {
-      acc = (acc << 6) | kTables.code[static_cast<unsigned char>(pKey[i])];
+      const unsigned code = kTables.code[static_cast<unsigned char>(pKey[i])];
+      if (code == 0xFF) {
+        sixBit = false;
+        break;
+      }
+      acc = (acc << 6) | code;
       bits += 6;
       if (bits >= 8) {
         bits -= 8;
@@ -275,7 +275,12 @@ CKeySet::Probe CKeySet::MakeProbe(const char* pKey, std::size_t length) noexcept
     if (bits != 0) probe.bits[out++] = static_cast<unsigned char>(acc << (8 - bits));
     probe.header[0] = static_cast<unsigned char>(kSixBitHeader - 1 + length);
     probe.payloadLength = out;
-  } else if (length <= kMaxShortRaw) {
+  }
+  if (sixBit) {
+    probe.hash = RecordHashOf(probe.header[0], probe.bits, probe.payloadLength);
+    return probe;
+  }
+  if (length <= kMaxShortRaw) {
     probe.packed = false;
     probe.header[0] = static_cast<unsigned char>(kRawHeader + length);
     probe.payloadLength = static_cast<std::uint32_t>(length);
