@@ -43,14 +43,16 @@ ListVerdicts ReadListVerdicts(const ascommon::CBlackBox& item, const ascommon::C
     verdicts.list = "black";
   }
   verdicts.advancedActive = advancedActive;
-  if (advancedActive) {
+  verdicts.flag = ExtByte(ext, kListSummaryFlag);
+  // bbext holds the flag and one key per category hit: with the flag alone (most URLs)
+  // there is no category to look for.
+  if (advancedActive && ext.GetCount() > (verdicts.flag < 0 ? 0u : 1u)) {
     for (const nsHttpModules::CategoryList& list : nsHttpModules::kCategoryLists) {
       if (ExtByte(ext, list.resultKey) == 1) {
         verdicts.categories[verdicts.categoryCount++] = list.traceName;
       }
     }
   }
-  verdicts.flag = ExtByte(ext, kListSummaryFlag);
   return verdicts;
 }
 

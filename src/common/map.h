@@ -116,7 +116,7 @@ class CMap : public CBlackBoxObject {
       Node* node = m_heads[b];
       while (node != nullptr) {
         Node* next = node->next;
-        Link(heads, tails, node->hash % nBuckets, node);
+        Link(heads, tails, BucketOf(node->hash, nBuckets), node);
         node = next;
       }
     }
@@ -153,7 +153,7 @@ class CMap : public CBlackBoxObject {
       return -2;
     }
     node->hash = hash;
-    Link(m_heads, m_tails, hash % m_buckets, node);
+    Link(m_heads, m_tails, BucketOf(hash, m_buckets), node);
     ++m_count;
     return 0;
   }
@@ -177,7 +177,7 @@ class CMap : public CBlackBoxObject {
   bool RemoveKey(const K& key) noexcept {
     if (m_buckets == 0) return false;
     const std::uint32_t hash = Hash(key);
-    const std::uint32_t bucket = hash % m_buckets;
+    const std::uint32_t bucket = BucketOf(hash, m_buckets);
     Node* previous = nullptr;
     for (Node* node = m_heads[bucket]; node != nullptr; previous = node, node = node->next) {
       if (node->hash != hash || !(node->key == key)) continue;
@@ -221,7 +221,7 @@ class CMap : public CBlackBoxObject {
   Position GetStartPosition() const noexcept { return FirstFrom(0); }
   void GetNextAssoc(Position& pos, const K*& key, V*& value) noexcept {
     Node* node = static_cast<Node*>(const_cast<void*>(pos));
-    pos = node->next != nullptr ? node->next : FirstFrom(node->hash % m_buckets + 1);
+    pos = node->next != nullptr ? node->next : FirstFrom(BucketOf(node->hash, m_buckets) + 1);
     key = &node->key;
     value = &node->value;
   }
@@ -253,8 +253,13 @@ class CMap : public CBlackBoxObject {
     return m_hash != nullptr ? m_hash(key) : MapDefaultHash(key);
   }
 
+  // The bucket of a hash: hash modulo the count, by a mask when the count is a power of
+  // two (the same bucket, without a division on every lookup).
+  static std::uint32_t BucketOf(std::uint32_t hash, std::uint32_t buckets) noexcept {
+    return (buckets & (buckets - 1)) == 0 ? hash & (buckets - 1) : hash % buckets;
+  }
   Node* FindNode(const K& key, std::uint32_t hash) const noexcept {
-    for (Node* node = m_heads[hash % m_buckets]; node != nullptr; node = node->next) {
+    for (Node* node = m_heads[BucketOf(hash, m_buckets)]; node != nullptr; node = node->next) {
       if (node->hash == hash && node->key == key) return node;
     }
     return nullptr;
