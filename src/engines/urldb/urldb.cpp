@@ -1,8 +1,10 @@
 // The URL database: the site key of a URL is located as a range inside the caller's text
 // (scheme, "*...//", "www.", user information and port stripped, then the domain rule with
 // this database's double extensions) and looked up in a packed hash-partitioned key set.
-// Lookup O(URL length) with no allocation; load O(records); unload O(n log n) for the
-// sorted order. Tested by tests/engines/urldb/urldb_test.cpp and aupdater_test.cpp.
+// A load first reads the main file's records once without applying them, to lay the key
+// set out at its final size. Lookup O(URL length) with no allocation; load O(records);
+// unload O(n log n) for the sorted order. Tested by tests/engines/urldb/urldb_test.cpp and
+// aupdater_test.cpp.
 #include "engines/urldb/urldb.h"
 
 #include <algorithm>
@@ -272,7 +274,11 @@ void CURLDB::PlanLoad(const char16_t* pszMainFile) noexcept {
       m_entries.PartitionBitsFor(static_cast<std::uint32_t>(std::min<std::uint64_t>(
           estimate, 0xFFFFFFFFu))) + CKeySet::kBucketBits;
   const std::size_t binCount = std::size_t{1} << binBits;
-  CKeySet::Bins bins{as_alloc_array_nt<std::uint16_t>(binCount), binBits, 0};
+  // At most 2 MB of bins: enough for the largest file the streamer reads (6 million keys);
+  // only a database already holding more goes without a plan.
+  constexpr unsigned kMaxBinBits = 20;
+  CKeySet::Bins bins{binBits <= kMaxBinBits ? as_alloc_array_nt<std::uint16_t>(binCount) : nullptr,
+                     binBits, 0};
   if (bins.bytes == nullptr) {
     m_entries.Reserve(static_cast<std::uint32_t>(std::min<std::uint64_t>(estimate, 0xFFFFFFFFu)));
     return;
