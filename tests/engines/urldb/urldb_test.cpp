@@ -72,6 +72,9 @@ TEST_F(URLDBTest, SiteKeys) {
   for (const auto& [url, key] : cases) EXPECT_EQ(KeyOf(db, url), key) << '"' << url << '"';
   Add(db, "a.sample.test");  // the one entry that is not its own site key
   EXPECT_TRUE(db.HasOtherEntry(CURLDB::MakeProbe("a.sample.test", 13)));
+  CURLDB paths;  // its one such entry has a single dot (and a path)
+  Add(paths, "sample.test/p");
+  EXPECT_TRUE(paths.HasOtherEntry(CURLDB::MakeProbe("sample.test/p", 13)));
 }
 
 // A load adds the file's records to what the database holds; the first bad record stops it
