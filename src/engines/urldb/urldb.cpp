@@ -57,6 +57,23 @@ const char* FindText(const char* begin, const char* end, const char* text, std::
   return nullptr;
 }
 
+// Whether any of the 8 bytes of word is byte.
+inline bool HasByte(std::uint64_t word, unsigned char byte) noexcept {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+  const std::uint64_t x = word ^ (kOnes * byte);
+  return ((x - kOnes) & ~x & (kOnes << 7)) != 0;
+}
+
+// The first "?", "/" or "@" in [p, end), or end: eight bytes at a time, then byte by byte.
+const char* FindHostStop(const char* p, const char* end) noexcept {
+  for (std::uint64_t word; end - p >= 8; p += 8) {
+    std::memcpy(&word, p, 8);
+    if (HasByte(word, '?') || HasByte(word, '/') || HasByte(word, '@')) break;
+  }
+  while (p != end && *p != '?' && *p != '/' && *p != '@') ++p;
+  return p;
+}
+
 }  // namespace
 
 // --- CURL ---
@@ -123,7 +140,8 @@ std::int32_t CURLDB::FindKey(const char* pURL, std::size_t length, const char*& 
   // A scheme anywhere in the text: what follows its first occurrence is the address.
   // Both schemes hold a ":", which host names and most paths lack: without one, neither
   // search runs.
-  if (std::memchr(begin, ':', length) != nullptr) {
+  const bool anyColon = std::memchr(begin, ':', length) != nullptr;
+  if (anyColon) {
     if (const char* scheme = FindText(begin, end, "https://", 8, 5)) begin = scheme + 8;
     if (const char* scheme = FindText(begin, end, "http://", 7, 4)) begin = scheme + 7;
   }
@@ -141,14 +159,15 @@ std::int32_t CURLDB::FindKey(const char* pURL, std::size_t length, const char*& 
   // The host: up to "?" or "/", after the first "@", before the first ":" behind that.
   const char* hostEnd = begin;
   const char* at = nullptr;
-  for (; hostEnd != end && *hostEnd != '?' && *hostEnd != '/'; ++hostEnd) {
-    if (*hostEnd == '@' && at == nullptr) at = hostEnd;
+  for (;; ++hostEnd) {
+    hostEnd = FindHostStop(hostEnd, end);
+    if (hostEnd == end || *hostEnd != '@') break;
+    if (at == nullptr) at = hostEnd;
   }
   const char* host = at != nullptr ? at + 1 : begin;
-  for (const char* c = host; c != hostEnd; ++c) {
-    if (*c == ':') {
-      hostEnd = c;
-      break;
+  if (anyColon) {
+    if (const void* colon = std::memchr(host, ':', static_cast<std::size_t>(hostEnd - host))) {
+      hostEnd = static_cast<const char*>(colon);
     }
   }
   std::size_t hostLength = static_cast<std::size_t>(hostEnd - host);

@@ -66,6 +66,7 @@ TEST_F(URLDBTest, SiteKeys) {
       {"go.test/?u=http://www.target.test/", "target.test"},  // a scheme anywhere counts
       {"http://a.test/https://b.test/", "b.test"},  // "https://" first, then "http://" after it
       {"p:http:/x.test:http://y.test", "y.test"},  // colons that start no scheme are passed
+      {"http://long-user-name@v@w.test:1/x", "v@w.test"},  // the first "@" ends the user part
       {"ftp://files.sample.test/", "ftp"},  // only http(s) is stripped; ":" ends the host
       {"", "-450"}, {"http://", "-450"}, {"user@/x", "-450"}, {":8080", "-450"}, {"*x//", "-450"},
   };
