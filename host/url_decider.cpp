@@ -20,12 +20,11 @@ ListFilters ActiveListFilters(CModuleHost& host, std::uint32_t session) {
 ListVerdicts CUrlDecider::Decide(std::string_view url, const ListFilters& filters,
                                  std::uint32_t session, bool* parsed) {
   ascommon::CBlackBox& bb = m_item.GetBlackBox();
-  EmptyItem();
   // The list filters read the URL information only (the URL's text, which the host also
   // gives whole pages, is left out: converting it cost a seventh of the run). A URL the
   // parser refuses still gets an item; the filters then report it themselves.
   const bool ok = m_parsed.ParseURL(url.data(), url.size()) == 0;
-  if (ok) bb.SetGenericObject(kUrlInfo, &m_parsed);
+  if (!EmptyItem(ok) && ok) bb.SetGenericObject(kUrlInfo, &m_parsed);
   if (parsed != nullptr) *parsed = ok;
   for (CAFilter* filter : {filters.bwlist, filters.advanced}) {
     if (filter == nullptr) continue;
@@ -40,18 +39,25 @@ ListVerdicts CUrlDecider::Decide(std::string_view url, const ListFilters& filter
 // there, and its flag in bbext. Its stores then replace values in place instead of making
 // 19 new entries per URL (half of its cost). When the white list hits it writes only the
 // white list's result key into the item, so the others are dropped after it ran
-// (KeepResults). Keys are removed one by one: RemoveAll walks every bucket twice.
-void CUrlDecider::EmptyItem() {
+// (KeepResults). The URL information stays too while it still points to the parse record,
+// which the next URL is parsed into. Keys are removed one by one: RemoveAll walks every
+// bucket twice.
+bool CUrlDecider::EmptyItem(bool keepUrl) {
   ascommon::CBlackBox& bb = m_item.GetBlackBox();
-  bb.RemoveObject(kUrlInfo);
+  bool urlKept = keepUrl && bb.GetGenericObject(kUrlInfo) == &m_parsed;
+  if (!urlKept) bb.RemoveObject(kUrlInfo);
   bb.RemoveObject(nsHttpModules::ItemField::kWhiteListHit);
   bb.RemoveObject(nsHttpModules::ItemField::kBlackListHit);
-  if (bb.GetCount() != m_keptInItem) bb.RemoveAll();  // something else was written
+  if (bb.GetCount() != m_keptInItem + (urlKept ? 1u : 0u)) {  // something else was written
+    bb.RemoveAll();
+    urlKept = false;
+  }
   for (const nsHttpModules::CategoryList& list : nsHttpModules::kCategoryLists) {
     if (m_ext.GetCount() <= m_keptInExt) break;
     m_ext.RemoveObject(list.resultKey);
   }
   if (m_ext.GetCount() != m_keptInExt) m_ext.RemoveAll();
+  return urlKept;
 }
 
 void CUrlDecider::KeepResults(bool advancedRan) {

@@ -47,7 +47,9 @@ class CUrlDecider {
   const ascommon::CParsedURL& LastUrl() const { return m_parsed; }
 
  private:
-  void EmptyItem();
+  // Empties the item for the next URL; keepUrl leaves the URL information in place when it
+  // still points to the parse record. Returns whether it was left.
+  bool EmptyItem(bool keepUrl);
   void KeepResults(bool advancedRan);
 
   ascommon::CBlackBox m_ext;
