@@ -148,6 +148,8 @@ int CompareText(const char* a, std::size_t na, const char* b, std::size_t nb) no
 int CompareHost(const unsigned char* a, unsigned na, const unsigned char* b,
                 unsigned nb) noexcept {
   for (unsigned i = 0;; i += 3, a += 2, b += 2) {
+    // Every symbol of the shorter key matched: it is a prefix of the other (or equal).
+    if (i >= na || i >= nb) return na < nb ? -1 : (na > nb ? 1 : 0);
     if (i + 3 <= na && i + 3 <= nb && a[0] == b[0] && a[1] == b[1]) continue;
     const unsigned wordA = static_cast<unsigned>(a[0]) << 8 | a[1];
     const unsigned wordB = static_cast<unsigned>(b[0]) << 8 | b[1];
