@@ -26,8 +26,42 @@ const char* const kURLDBDoubleExtensions[] = {
 #include "engines/urldb/urldb_double_extensions.inc"
 };
 
-// Key texts up to this length are read into a stack buffer; longer ones into a heap one.
-constexpr std::size_t kStackKeyLength = 512;
+// The key text of one record, read from a list file: the length first, then the bytes in
+// one read into a stack buffer, or a heap one for keys longer than it holds.
+class CKeyText {
+ public:
+  CKeyText() noexcept = default;
+  ~CKeyText() {
+    if (m_pText != m_stack) as_free(m_pText);
+  }
+  CKeyText(const CKeyText&) = delete;
+  CKeyText& operator=(const CKeyText&) = delete;
+
+  // False when a heap buffer cannot be allocated. A length no file can hold (0xFFFFFFFF
+  // among them, read back sign-extended) throws as reading that many bytes would, before
+  // anything is allocated for it; so does a short file.
+  bool Read(IStreamer& streamer, std::uint64_t& nBytesRead) {
+    m_length = streamer.ReadSizeT(true);
+    if (m_length > kURLDBMaxKeyLength) AS_THROW(0, ASException, "cannot read from file");
+    if (m_length > sizeof m_stack) {
+      m_pText = static_cast<char*>(as_alloc_nt(m_length));
+      if (m_pText == nullptr) {
+        m_pText = m_stack;
+        return false;
+      }
+    }
+    if (m_length != 0) streamer.ReadString(m_pText, m_length);
+    nBytesRead += 4 + m_length;
+    return true;
+  }
+  const char* Text() const noexcept { return m_pText; }
+  std::size_t Length() const noexcept { return m_length; }
+
+ private:
+  char m_stack[512];
+  char* m_pText = m_stack;
+  std::size_t m_length = 0;
+};
 
 CURL* AsURL(CSerializableItem* pItem) noexcept { return dynamic_cast<CURL*>(pItem); }
 
@@ -93,27 +127,9 @@ std::int32_t CURL::Serialize(IStreamer* pStreamer) {
 
 std::int32_t CURL::Deserialize(IStreamer* pStreamer, std::uint64_t& nBytesRead) {
   if (pStreamer == nullptr) return -50;
-  const std::size_t length = pStreamer->ReadSizeT(true);
-  // A length no file can hold (0xFFFFFFFF among them, read back sign-extended) fails as
-  // reading that many bytes would, before anything is allocated for it.
-  if (length > kURLDBMaxKeyLength) AS_THROW(0, ASException, "cannot read from file");
-  // One read for the whole key (the same bytes as reading them one by one).
-  char stackBuffer[kStackKeyLength];
-  char* pBuffer = stackBuffer;
-  if (length > kStackKeyLength) {
-    pBuffer = static_cast<char*>(as_alloc_nt(length));
-    if (pBuffer == nullptr) return -2;
-  }
-  struct Release {
-    char* pBuffer;
-    char* pStack;
-    ~Release() {
-      if (pBuffer != pStack) as_free(pBuffer);
-    }
-  } release{pBuffer, stackBuffer};
-  if (length != 0) pStreamer->ReadString(pBuffer, length);
-  nBytesRead += 4 + length;
-  return SetKey(pBuffer, length) == 0 ? 0 : -2;
+  CKeyText key;
+  if (!key.Read(*pStreamer, nBytesRead)) return -2;
+  return SetKey(key.Text(), key.Length()) == 0 ? 0 : -2;
 }
 
 // --- CURLDB ---
@@ -201,23 +217,10 @@ class CURLDB::CKeyReader final : public AUpdater::IRecordReader {
 
   std::int32_t ReadRecord(std::uint32_t nOperation, IStreamer& streamer,
                           std::uint64_t& nBytesRead) override {
-    const std::size_t length = streamer.ReadSizeT(true);
-    if (length > kURLDBMaxKeyLength) AS_THROW(0, ASException, "cannot read from file");
-    char stackBuffer[kStackKeyLength];
-    char* pBuffer = stackBuffer;
-    if (length > kStackKeyLength) {
-      pBuffer = static_cast<char*>(as_alloc_nt(length));
-      if (pBuffer == nullptr) return -14;
-    }
-    struct Release {
-      char* pBuffer;
-      char* pStack;
-      ~Release() {
-        if (pBuffer != pStack) as_free(pBuffer);
-      }
-    } release{pBuffer, stackBuffer};
-    if (length != 0) streamer.ReadString(pBuffer, length);
-    nBytesRead += 4 + length;
+    CKeyText key;
+    if (!key.Read(streamer, nBytesRead)) return -14;
+    const char* const pBuffer = key.Text();
+    const std::size_t length = key.Length();
     if (nOperation != kURLDBOpAdd) return 0;
     const std::size_t keyLength = ItemKeyLength(pBuffer, length);
     Pending& next = m_pending[m_read % kDepth];
