@@ -1,8 +1,8 @@
 #include "json.h"
 
 #include <cstdint>
-#include <cstring>
 
+#include "common/swar.h"
 #include "zzplat/paths.h"
 
 namespace zzhost {
@@ -18,18 +18,15 @@ struct PlainBytes {
 };
 constexpr PlainBytes kPlain;
 
-constexpr std::uint64_t kOnes = 0x0101010101010101ull;
-constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
-
-// Whether any byte of word is below n (n at most 128).
-constexpr bool AnyByteBelow(std::uint64_t word, unsigned n) {
-  return ((word - kOnes * n) & ~word & kHighBits) != 0;
-}
+using ascommon::swar::kHighBits;
+using ascommon::swar::kOnes;
 
 // Whether all 8 bytes of word are plain (kPlain), tested at once.
 constexpr bool AllPlain(std::uint64_t word) {
+  using ascommon::swar::AnyByteBelow;
+  using ascommon::swar::HasByte;
   return !AnyByteBelow(word, 0x20) && (((word + kOnes) | word) & kHighBits) == 0 &&
-         !AnyByteBelow(word ^ (kOnes * '"'), 1) && !AnyByteBelow(word ^ (kOnes * '\\'), 1);
+         !HasByte(word, '"') && !HasByte(word, '\\');
 }
 
 // Every byte value, alone or among plain ones, is judged as the table judges it.
@@ -53,9 +50,8 @@ void AppendJsonString(std::string& out, std::string_view text) {
   for (std::size_t i = 0; i < text.size();) {
     // Plain printable ASCII, by far the most common, is copied in runs.
     std::size_t run = i;
-    for (std::uint64_t word; run + 8 <= text.size(); run += 8) {
-      std::memcpy(&word, text.data() + run, 8);
-      if (!AllPlain(word)) break;
+    while (run + 8 <= text.size() && AllPlain(ascommon::swar::LoadWord(text.data() + run))) {
+      run += 8;
     }
     while (run < text.size() && kPlain.plain[static_cast<unsigned char>(text[run])]) ++run;
     if (run != i) {

@@ -15,6 +15,7 @@
 
 #include "common/astrace.h"
 #include "common/shared_locker.h"
+#include "common/swar.h"
 
 namespace ascommon {
 
@@ -88,14 +89,11 @@ std::size_t FindFirst(const char* text, std::size_t from, std::size_t to, char c
   return found == nullptr ? to : static_cast<std::size_t>(static_cast<const char*>(found) - text);
 }
 
-// Eight bytes at a time (SWAR). A word of bytes below 0x80: which bytes are 'A'..'Z'.
-constexpr std::uint64_t kOnes = 0x0101010101010101ull;
-constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
-inline std::uint64_t LoadWord(const char* p) noexcept {
-  std::uint64_t word;
-  std::memcpy(&word, p, sizeof word);
-  return word;
-}
+// Eight bytes at a time (common/swar.h). A word of bytes below 0x80: which bytes are
+// 'A'..'Z'.
+using swar::kHighBits;
+using swar::kOnes;
+using swar::LoadWord;
 inline std::uint64_t UpperCaseMask(std::uint64_t word) noexcept {
   const std::uint64_t atLeastA = word + (0x80 - 'A') * kOnes;
   const std::uint64_t aboveZ = word + (0x80 - 'Z' - 1) * kOnes;

@@ -16,6 +16,7 @@
 #include "common/astrace.h"
 #include "common/binstreamer.h"
 #include "common/streamer_format.h"
+#include "common/swar.h"
 
 namespace ascommon {
 
@@ -91,18 +92,11 @@ const char* FindText(const char* begin, const char* end, const char* text, std::
   return nullptr;
 }
 
-// Whether any of the 8 bytes of word is byte.
-inline bool HasByte(std::uint64_t word, unsigned char byte) noexcept {
-  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
-  const std::uint64_t x = word ^ (kOnes * byte);
-  return ((x - kOnes) & ~x & (kOnes << 7)) != 0;
-}
-
 // The first "?", "/" or "@" in [p, end), or end: eight bytes at a time, then byte by byte.
 const char* FindHostStop(const char* p, const char* end) noexcept {
-  for (std::uint64_t word; end - p >= 8; p += 8) {
-    std::memcpy(&word, p, 8);
-    if (HasByte(word, '?') || HasByte(word, '/') || HasByte(word, '@')) break;
+  for (; end - p >= 8; p += 8) {
+    const std::uint64_t word = swar::LoadWord(p);
+    if (swar::HasByte(word, '?') || swar::HasByte(word, '/') || swar::HasByte(word, '@')) break;
   }
   while (p != end && *p != '?' && *p != '/' && *p != '@') ++p;
   return p;
