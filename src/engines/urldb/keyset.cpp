@@ -578,7 +578,7 @@ std::int32_t CKeySet::Reserve(std::uint32_t count) noexcept {
     m_parts[0] = Partition{};
     m_bits = 0;
   }
-  while (count / kKeysPerPartition >= PartitionCount() && m_bits < kMaxPartitionBits) {
+  for (const std::uint32_t bits = PartitionBitsFor(count); m_bits < bits;) {
     if (Split() != 0) return -2;
   }
   return 0;
