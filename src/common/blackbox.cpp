@@ -30,6 +30,17 @@ CBlackBox::~CBlackBox() {
 void CBlackBox::RemoveAll() noexcept {
   m_elements.ForEach([](std::uint32_t, const MElement& element) { Release(element); });
   m_elements.RemoveAll();
+  // An entry of m_recent is not read again before its slot is stored anew.
+  for (std::uint32_t& count : m_slotCounts) count = 0;
+}
+
+std::int32_t CBlackBox::Insert(std::uint32_t id, const MElement& fresh) noexcept {
+  const std::int32_t status = m_elements.SetAt(id, fresh);
+  if (status != 0) return status;
+  const unsigned slot = RecentSlot(id);
+  m_recent[slot] = RecentId{id, m_elements.Lookup(id)};
+  ++m_slotCounts[slot];
+  return 0;
 }
 
 std::int32_t CBlackBox::InitHashTable(std::uint32_t nBuckets) {
@@ -53,7 +64,7 @@ void CBlackBox::Release(const MElement& element) noexcept {
 
 std::int32_t CBlackBox::Admit(std::uint32_t id, std::uint32_t kind, bool bForceReplace,
                               MElement*& existing) noexcept {
-  existing = m_elements.Lookup(id);
+  existing = Locate(id);
   if (existing == nullptr) return 0;
   if (!bForceReplace) return -502;
   if (existing->kind != kind) return -500;
@@ -67,13 +78,13 @@ std::int32_t CBlackBox::Place(std::uint32_t id, MElement* existing,
     *existing = fresh;
     return 0;
   }
-  const std::int32_t status = m_elements.SetAt(id, fresh);
+  const std::int32_t status = Insert(id, fresh);
   if (status != 0) Release(fresh);
   return status;
 }
 
 const CBlackBox::MElement* CBlackBox::Find(std::uint32_t id, std::uint32_t kind) const noexcept {
-  const MElement* element = m_elements.Lookup(id);
+  const MElement* element = Locate(id);
   if (element == nullptr || element->kind != kind || !element->HasPayload()) return nullptr;
   return element;
 }
@@ -84,7 +95,7 @@ void CBlackBox::ThrowMissing(std::uint32_t id) {
 }
 
 std::uint32_t CBlackBox::GetKind(std::uint32_t id) const noexcept {
-  const MElement* element = m_elements.Lookup(id);
+  const MElement* element = Locate(id);
   return element == nullptr ? static_cast<std::uint32_t>(kNone) : element->kind;
 }
 
@@ -98,9 +109,12 @@ const CBlackBoxObject* CBlackBox::GetContainer(std::uint32_t id) const noexcept 
 void CBlackBox::RemoveObject(const char*) { AS_TRACE_UNUSED(BB_NAME("RemoveObject"), "strId"); }
 
 void CBlackBox::RemoveObject(std::uint32_t id) {
-  const MElement* element = m_elements.Lookup(id);
+  const MElement* element = Locate(id);
   if (element == nullptr) return;
   Release(*element);
+  const unsigned slot = RecentSlot(id);
+  if (m_recent[slot].id == id) m_recent[slot] = RecentId{};
+  --m_slotCounts[slot];
   m_elements.RemoveKey(id);
 }
 
@@ -113,11 +127,11 @@ std::int32_t CBlackBox::SetGenericObject(const char*, CBlackBoxObject*) {
 }
 
 std::int32_t CBlackBox::SetGenericObject(std::uint32_t id, CBlackBoxObject* pObject) {
-  if (m_elements.Lookup(id) != nullptr) return -502;
+  if (Locate(id) != nullptr) return -502;
   MElement fresh;
   fresh.kind = kGenericObject;
   fresh.object = pObject;
-  return m_elements.SetAt(id, fresh);
+  return Insert(id, fresh);
 }
 
 const CBlackBoxObject* CBlackBox::GetGenericObject(const char*) const {
@@ -126,12 +140,12 @@ const CBlackBoxObject* CBlackBox::GetGenericObject(const char*) const {
 }
 
 const CBlackBoxObject* CBlackBox::GetGenericObject(std::uint32_t id) const {
-  const MElement* element = m_elements.Lookup(id);
+  const MElement* element = Locate(id);
   return element != nullptr && element->kind == kGenericObject ? element->object : nullptr;
 }
 
 CBlackBoxObject* CBlackBox::GetGenericObjectRW(std::uint32_t id) {
-  const MElement* element = m_elements.Lookup(id);
+  const MElement* element = Locate(id);
   return element != nullptr && element->kind == kGenericObject ? element->object : nullptr;
 }
 
@@ -148,6 +162,12 @@ std::int32_t CBlackBox::PutScalar(T value, std::uint32_t id, bool bForceReplace)
   MElement* existing = nullptr;
   const std::int32_t status = Admit(id, kScalar, bForceReplace, existing);
   if (status != 0) return status;
+  if (existing != nullptr) {  // a scalar (Admit checked the kind): rewritten in place
+    existing->detail = sizeof(T);
+    std::memset(existing->cell, 0, sizeof(existing->cell));
+    std::memcpy(existing->cell, &value, sizeof(T));
+    return 0;
+  }
   MElement fresh;
   fresh.kind = kScalar;
   fresh.detail = sizeof(T);
@@ -371,7 +391,7 @@ std::int32_t CBlackBox::PutTexts(const Char* const* texts, std::size_t count, st
 
 template <class Array, class Char>
 std::size_t CBlackBox::ReadTexts(const Char** out, std::uint32_t id, ArrayType type) const {
-  const MElement* element = m_elements.Lookup(id);
+  const MElement* element = Locate(id);
   if (element == nullptr || !element->HasPayload()) {
     AS_THROW_CODE(0, ASException, -501, "No object with that id");
   }
@@ -411,7 +431,7 @@ std::int32_t CBlackBox::PutNumbers(const T* values, std::size_t count, std::uint
 
 template <class Array, class T>
 std::size_t CBlackBox::ReadNumbers(T* out, std::uint32_t id, ArrayType type) const {
-  const MElement* element = m_elements.Lookup(id);
+  const MElement* element = Locate(id);
   if (element == nullptr || !element->HasPayload()) {
     AS_THROW_CODE(0, ASException, -501, "No object with that id");
   }

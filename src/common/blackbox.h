@@ -254,7 +254,36 @@ class CBlackBox : public CABlackBox {
   const MElement* Find(std::uint32_t id, std::uint32_t kind) const noexcept;
   [[noreturn]] static void ThrowMissing(std::uint32_t id);
 
+  // Recently stored ids: a direct-mapped table of (id, element) pairs, filled when an id is
+  // stored and cleared when it is removed, with the number of stored ids that fall on each
+  // table slot. A lookup of a recently stored id then costs a multiply and a load instead
+  // of the map's hash and chain walk, and a lookup of an absent id stops when its slot
+  // holds no id, or only another; everything else falls through to the map. Only writers
+  // change it, so concurrent readers of an unchanging bag stay safe.
+  struct RecentId {
+    std::uint32_t id;
+    MElement* element;  // null: no entry (the slot's ids, if any, are in the map only)
+  };
+  static constexpr unsigned kRecentSlots = 64;
+  static unsigned RecentSlot(std::uint32_t id) noexcept { return (id * 0x9E3779B1u) >> 26; }
+  // The element stored under id, or null.
+  MElement* Locate(std::uint32_t id) const noexcept {
+    const unsigned slot = RecentSlot(id);
+    const std::uint32_t stored = m_slotCounts[slot];
+    if (stored == 0) return nullptr;
+    const RecentId& recent = m_recent[slot];
+    if (recent.element != nullptr) {
+      if (recent.id == id) return recent.element;
+      if (stored == 1) return nullptr;  // the slot's one id is another
+    }
+    return const_cast<MElement*>(m_elements.Lookup(id));
+  }
+  // Stores fresh under a new id and remembers it. 0, or the map's status.
+  std::int32_t Insert(std::uint32_t id, const MElement& fresh) noexcept;
+
   CMap<std::uint32_t, MElement> m_elements;
+  RecentId m_recent[kRecentSlots] = {};
+  std::uint32_t m_slotCounts[kRecentSlots] = {};  // stored ids per slot of m_recent
 };
 
 }  // namespace ascommon

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <new>
 #include <string>
 #include <vector>
@@ -171,6 +172,44 @@ TEST(BlackBoxTest, GenericObjectsStayWithTheCallerAndRemoveAllFreesTheRest) {
   }
   EXPECT_EQ(live, CCounted::live);
   delete object;
+}
+
+// Ids stored, removed, re-stored and emptied in an order that makes many of them share a
+// slot of the bag's table of recent ids: every lookup answers what a plain map would.
+TEST(BlackBoxTest, LookupsFollowEveryStoreAndRemoval) {
+  CBlackBox bag;
+  std::map<std::uint32_t, std::uint32_t> expected;  // id -> stored value
+  const auto check = [&](const char* when) {
+    for (std::uint32_t id = 0; id < 400; ++id) {
+      const auto it = expected.find(id);
+      ASSERT_EQ(bag.GetKind(id), it == expected.end() ? 0u : 1u) << when << " " << id;
+      if (it != expected.end()) {
+        ASSERT_EQ(bag.GetUInt(id), it->second) << when << " " << id;
+      }
+    }
+  };
+  for (std::uint32_t id = 0; id < 400; id += 3) {
+    ASSERT_EQ(0, bag.SetUInt(id + 1, id, false));
+    expected[id] = id + 1;
+  }
+  check("stored");
+  for (std::uint32_t id = 0; id < 400; id += 6) {
+    bag.RemoveObject(id);
+    bag.RemoveObject(id + 1);  // never stored
+    expected.erase(id);
+  }
+  check("removed");
+  for (std::uint32_t id = 0; id < 400; id += 4) {
+    ASSERT_EQ(0, bag.SetUInt(id * 7, id, true));
+    expected[id] = id * 7;
+  }
+  check("re-stored");
+  bag.RemoveAll();
+  expected.clear();
+  check("emptied");
+  ASSERT_EQ(0, bag.SetUInt(5, 12, false));
+  expected[12] = 5;
+  check("stored after emptying");
 }
 
 // Every allocation of every operation, and of the construction, fails in turn: the call
