@@ -1,11 +1,12 @@
 // The advanced list filter: the page's path piece, host and domain are digested once each
 // and looked up in the white list and then in every category list the session enables; a
-// white hit ends the check, category hits are all recorded. A gate over all loaded lists
-// says which lists may hold each piece; only those are probed (O(1) per probe).
+// white hit ends the check, category hits are all recorded. An index over all loaded lists
+// says which lists hold each piece: one probe per piece answers for every list.
 // Tested by tests/zazozor/advancedfilter_test.cpp.
 #include "parentalbwlistadvancedfilter/parentalbwlistadvancedfilter.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <exception>
 #include <iterator>
@@ -21,6 +22,8 @@ namespace nsHttpModules {
 namespace {
 
 const char kTag[] = "[Parental BW List Advanced]";
+
+static_assert(kListCount <= static_cast<int>(ascommon::CCategoryIndex::kMaxLists));
 
 // Trace words of a hit, indexed by ascommon::ECategoryPiece.
 constexpr const char* kHitWords[ascommon::kCategoryPieceCount] = {"url", "subdomain", "domain"};
@@ -72,21 +75,21 @@ ascommon::CURLCategoryDB* LoadList(const CategoryList& list, const ascommon::uss
   return nullptr;
 }
 
-// Builds a gate over the loaded lists; null when memory runs out.
-ascommon::CCategoryGate* BuildGate(const BWListAdvancedSharedData& shared) noexcept {
-  auto* gate = new (std::nothrow) ascommon::CCategoryGate();
-  if (gate != nullptr && gate->Build(shared.lists, kListCount) != 0) {
-    delete gate;
-    gate = nullptr;
+// Builds an index over the loaded lists; null when memory runs out.
+ascommon::CCategoryIndex* BuildIndex(const BWListAdvancedSharedData& shared) noexcept {
+  auto* index = new (std::nothrow) ascommon::CCategoryIndex();
+  if (index != nullptr && index->Build(shared.lists, kListCount) != 0) {
+    delete index;
+    index = nullptr;
   }
-  return gate;
+  return index;
 }
 
 }  // namespace
 
 BWListAdvancedSharedData::~BWListAdvancedSharedData() {
-  delete gate;
-  gate = nullptr;
+  delete index;
+  index = nullptr;
   for (ascommon::CURLCategoryDB*& list : lists) {
     delete list;
     list = nullptr;
@@ -161,13 +164,14 @@ void CParentalBWListAdvancedFilter::ReloadSharedData() {
     }
     anyLoaded = anyLoaded || shared->lists[i] != nullptr;
   }
-  // A new gate covers the lists loaded now. Without memory for it the old gate stays: the
-  // lists it covers are still loaded and unchanged, and the new ones are looked up always.
-  if (added || shared->gate == nullptr) {
-    if (ascommon::CCategoryGate* gate = BuildGate(*shared)) {
-      delete shared->gate;
-      shared->gate = gate;
-      std::copy(std::begin(shared->lists), std::end(shared->lists), std::begin(shared->gated));
+  // A new index covers the lists loaded now. Without memory for it the old index stays:
+  // the lists it covers are still loaded and unchanged, and the new ones are looked up
+  // themselves.
+  if (added || shared->index == nullptr) {
+    if (ascommon::CCategoryIndex* index = BuildIndex(*shared)) {
+      delete shared->index;
+      shared->index = index;
+      std::copy(std::begin(shared->lists), std::end(shared->lists), std::begin(shared->indexed));
     }
   }
   if (!anyLoaded) {
@@ -203,73 +207,58 @@ void CParentalBWListAdvancedFilter::Process(std::uint32_t sessionId, AItem* pIte
   AS_TRACE(0, "%s url to lookup: %.*s", kTag, static_cast<int>(lengths[0]),
            texts[0] != nullptr ? texts[0] : "");
 
-  // The lists this item is looked up in: loaded and switched on for the session (byte 17,
-  // "settings read", gates the white list).
-  const ascommon::CURLCategoryDB* active[kListCount];
-  bool anyActive = false;
+  // hits[i] bit p: list i is looked up (loaded and switched on for the session; byte 17,
+  // "settings read", gates the white list) and holds piece p. The digests do not depend
+  // on the list: computed once, then one index probe per piece answers for the lists the
+  // index covers, and the others (none, unless it could not be rebuilt) answer themselves.
+  std::uint8_t hits[kListCount] = {};
+  std::uint32_t indexedActive = 0;
+  std::uint32_t unindexedActive = 0;
   for (int i = 0; i < kListCount; ++i) {
-    active[i] = switches[i] != 0 ? shared->lists[i] : nullptr;
-    anyActive = anyActive || active[i] != nullptr;
+    const ascommon::CURLCategoryDB* list = shared->lists[i];
+    if (switches[i] == 0 || list == nullptr) continue;
+    const bool indexed = shared->index != nullptr && shared->indexed[i] == list;
+    (indexed ? indexedActive : unindexedActive) |= std::uint32_t{1} << i;
   }
-  // The digests do not depend on the list: computed once here. The gate then names, per
-  // piece, the lists that may hold it; lists it covers are asked for those pieces only, and
-  // lists it does not cover (none, unless the gate could not be rebuilt) for all of them.
-  ascommon::CCategoryProbe probe;
-  std::uint32_t asked[kListCount] = {};  // bit p: piece p is looked up in list i
-  const auto probeOf = [&probe](std::uint32_t pieces) {
-    ascommon::CCategoryProbe masked = probe;
-    for (std::size_t p = 0; p < ascommon::kCategoryPieceCount; ++p) {
-      masked.present[p] = ((pieces >> p) & 1u) != 0;
-    }
-    return masked;
-  };
-  if (anyActive) {
+  if ((indexedActive | unindexedActive) != 0) {
+    ascommon::CCategoryProbe probe;
     probe.Set(texts, lengths);
-    std::uint32_t present = 0;
-    for (std::size_t p = 0; p < ascommon::kCategoryPieceCount; ++p) {
-      present |= static_cast<std::uint32_t>(probe.present[p]) << p;
-    }
-    std::uint32_t candidates[ascommon::kCategoryPieceCount] = {};
-    if (shared->gate != nullptr) shared->gate->Candidates(probe, candidates);
-    std::uint64_t touched = 0;
-    for (int i = 0; i < kListCount; ++i) {
-      if (active[i] == nullptr) continue;
-      asked[i] = present;
-      if (shared->gate != nullptr && shared->gated[i] == active[i]) {
-        asked[i] = 0;
-        for (std::size_t p = 0; p < ascommon::kCategoryPieceCount; ++p) {
-          asked[i] |= ((candidates[p] >> i) & 1u) << p;
+    if (indexedActive != 0) {
+      std::uint32_t holders[ascommon::kCategoryPieceCount];
+      shared->index->Holders(probe, holders);
+      for (std::size_t p = 0; p < ascommon::kCategoryPieceCount; ++p) {
+        for (std::uint32_t rest = holders[p] & indexedActive; rest != 0; rest &= rest - 1) {
+          hits[std::countr_zero(rest)] |= static_cast<std::uint8_t>(1u << p);
         }
       }
-      // Every probe starts before the first is read, so their cache misses overlap.
-      if (asked[i] != 0) touched ^= active[i]->Touch(probeOf(asked[i]));
     }
-    volatile std::uint64_t keep = touched;  // the loads must happen; their values do not matter
-    (void)keep;
+    for (std::uint32_t rest = unindexedActive; rest != 0; rest &= rest - 1) {
+      const int i = std::countr_zero(rest);
+      std::int32_t results[ascommon::kCategoryPieceCount];
+      shared->lists[i]->Lookup(probe, results);
+      for (std::size_t p = 0; p < ascommon::kCategoryPieceCount; ++p) {
+        hits[i] |= static_cast<std::uint8_t>((results[p] == 1 ? 1u : 0u) << p);
+      }
+    }
   }
-  // One list's check: every piece asked, in order; only an answer of exactly 1 is a hit.
+  // One list's hits: each piece listed, in order, is recorded in bbext and traced.
   const auto check = [&](int index) {
-    if (asked[index] == 0) return false;
-    std::int32_t results[ascommon::kCategoryPieceCount];
-    active[index]->Lookup(probeOf(asked[index]), results);
-    bool hit = false;
     for (std::size_t p = 0; p < ascommon::kCategoryPieceCount; ++p) {
-      if (results[p] != 1) continue;
+      if (((hits[index] >> p) & 1u) == 0) continue;
       StoreResult(*ext, kCategoryLists[index].resultKey, true);
       AS_TRACE(0, "%s %s %s", kTag, kCategoryLists[index].traceName, kHitWords[p]);
-      hit = true;
     }
-    return hit;
+    return hits[index] != 0;
   };
 
   bool flag = false;
   StoreResult(bb, kCategoryLists[kWhiteListIndex].resultKey, false);
-  if (active[kWhiteListIndex] != nullptr && check(kWhiteListIndex)) {
+  if (check(kWhiteListIndex)) {
     flag = true;  // a white page is not sorted into categories
   } else {
     for (int i = 0; i < kCategoryCount; ++i) {
       StoreResult(bb, kCategoryLists[i].resultKey, false);
-      const bool hit = active[i] != nullptr && check(i);
+      const bool hit = check(i);
       if (i == kPornographyIndex) flag = hit;
     }
   }

@@ -8,13 +8,13 @@
 // under the exclusive lock and read by Process under the read-only lock.
 //
 // Cost of Process: at most three digests per item (one per distinct piece text, whatever
-// the number of lists), one gate word per piece saying which lists may hold it
-// (engines/urldb2/categorygate.h), then set probes only in those lists; no allocation of
-// its own (the blackboxes allocate their entries).
+// the number of lists) and one index probe per piece saying which lists hold it
+// (engines/urldb2/categoryindex.h); no allocation of its own (the blackboxes allocate
+// their entries).
 #pragma once
 
 #include "afilter.h"
-#include "engines/urldb2/categorygate.h"
+#include "engines/urldb2/categoryindex.h"
 #include "engines/urldb2/urlcategorydb.h"
 #include "parentalbwlistadvancedfilter/categories.h"
 
@@ -27,11 +27,11 @@ struct BWListAdvancedSharedData : ascommon::CASAllocated {
   BWListAdvancedSharedData& operator=(const BWListAdvancedSharedData&) = delete;
 
   ascommon::CURLCategoryDB* lists[kListCount] = {};  // Owned; null = not loaded.
-  // Which lists may hold a key, built over the lists as they were after the last load that
-  // added one (gated); a list not in gated (or in gated with another pointer) is always
-  // looked up. Null when it could not be built.
-  ascommon::CCategoryGate* gate = nullptr;                   // Owned.
-  const ascommon::CURLCategoryDB* gated[kListCount] = {};  // Not owned.
+  // Which lists hold a key, built over the lists as they were after the last load that
+  // added one (indexed); a list not in indexed (or in indexed with another pointer) is
+  // looked up itself. Null when it could not be built.
+  ascommon::CCategoryIndex* index = nullptr;                 // Owned.
+  const ascommon::CURLCategoryDB* indexed[kListCount] = {};  // Not owned.
 };
 
 class CParentalBWListAdvancedFilter : public CAFilter {

@@ -1,8 +1,9 @@
-// CCategoryGate: one 64-bit word per key, two bits per (list, piece) that holds the key.
-// Build sizes the words from the lists' key counts (two keys per word) and sets the bits;
-// Candidates reads one word per piece and tests two bits per list, without branches.
-// Tested by tests/engines/urldb2/categorygate_test.cpp.
-#include "engines/urldb2/categorygate.h"
+// CCategoryIndex: 16-byte (key, mask) slots, linear probing, home slot by multiply-high.
+// Build sizes the table from the lists' counts, then adds every key of every set in
+// batches whose home slots are prefetched before the batch is placed; Holders prefetches
+// the home slots of all pieces before reading any.
+// Tested by tests/engines/urldb2/categoryindex_test.cpp.
+#include "engines/urldb2/categoryindex.h"
 
 #include <algorithm>
 #include <chrono>
@@ -12,73 +13,128 @@
 
 namespace ascommon {
 
-CCategoryGate::CCategoryGate() noexcept
+namespace {
+
+constexpr std::uint64_t kMinCapacity = 16;
+// Keys placed together: their home slots are all prefetched before the first is placed.
+constexpr std::size_t kBatch = 16;
+
+}  // namespace
+
+CCategoryIndex::CCategoryIndex() noexcept
     : m_seed(static_cast<std::uint64_t>(
                  std::chrono::steady_clock::now().time_since_epoch().count()) *
                  0xD1B54A32D192ED03ull ^
              reinterpret_cast<std::uintptr_t>(this)) {}
 
-CCategoryGate::~CCategoryGate() { as_free(m_words); }
+CCategoryIndex::~CCategoryIndex() { as_free(m_slots); }
 
-std::int32_t CCategoryGate::Build(const CURLCategoryDB* const* lists, std::size_t count) noexcept {
+void CCategoryIndex::Add(std::uint64_t key, std::uint64_t home, std::uint64_t bits) noexcept {
+  for (std::uint64_t i = home;;) {
+    Slot& slot = m_slots[i];
+    if (slot.mask == 0) {
+      slot.key = key;
+      slot.mask = bits;
+      ++m_count;
+      return;
+    }
+    if (slot.key == key) {
+      slot.mask |= bits;
+      return;
+    }
+    if (++i == m_capacity) i = 0;
+  }
+}
+
+std::int32_t CCategoryIndex::Rehash(std::uint64_t capacity) noexcept {
+  Slot* slots = as_alloc_array_nt<Slot>(capacity);
+  if (slots == nullptr) return -2;
+  std::memset(slots, 0, capacity * sizeof(Slot));
+  Slot* const old = m_slots;
+  const std::uint64_t oldCapacity = m_capacity;
+  m_slots = slots;
+  m_capacity = capacity;
+  m_count = 0;
+  for (std::uint64_t i = 0; i < oldCapacity; ++i) {
+    if (old[i].mask != 0) Add(old[i].key, Home(old[i].key), old[i].mask);
+  }
+  as_free(old);
+  return 0;
+}
+
+std::int32_t CCategoryIndex::Build(const CURLCategoryDB* const* lists, std::size_t count) noexcept {
   if (count > kMaxLists) return -1;
-  as_free(m_words);
-  m_words = nullptr;
-  m_wordCount = 0;
-  m_listCount = 0;
-  m_listsWithKeys = 0;
-  std::uint64_t pairs = 0;
-  std::uint32_t listsWithKeys = 0;
+  as_free(m_slots);
+  m_slots = nullptr;
+  m_capacity = 0;
+  m_count = 0;
+  // A list's pieces mostly share keys (a listed domain is also its own host and address),
+  // so the largest of its three sets estimates its distinct keys; the table grows if the
+  // lists hold more.
+  std::uint64_t estimate = 0;
   for (std::size_t i = 0; i < count; ++i) {
     if (lists[i] == nullptr) continue;
+    std::uint64_t most = 0;
     for (std::size_t p = 0; p < kCategoryPieceCount; ++p) {
-      const std::uint64_t keys = lists[i]->GetCount(static_cast<ECategoryPiece>(p));
-      pairs += keys;
-      if (keys != 0) listsWithKeys |= std::uint32_t{1} << i;
+      most = std::max(most, lists[i]->GetCount(static_cast<ECategoryPiece>(p)));
+    }
+    estimate += most;
+  }
+  if (Rehash(std::max(kMinCapacity, estimate * 2)) != 0) return -2;
+
+  std::uint64_t keys[kBatch];
+  std::size_t pending = 0;
+  std::uint64_t bits = 0;
+  bool failed = false;
+  const auto flush = [&]() {
+    if (failed || pending == 0) return;
+    if ((m_count + pending) * 4 > m_capacity * 3 && Rehash(m_capacity * 2) != 0) {
+      failed = true;
+      return;
+    }
+    std::uint64_t homes[kBatch];
+    for (std::size_t k = 0; k < pending; ++k) {
+      homes[k] = Home(keys[k]);
+      __builtin_prefetch(&m_slots[homes[k]], 1);
+    }
+    for (std::size_t k = 0; k < pending; ++k) Add(keys[k], homes[k], bits);
+    pending = 0;
+  };
+  for (std::size_t i = 0; i < count && !failed; ++i) {
+    if (lists[i] == nullptr) continue;
+    for (std::size_t p = 0; p < kCategoryPieceCount; ++p) {
+      bits = std::uint64_t{1} << (p * kMaxLists + i);
+      lists[i]->GetSet(static_cast<ECategoryPiece>(p)).ForEach([&](std::uint64_t key) {
+        keys[pending++] = key;
+        if (pending == kBatch) flush();
+      });
+      flush();
     }
   }
-  const std::uint64_t words = std::max<std::uint64_t>(1, (pairs + 1) / 2);
-  std::uint64_t* array = as_alloc_array_nt<std::uint64_t>(words);
-  if (array == nullptr) return -2;
-  std::memset(array, 0, words * sizeof(std::uint64_t));
-  m_words = array;
-  m_wordCount = words;
-  m_listCount = count;
-  m_listsWithKeys = listsWithKeys;
-  for (std::size_t i = 0; i < count; ++i) {
-    if (lists[i] == nullptr) continue;
-    for (std::size_t p = 0; p < kCategoryPieceCount; ++p) {
-      const auto pair = static_cast<unsigned>(i * kCategoryPieceCount + p);
-      lists[i]->GetSet(static_cast<ECategoryPiece>(p)).ForEach([&](std::uint64_t key) {
-        const std::uint64_t fold = Fold(key);
-        m_words[WordOf(fold)] |= BitsOf(StepsOf(fold), pair);
-      });
-    }
+  if (failed) {
+    as_free(m_slots);
+    m_slots = nullptr;
+    m_capacity = 0;
+    m_count = 0;
+    return -2;
   }
   return 0;
 }
 
-void CCategoryGate::Candidates(const CCategoryProbe& probe,
-                               std::uint32_t masks[kCategoryPieceCount]) const noexcept {
-  // The words first (independent loads; a piece whose text equals another's reads the
-  // same word), then the bit tests.
-  std::uint64_t words[kCategoryPieceCount] = {};
-  std::uint64_t folds[kCategoryPieceCount] = {};
+void CCategoryIndex::Holders(const CCategoryProbe& probe,
+                             std::uint32_t holders[kCategoryPieceCount]) const noexcept {
+  std::uint64_t homes[kCategoryPieceCount];
   for (std::size_t p = 0; p < kCategoryPieceCount; ++p) {
-    if (!probe.present[p] || m_wordCount == 0) continue;
-    folds[p] = Fold(probe.keys[p]);
-    words[p] = m_words[WordOf(folds[p])];
+    if (!probe.present[p] || m_capacity == 0) continue;
+    homes[p] = Home(probe.keys[p]);
+    __builtin_prefetch(&m_slots[homes[p]]);
   }
+  constexpr std::uint64_t kListBits = (std::uint64_t{1} << kMaxLists) - 1;
   for (std::size_t p = 0; p < kCategoryPieceCount; ++p) {
-    masks[p] = 0;
-    if (words[p] == 0) continue;
-    const Steps steps = StepsOf(folds[p]);
-    std::uint32_t mask = 0;
-    for (unsigned i = 0; i < m_listCount; ++i) {
-      const std::uint64_t bits = BitsOf(steps, static_cast<unsigned>(i * kCategoryPieceCount + p));
-      mask |= static_cast<std::uint32_t>((words[p] & bits) == bits) << i;
-    }
-    masks[p] = mask & m_listsWithKeys;
+    holders[p] = 0;
+    if (!probe.present[p] || m_capacity == 0) continue;
+    const std::uint64_t mask = Find(probe.keys[p], homes[p]);
+    holders[p] = static_cast<std::uint32_t>((mask >> (p * kMaxLists)) & kListBits);
   }
 }
 

@@ -11,12 +11,12 @@
 // n inserts into a table that never grows: milliseconds per million keys. A per-set random
 // seed is mixed into the fold so that a file of crafted (non-digest) keys cannot pile its
 // keys onto one run of slots.
-// Cost: Contains and Touch O(1) expected; Insert amortised O(1); Reserve O(capacity); CopySorted
+// Cost: Contains O(1) expected; Insert amortised O(1); Reserve O(capacity); CopySorted
 // O(n log n). Memory: 16 to 32 bytes per key (8-byte slots, load 1/4 to 1/2).
 // Limit: kCategoryMaxKeysPerSet keys; beyond it inserts and reserves fail with -2.
 //
 // Ownership: the set owns its slot array (host allocator).
-// Threads: Contains, Touch, GetCount and the visits are const and safe for any number of
+// Threads: Contains, GetCount and the visits are const and safe for any number of
 // concurrent readers; Reserve, Insert and Clear need exclusive access.
 #pragma once
 
@@ -48,14 +48,6 @@ class CCategoryKeySet : public CASAllocated {
       if (slot == 0) return false;  // the table is never full
       if (++i == m_capacity) i = 0;
     }
-  }
-
-  // Reads the key's home slot and returns it (0 for an empty set): a plain load no branch
-  // depends on. Touching the slots of several keys before looking them up lets their cache
-  // misses overlap; Contains alone branches on each slot it loads, and a mispredicted
-  // branch per miss would serialise the misses.
-  std::uint64_t Touch(std::uint64_t key) const noexcept {
-    return m_capacity != 0 ? m_slots[Home(key)] : 0;
   }
 
   std::uint64_t GetCount() const noexcept { return m_count; }

@@ -7,13 +7,13 @@
 //
 // Cost: a lookup is one digest of the piece (HasURL and friends) or none (Lookup with the
 // keys of a CCategoryProbe, computed once for any number of lists), then one probe of a flat
-// hash set: a cache miss or two, no allocation (CCategoryGate spares a caller with many
-// lists most of the probes). LoadFile of n keys is O(n) with one temporary buffer of 8n
+// hash set: a cache miss or two, no allocation (CCategoryIndex spares a caller with many
+// lists all of them). LoadFile of n keys is O(n) with one temporary buffer of 8n
 // bytes; the sets are sized from the file's counts before any key goes in. Writing sorts
 // the keys, O(n log n).
 //
 // Ownership: the database owns its three sets. Paths and texts passed in are the caller's.
-// Threads: the lookups, Touch, GetCount and GetSet are const and safe for any number of
+// Threads: the lookups, GetCount and GetSet are const and safe for any number of
 // concurrent readers while nothing modifies the database; LoadFile, LoadFiles, AddKey and
 // BuildFromText need exclusive access (the filter's shared_locker provides both).
 #pragma once
@@ -61,17 +61,6 @@ class CURLCategoryDB : public CASAllocated {
   // without digesting anything. Virtual so that another store can stand in for the sets.
   virtual void Lookup(const CCategoryProbe& probe,
                       std::int32_t results[kCategoryPieceCount]) const noexcept;
-  // Reads the slots a Lookup of the probe reads first (CCategoryKeySet::Touch) and returns
-  // them combined: a caller about to look a probe up in several lists touches them all
-  // first, so that their cache misses overlap.
-  std::uint64_t Touch(const CCategoryProbe& probe) const noexcept {
-    std::uint64_t touched = 0;
-    for (std::size_t p = 0; p < kCategoryPieceCount; ++p) {
-      if (probe.present[p]) touched ^= m_sets[p].Touch(probe.keys[p]);
-    }
-    return touched;
-  }
-
   // Adds one key to a set: 0 added, 1 present, -2 out of memory.
   std::int32_t AddKey(ECategoryPiece piece, std::uint64_t key) noexcept {
     return m_sets[static_cast<std::size_t>(piece)].Insert(key);

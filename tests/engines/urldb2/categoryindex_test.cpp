@@ -1,10 +1,10 @@
-// CCategoryGate against the databases it was built over: never a list left out that holds
-// a key, rarely one named that does not.
-#include "engines/urldb2/categorygate.h"
+// CCategoryIndex against the databases it was built over: exactly the lists holding each
+// key, for keys shared between lists and pieces, the key 0, and lists larger than the
+// estimate the table is first sized from.
+#include "engines/urldb2/categoryindex.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <memory>
 #include <random>
 #include <vector>
@@ -13,54 +13,63 @@
 
 namespace {
 
-using ascommon::CCategoryGate;
+using ascommon::CCategoryIndex;
 using ascommon::CCategoryProbe;
 using ascommon::CURLCategoryDB;
 using ascommon::ECategoryPiece;
 
-CCategoryProbe Probe(std::uint64_t address, std::uint64_t subdomain, std::uint64_t domain) {
+CCategoryProbe Probe(std::uint64_t key) {
   CCategoryProbe probe;
-  const std::uint64_t keys[3] = {address, subdomain, domain};
-  for (int p = 0; p < 3; ++p) probe.keys[p] = keys[p], probe.present[p] = true;
+  for (int p = 0; p < 3; ++p) probe.keys[p] = key, probe.present[p] = true;
   return probe;
 }
 
-TEST(CategoryGateTest, NamesEveryListHoldingAKeyAndRarelyAnother) {
-  // Five lists (one slot empty) of 20,000 random keys per piece; lists 1 and 3 share keys.
+TEST(CategoryIndexTest, NamesExactlyTheListsHoldingEachKey) {
+  // Six slots, one empty. Lists 1 and 3 share half their keys; list 5's three pieces hold
+  // different keys (three times the estimate from its largest set, so the table grows);
+  // list 0 holds the key 0 as a domain only.
   std::mt19937_64 random(3);
   std::vector<std::unique_ptr<CURLCategoryDB>> owned;
   const CURLCategoryDB* lists[6] = {};
-  std::vector<std::uint64_t> keys[6][3];
+  std::vector<std::uint64_t> all;
   for (int i : {0, 1, 2, 3, 5}) {
     owned.push_back(std::make_unique<CURLCategoryDB>());
     lists[i] = owned.back().get();
-    for (int p = 0; p < 3; ++p) {
-      for (int n = 0; n < 20000; ++n) {
-        const std::uint64_t key = i == 3 && n % 2 == 0 ? keys[1][p][n] : random();
-        keys[i][p].push_back(key);
+    for (int n = 0; n < 20000; ++n) {
+      const std::uint64_t shared = i == 3 && n % 2 == 0 ? all[20000 + n] : random();
+      for (int p = 0; p < 3; ++p) {
+        const std::uint64_t key = i == 5 ? random() : shared;
         ASSERT_GE(owned.back()->AddKey(static_cast<ECategoryPiece>(p), key), 0);
+        if (i == 5 || p == 0) all.push_back(key);
       }
     }
   }
-  CCategoryGate gate;
-  ASSERT_EQ(gate.Build(lists, 6), 0);
-  for (int i : {0, 1, 2, 3, 5}) {
-    for (int n = 0; n < 20000; ++n) {
-      std::uint32_t masks[3];
-      gate.Candidates(Probe(keys[i][0][n], keys[i][1][n], keys[i][2][n]), masks);
-      const std::uint32_t want = (1u << i) | (i == 3 && n % 2 == 0 ? 2u : 0u);
-      for (int p = 0; p < 3; ++p) ASSERT_EQ(masks[p] & want, want) << i << " " << p << " " << n;
+  ASSERT_EQ(owned[0]->AddKey(ECategoryPiece::kDomain, 0), 0);
+  all.push_back(0);
+  for (int n = 0; n < 1000; ++n) all.push_back(random());  // on no list
+
+  CCategoryIndex index;
+  ASSERT_EQ(index.Build(lists, 6), 0);
+  for (std::uint64_t key : all) {
+    std::uint32_t holders[3];
+    index.Holders(Probe(key), holders);
+    for (int p = 0; p < 3; ++p) {
+      std::uint32_t want = 0;
+      for (int i = 0; i < 6; ++i) {
+        if (lists[i] == nullptr) continue;
+        if (lists[i]->GetSet(static_cast<ECategoryPiece>(p)).Contains(key)) want |= 1u << i;
+      }
+      ASSERT_EQ(holders[p], want) << key << " piece " << p;
     }
   }
-  // Keys on no list: each list is named for under 1% of them, the empty slot never.
-  int named[6] = {};
-  for (int n = 0; n < 30000; ++n) {
-    std::uint32_t masks[3];
-    gate.Candidates(Probe(random(), random(), random()), masks);
-    for (int b = 0; b < 18; ++b) named[b % 6] += (masks[b / 6] >> (b % 6)) & 1u;
-  }
-  EXPECT_EQ(*std::max_element(named, named + 6) < 900 && named[4] == 0, true)
-      << named[0] << " " << named[1] << " " << named[2] << " " << named[3] << " " << named[5];
+  // An absent piece is held by no list.
+  CCategoryProbe probe = Probe(all[0]);
+  probe.present[0] = false;
+  std::uint32_t holders[3];
+  index.Holders(probe, holders);
+  EXPECT_EQ(holders[0], 0u);
+  EXPECT_EQ(holders[1], 1u);
+  EXPECT_EQ(index.Build(lists, CCategoryIndex::kMaxLists + 1), -1);
 }
 
 }  // namespace
