@@ -94,11 +94,6 @@ void CBlackBox::ThrowMissing(std::uint32_t id) {
                 static_cast<int>(id));
 }
 
-std::uint32_t CBlackBox::GetKind(std::uint32_t id) const noexcept {
-  const MElement* element = Locate(id);
-  return element == nullptr ? static_cast<std::uint32_t>(kNone) : element->kind;
-}
-
 const CBlackBoxObject* CBlackBox::GetContainer(std::uint32_t id) const noexcept {
   const MElement* element = Find(id, kContainer);
   return element == nullptr ? nullptr : element->object;

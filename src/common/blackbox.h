@@ -177,7 +177,10 @@ class CBlackBox : public CABlackBox {
 
   // Not part of the interface: inspection without exceptions.
   // The kind stored under id, kNone when absent.
-  std::uint32_t GetKind(std::uint32_t id) const noexcept;
+  std::uint32_t GetKind(std::uint32_t id) const noexcept {
+    const MElement* element = Locate(id);
+    return element == nullptr ? static_cast<std::uint32_t>(kNone) : element->kind;
+  }
   // The container stored under id (kind 3: IntArray, UInt64Array, DoubleArray, TextArray or
   // WideTextArray), or null for an absent id or another kind. Owned by the bag.
   const CBlackBoxObject* GetContainer(std::uint32_t id) const noexcept;

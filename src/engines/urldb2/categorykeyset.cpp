@@ -1,6 +1,6 @@
-// CCategoryKeySet: 64-bit digest keys in one flat array, linear probing at load <= 1/2,
-// home slot by multiply-high of the seeded key. Lookup O(1) expected (one cache line),
-// insert amortised O(1), rehash O(capacity); 16-32 bytes per key.
+// CCategoryKeySet: 64-bit digest keys in one flat array, linear probing at load <= 3/4,
+// home slot by multiply-high of the seeded key. Lookup O(1) expected (one or two cache lines),
+// insert amortised O(1), rehash O(capacity); 10.7-21.3 bytes per key.
 // Tested by tests/engines/urldb2/categorykeyset_test.cpp (against a std::set reference).
 #include "engines/urldb2/categorykeyset.h"
 
@@ -74,7 +74,7 @@ std::int32_t CCategoryKeySet::Rehash(std::uint64_t capacity) noexcept {
 
 std::int32_t CCategoryKeySet::Reserve(std::uint64_t count) noexcept {
   if (count > kCategoryMaxKeysPerSet) return -2;
-  const std::uint64_t needed = std::max(kMinCapacity, count * 2);
+  const std::uint64_t needed = std::max(kMinCapacity, count + count / 3 + 1);
   if (needed <= m_capacity) return 0;
   return Rehash(needed);
 }
@@ -87,14 +87,22 @@ std::int32_t CCategoryKeySet::Insert(std::uint64_t key) noexcept {
     ++m_count;
     return 0;
   }
-  if (Contains(key)) return 1;
-  if ((m_count + 1) * 2 > m_capacity) {
+  if ((m_count + 1) * 4 > m_capacity * 3) {
+    if (Contains(key)) return 1;
     // Doubling keeps a run of single inserts amortised O(1).
     if (Reserve(std::max(m_count + 1, m_count * 2)) != 0) return -2;
   }
-  Place(key);
-  ++m_count;
-  return 0;
+  // One walk from the home slot finds the key or the free slot it goes into.
+  for (std::uint64_t i = Home(key);;) {
+    const std::uint64_t slot = m_slots[i];
+    if (slot == key) return 1;
+    if (slot == 0) {
+      m_slots[i] = key;
+      ++m_count;
+      return 0;
+    }
+    if (++i == m_capacity) i = 0;
+  }
 }
 
 void CCategoryKeySet::CopySorted(std::uint64_t* out) const noexcept {

@@ -2,17 +2,19 @@
 // for millions of keys, loaded in one pass, with lookups that read one cache line.
 //
 // Layout: one flat array of 8-byte slots, open addressing with linear probing, kept at most
-// half full; the value 0 marks a free slot (the key 0 itself is held in a flag). Why this
+// 3/4 full; the value 0 marks a free slot (the key 0 itself is held in a flag). Why this
 // shape: a key is already a uniformly spread digest, so its own bits are the hash (one
 // multiply folds it onto the table, see Home) and a slot holds nothing but the key; at load
-// 1/2 a lookup reads 1.5 slots on a hit and 2.5 on a miss on average, eight slots to a
-// cache line, so a lookup is one cache miss (rarely two) and allocates nothing. The table
+// 3/4 a lookup reads 2.5 slots on a hit and 8.5 on a miss on average, eight slots to a
+// cache line, so a lookup is one or two cache misses and allocates nothing. (The filter
+// with many lists asks CCategoryIndex instead, so these sets are kept small rather than
+// fast to miss in.) The table
 // is sized from the record count before a file's keys go in, so a file of n keys loads with
 // n inserts into a table that never grows: milliseconds per million keys. A per-set random
 // seed is mixed into the fold so that a file of crafted (non-digest) keys cannot pile its
 // keys onto one run of slots.
 // Cost: Contains O(1) expected; Insert amortised O(1); Reserve O(capacity); CopySorted
-// O(n log n). Memory: 16 to 32 bytes per key (8-byte slots, load 1/4 to 1/2).
+// O(n log n). Memory: 10.7 to 21.3 bytes per key (8-byte slots, load 3/8 to 3/4).
 // Limit: kCategoryMaxKeysPerSet keys; beyond it inserts and reserves fail with -2.
 //
 // Ownership: the set owns its slot array (host allocator).
