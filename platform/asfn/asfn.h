@@ -1,8 +1,9 @@
 // Host allocator library: the four allocation entry points every module takes its heap
 // memory from, plus a control interface that lets tests make allocations fail.
 //
-// Blocks come from malloc and go back to free, so a block is released correctly whichever
-// of the two release entry points sees it. All entry points are safe to call from many
+// Blocks come from malloc (large ones from aligned_alloc, backed by huge pages where the
+// system has them) and go back to free, so a block is released correctly whichever of the
+// two release entry points sees it. All entry points are safe to call from many
 // threads; the failure schedule and the counters are atomics.
 //
 // Failure injection: the environment variable ZAZOZOR_ALLOC_FAIL=N, read when the library
