@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "asfn/asfn.h"
 #include "common/urlutils.h"
 #include "itemfields.h"
 #include "modnames.h"
@@ -178,6 +179,41 @@ TEST_F(AdvancedFilterTest, ReloadLoadsWhatIsMissingAndLeavesEmptyFilesBehind) {
   Reload();
   EXPECT_EQ(Shared().lists[kWhite], white);
   EXPECT_EQ(Run("http://gamble.test/"), "Gambling flag 0 | all 0");
+}
+
+// A list loaded when the index cannot be rebuilt (memory runs out at any allocation of the
+// reload that adds it) is looked up itself, and the lists of the old index still answer
+// through it.
+TEST_F(AdvancedFilterTest, ListsTheIndexDoesNotCoverAreLookedUpThemselves) {
+  WriteCategory(kWhite, {"kids.test"});
+  WriteCategory(kGames, {"play.test"});
+  WriteCategory(kGambling, {"gamble.test"});
+  const fs::path kept = m_dir / "gambling.kept";
+  fs::rename(DataFile(kGambling), kept);
+  OpenSession(0);
+  int unindexed = 0;
+  for (std::uint64_t n = 1;; ++n) {
+    m_filter.DestroySharedData(m_filter.GetSharedData());
+    m_filter.SetSharedData(m_filter.CreateSharedData());
+    fs::remove(DataFile(kGambling));
+    Reload();
+    fs::copy_file(kept, DataFile(kGambling), fs::copy_options::overwrite_existing);
+    const std::uint64_t before = asfn_allocation_count();
+    asfn_fail_at(n, ASFN_FAIL_ONCE);
+    try {
+      Reload();
+    } catch (const ASException&) {
+    }
+    asfn_fail_at(0, ASFN_FAIL_OFF);
+    const std::uint64_t used = asfn_allocation_count() - before;
+    if (Shared().lists[kGambling] != nullptr) {
+      unindexed += (Shared().indexed >> kGambling & 1u) == 0;
+      ASSERT_EQ(Run("http://gamble.test/"), "Gambling flag 0 | all 0") << n;
+    }
+    ASSERT_EQ(Run("http://play.test/"), "Games flag 0 | all 0") << n;
+    if (used <= n) break;  // the reload needed no more than n allocations
+  }
+  EXPECT_GT(unindexed, 0);
 }
 
 // Threads process items of two sessions while lists arrive and are loaded: every result is

@@ -5,11 +5,9 @@
 // Tested by tests/zazozor/advancedfilter_test.cpp.
 #include "parentalbwlistadvancedfilter/parentalbwlistadvancedfilter.h"
 
-#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <exception>
-#include <iterator>
 
 #include "common/asfile.h"
 #include "common/urlutils.h"
@@ -155,14 +153,13 @@ void CParentalBWListAdvancedFilter::ReloadSharedData() {
   const ascommon::usstring dataPath = ReadStringSetting(kKeySharedDataPath);
   const ascommon::usstring tempPath = ReadStringSetting(kKeyGlobalTempPath);
   // Incremental: lists already loaded stay; missing ones are tried again.
-  bool anyLoaded = false;
   bool added = false;
   for (int i = 0; i < kListCount; ++i) {
     if (shared->lists[i] == nullptr) {
       shared->lists[i] = LoadList(kCategoryLists[i], dataPath, tempPath);
       added = added || shared->lists[i] != nullptr;
     }
-    anyLoaded = anyLoaded || shared->lists[i] != nullptr;
+    if (shared->lists[i] != nullptr) shared->loaded |= std::uint32_t{1} << i;
   }
   // A new index covers the lists loaded now. Without memory for it the old index stays:
   // the lists it covers are still loaded and unchanged, and the new ones are looked up
@@ -171,10 +168,10 @@ void CParentalBWListAdvancedFilter::ReloadSharedData() {
     if (ascommon::CCategoryIndex* index = BuildIndex(*shared)) {
       delete shared->index;
       shared->index = index;
-      std::copy(std::begin(shared->lists), std::end(shared->lists), std::begin(shared->indexed));
+      shared->indexed = shared->loaded;
     }
   }
-  if (!anyLoaded) {
+  if (shared->loaded == 0) {
     AS_THROW(0, ASException, "%s None of the url engines could be initialized.", kTag);
   }
 }
@@ -212,14 +209,13 @@ void CParentalBWListAdvancedFilter::Process(std::uint32_t sessionId, AItem* pIte
   // on the list: computed once, then one index probe per piece answers for the lists the
   // index covers, and the others (none, unless it could not be rebuilt) answer themselves.
   std::uint8_t hits[kListCount] = {};
-  std::uint32_t indexedActive = 0;
-  std::uint32_t unindexedActive = 0;
+  std::uint32_t switchedOn = 0;
   for (int i = 0; i < kListCount; ++i) {
-    const ascommon::CURLCategoryDB* list = shared->lists[i];
-    if (switches[i] == 0 || list == nullptr) continue;
-    const bool indexed = shared->index != nullptr && shared->indexed[i] == list;
-    (indexed ? indexedActive : unindexedActive) |= std::uint32_t{1} << i;
+    switchedOn |= static_cast<std::uint32_t>(switches[i] != 0) << i;
   }
+  const std::uint32_t active = switchedOn & shared->loaded;
+  const std::uint32_t indexedActive = shared->index != nullptr ? active & shared->indexed : 0;
+  const std::uint32_t unindexedActive = active & ~indexedActive;
   if ((indexedActive | unindexedActive) != 0) {
     ascommon::CCategoryProbe probe;
     probe.Set(texts, lengths);
@@ -242,25 +238,28 @@ void CParentalBWListAdvancedFilter::Process(std::uint32_t sessionId, AItem* pIte
     }
   }
   // One list's hits: each piece listed, in order, is recorded in bbext and traced.
-  const auto check = [&](int index) {
+  const auto record = [&](int index) {
     for (std::size_t p = 0; p < ascommon::kCategoryPieceCount; ++p) {
       if (((hits[index] >> p) & 1u) == 0) continue;
       StoreResult(*ext, kCategoryLists[index].resultKey, true);
       AS_TRACE(0, "%s %s %s", kTag, kCategoryLists[index].traceName, kHitWords[p]);
     }
-    return hits[index] != 0;
   };
 
+  // Every list's result in the item is 0; the hits go to bbext. The item's stores come
+  // first and the hits after them: the two bags are apart, so the order between them does
+  // not show, while the hits keep their list order.
   bool flag = false;
   StoreResult(bb, kCategoryLists[kWhiteListIndex].resultKey, false);
-  if (check(kWhiteListIndex)) {
+  if (hits[kWhiteListIndex] != 0) {
+    record(kWhiteListIndex);
     flag = true;  // a white page is not sorted into categories
   } else {
+    for (int i = 0; i < kCategoryCount; ++i) StoreResult(bb, kCategoryLists[i].resultKey, false);
     for (int i = 0; i < kCategoryCount; ++i) {
-      StoreResult(bb, kCategoryLists[i].resultKey, false);
-      const bool hit = check(i);
-      if (i == kPornographyIndex) flag = hit;
+      if (hits[i] != 0) record(i);
     }
+    flag = hits[kPornographyIndex] != 0;
   }
   ext->SetBool(flag, ItemField::kListSummaryFlag, true);
 }

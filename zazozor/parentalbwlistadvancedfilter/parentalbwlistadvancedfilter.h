@@ -27,11 +27,12 @@ struct BWListAdvancedSharedData : ascommon::CASAllocated {
   BWListAdvancedSharedData& operator=(const BWListAdvancedSharedData&) = delete;
 
   ascommon::CURLCategoryDB* lists[kListCount] = {};  // Owned; null = not loaded.
-  // Which lists hold a key, built over the lists as they were after the last load that
-  // added one (indexed); a list not in indexed (or in indexed with another pointer) is
-  // looked up itself. Null when it could not be built.
-  ascommon::CCategoryIndex* index = nullptr;                 // Owned.
-  const ascommon::CURLCategoryDB* indexed[kListCount] = {};  // Not owned.
+  std::uint32_t loaded = 0;  // bit i: lists[i] is loaded (a loaded list never changes)
+  // Which lists hold a key, built over the lists loaded at the last load that added one
+  // (bit i of indexed: list i is covered); a list it does not cover is looked up itself.
+  // Null when it could not be built.
+  ascommon::CCategoryIndex* index = nullptr;  // Owned.
+  std::uint32_t indexed = 0;
 };
 
 class CParentalBWListAdvancedFilter : public CAFilter {
