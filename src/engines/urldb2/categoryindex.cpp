@@ -1,6 +1,6 @@
 // CCategoryIndex: 16-byte (key, mask) slots, linear probing, home slot by multiply-high.
-// Build sizes the table from the lists' counts, then adds every key of every set in
-// batches whose home slots are prefetched before the batch is placed; Holders prefetches
+// Build sizes the table from the lists' counts, then adds every key of every set, each
+// placed kAhead keys after its home slot was prefetched; Holders prefetches
 // the home slots of all pieces before reading any.
 // Tested by tests/engines/urldb2/categoryindex_test.cpp.
 #include "engines/urldb2/categoryindex.h"
@@ -16,8 +16,8 @@ namespace ascommon {
 namespace {
 
 constexpr std::uint64_t kMinCapacity = 16;
-// Keys placed together: their home slots are all prefetched before the first is placed.
-constexpr std::size_t kBatch = 16;
+// Keys whose home slots are being fetched while an earlier key is placed.
+constexpr std::size_t kAhead = 16;
 
 }  // namespace
 
@@ -82,35 +82,44 @@ std::int32_t CCategoryIndex::Build(const CURLCategoryDB* const* lists, std::size
   }
   if (Rehash(std::max(kMinCapacity, estimate * 2)) != 0) return -2;
 
-  std::uint64_t keys[kBatch];
-  std::size_t pending = 0;
-  std::uint64_t bits = 0;
+  // A pipeline of kAhead keys: each key's home slot is prefetched when it enters and the
+  // key is placed when kAhead later ones have entered, so its slot has had time to arrive.
+  struct Pending {
+    std::uint64_t key, home, bits;
+  };
+  Pending ring[kAhead];
+  std::size_t first = 0, pending = 0;
   bool failed = false;
-  const auto flush = [&]() {
-    if (failed || pending == 0) return;
-    if ((m_count + pending) * 4 > m_capacity * 3 && Rehash(m_capacity * 2) != 0) {
-      failed = true;
-      return;
+  const auto placeFirst = [&]() {
+    if ((m_count + 1) * 4 > m_capacity * 3) {
+      if (Rehash(m_capacity * 2) != 0) {
+        failed = true;
+        return;
+      }
+      for (std::size_t k = 0; k < pending; ++k) {
+        Pending& entry = ring[(first + k) % kAhead];
+        entry.home = Home(entry.key);
+      }
     }
-    std::uint64_t homes[kBatch];
-    for (std::size_t k = 0; k < pending; ++k) {
-      homes[k] = Home(keys[k]);
-      __builtin_prefetch(&m_slots[homes[k]], 1);
-    }
-    for (std::size_t k = 0; k < pending; ++k) Add(keys[k], homes[k], bits);
-    pending = 0;
+    const Pending& entry = ring[first];
+    Add(entry.key, entry.home, entry.bits);
+    first = (first + 1) % kAhead;
+    --pending;
   };
   for (std::size_t i = 0; i < count && !failed; ++i) {
     if (lists[i] == nullptr) continue;
-    for (std::size_t p = 0; p < kCategoryPieceCount; ++p) {
-      bits = std::uint64_t{1} << (p * kMaxLists + i);
+    for (std::size_t p = 0; p < kCategoryPieceCount && !failed; ++p) {
+      const std::uint64_t bits = std::uint64_t{1} << (p * kMaxLists + i);
       lists[i]->GetSet(static_cast<ECategoryPiece>(p)).ForEach([&](std::uint64_t key) {
-        keys[pending++] = key;
-        if (pending == kBatch) flush();
+        if (pending == kAhead) placeFirst();
+        const std::uint64_t home = Home(key);
+        __builtin_prefetch(&m_slots[home], 1);
+        ring[(first + pending) % kAhead] = Pending{key, home, bits};
+        ++pending;
       });
-      flush();
     }
   }
+  while (pending != 0 && !failed) placeFirst();
   if (failed) {
     as_free(m_slots);
     m_slots = nullptr;

@@ -105,6 +105,17 @@ std::int32_t CCategoryKeySet::Insert(std::uint64_t key) noexcept {
   }
 }
 
+std::int32_t CCategoryKeySet::InsertAll(const std::uint64_t* keys, std::uint64_t count) noexcept {
+  constexpr std::uint64_t kAhead = 16;
+  for (std::uint64_t i = 0; i < count; ++i) {
+    if (i + kAhead < count && m_capacity != 0) {
+      __builtin_prefetch(&m_slots[Home(keys[i + kAhead])], 1);
+    }
+    if (Insert(keys[i]) < 0) return -2;
+  }
+  return 0;
+}
+
 void CCategoryKeySet::CopySorted(std::uint64_t* out) const noexcept {
   std::uint64_t n = 0;
   ForEach([&](std::uint64_t key) { out[n++] = key; });

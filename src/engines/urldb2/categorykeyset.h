@@ -41,6 +41,10 @@ class CCategoryKeySet : public CASAllocated {
   std::int32_t Reserve(std::uint64_t count) noexcept;
   // 0 when added, 1 when already present, -2 when memory (or the key limit) runs out.
   std::int32_t Insert(std::uint64_t key) noexcept;
+  // Inserts count keys, prefetching the home slots of those a few places ahead so that
+  // their cache misses overlap (a file's keys go in this way). 0, or -2 as soon as an
+  // insert runs out of memory (the keys before it stay).
+  std::int32_t InsertAll(const std::uint64_t* keys, std::uint64_t count) noexcept;
   bool Contains(std::uint64_t key) const noexcept {
     if (key == 0) return m_hasZero;
     if (m_capacity == 0) return false;

@@ -117,9 +117,10 @@ std::int32_t CURLCategoryDB::LoadFile(const char16_t* pszPath, const char16_t* p
   for (std::size_t p = 0; p < kCategoryPieceCount; ++p) {
     if (m_sets[p].Reserve(m_sets[p].GetCount() + counts[p]) != 0) return -2;
   }
-  const std::uint64_t* key = buffer.keys;
+  const std::uint64_t* keys = buffer.keys;
   for (std::size_t p = 0; p < kCategoryPieceCount; ++p) {
-    for (std::uint64_t i = 0; i < counts[p]; ++i) m_sets[p].Insert(*key++);
+    m_sets[p].InsertAll(keys, counts[p]);
+    keys += counts[p];
   }
   return 0;
 }
