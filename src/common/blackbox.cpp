@@ -35,10 +35,11 @@ void CBlackBox::RemoveAll() noexcept {
 }
 
 std::int32_t CBlackBox::Insert(std::uint32_t id, const MElement& fresh) noexcept {
-  const std::int32_t status = m_elements.SetAt(id, fresh);
+  MElement* stored = nullptr;
+  const std::int32_t status = m_elements.SetAt(id, fresh, &stored);
   if (status != 0) return status;
   const unsigned slot = RecentSlot(id);
-  m_recent[slot] = RecentId{id, m_elements.Lookup(id)};
+  m_recent[slot] = RecentId{id, stored};
   ++m_slotCounts[slot];
   return 0;
 }

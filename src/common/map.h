@@ -129,8 +129,9 @@ class CMap : public CBlackBoxObject {
   }
 
   // Adds (key, value). Returns 0; -451 when the key is present (its value stays); -2 when
-  // there is no bucket table or the node cannot be made (map unchanged).
-  std::int32_t SetAt(const K& key, const V& value) {
+  // there is no bucket table or the node cannot be made (map unchanged). On success,
+  // *stored (when given) points to the stored value, as Lookup would answer.
+  std::int32_t SetAt(const K& key, const V& value, V** stored = nullptr) {
     if (m_buckets == 0) return -2;
     const std::uint32_t hash = Hash(key);
     if (FindNode(key, hash) != nullptr) return -451;
@@ -155,6 +156,7 @@ class CMap : public CBlackBoxObject {
     node->hash = hash;
     Link(m_heads, m_tails, BucketOf(hash, m_buckets), node);
     ++m_count;
+    if (stored != nullptr) *stored = &node->value;
     return 0;
   }
 

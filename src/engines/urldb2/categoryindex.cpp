@@ -6,7 +6,6 @@
 #include "engines/urldb2/categoryindex.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 
 #include "engines/urldb2/urlcategorydb.h"
@@ -21,13 +20,16 @@ constexpr std::size_t kAhead = 16;
 
 }  // namespace
 
-CCategoryIndex::CCategoryIndex() noexcept
-    : m_seed(static_cast<std::uint64_t>(
-                 std::chrono::steady_clock::now().time_since_epoch().count()) *
-                 0xD1B54A32D192ED03ull ^
-             reinterpret_cast<std::uintptr_t>(this)) {}
+CCategoryIndex::CCategoryIndex() noexcept : m_seed(CCategoryKeySet::NewSeed()) {}
 
-CCategoryIndex::~CCategoryIndex() { as_free(m_slots); }
+CCategoryIndex::~CCategoryIndex() { Clear(); }
+
+void CCategoryIndex::Clear() noexcept {
+  as_free(m_slots);
+  m_slots = nullptr;
+  m_capacity = 0;
+  m_count = 0;
+}
 
 void CCategoryIndex::Add(std::uint64_t key, std::uint64_t home, std::uint64_t bits) noexcept {
   for (std::uint64_t i = home;;) {
@@ -64,10 +66,7 @@ std::int32_t CCategoryIndex::Rehash(std::uint64_t capacity) noexcept {
 
 std::int32_t CCategoryIndex::Build(const CURLCategoryDB* const* lists, std::size_t count) noexcept {
   if (count > kMaxLists) return -1;
-  as_free(m_slots);
-  m_slots = nullptr;
-  m_capacity = 0;
-  m_count = 0;
+  Clear();
   // A list's pieces mostly share keys (a listed domain is also its own host and address),
   // so the largest of its three sets estimates its distinct keys; the table grows if the
   // lists hold more.
@@ -121,10 +120,7 @@ std::int32_t CCategoryIndex::Build(const CURLCategoryDB* const* lists, std::size
   }
   while (pending != 0 && !failed) placeFirst();
   if (failed) {
-    as_free(m_slots);
-    m_slots = nullptr;
-    m_capacity = 0;
-    m_count = 0;
+    Clear();
     return -2;
   }
   return 0;

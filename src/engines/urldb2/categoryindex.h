@@ -10,8 +10,7 @@
 // Layout: one flat array of 16-byte slots (key, mask), open addressing with linear
 // probing, kept at most 3/4 full and usually under 1/2 (sized from the lists' counts before
 // the first key goes in); a slot whose mask is 0 is free, so every key, 0 included, is
-// stored alike. The home slot is the multiply-high of the seeded key, as in
-// CCategoryKeySet; the seed differs per index.
+// stored alike. The home slot and the per-index seed are CCategoryKeySet's.
 // Cost: Build O(keys of all lists), prefetching a few keys ahead; Holders O(pieces) plus
 // one probe run per distinct piece. Memory: 16 bytes per slot, 24 to 32 bytes per distinct
 // key.
@@ -26,6 +25,7 @@
 
 #include "common/asmemory.h"
 #include "engines/urldb2/categorykey.h"
+#include "engines/urldb2/categorykeyset.h"
 
 namespace ascommon {
 
@@ -61,8 +61,7 @@ class CCategoryIndex : public CASAllocated {
   };
 
   std::uint64_t Home(std::uint64_t key) const noexcept {
-    const std::uint64_t mixed = (key ^ m_seed) * 0x9E3779B97F4A7C15ull;
-    return static_cast<std::uint64_t>((static_cast<unsigned __int128>(mixed) * m_capacity) >> 64);
+    return CCategoryKeySet::SlotOf(key, m_seed, m_capacity);
   }
   // The mask stored for key, 0 when absent.
   std::uint64_t Find(std::uint64_t key, std::uint64_t home) const noexcept {
@@ -77,6 +76,8 @@ class CCategoryIndex : public CASAllocated {
   void Add(std::uint64_t key, std::uint64_t home, std::uint64_t bits) noexcept;
   // Moves every key into a table of the given number of slots. 0 or -2 (unchanged).
   std::int32_t Rehash(std::uint64_t capacity) noexcept;
+  // Releases the table: the index then holds nothing.
+  void Clear() noexcept;
 
   Slot* m_slots = nullptr;  // Owned; m_capacity slots.
   std::uint64_t m_capacity = 0;

@@ -24,9 +24,11 @@ std::uint64_t SplitMix64(std::uint64_t x) noexcept {
   return x ^ (x >> 31);
 }
 
-// A different seed for every set: the start time and the address of this function's
+}  // namespace
+
+// A different seed for every table: the start time and the address of this function's
 // counter (which varies with address-space randomisation) mixed with a running count.
-std::uint64_t NextSeed() noexcept {
+std::uint64_t CCategoryKeySet::NewSeed() noexcept {
   static std::atomic<std::uint64_t> counter{0};
   const auto now = static_cast<std::uint64_t>(
       std::chrono::steady_clock::now().time_since_epoch().count());
@@ -35,9 +37,7 @@ std::uint64_t NextSeed() noexcept {
                     (n * 0xD1B54A32D192ED03ull));
 }
 
-}  // namespace
-
-CCategoryKeySet::CCategoryKeySet() noexcept : m_seed(NextSeed()) {}
+CCategoryKeySet::CCategoryKeySet() noexcept : m_seed(NewSeed()) {}
 
 CCategoryKeySet::~CCategoryKeySet() { Clear(); }
 

@@ -57,6 +57,18 @@ class CCategoryKeySet : public CASAllocated {
   }
 
   std::uint64_t GetCount() const noexcept { return m_count; }
+
+  // The hashing of these tables, shared with CCategoryIndex: a fresh seed for each table
+  // (so a file of crafted, non-digest keys cannot pile its keys onto one run of slots), and
+  // a key's home slot among capacity slots: the key mixed with the seed, multiplied by an
+  // odd constant, the product's high bits scaled onto [0, capacity) (multiply-high: no
+  // division, any capacity).
+  static std::uint64_t NewSeed() noexcept;
+  static std::uint64_t SlotOf(std::uint64_t key, std::uint64_t seed,
+                              std::uint64_t capacity) noexcept {
+    const std::uint64_t mixed = (key ^ seed) * 0x9E3779B97F4A7C15ull;
+    return static_cast<std::uint64_t>((static_cast<unsigned __int128>(mixed) * capacity) >> 64);
+  }
   // Drops every key and releases the slot array.
   void Clear() noexcept;
 
@@ -72,13 +84,7 @@ class CCategoryKeySet : public CASAllocated {
   }
 
  private:
-  // The key's home slot: the key mixed with the seed, multiplied by an odd constant, and
-  // the product's high bits scaled onto [0, capacity) (multiply-high: no division, any
-  // capacity).
-  std::uint64_t Home(std::uint64_t key) const noexcept {
-    const std::uint64_t mixed = (key ^ m_seed) * 0x9E3779B97F4A7C15ull;
-    return static_cast<std::uint64_t>((static_cast<unsigned __int128>(mixed) * m_capacity) >> 64);
-  }
+  std::uint64_t Home(std::uint64_t key) const noexcept { return SlotOf(key, m_seed, m_capacity); }
   // Rebuilds the table with the given number of slots. 0 or -2 (unchanged).
   std::int32_t Rehash(std::uint64_t capacity) noexcept;
   void Place(std::uint64_t key) noexcept;  // key != 0, absent, room available
