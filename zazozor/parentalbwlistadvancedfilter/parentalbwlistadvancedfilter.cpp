@@ -216,7 +216,7 @@ void CParentalBWListAdvancedFilter::Process(std::uint32_t sessionId, AItem* pIte
   const std::uint32_t active = switchedOn & shared->loaded;
   const std::uint32_t indexedActive = shared->index != nullptr ? active & shared->indexed : 0;
   const std::uint32_t unindexedActive = active & ~indexedActive;
-  if ((indexedActive | unindexedActive) != 0) {
+  if (active != 0) {
     ascommon::CCategoryProbe probe;
     probe.Set(texts, lengths);
     if (indexedActive != 0) {
