@@ -11,6 +11,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace ascommon {
 
 namespace {
@@ -79,19 +83,17 @@ inline std::uint32_t RecordHashOf(unsigned header, const unsigned char* pPayload
 
 constexpr std::uint32_t kAbsent = 0xFFFFFFFFu;
 
-// Codes the key in host symbols into bits; false when a character has no symbol or the key
-// needs more than kMaxSymbols. ".com" is one symbol wherever it occurs (left to right; it
-// cannot overlap itself), so the symbols are fixed by the key. The symbols are found
-// first and then packed three at a time, which keeps the multiplications independent.
-bool PackHost(const char* pKey, std::size_t length, unsigned char* bits, unsigned& symbols,
-              std::uint32_t& bytes) noexcept {
-  unsigned char symbol[kMaxSymbols + 3];
+// The host symbol of each of the length characters at pKey, written to symbol, with ".com"
+// as one symbol wherever it occurs (left to right; it cannot overlap itself, so the
+// symbols are fixed by the key). Returns the symbol count, or 0 when a character has no
+// symbol or the key needs more than kMaxSymbols. symbol holds kMaxSymbols + 3 bytes.
+unsigned HostSymbolsScalar(const char* pKey, std::size_t length, unsigned char* symbol) noexcept {
   unsigned n = 0;
   std::size_t i = 0;
   while (i < length && n < kMaxSymbols) {
     const unsigned char c = static_cast<unsigned char>(pKey[i]);
     unsigned char s = kTables.host[c];
-    if (s == 0xFF) return false;
+    if (s == 0xFF) return 0;
     if (c == '.' && length - i >= 4 && pKey[i + 1] == 'c' && pKey[i + 2] == 'o' &&
         pKey[i + 3] == 'm') {
       s = kDotCom;
@@ -101,7 +103,102 @@ bool PackHost(const char* pKey, std::size_t length, unsigned char* bits, unsigne
     }
     symbol[n++] = s;
   }
-  if (i < length || n == 0) return false;
+  return i < length ? 0 : n;
+}
+
+#if defined(__SSE2__)
+// The same for keys of 8 to 64 characters, sixteen at a time: each character's symbol from
+// four range tests, and bit masks of the characters without one and of the places where
+// ".com" starts. The key is read in place (a copy into a buffer would make every vector
+// load wait for the copy's smaller stores): whole blocks of sixteen, then the last sixteen
+// characters again, overlapping; a key shorter than sixteen is read as two overlapping
+// halves. Lookups and loads pack one key each, so this is on both hot paths.
+constexpr std::size_t kVectorKeyMin = 8;
+constexpr std::size_t kVectorKeyMax = 64;
+unsigned HostSymbolsSse2(const char* pKey, std::size_t length, unsigned char* symbol) noexcept {
+  const auto in = [](__m128i x, char low, char count) {  // low <= x < low + count
+    const __m128i offset = _mm_sub_epi8(x, _mm_set1_epi8(low));
+    return _mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(static_cast<char>(count - 1))),
+                          offset);
+  };
+  const auto bits = [](__m128i mask) {
+    return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(mask)));
+  };
+  std::uint64_t valid = 0, dot = 0, c = 0, o = 0, m = 0;
+  // Sixteen characters from place at: their symbols, and their mask bits (of which the
+  // first width count).
+  const auto block = [&](__m128i x, std::size_t at, unsigned width) {
+    const __m128i dashDot = in(x, '-', 2);  // symbols 0 and 1
+    const __m128i digit = in(x, '0', 10);   // 2..11
+    const __m128i under = _mm_cmpeq_epi8(x, _mm_set1_epi8('_'));  // 12
+    const __m128i letter = in(x, 'a', 26);  // 13..38
+    const __m128i s = _mm_or_si128(
+        _mm_or_si128(_mm_and_si128(dashDot, _mm_sub_epi8(x, _mm_set1_epi8('-'))),
+                     _mm_and_si128(digit, _mm_sub_epi8(x, _mm_set1_epi8('0' - 2)))),
+        _mm_or_si128(_mm_and_si128(under, _mm_set1_epi8(12)),
+                     _mm_and_si128(letter, _mm_sub_epi8(x, _mm_set1_epi8('a' - 13)))));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(symbol + at), s);
+    const std::uint64_t keep = (std::uint64_t{1} << width) - 1;
+    const unsigned shift = static_cast<unsigned>(at);
+    valid |= (bits(_mm_or_si128(_mm_or_si128(dashDot, digit), _mm_or_si128(under, letter))) &
+              keep) << shift;
+    dot |= (bits(_mm_cmpeq_epi8(x, _mm_set1_epi8('.'))) & keep) << shift;
+    c |= (bits(_mm_cmpeq_epi8(x, _mm_set1_epi8('c'))) & keep) << shift;
+    o |= (bits(_mm_cmpeq_epi8(x, _mm_set1_epi8('o'))) & keep) << shift;
+    m |= (bits(_mm_cmpeq_epi8(x, _mm_set1_epi8('m'))) & keep) << shift;
+  };
+  if (length < 16) {
+    std::uint64_t low, high;
+    std::memcpy(&low, pKey, 8);
+    std::memcpy(&high, pKey + length - 8, 8);
+    high = length == 8 ? 0 : high >> (8 * (16 - length));  // characters 8.. in place
+    block(_mm_set_epi64x(static_cast<long long>(high), static_cast<long long>(low)), 0,
+          static_cast<unsigned>(length));
+  } else {
+    std::size_t at = 0;
+    for (; at + 16 <= length; at += 16) {
+      block(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pKey + at)), at, 16);
+    }
+    if (at != length) {
+      block(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pKey + length - 16)), length - 16,
+            16);
+    }
+  }
+  const std::uint64_t inKey =
+      length == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << length) - 1;
+  if (valid != inKey) return 0;
+  std::uint64_t dotCom = dot & c >> 1 & o >> 2 & m >> 3;
+  if (dotCom == 0) return static_cast<unsigned>(length);
+  // Each ".com" becomes one symbol: the symbols between them move left.
+  unsigned n = 0;
+  unsigned from = 0;
+  for (; dotCom != 0; dotCom &= dotCom - 1) {
+    const unsigned at = static_cast<unsigned>(__builtin_ctzll(dotCom));
+    if (n != from) std::memmove(symbol + n, symbol + from, at - from);
+    n += at - from;
+    symbol[n++] = kDotCom;
+    from = at + 4;
+  }
+  if (n != from) std::memmove(symbol + n, symbol + from, length - from);
+  return static_cast<unsigned>(n + (length - from));
+}
+#endif
+
+// Codes the key in host symbols into bits (three symbols per big-endian 16-bit word);
+// false when it has no host form. The symbols are found first and then packed three at a
+// time, which keeps the multiplications independent.
+bool PackHost(const char* pKey, std::size_t length, unsigned char* bits, unsigned& symbols,
+              std::uint32_t& bytes) noexcept {
+  unsigned char symbol[kMaxSymbols + 3];
+  unsigned n;
+#if defined(__SSE2__)
+  n = length >= kVectorKeyMin && length <= kVectorKeyMax
+          ? HostSymbolsSse2(pKey, length, symbol)
+          : HostSymbolsScalar(pKey, length, symbol);
+#else
+  n = HostSymbolsScalar(pKey, length, symbol);
+#endif
+  if (n == 0) return false;
   symbol[n] = symbol[n + 1] = 0;  // unused places of the last word are symbol 0
   std::uint32_t out = 0;
   for (unsigned j = 0; j < n; j += 3) {
@@ -246,9 +343,7 @@ CKeySet::Probe CKeySet::MakeProbe(const char* pKey, std::size_t length) noexcept
   probe.headerLength = 1;
   unsigned symbols = 0;
   std::uint32_t bytes = 0;
-  // A path (the commonest text that is no host name) is told by one fast search.
-  if ((length == 0 || std::memchr(pKey, '/', length) == nullptr) &&
-      PackHost(pKey, length, probe.bits, symbols, bytes)) {
+  if (PackHost(pKey, length, probe.bits, symbols, bytes)) {
     probe.header[0] = static_cast<unsigned char>(symbols - 1);
     probe.payloadLength = bytes;
     probe.hash = RecordHashOf(probe.header[0], probe.bits, bytes);
