@@ -4,69 +4,66 @@
 
 namespace ascommon {
 
-shared_locker::shared_locker() : event(true), readers(0), deleting(false) {}
+shared_locker::shared_locker() : event(true), state(0) {}
 
 shared_locker::~shared_locker() { BeginDeletion(); }
 
 // Destruction does not wait for readers: it only warns about them.
 void shared_locker::BeginDeletion() {
   state_lock.Enter();
-  const bool first = !deleting;
-  deleting = true;
+  const std::uint32_t before = state.fetch_or(kDeleting, std::memory_order_acq_rel);
   state_lock.Leave();
-  count_lock.Enter();
-  const bool readersLeft = readers > 0;
-  count_lock.Leave();
-  if (first && readersLeft) {
+  if ((before & kDeleting) == 0 && (before & kReaders) != 0) {
     AS_TRACE(0, "WARNING: Destroying the resource locker without releasing all the Read Only Locks!");
   }
 }
 
 void shared_locker::LockReadOnly() {
+  if ((state.fetch_add(1, std::memory_order_acquire) & (kWriter | kDeleting)) == 0) return;
+  // A writer is inside or waiting, or destruction has begun: take the count back and pass
+  // through state_lock, which a writer holds until it leaves.
+  LeaveReader();
   state_lock.Enter();
-  if (deleting) {
+  if ((state.load(std::memory_order_acquire) & kDeleting) != 0) {
     state_lock.Leave();
     AS_RAISE_CODE(ASInternalException, 0,
                   "Unable to lock resource read only because it is being deleted!");
   }
+  state.fetch_add(1, std::memory_order_acquire);
   state_lock.Leave();
-  count_lock.Enter();
-  ++readers;
-  count_lock.Leave();
 }
 
-void shared_locker::UnlockReadOnly() {
-  count_lock.Enter();
-  if (--readers == 0) event.Set();
-  count_lock.Leave();
+void shared_locker::LeaveReader() noexcept {
+  const std::uint32_t before = state.fetch_sub(1, std::memory_order_acq_rel);
+  if ((before & kReaders) == 1 && (before & kWriter) != 0) event.Set();
 }
+
+void shared_locker::UnlockReadOnly() { LeaveReader(); }
 
 void shared_locker::LockExclusive() {
   state_lock.Enter();
-  if (deleting) {
+  if ((state.load(std::memory_order_acquire) & kDeleting) != 0) {
     state_lock.Leave();
     AS_THROW_CODE(0, ASInternalException, 0,
                   "Unable to lock resource read only because it is being deleted!");
   }
-  count_lock.Enter();
-  // The event is auto-reset and may carry a stale signal: re-check the count after waking.
-  while (readers != 0) {
-    count_lock.Leave();
+  // The flag and the count share one word: a reader leaving after the flag was set sees it
+  // and sets the event; the event is auto-reset and may carry a stale signal, so the count
+  // is checked again after every wake.
+  std::uint32_t now = state.fetch_or(kWriter, std::memory_order_acq_rel) | kWriter;
+  while ((now & kReaders) != 0) {
     event.Wait();
-    count_lock.Enter();
+    now = state.load(std::memory_order_acquire);
   }
 }
 
 void shared_locker::UnlockExclusive() {
-  count_lock.Leave();
+  state.fetch_and(~kWriter, std::memory_order_release);
   state_lock.Leave();
 }
 
 std::int32_t shared_locker::ReaderCount() {
-  count_lock.Enter();
-  std::int32_t n = readers;
-  count_lock.Leave();
-  return n;
+  return static_cast<std::int32_t>(state.load(std::memory_order_acquire) & kReaders);
 }
 
 auto_locker::auto_locker(shared_locker* pLocker, std::uint32_t lockMode, bool bLockNow)

@@ -1,15 +1,19 @@
 // shared_locker: the many-readers / one-writer lock that guards a filter's shared data, and
 // auto_locker, its scope guard.
 //
-// A writer (LockExclusive) keeps state_lock for its whole section, so it excludes other
-// writers and stops new readers at the door; it then waits on an auto-reset event until the
-// readers already inside have left. Readers only pass through state_lock and count
-// themselves under count_lock. Lock order: state_lock before count_lock. Locking after
-// destruction has begun raises ASInternalException (code 0). Neither class is copyable;
-// the locker is embedded in the object whose data it guards, the guard does not own it.
-// Tested by tests/common/shared_locker_test.cpp (with real threads, also under TSan).
+// One atomic word holds the readers inside, a writer flag and a deletion flag. A reader
+// enters with one atomic add when neither flag is set (every page takes a read lock in
+// each filter, so this is on the hot path) and leaves with one atomic subtraction. A writer
+// (LockExclusive) keeps state_lock for its whole section, so it excludes other writers; it
+// sets the writer flag, which sends arriving readers to wait at state_lock, and then waits
+// on an auto-reset event until the readers already inside have left (the last one out sets
+// it). Locking after destruction has begun raises ASInternalException (code 0). Neither
+// class is copyable; the locker is embedded in the object whose data it guards, the guard
+// does not own it. Tested by tests/common/shared_locker_test.cpp (with real threads, also
+// under TSan).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "zzplat/sync.h"
@@ -37,11 +41,16 @@ class shared_locker {
   std::int32_t ReaderCount();
 
  private:
-  zzplat::AutoResetEvent event;     // set whenever the reader count drops to zero
+  static constexpr std::uint32_t kWriter = 1u << 30;    // a writer is inside or waiting
+  static constexpr std::uint32_t kDeleting = 1u << 31;  // destruction has begun
+  static constexpr std::uint32_t kReaders = kWriter - 1;
+
+  // Takes back a reader's count; wakes a waiting writer when it was the last one.
+  void LeaveReader() noexcept;
+
+  zzplat::AutoResetEvent event;  // set when the last reader leaves while a writer waits
   zzplat::CriticalSection state_lock;
-  std::int32_t readers;
-  zzplat::CriticalSection count_lock;
-  bool deleting;
+  std::atomic<std::uint32_t> state;  // readers inside (kReaders bits) | kWriter | kDeleting
 };
 
 class auto_locker {
