@@ -48,10 +48,13 @@ bool CUrlDecider::EmptyItem(bool keepUrl) {
   if (!urlKept) bb.RemoveObject(kUrlInfo);
   bb.RemoveObject(nsHttpModules::ItemField::kWhiteListHit);
   bb.RemoveObject(nsHttpModules::ItemField::kBlackListHit);
-  if (bb.GetCount() != m_keptInItem + (urlKept ? 1u : 0u)) {  // something else was written
+  const bool allKept = bb.GetCount() == m_keptInItem + (urlKept ? 1u : 0u);
+  if (!allKept) {  // something else was written
     bb.RemoveAll();
     urlKept = false;
   }
+  m_allResultsThere = allKept && m_keptInItem == nsHttpModules::kListCount;
+  m_countAfterEmpty = bb.GetCount();
   for (const nsHttpModules::CategoryList& list : nsHttpModules::kCategoryLists) {
     if (m_ext.GetCount() <= m_keptInExt) break;
     m_ext.RemoveObject(list.resultKey);
@@ -64,16 +67,25 @@ void CUrlDecider::KeepResults(bool advancedRan) {
   m_keptInItem = m_keptInExt = 0;
   if (!advancedRan) return;
   ascommon::CBlackBox& bb = m_item.GetBlackBox();
+  m_keptInExt = m_ext.GetKind(nsHttpModules::ItemField::kListSummaryFlag) != 0;
   if (m_ext.GetKind(nsHttpModules::kCategoryLists[nsHttpModules::kWhiteListIndex].resultKey) !=
       0) {
     for (int i = 0; i < nsHttpModules::kCategoryCount; ++i) {
       bb.RemoveObject(nsHttpModules::kCategoryLists[i].resultKey);
     }
+  } else if (m_allResultsThere) {
+    // The list filters add keys and never remove one: when the item grew by no more than
+    // the list filter's hit, every result key is still there and nothing else came in.
+    const std::uint32_t hits = (bb.GetKind(nsHttpModules::ItemField::kWhiteListHit) != 0) +
+                               (bb.GetKind(nsHttpModules::ItemField::kBlackListHit) != 0);
+    if (bb.GetCount() == m_countAfterEmpty + hits) {
+      m_keptInItem = nsHttpModules::kListCount;
+      return;
+    }
   }
   for (const nsHttpModules::CategoryList& list : nsHttpModules::kCategoryLists) {
     m_keptInItem += bb.GetKind(list.resultKey) != 0;
   }
-  m_keptInExt = m_ext.GetKind(nsHttpModules::ItemField::kListSummaryFlag) != 0;
 }
 
 }  // namespace zzhost

@@ -57,6 +57,8 @@ class CUrlDecider {
   ascommon::CParsedURL m_parsed;
   std::uint32_t m_keptInItem = 0;  // result keys left in the item by KeepResults
   std::uint32_t m_keptInExt = 0;   // 1 when the flag was left in bbext
+  std::uint32_t m_countAfterEmpty = 0;  // keys in the item when the filters started
+  bool m_allResultsThere = false;  // every result key was in the item when they started
 };
 
 }  // namespace zzhost

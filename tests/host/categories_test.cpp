@@ -99,4 +99,37 @@ TEST_F(CategoriesCommandTest, UrlsReportsTheListsAndTheFlagPerSession) {
   EXPECT_EQ(urls("2"), both + "null, \"flag\": null}\n" + kids + "null, \"flag\": null}\n");
 }
 
+// One item serves URL after URL, keeping the result keys the advanced filter writes again:
+// whatever came before (a white page, a black one, a category hit), each answer is the one
+// the URL gets alone.
+TEST_F(CategoriesCommandTest, UrlsAnswerAsIfEachWereAlone) {
+  Write("black.txt", "casino.test\n");
+  ASSERT_EQ(Run({"lists", "build", "black.txt", "prlblk.cas"}).status, 0);
+  Write("white.txt", "school.test\n");
+  ASSERT_EQ(Run({"lists", "build", "white.txt", "prlwht.cas"}).status, 0);
+  WriteCategory("pc_gambling", "both.test\ncasino.test\n");
+  WriteCategory("pc_news", "both.test\n");
+  WriteCategory("pc_white", "kids.test\n");
+  Write("settings.conf",
+        "/http/global/SharedDataPath = .\n/http/global/GlobalTempPath = .\n"
+        "/http/global/AllParentalFiltersEnabled = 1\n");
+  const char* const urls[] = {"http://both.test/", "http://kids.test/", "http://plain.test/",
+                              "http://casino.test/", "http://school.test/", "ftp://casino.test/x",
+                              "http://kids.test/a"};
+  std::string answers[7];
+  for (int i = 0; i < 7; ++i) {
+    const zztest::HostRun run = Run({"--config", "settings.conf", "urls"}, urls[i]);
+    ASSERT_EQ(run.status, 0) << run.err;
+    answers[i] = run.out;
+  }
+  std::string input, alone;
+  for (int i = 0; i < 40; ++i) {
+    input += std::string(urls[i * 5 % 7]) + " - GET\n";
+    alone += answers[i * 5 % 7];
+  }
+  const zztest::HostRun together = Run({"--config", "settings.conf", "urls", "--threads=1"}, input);
+  ASSERT_EQ(together.status, 0) << together.err;
+  EXPECT_EQ(together.out, alone);
+}
+
 }  // namespace
