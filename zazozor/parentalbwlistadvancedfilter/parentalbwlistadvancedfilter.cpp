@@ -213,29 +213,24 @@ void CParentalBWListAdvancedFilter::Process(std::uint32_t sessionId, AItem* pIte
   for (int i = 0; i < kListCount; ++i) {
     switchedOn |= static_cast<std::uint32_t>(switches[i] != 0) << i;
   }
+  constexpr std::uint32_t kWhiteBit = 1u << kWhiteListIndex;
   const std::uint32_t active = switchedOn & shared->loaded;
   const std::uint32_t indexedActive = shared->index != nullptr ? active & shared->indexed : 0;
-  const std::uint32_t unindexedActive = active & ~indexedActive;
+  ascommon::CCategoryProbe probe;
+  ascommon::CCategoryIndex::Homes homes;
+  const auto lookUpItself = [&](int i) {
+    std::int32_t results[ascommon::kCategoryPieceCount];
+    shared->lists[i]->Lookup(probe, results);
+    for (std::size_t p = 0; p < ascommon::kCategoryPieceCount; ++p) {
+      hits[i] |= static_cast<std::uint8_t>((results[p] == 1 ? 1u : 0u) << p);
+    }
+  };
   if (active != 0) {
-    ascommon::CCategoryProbe probe;
     probe.Set(texts, lengths);
-    if (indexedActive != 0) {
-      std::uint32_t holders[ascommon::kCategoryPieceCount];
-      shared->index->Holders(probe, holders);
-      for (std::size_t p = 0; p < ascommon::kCategoryPieceCount; ++p) {
-        for (std::uint32_t rest = holders[p] & indexedActive; rest != 0; rest &= rest - 1) {
-          hits[std::countr_zero(rest)] |= static_cast<std::uint8_t>(1u << p);
-        }
-      }
-    }
-    for (std::uint32_t rest = unindexedActive; rest != 0; rest &= rest - 1) {
-      const int i = std::countr_zero(rest);
-      std::int32_t results[ascommon::kCategoryPieceCount];
-      shared->lists[i]->Lookup(probe, results);
-      for (std::size_t p = 0; p < ascommon::kCategoryPieceCount; ++p) {
-        hits[i] |= static_cast<std::uint8_t>((results[p] == 1 ? 1u : 0u) << p);
-      }
-    }
+    // The index's slots are on their way while the white list answers (from its own sets:
+    // a white list is small enough to stay in the cache) and the item's stores are made.
+    if ((indexedActive & ~kWhiteBit) != 0) shared->index->Prefetch(probe, homes);
+    if ((active & kWhiteBit) != 0) lookUpItself(kWhiteListIndex);
   }
   // One list's hits: each piece listed, in order, is recorded in bbext and traced.
   const auto record = [&](int index) {
@@ -256,6 +251,20 @@ void CParentalBWListAdvancedFilter::Process(std::uint32_t sessionId, AItem* pIte
     flag = true;  // a white page is not sorted into categories
   } else {
     for (int i = 0; i < kCategoryCount; ++i) StoreResult(bb, kCategoryLists[i].resultKey, false);
+    const std::uint32_t categories = active & ~kWhiteBit;
+    if ((indexedActive & categories) != 0) {
+      std::uint32_t holders[ascommon::kCategoryPieceCount];
+      shared->index->Holders(probe, homes, holders);
+      for (std::size_t p = 0; p < ascommon::kCategoryPieceCount; ++p) {
+        for (std::uint32_t rest = holders[p] & indexedActive & categories; rest != 0;
+             rest &= rest - 1) {
+          hits[std::countr_zero(rest)] |= static_cast<std::uint8_t>(1u << p);
+        }
+      }
+    }
+    for (std::uint32_t rest = categories & ~indexedActive; rest != 0; rest &= rest - 1) {
+      lookUpItself(std::countr_zero(rest));
+    }
     for (int i = 0; i < kCategoryCount; ++i) {
       if (hits[i] != 0) record(i);
     }

@@ -1,7 +1,7 @@
 // CCategoryIndex: 16-byte (key, mask) slots, linear probing, home slot by multiply-high.
 // Build sizes the table from the lists' counts, then adds every key of every set, each
-// placed kAhead keys after its home slot was prefetched; Holders prefetches
-// the home slots of all pieces before reading any.
+// placed kAhead keys after its home slot was prefetched; Prefetch starts loading the
+// home slots of all pieces before Holders reads any.
 // Tested by tests/engines/urldb2/categoryindex_test.cpp.
 #include "engines/urldb2/categoryindex.h"
 
@@ -126,19 +126,21 @@ std::int32_t CCategoryIndex::Build(const CURLCategoryDB* const* lists, std::size
   return 0;
 }
 
-void CCategoryIndex::Holders(const CCategoryProbe& probe,
-                             std::uint32_t holders[kCategoryPieceCount]) const noexcept {
-  std::uint64_t homes[kCategoryPieceCount];
+void CCategoryIndex::Prefetch(const CCategoryProbe& probe, Homes& homes) const noexcept {
   for (std::size_t p = 0; p < kCategoryPieceCount; ++p) {
     if (!probe.present[p] || m_capacity == 0) continue;
-    homes[p] = Home(probe.keys[p]);
-    __builtin_prefetch(&m_slots[homes[p]]);
+    homes.slot[p] = Home(probe.keys[p]);
+    __builtin_prefetch(&m_slots[homes.slot[p]]);
   }
+}
+
+void CCategoryIndex::Holders(const CCategoryProbe& probe, const Homes& homes,
+                             std::uint32_t holders[kCategoryPieceCount]) const noexcept {
   constexpr std::uint64_t kListBits = (std::uint64_t{1} << kMaxLists) - 1;
   for (std::size_t p = 0; p < kCategoryPieceCount; ++p) {
     holders[p] = 0;
     if (!probe.present[p] || m_capacity == 0) continue;
-    const std::uint64_t mask = Find(probe.keys[p], homes[p]);
+    const std::uint64_t mask = Find(probe.keys[p], homes.slot[p]);
     holders[p] = static_cast<std::uint32_t>((mask >> (p * kMaxLists)) & kListBits);
   }
 }

@@ -17,7 +17,8 @@
 //
 // Ownership: the index owns its slot array; it keeps no pointer to the databases, which
 // must not change while the index is used for them (the filter rebuilds it after a load).
-// Threads: Holders is const and safe for concurrent readers; Build needs exclusive access.
+// Threads: Prefetch and Holders are const and safe for concurrent readers; Build needs
+// exclusive access.
 #pragma once
 
 #include <cstddef>
@@ -49,6 +50,19 @@ class CCategoryIndex : public CASAllocated {
   // holders[p] for each piece p of the probe: bit i is set exactly when list i holds that
   // piece's key. Absent pieces get 0.
   void Holders(const CCategoryProbe& probe,
+               std::uint32_t holders[kCategoryPieceCount]) const noexcept {
+    Homes homes;
+    Prefetch(probe, homes);
+    Holders(probe, homes, holders);
+  }
+  // The same in two halves, for a caller with other work to do while the slots arrive from
+  // memory: Prefetch finds the pieces' home slots and starts loading them, Holders (with
+  // those homes) reads them.
+  struct Homes {
+    std::uint64_t slot[kCategoryPieceCount];
+  };
+  void Prefetch(const CCategoryProbe& probe, Homes& homes) const noexcept;
+  void Holders(const CCategoryProbe& probe, const Homes& homes,
                std::uint32_t holders[kCategoryPieceCount]) const noexcept;
 
   // Distinct keys held (for tests and sizing).
