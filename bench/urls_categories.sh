@@ -10,7 +10,9 @@
 # white.txt the category white list. Needs GNU time (Debian package "time"). Prints, per
 # run, the time to start and answer the stream (wall clock and CPU time), URLs per second
 # and peak memory, the ratio of the two runs' CPU times, and checks that both runs give the
-# same BW verdicts. ZAZOZOR_THREADS, when set, is passed to "urls --threads".
+# same BW verdicts. ZAZOZOR_THREADS, when set, is passed to "urls --threads". The ratio to
+# quote comes last: ZAZOZOR_PAIRS (default 9) alternating pairs of the two runs, their
+# median ratio (the single runs above can fall in minutes of different machine speed).
 set -euo pipefail
 bin=$(cd "$1" && pwd)
 workload=$(cd "$2" && pwd)
@@ -79,3 +81,10 @@ else
   echo "BW verdicts: DIFFER between the runs" >&2
   exit 1
 fi
+# shellcheck source=bench/paired.sh
+source "$(dirname "$0")/paired.sh"
+run_command() {  # the urls run in folder $1, as a shell command line
+  echo "cd '$work/$1' && exec '$bin/zazozor' --config settings.conf urls" \
+    "${ZAZOZOR_THREADS:+--threads $ZAZOZOR_THREADS} '$urls'"
+}
+paired_cpu_ratio "${ZAZOZOR_PAIRS:-9}" BW BW+advanced "$(run_command bw)" "$(run_command both)"

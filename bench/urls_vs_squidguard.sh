@@ -11,6 +11,9 @@
 # peak memory, and checks that both put the same URLs on the black list. ZAZOZOR_THREADS
 # when set, is passed to "urls --threads". ZAZOZOR_REFERENCE_BIN, when set, names another
 # build (for example the one before a change) whose answers must be the same, line by line.
+# The ratio to quote comes last: ZAZOZOR_PAIRS (default 5) alternating pairs of the two
+# programs' runs, their median CPU ratio (single runs can fall in minutes of different
+# machine speed).
 set -euo pipefail
 bin=$(cd "$1" && pwd)
 workload=$(cd "$2" && pwd)
@@ -71,4 +74,9 @@ if [ -n "${ZAZOZOR_REFERENCE_BIN:-}" ]; then
 fi
 report zazozor "$work/zz_build.time" "$work/zz_run.time"
 report squidGuard "$work/sg_build.time" "$work/sg_run.time"
+# shellcheck source=bench/paired.sh
+source "$(dirname "$0")/paired.sh"
+paired_cpu_ratio "${ZAZOZOR_PAIRS:-5}" zazozor squidGuard \
+  "cd '$work/zz' && exec '$bin/zazozor' --config settings.conf urls ${ZAZOZOR_THREADS:+--threads $ZAZOZOR_THREADS} '$urls'" \
+  "exec squidGuard -c '$work/sg/squidGuard.conf' < '$urls'"
 echo "work folder: $work"
