@@ -34,6 +34,24 @@ void StoreResult(ascommon::CBlackBox& bb, std::uint32_t key, bool value) noexcep
   }
 }
 
+// Bit i set when switches[i] is not 0, for the kListCount session switches: eight at a
+// time (a byte's high bit, after adding 0x7F to its low seven bits, is set exactly when it
+// is not 0; a multiply then gathers the eight high bits into one byte).
+std::uint32_t NonZeroBytes(const std::uint8_t* switches) noexcept {
+  static_assert(kListCount <= 24 && std::endian::native == std::endian::little);
+  std::uint8_t bytes[24] = {};
+  std::memcpy(bytes, switches, kListCount);
+  std::uint32_t mask = 0;
+  for (int at = 0; at < kListCount; at += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes + at, sizeof word);
+    constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+    const std::uint64_t high = (((word & kLow7) + kLow7) | word) & ~kLow7;
+    mask |= static_cast<std::uint32_t>(((high >> 7) * 0x0102040810204080ull) >> 56) << at;
+  }
+  return mask;
+}
+
 // Loads one list from its file into a new database; null when it cannot be created or
 // loaded (traced; a missing file is then created empty for a later updater to fill).
 // Whatever throws on the way (the streamer, or memory running out inside a path
@@ -209,10 +227,7 @@ void CParentalBWListAdvancedFilter::Process(std::uint32_t sessionId, AItem* pIte
   // on the list: computed once, then one index probe per piece answers for the lists the
   // index covers, and the others (none, unless it could not be rebuilt) answer themselves.
   std::uint8_t hits[kListCount] = {};
-  std::uint32_t switchedOn = 0;
-  for (int i = 0; i < kListCount; ++i) {
-    switchedOn |= static_cast<std::uint32_t>(switches[i] != 0) << i;
-  }
+  const std::uint32_t switchedOn = NonZeroBytes(switches);
   constexpr std::uint32_t kWhiteBit = 1u << kWhiteListIndex;
   const std::uint32_t active = switchedOn & shared->loaded;
   const std::uint32_t indexedActive = shared->index != nullptr ? active & shared->indexed : 0;
@@ -252,22 +267,25 @@ void CParentalBWListAdvancedFilter::Process(std::uint32_t sessionId, AItem* pIte
   } else {
     for (int i = 0; i < kCategoryCount; ++i) StoreResult(bb, kCategoryLists[i].resultKey, false);
     const std::uint32_t categories = active & ~kWhiteBit;
+    std::uint32_t listed = 0;  // bit i: hits[i] is not 0 (most pages: none)
     if ((indexedActive & categories) != 0) {
       std::uint32_t holders[ascommon::kCategoryPieceCount];
       shared->index->Holders(probe, homes, holders);
       for (std::size_t p = 0; p < ascommon::kCategoryPieceCount; ++p) {
-        for (std::uint32_t rest = holders[p] & indexedActive & categories; rest != 0;
-             rest &= rest - 1) {
+        const std::uint32_t holding = holders[p] & indexedActive & categories;
+        listed |= holding;
+        for (std::uint32_t rest = holding; rest != 0; rest &= rest - 1) {
           hits[std::countr_zero(rest)] |= static_cast<std::uint8_t>(1u << p);
         }
       }
     }
     for (std::uint32_t rest = categories & ~indexedActive; rest != 0; rest &= rest - 1) {
-      lookUpItself(std::countr_zero(rest));
+      const int i = std::countr_zero(rest);
+      lookUpItself(i);
+      listed |= static_cast<std::uint32_t>(hits[i] != 0) << i;
     }
-    for (int i = 0; i < kCategoryCount; ++i) {
-      if (hits[i] != 0) record(i);
-    }
+    // In list order: the lowest bit first.
+    for (std::uint32_t rest = listed; rest != 0; rest &= rest - 1) record(std::countr_zero(rest));
     flag = hits[kPornographyIndex] != 0;
   }
   ext->SetBool(flag, ItemField::kListSummaryFlag, true);
