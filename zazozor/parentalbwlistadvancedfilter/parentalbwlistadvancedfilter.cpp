@@ -106,6 +106,8 @@ ascommon::CCategoryIndex* BuildIndex(const BWListAdvancedSharedData& shared) noe
 BWListAdvancedSharedData::~BWListAdvancedSharedData() {
   delete index;
   index = nullptr;
+  delete whiteFilter;
+  whiteFilter = nullptr;
   for (ascommon::CURLCategoryDB*& list : lists) {
     delete list;
     list = nullptr;
@@ -189,6 +191,15 @@ void CParentalBWListAdvancedFilter::ReloadSharedData() {
       shared->indexed = shared->loaded;
     }
   }
+  const ascommon::CURLCategoryDB* white = shared->lists[kWhiteListIndex];
+  if (white != nullptr && shared->whiteFilter == nullptr) {
+    auto* filter = new (std::nothrow) ascommon::CCategoryKeyFilter();
+    if (filter != nullptr && filter->Build(*white) != 0) {
+      delete filter;
+      filter = nullptr;
+    }
+    shared->whiteFilter = filter;
+  }
   if (shared->loaded == 0) {
     AS_THROW(0, ASException, "%s None of the url engines could be initialized.", kTag);
   }
@@ -242,10 +253,13 @@ void CParentalBWListAdvancedFilter::Process(std::uint32_t sessionId, AItem* pIte
   };
   if (active != 0) {
     probe.Set(texts, lengths);
-    // The index's slots are on their way while the white list answers (from its own sets:
-    // a white list is small enough to stay in the cache) and the item's stores are made.
+    // The index's slots are on their way while the white list answers (its small filter,
+    // which stays in the cache, tells most pages off it) and the item's stores are made.
     if ((indexedActive & ~kWhiteBit) != 0) shared->index->Prefetch(probe, homes);
-    if ((active & kWhiteBit) != 0) lookUpItself(kWhiteListIndex);
+    if ((active & kWhiteBit) != 0 &&
+        (shared->whiteFilter == nullptr || shared->whiteFilter->MayHoldAny(probe))) {
+      lookUpItself(kWhiteListIndex);
+    }
   }
   // One list's hits: each piece listed, in order, is recorded in bbext and traced.
   const auto record = [&](int index) {

@@ -15,6 +15,7 @@
 
 #include "afilter.h"
 #include "engines/urldb2/categoryindex.h"
+#include "engines/urldb2/categorykeyfilter.h"
 #include "engines/urldb2/urlcategorydb.h"
 #include "parentalbwlistadvancedfilter/categories.h"
 
@@ -33,6 +34,9 @@ struct BWListAdvancedSharedData : ascommon::CASAllocated {
   // Null when it could not be built.
   ascommon::CCategoryIndex* index = nullptr;  // Owned.
   std::uint32_t indexed = 0;
+  // The white list's keys, built when it loads: most pages are told off the white list
+  // without its sets. Null when it could not be built (the sets then answer every page).
+  ascommon::CCategoryKeyFilter* whiteFilter = nullptr;  // Owned.
 };
 
 class CParentalBWListAdvancedFilter : public CAFilter {
