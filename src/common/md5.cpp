@@ -23,18 +23,23 @@ void CMD5::Init() {
 
 // One step of round r: a = b + ((a + F(b, c, d) + word + sine) <<< shift). The 64 steps are
 // written out (the round functions and word orders as RFC 1321 gives them), so each uses
-// its constants directly: about twice as fast as a loop that picks them per step.
+// its constants directly: about twice as fast as a loop that picks them per step. Each
+// step waits for b from the step before, so what does not need b is added first: the word
+// and the sine, and in the second round the half of G without b ((b & d) | (c & ~d): the
+// halves share no bit, so they can be added apart).
 #define ZZ_MD5_STEP(f, a, b, c, d, word, sine, shift) \
-  a += f(b, c, d) + (word) + (sine);                   \
+  a += (word) + (sine);                                \
+  a += f(b, c, d);                                     \
+  a = RotateLeft(a, shift) + b
+#define ZZ_MD5_STEP_G(a, b, c, d, word, sine, shift) \
+  a += (word) + (sine) + (c & ~d);                    \
+  a += b & d;                                         \
   a = RotateLeft(a, shift) + b
 
 inline std::uint32_t RoundF(std::uint32_t b, std::uint32_t c, std::uint32_t d) {
   return d ^ (b & (c ^ d));
 }
-inline std::uint32_t RoundG(std::uint32_t b, std::uint32_t c, std::uint32_t d) {
-  return c ^ (d & (b ^ c));
-}
-inline std::uint32_t RoundH(std::uint32_t b, std::uint32_t c, std::uint32_t d) { return b ^ c ^ d; }
+inline std::uint32_t RoundH(std::uint32_t b, std::uint32_t c, std::uint32_t d) { return b ^ (c ^ d); }
 inline std::uint32_t RoundI(std::uint32_t b, std::uint32_t c, std::uint32_t d) {
   return c ^ (b | ~d);
 }
@@ -66,22 +71,22 @@ void CMD5::Transform(const std::uint8_t block[64]) {
   ZZ_MD5_STEP(RoundF, c, d, a, b, x[14], t[14], 17);
   ZZ_MD5_STEP(RoundF, b, c, d, a, x[15], t[15], 22);
 
-  ZZ_MD5_STEP(RoundG, a, b, c, d, x[1], t[16], 5);
-  ZZ_MD5_STEP(RoundG, d, a, b, c, x[6], t[17], 9);
-  ZZ_MD5_STEP(RoundG, c, d, a, b, x[11], t[18], 14);
-  ZZ_MD5_STEP(RoundG, b, c, d, a, x[0], t[19], 20);
-  ZZ_MD5_STEP(RoundG, a, b, c, d, x[5], t[20], 5);
-  ZZ_MD5_STEP(RoundG, d, a, b, c, x[10], t[21], 9);
-  ZZ_MD5_STEP(RoundG, c, d, a, b, x[15], t[22], 14);
-  ZZ_MD5_STEP(RoundG, b, c, d, a, x[4], t[23], 20);
-  ZZ_MD5_STEP(RoundG, a, b, c, d, x[9], t[24], 5);
-  ZZ_MD5_STEP(RoundG, d, a, b, c, x[14], t[25], 9);
-  ZZ_MD5_STEP(RoundG, c, d, a, b, x[3], t[26], 14);
-  ZZ_MD5_STEP(RoundG, b, c, d, a, x[8], t[27], 20);
-  ZZ_MD5_STEP(RoundG, a, b, c, d, x[13], t[28], 5);
-  ZZ_MD5_STEP(RoundG, d, a, b, c, x[2], t[29], 9);
-  ZZ_MD5_STEP(RoundG, c, d, a, b, x[7], t[30], 14);
-  ZZ_MD5_STEP(RoundG, b, c, d, a, x[12], t[31], 20);
+  ZZ_MD5_STEP_G(a, b, c, d, x[1], t[16], 5);
+  ZZ_MD5_STEP_G(d, a, b, c, x[6], t[17], 9);
+  ZZ_MD5_STEP_G(c, d, a, b, x[11], t[18], 14);
+  ZZ_MD5_STEP_G(b, c, d, a, x[0], t[19], 20);
+  ZZ_MD5_STEP_G(a, b, c, d, x[5], t[20], 5);
+  ZZ_MD5_STEP_G(d, a, b, c, x[10], t[21], 9);
+  ZZ_MD5_STEP_G(c, d, a, b, x[15], t[22], 14);
+  ZZ_MD5_STEP_G(b, c, d, a, x[4], t[23], 20);
+  ZZ_MD5_STEP_G(a, b, c, d, x[9], t[24], 5);
+  ZZ_MD5_STEP_G(d, a, b, c, x[14], t[25], 9);
+  ZZ_MD5_STEP_G(c, d, a, b, x[3], t[26], 14);
+  ZZ_MD5_STEP_G(b, c, d, a, x[8], t[27], 20);
+  ZZ_MD5_STEP_G(a, b, c, d, x[13], t[28], 5);
+  ZZ_MD5_STEP_G(d, a, b, c, x[2], t[29], 9);
+  ZZ_MD5_STEP_G(c, d, a, b, x[7], t[30], 14);
+  ZZ_MD5_STEP_G(b, c, d, a, x[12], t[31], 20);
 
   ZZ_MD5_STEP(RoundH, a, b, c, d, x[5], t[32], 4);
   ZZ_MD5_STEP(RoundH, d, a, b, c, x[8], t[33], 11);
