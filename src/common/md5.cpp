@@ -39,7 +39,9 @@ void CMD5::Init() {
 inline std::uint32_t RoundF(std::uint32_t b, std::uint32_t c, std::uint32_t d) {
   return d ^ (b & (c ^ d));
 }
-inline std::uint32_t RoundH(std::uint32_t b, std::uint32_t c, std::uint32_t d) { return b ^ (c ^ d); }
+inline std::uint32_t RoundH(std::uint32_t b, std::uint32_t c, std::uint32_t d) {
+  return b ^ (c ^ d);
+}
 inline std::uint32_t RoundI(std::uint32_t b, std::uint32_t c, std::uint32_t d) {
   return c ^ (b | ~d);
 }
