@@ -10,6 +10,7 @@
 #include <exception>
 
 #include "common/asfile.h"
+#include "common/swar.h"
 #include "common/urlutils.h"
 #include "config_keys.h"
 #include "datapath.h"
@@ -43,10 +44,9 @@ std::uint32_t NonZeroBytes(const std::uint8_t* switches) noexcept {
   std::memcpy(bytes, switches, kListCount);
   std::uint32_t mask = 0;
   for (int at = 0; at < kListCount; at += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, bytes + at, sizeof word);
-    constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
-    const std::uint64_t high = (((word & kLow7) + kLow7) | word) & ~kLow7;
+    const std::uint64_t word = ascommon::swar::LoadWord(reinterpret_cast<const char*>(bytes + at));
+    constexpr std::uint64_t kLow7 = ~ascommon::swar::kHighBits;
+    const std::uint64_t high = (((word & kLow7) + kLow7) | word) & ascommon::swar::kHighBits;
     mask |= static_cast<std::uint32_t>(((high >> 7) * 0x0102040810204080ull) >> 56) << at;
   }
   return mask;

@@ -1,6 +1,6 @@
 // CCategoryKeySet: 64-bit digest keys in one flat array, linear probing at load <= 3/4,
-// home slot by multiply-high of the seeded key. Lookup O(1) expected (one or two cache lines),
-// insert amortised O(1), rehash O(capacity); 10.7-21.3 bytes per key.
+// home slot by multiply-high of the seeded key. Lookup O(1) expected (one or two cache
+// lines), insert amortised O(1), rehash O(capacity); 10.7-21.3 bytes per key.
 // Tested by tests/engines/urldb2/categorykeyset_test.cpp (against a std::set reference).
 #include "engines/urldb2/categorykeyset.h"
 

@@ -1,5 +1,5 @@
 // CCategoryKeySet: a set of 64-bit category keys (the first 8 bytes of MD5 digests) built
-// for millions of keys, loaded in one pass, with lookups that read one cache line.
+// for millions of keys, loaded in one pass, with lookups that read one or two cache lines.
 //
 // Layout: one flat array of 8-byte slots, open addressing with linear probing, kept at most
 // 3/4 full; the value 0 marks a free slot (the key 0 itself is held in a flag). Why this
@@ -8,11 +8,10 @@
 // 3/4 a lookup reads 2.5 slots on a hit and 8.5 on a miss on average, eight slots to a
 // cache line, so a lookup is one or two cache misses and allocates nothing. (The filter
 // with many lists asks CCategoryIndex instead, so these sets are kept small rather than
-// fast to miss in.) The table
-// is sized from the record count before a file's keys go in, so a file of n keys loads with
-// n inserts into a table that never grows: milliseconds per million keys. A per-set random
-// seed is mixed into the fold so that a file of crafted (non-digest) keys cannot pile its
-// keys onto one run of slots.
+// fast to miss in.) The table is sized from the record count before a file's keys go in,
+// so a file of n keys loads with n inserts into a table that never grows: milliseconds per
+// million keys. A per-set random seed is mixed into the fold so that a file of crafted
+// (non-digest) keys cannot pile its keys onto one run of slots.
 // Cost: Contains O(1) expected; Insert amortised O(1); Reserve O(capacity); CopySorted
 // O(n log n). Memory: 10.7 to 21.3 bytes per key (8-byte slots, load 3/8 to 3/4).
 // Limit: kCategoryMaxKeysPerSet keys; beyond it inserts and reserves fail with -2.
