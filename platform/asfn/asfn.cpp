@@ -40,12 +40,10 @@ bool ShouldFail() noexcept {
 
 #if defined(__linux__)
 // Blocks from 4 MB up (the tables of large lists, read at random addresses on every page)
-// start on a 2 MB boundary and the whole 2 MB units inside them are marked for the
-// kernel's huge pages: one TLB entry then covers 512 times the memory, and a lookup that
-// misses the cache no longer also walks the page tables. The block's last, partial unit
-// keeps small pages: a huge page there would hold up to 2 MB nobody asked for.
-// aligned_alloc's blocks go back to free like any other. Elsewhere large blocks come from
-// malloc like the rest.
+// start on a 2 MB boundary, take whole 2 MB units and are marked for the kernel's huge
+// pages: one TLB entry then covers 512 times the memory, and a lookup that misses the
+// cache no longer also walks the page tables. aligned_alloc's blocks go back to free like
+// any other. Elsewhere large blocks come from malloc like the rest.
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 constexpr std::size_t kLargeBlock = std::size_t{4} << 20;
 
@@ -54,8 +52,7 @@ void* AllocateBlock(std::size_t size) noexcept {
   const std::size_t rounded = (size + kHugePage - 1) & ~(kHugePage - 1);
   if (rounded < size) return nullptr;
   void* block = std::aligned_alloc(kHugePage, rounded);
-  // A hint: failure is harmless.
-  if (block != nullptr) madvise(block, size & ~(kHugePage - 1), MADV_HUGEPAGE);
+  if (block != nullptr) madvise(block, rounded, MADV_HUGEPAGE);  // a hint: failure is harmless
   return block;
 }
 #else

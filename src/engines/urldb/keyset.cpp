@@ -301,9 +301,6 @@ int ComparePacked(const unsigned char* a, unsigned na, const unsigned char* b,
 }
 // The block's head: 129 directory entries (see keyset.h).
 constexpr std::size_t kDirectoryBytes = (128 + 1) * sizeof(std::uint32_t);
-// Bytes a block of the given size takes in the arena: whole cache lines, so that every
-// directory starts on one.
-constexpr std::size_t ArenaSlot(std::size_t bytes) { return (bytes + 63) & ~std::size_t{63}; }
 
 }  // namespace
 
@@ -330,7 +327,7 @@ CKeySet::~CKeySet() { Clear(); }
 void CKeySet::Clear() noexcept {
   for (std::uint32_t p = 0; p < PartitionCount(); ++p) {
     if (m_longKeys != 0) ReleaseLongKeys(m_parts[p]);
-    ReleaseBlock(m_parts[p].block);
+    as_free(m_parts[p].block);
   }
   m_longKeys = 0;
   as_free(m_parts);
@@ -573,34 +570,10 @@ std::int32_t CKeySet::Reallocate(Partition& part, std::uint64_t capacity) noexce
   } else {
     std::memset(block, 0, kDirectoryBytes);
   }
-  ReleaseBlock(part.block);
+  as_free(part.block);
   part.block = block;
   part.capacity = static_cast<std::uint32_t>(capacity);
   return 0;
-}
-
-void CKeySet::ReleaseBlock(std::uint32_t* block) noexcept {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(block);
-  if (m_arena == nullptr || bytes < m_arena || bytes >= m_arena + m_arenaBytes) {
-    as_free(block);
-    return;
-  }
-  if (--m_arenaBlocks != 0) return;
-  as_free(m_arena);
-  m_arena = nullptr;
-  m_arenaBytes = 0;
-  m_arenaUsed = 0;
-}
-
-std::uint32_t* CKeySet::AllocatePlanned(std::size_t bytes) noexcept {
-  const std::size_t slot = ArenaSlot(bytes);
-  if (m_arena == nullptr || m_arenaBytes - m_arenaUsed < slot) {
-    return static_cast<std::uint32_t*>(as_alloc_nt(bytes));
-  }
-  auto* block = reinterpret_cast<std::uint32_t*>(m_arena + m_arenaUsed);
-  m_arenaUsed += slot;
-  ++m_arenaBlocks;
-  return block;
 }
 
 std::int32_t CKeySet::Grow(Partition& part, std::uint64_t extra) noexcept {
@@ -680,7 +653,7 @@ std::int32_t CKeySet::Split() noexcept {
       at += size;
     }
   }
-  for (std::uint32_t p = 0; p < oldCount; ++p) ReleaseBlock(m_parts[p].block);
+  for (std::uint32_t p = 0; p < oldCount; ++p) as_free(m_parts[p].block);
   as_free(m_parts);
   m_parts = parts;
   m_bits = bits;
@@ -712,8 +685,10 @@ std::int32_t CKeySet::Plan(const Bins& bins) noexcept {
   if (Reserve(total) != 0) return -2;
   if (bins.binBits > 24 || m_bits + kBucketBits > bins.binBits) return 0;
   const unsigned shift = bins.binBits - m_bits - kBucketBits;  // bins per bucket: 2^shift
-  // The planned bytes of partition p's buckets (into extra), and their sum.
-  auto plannedBytes = [&](std::uint32_t p, std::uint32_t* extra) {
+  std::int32_t status = 0;
+  // Partitions are allocated once each, in order, so the blocks lie side by side.
+  for (std::uint32_t p = 0; p < PartitionCount(); ++p) {
+    std::uint32_t extra[kBuckets];
     std::uint64_t sum = 0;
     for (std::uint32_t b = 0; b < kBuckets; ++b) {
       const std::uint16_t* pBin = bins.bytes + ((std::size_t{p} << kBucketBits | b) << shift);
@@ -721,31 +696,13 @@ std::int32_t CKeySet::Plan(const Bins& bins) noexcept {
       for (std::uint32_t i = 0; i < (1u << shift); ++i) extra[b] += pBin[i];
       sum += extra[b];
     }
-    return sum;
-  };
-  std::uint32_t extra[kBuckets];
-  if (m_count == 0 && m_arena == nullptr) {
-    std::size_t arenaBytes = 0;
-    for (std::uint32_t p = 0; p < PartitionCount(); ++p) {
-      const std::uint64_t sum = plannedBytes(p, extra);
-      if (sum != 0 && sum <= kMaxPartitionBytes) arenaBytes += ArenaSlot(kDirectoryBytes + sum);
-    }
-    // Without the arena the blocks come from the host allocator one by one.
-    m_arena = arenaBytes == 0 ? nullptr : static_cast<unsigned char*>(as_alloc_nt(arenaBytes));
-    m_arenaBytes = m_arena == nullptr ? 0 : arenaBytes;
-    m_arenaUsed = 0;
-  }
-  std::int32_t status = 0;
-  // Partitions are allocated once each, in order, so the blocks lie side by side.
-  for (std::uint32_t p = 0; p < PartitionCount(); ++p) {
-    const std::uint64_t sum = plannedBytes(p, extra);
     if (sum == 0) continue;
     Partition& part = m_parts[p];
     CloseGaps(part);
     MergeTail(part, m_bits);
     const std::uint64_t capacity = std::uint64_t{part.used} + sum;
     if (capacity > kMaxPartitionBytes) continue;
-    std::uint32_t* const block = AllocatePlanned(kDirectoryBytes + capacity);
+    auto* block = static_cast<std::uint32_t*>(as_alloc_nt(kDirectoryBytes + capacity));
     if (block == nullptr) {
       status = -2;
       continue;
@@ -766,7 +723,7 @@ std::int32_t CKeySet::Plan(const Bins& bins) noexcept {
       to += extra[b];
     }
     block[kBuckets] = planned.used;
-    ReleaseBlock(part.block);
+    as_free(part.block);
     part = planned;
   }
   return status;

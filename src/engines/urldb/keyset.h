@@ -237,15 +237,9 @@ class CKeySet : public CASAllocated {
   }
   // Moves the partition into a new block of exactly kDirectoryBytes + capacity bytes
   // (at least its used bytes). 0 or -2 (the partition unchanged).
-  std::int32_t Reallocate(Partition& part, std::uint64_t capacity) noexcept;
+  static std::int32_t Reallocate(Partition& part, std::uint64_t capacity) noexcept;
   // Gives the partition room for extra more record bytes. 0 or -2.
-  std::int32_t Grow(Partition& part, std::uint64_t extra) noexcept;
-  // Frees a partition's block, or gives it back to the arena it was carved from (the arena
-  // itself is freed with its last block).
-  void ReleaseBlock(std::uint32_t* block) noexcept;
-  // A block of bytes for a planned partition: from the arena while it has room, else
-  // from the host allocator. Null when memory ran out.
-  std::uint32_t* AllocatePlanned(std::size_t bytes) noexcept;
+  static std::int32_t Grow(Partition& part, std::uint64_t extra) noexcept;
   // Doubles the partition count (each partition split by its next hash bit). 0 or -2.
   std::int32_t Split() noexcept;
   // An allocated array of every record reference (see RecordAt), sorted by key.
@@ -255,14 +249,6 @@ class CKeySet : public CASAllocated {
   unsigned m_bits = 0;
   std::uint32_t m_count = 0;
   std::uint32_t m_longKeys = 0;  // records whose key is kept out of line
-  // A planned load into an empty set places all partitions in one block: side by side,
-  // without the allocator's headers, and large enough for the host allocator to back it
-  // with huge pages (a lookup's random reads then rarely miss the TLB as well as the
-  // cache). Owned; freed when its last partition block is released.
-  unsigned char* m_arena = nullptr;
-  std::size_t m_arenaBytes = 0;
-  std::size_t m_arenaUsed = 0;
-  std::uint32_t m_arenaBlocks = 0;  // partition blocks still inside the arena
 };
 
 // The hash of a byte range as CKeySet uses it on packed records (64-bit multiply-fold over
