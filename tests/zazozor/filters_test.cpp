@@ -2,10 +2,12 @@
 // (session checks, null item, missing shared data, unsupported commands).
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 
 #include <functional>
 #include <memory>
+#include <thread>
 #include <string>
 
 #include "bayesfilter/bayesfilter.h"
@@ -17,6 +19,7 @@
 #include "support/scratch_dir.h"
 #include "support/trace_capture.h"
 #include "support/what_of.h"
+#include "urlinfo.h"
 
 using namespace nsHttpModules;
 
@@ -158,5 +161,38 @@ TEST_P(FilterFramework, CommandsOutsideTheFilterAreRefusedOrTraced) {
 
 INSTANTIATE_TEST_SUITE_P(AllFilters, FilterFramework, ::testing::ValuesIn(kFilters),
                          [](const auto& info) { return std::string(info.param.label); });
+
+// The list filters' URL record: only a CParsedURL (or a type derived from one) converts,
+// whichever type converted before and from however many threads at once.
+TEST(UrlInfoOfTest, ConvertsOnlyUrlRecords) {
+  struct Other : ascommon::CBlackBoxObject {
+    int value = 7;
+  };
+  struct Tagged : ascommon::CBlackBoxObject {
+    double tag = 1.5;
+  };
+  struct Derived : Tagged, ascommon::CParsedURL {};  // two CBlackBoxObject bases
+  const ascommon::CParsedURL url;
+  const Other other;
+  const Derived derived;
+  const ascommon::CBlackBoxObject* viaTagged = static_cast<const Tagged*>(&derived);
+  const ascommon::CParsedURL* const derivedUrl = &derived;
+  EXPECT_EQ(UrlInfoOf(nullptr), nullptr);
+  std::atomic<int> wrong{0};
+  auto convert = [&] {
+    for (int i = 0; i < 20000; ++i) {
+      wrong += UrlInfoOf(&other) != nullptr;
+      wrong += UrlInfoOf(&url) != &url;
+      wrong += UrlInfoOf(&other) != nullptr;
+      for (int twice = 0; twice < 2; ++twice) {  // the second one after the first converted
+        wrong += UrlInfoOf(viaTagged) != derivedUrl;
+      }
+    }
+  };
+  std::thread first(convert), second(convert);
+  first.join();
+  second.join();
+  EXPECT_EQ(wrong.load(), 0);
+}
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "config_keys.h"
 #include "datapath.h"
 #include "itemfields.h"
+#include "urlinfo.h"
 
 namespace nsHttpModules {
 
@@ -218,8 +219,7 @@ void CParentalBWListAdvancedFilter::Process(std::uint32_t sessionId, AItem* pIte
     return;
   }
   ascommon::CBlackBox& bb = pItem->GetBlackBox();
-  const auto* url =
-      dynamic_cast<const ascommon::CParsedURL*>(bb.GetGenericObject(ItemField::kUrlInfo));
+  const ascommon::CParsedURL* url = UrlInfoOf(bb.GetGenericObject(ItemField::kUrlInfo));
   if (url == nullptr) AS_THROW(0, ASBadPtrException, "invalid pointer to the url info");
   ascommon::CBlackBox* ext = pItem->GetExtBlackBox();
   if (ext == nullptr) AS_THROW(0, ASBadPtrException, "%s invalid extension blackbox", kTag);

@@ -11,6 +11,7 @@
 #include "config_keys.h"
 #include "datapath.h"
 #include "itemfields.h"
+#include "urlinfo.h"
 
 namespace nsHttpModules {
 
@@ -123,8 +124,7 @@ void CParentalBWListFilter::Process(std::uint32_t sessionId, AItem* pItem,
     return;
   }
   ascommon::CBlackBox& bb = pItem->GetBlackBox();
-  const auto* url = dynamic_cast<const ascommon::CParsedURL*>(
-      bb.GetGenericObject(ItemField::kUrlInfo));
+  const ascommon::CParsedURL* url = UrlInfoOf(bb.GetGenericObject(ItemField::kUrlInfo));
   if (url == nullptr) AS_THROW(0, ASBadPtrException, "invalid pointer to the url info");
   // A list that could not be built (out of memory at creation) answers no lookups.
   const ascommon::CURLDB* white = shared->white;
