@@ -82,12 +82,22 @@ inline bool TraceOn(unsigned level) noexcept {
 #define AS_TRACE_EXC(level, format, ...) \
   AS_TRACE_LINE(level, AS_TRACE_EXC_PREFIX, format __VA_OPT__(, ) __VA_ARGS__)
 
+// AS_THROW and AS_THROW_CODE trace and throw from a lambda that is never inlined and is
+// marked cold: a function that may throw keeps the trace call and the exception's
+// construction out of its common path, which then saves fewer registers and stays short
+// (the blackbox's setters, called for every page, are such functions).
+#if defined(__GNUC__)
+#define AS_COLD_THROW_PATH __attribute__((noinline, cold, noreturn))
+#else
+#define AS_COLD_THROW_PATH
+#endif
+
 // Traces and throws Cls with the text "Cls - MESSAGE: ..." and code 0.
 #define AS_THROW(level, Cls, format, ...)                                               \
-  do {                                                                                  \
+  [&]() AS_COLD_THROW_PATH {                                                            \
     AS_TRACE_EXC(level, #Cls " - MESSAGE: " format __VA_OPT__(, ) __VA_ARGS__);         \
     throw Cls(0, #Cls " - MESSAGE: " format __VA_OPT__(, ) __VA_ARGS__);                \
-  } while (0)
+  }()
 
 // Throws Cls with the text "Cls - CODE: <code> MESSAGE: ..." and that code, without a
 // trace line (the few silent throw sites).
@@ -100,12 +110,12 @@ inline bool TraceOn(unsigned level) noexcept {
 
 // Traces the exception line, then throws as AS_RAISE_CODE.
 #define AS_THROW_CODE(level, Cls, code, format, ...)                                    \
-  do {                                                                                  \
+  [&]() AS_COLD_THROW_PATH {                                                            \
     const int as_traced_code_ = static_cast<int>(code);                                 \
     AS_TRACE_EXC(level, #Cls " - CODE: %d MESSAGE: " format,                            \
                  as_traced_code_ __VA_OPT__(, ) __VA_ARGS__);                           \
     AS_RAISE_CODE(Cls, as_traced_code_, format __VA_OPT__(, ) __VA_ARGS__);             \
-  } while (0)
+  }()
 
 // The "Unused param" notice of operations that accept and ignore a parameter.
 #define AS_TRACE_UNUSED(operation, param) AS_TRACE(3, "Unused param %s :: %s", operation, param)
