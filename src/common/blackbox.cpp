@@ -172,6 +172,40 @@ std::int32_t CBlackBox::PutScalar(T value, std::uint32_t id, bool bForceReplace)
   return Place(id, existing, fresh);
 }
 
+#if defined(__GNUC__)
+#define BB_NOINLINE __attribute__((noinline))
+#elif defined(_MSC_VER)
+#define BB_NOINLINE __declspec(noinline)
+#else
+#define BB_NOINLINE
+#endif
+
+template <class T>
+BB_NOINLINE std::int32_t CBlackBox::SetScalarSlow(T value, std::uint32_t id, bool bForceReplace,
+                                                  int traceLevel) {
+  const std::int32_t status = PutScalar(value, id, bForceReplace);
+  if (status != 0) AS_THROW_CODE(traceLevel, ASException, status, "Problems adding the value");
+  return 0;
+}
+
+template <class T>
+inline std::int32_t CBlackBox::SetScalar(T value, std::uint32_t id, bool bForceReplace,
+                                         int traceLevel) {
+  // As in Locate: a recent entry is the stored element while its slot counts stored ids
+  // (removing its id clears it; RemoveAll only zeroes the counts).
+  const unsigned slot = RecentSlot(id);
+  const RecentId& recent = m_recent[slot];
+  if (bForceReplace && m_slotCounts[slot] != 0 && recent.element != nullptr && recent.id == id &&
+      recent.element->kind == kScalar) {
+    MElement& element = *recent.element;
+    element.detail = sizeof(T);
+    std::memset(element.cell, 0, sizeof(element.cell));
+    std::memcpy(element.cell, &value, sizeof(T));
+    return 0;
+  }
+  return SetScalarSlow(value, id, bForceReplace, traceLevel);
+}
+
 template <class T>
 bool CBlackBox::ReadScalar(std::uint32_t id, T& value) const noexcept {
   const MElement* element = Find(id, kScalar);
@@ -188,10 +222,7 @@ std::int32_t CBlackBox::SetBool(bool, const char*, bool) {
 }
 
 std::int32_t CBlackBox::SetBool(bool value, std::uint32_t id, bool bForceReplace) {
-  const std::uint8_t byte = value ? 1 : 0;
-  const std::int32_t status = PutScalar(byte, id, bForceReplace);
-  if (status != 0) AS_THROW_CODE(0, ASException, status, "Problems adding the value");
-  return 0;
+  return SetScalar(static_cast<std::uint8_t>(value ? 1 : 0), id, bForceReplace, 0);
 }
 
 bool CBlackBox::GetBool(const char*) const {
@@ -206,9 +237,7 @@ bool CBlackBox::GetBool(std::uint32_t id) const {
 }
 
 std::int32_t CBlackBox::SetUInt(std::uint32_t value, std::uint32_t id, bool bForceReplace) {
-  const std::int32_t status = PutScalar(value, id, bForceReplace);
-  if (status != 0) AS_THROW_CODE(2, ASException, status, "Problems adding the value");
-  return 0;
+  return SetScalar(value, id, bForceReplace, 2);
 }
 
 std::uint32_t CBlackBox::GetUInt(std::uint32_t id) const {
@@ -225,9 +254,7 @@ std::int32_t CBlackBox::SetInt(std::int32_t, const char*, bool) {
 }
 
 std::int32_t CBlackBox::SetInt(std::int32_t value, std::uint32_t id, bool bForceReplace) {
-  const std::int32_t status = PutScalar(value, id, bForceReplace);
-  if (status != 0) AS_THROW_CODE(2, ASException, status, "Problems adding the value");
-  return 0;
+  return SetScalar(value, id, bForceReplace, 2);
 }
 
 std::int32_t CBlackBox::GetInt(const char*) const {
@@ -249,9 +276,7 @@ std::int32_t CBlackBox::SetSizeT(std::size_t, const char*, bool) {
 }
 
 std::int32_t CBlackBox::SetSizeT(std::size_t value, std::uint32_t id, bool bForceReplace) {
-  const std::int32_t status = PutScalar(value, id, bForceReplace);
-  if (status != 0) AS_THROW_CODE(2, ASException, status, "Problems adding the value");
-  return 0;
+  return SetScalar(value, id, bForceReplace, 2);
 }
 
 std::size_t CBlackBox::GetSizeT(const char*) const {
@@ -266,9 +291,7 @@ std::size_t CBlackBox::GetSizeT(std::uint32_t id) const {
 }
 
 std::int32_t CBlackBox::SetDouble(double value, std::uint32_t id, bool bForceReplace) {
-  const std::int32_t status = PutScalar(value, id, bForceReplace);
-  if (status != 0) AS_THROW_CODE(2, ASException, status, "Problems adding the value");
-  return 0;
+  return SetScalar(value, id, bForceReplace, 2);
 }
 
 double CBlackBox::GetDouble(std::uint32_t id) const {

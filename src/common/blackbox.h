@@ -241,6 +241,13 @@ class CBlackBox : public CABlackBox {
 
   template <class T>
   std::int32_t PutScalar(T value, std::uint32_t id, bool bForceReplace) noexcept;
+  // A scalar setter: rewrites a scalar stored recently under id in place (the common case
+  // of a bag reused for item after item) and leaves everything else, the exception
+  // included, to SetScalarSlow, out of line, so the common case saves no registers.
+  template <class T>
+  std::int32_t SetScalar(T value, std::uint32_t id, bool bForceReplace, int traceLevel);
+  template <class T>
+  std::int32_t SetScalarSlow(T value, std::uint32_t id, bool bForceReplace, int traceLevel);
   template <class T>
   bool ReadScalar(std::uint32_t id, T& value) const noexcept;
   template <class Array, class T>

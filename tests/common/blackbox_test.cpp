@@ -207,8 +207,10 @@ TEST(BlackBoxTest, LookupsFollowEveryStoreAndRemoval) {
   bag.RemoveAll();
   expected.clear();
   check("emptied");
-  ASSERT_EQ(0, bag.SetUInt(5, 12, false));
-  expected[12] = 5;
+  for (std::uint32_t id = 0; id < 400; id += 4) {  // ids the table last saw before emptying
+    ASSERT_EQ(0, bag.SetUInt(id + 9, id, id % 8 == 0));
+    expected[id] = id + 9;
+  }
   check("stored after emptying");
 }
 
