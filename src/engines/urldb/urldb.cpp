@@ -8,9 +8,14 @@
 #include "engines/urldb/urldb.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <new>
 #include <optional>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "common/asfile.h"
 #include "common/astrace.h"
@@ -349,24 +354,80 @@ std::int32_t CURLDB::AddEntry(const CKeySet::Probe& probe, const char* pKey,
   return 0;
 }
 
-bool CURLDB::IsSiteKey(const char* pKey, std::size_t length) const noexcept {
-  // Most keys of a list (a name and its top-level label) answer without FindKey: nothing
-  // FindKey stops or skips at, no "www." in front, at most one dot.
-  struct Stops {
-    bool stop[256];
-    constexpr Stops() : stop{} {
-      for (const unsigned char c : {'/', '?', '@', ':', '*'}) stop[c] = true;
-    }
+namespace {
+
+// The number of dots in the key when it holds none of the characters FindKey stops or
+// skips at ('/', '?', '@', ':', '*'), else -1.
+int DotsWithoutStops(const char* pKey, std::size_t length) noexcept {
+#if defined(__SSE2__)
+  // Sixteen characters at a time; the last block overlaps the one before it, its repeated
+  // characters masked off (a key of fewer than 16 goes through a zero-filled copy).
+  const auto scan = [](__m128i block, unsigned keep) {
+    const __m128i stops = _mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('/')),
+                     _mm_cmpeq_epi8(block, _mm_set1_epi8('?'))),
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('@')),
+                                  _mm_cmpeq_epi8(block, _mm_set1_epi8(':'))),
+                     _mm_cmpeq_epi8(block, _mm_set1_epi8('*'))));
+    const unsigned stopBits = static_cast<unsigned>(_mm_movemask_epi8(stops)) & keep;
+    const unsigned dotBits =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8('.')))) &
+        keep;
+    return stopBits != 0 ? -1 : std::popcount(dotBits);
   };
-  static constexpr Stops kStops;
-  std::size_t dots = 0;
-  std::size_t i = 0;
-  for (; i < length && !kStops.stop[static_cast<unsigned char>(pKey[i])]; ++i) {
-    dots += pKey[i] == '.';
+  if (length < 16) {
+    char buffer[16] = {};
+    std::memcpy(buffer, pKey, length);
+    return scan(_mm_loadu_si128(reinterpret_cast<const __m128i*>(buffer)), 0xFFFF);
   }
+  int dots = 0;
+  std::size_t i = 0;
+  for (; i + 16 <= length; i += 16) {
+    const int n = scan(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pKey + i)), 0xFFFF);
+    if (n < 0) return -1;
+    dots += n;
+  }
+  if (i < length) {
+    const unsigned repeated = static_cast<unsigned>(16 - (length - i));
+    const int n = scan(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pKey + length - 16)),
+                       0xFFFFu << repeated & 0xFFFFu);
+    if (n < 0) return -1;
+    dots += n;
+  }
+  return dots;
+#else
+  int dots = 0;
+  for (std::size_t i = 0; i < length; ++i) {
+    switch (pKey[i]) {
+      case '/': case '?': case '@': case ':': case '*':
+        return -1;
+      case '.':
+        ++dots;
+        break;
+      default:
+        break;
+    }
+  }
+  return dots;
+#endif
+}
+
+}  // namespace
+
+bool CURLDB::IsSiteKey(const char* pKey, std::size_t length) const noexcept {
+  // A key without anything FindKey stops or skips at and without "www." in front is
+  // FindKey's host as it stands: it is its own site key when it is an IPv4 address or the
+  // domain rule keeps it whole (at most one dot, or a double extension under two). Most
+  // keys of a list (a name and its top-level label) answer from the scan alone.
   const bool www = length >= 4 && (pKey[0] | 0x20) == 'w' && (pKey[1] | 0x20) == 'w' &&
                    (pKey[2] | 0x20) == 'w' && pKey[3] == '.';
-  if (i == length && length != 0 && dots <= 1 && !www) return true;
+  if (length != 0 && !www) {
+    const int dots = DotsWithoutStops(pKey, length);
+    if (dots >= 0) {
+      return dots <= 1 || IsIPv4Literal(pKey, length) ||
+             FindDomainStart(pKey, length, m_doubleExtensions) == 0;
+    }
+  }
   const char* pSite = nullptr;
   std::size_t siteLength = 0;
   return FindKey(pKey, length, pSite, siteLength) == 0 && pSite == pKey && siteLength == length;

@@ -71,6 +71,18 @@ TEST_F(URLDBTest, SiteKeys) {
       {"", "-450"}, {"http://", "-450"}, {"user@/x", "-450"}, {":8080", "-450"}, {"*x//", "-450"},
   };
   for (const auto& [url, key] : cases) EXPECT_EQ(KeyOf(db, url), key) << '"' << url << '"';
+  // A list of one entry holds an entry that is not its own site key exactly when the
+  // entry's site key differs from it (lengths around 16, a stop in the last 16 characters).
+  std::vector<std::string> entries = {"a.co.uk", "a.b.test", "1.2.3.4", "1.2.3", "www.x.test",
+                                      "x.test:80", "abcdefghijkl.com", "abcdefghijklm.co.uk",
+                                      "abcdefghijklmnopqrstu.x.test", std::string(40, 'a') + "/",
+                                      std::string(31, 'b') + ".test", "a.b.c.co.uk"};
+  for (const auto& [url, key] : cases) entries.emplace_back(url);
+  for (const std::string& entry : entries) {
+    CURLDB one;
+    Add(one, entry);
+    EXPECT_EQ(one.HoldsOtherEntries(), KeyOf(one, entry) != entry) << '"' << entry << '"';
+  }
   Add(db, "a.sample.test");  // the one entry that is not its own site key
   EXPECT_TRUE(db.HasOtherEntry(CURLDB::MakeProbe("a.sample.test", 13)));
   CURLDB paths;  // its one such entry has a single dot (and a path)
