@@ -109,7 +109,26 @@ std::int32_t CCategoryIndex::Build(const CURLCategoryDB* const* lists, std::size
     if (lists[i] == nullptr) continue;
     for (std::size_t p = 0; p < kCategoryPieceCount && !failed; ++p) {
       const std::uint64_t bits = std::uint64_t{1} << (p * kMaxLists + i);
-      lists[i]->GetSet(static_cast<ECategoryPiece>(p)).ForEach([&](std::uint64_t key) {
+      const CCategoryKeySet& set = lists[i]->GetSet(static_cast<ECategoryPiece>(p));
+      if ((m_count + pending + set.GetCount()) * 4 <= m_capacity * 3) {
+        // Room for every key of the set: the same pipeline without a room check per key.
+        while (pending != 0 && !failed) placeFirst();
+        if (failed) break;
+        std::uint64_t keys[kAhead], homes[kAhead];
+        std::uint64_t seen = 0;
+        set.ForEach([&](std::uint64_t key) {
+          const std::uint64_t at = seen++ % kAhead;
+          if (seen > kAhead) Add(keys[at], homes[at], bits);
+          keys[at] = key;
+          homes[at] = Home(key);
+          __builtin_prefetch(&m_slots[homes[at]], 1);
+        });
+        for (std::uint64_t k = seen > kAhead ? seen - kAhead : 0; k < seen; ++k) {
+          Add(keys[k % kAhead], homes[k % kAhead], bits);
+        }
+        continue;
+      }
+      set.ForEach([&](std::uint64_t key) {
         if (pending == kAhead) placeFirst();
         const std::uint64_t home = Home(key);
         __builtin_prefetch(&m_slots[home], 1);
