@@ -8,7 +8,8 @@ namespace nsHttpModules {
 
 namespace {
 
-// A type whose objects dynamic_cast converted before (null: none yet).
+// The type information of CParsedURL objects as this module receives them (the host's
+// copy), once one has converted; null before.
 std::atomic<const std::type_info*> g_convertedType{nullptr};
 
 }  // namespace

@@ -62,6 +62,17 @@ TEST_F(UrlsCommandTest, RequestLinesAnsweredInInputOrder) {
                          "{\"url\": \"http://deep.sub.kids.test/\", \"list\": \"white" + line +
                          "{\"url\": \"http://clean.test/\", \"list\": null, \"categories\": null, "
                          "\"flag\": null}\n");
+  // The URL ends at the first blank, tab or carriage return, wherever it falls against
+  // sixteen-character blocks.
+  std::string fields, want;
+  for (std::size_t length = 0; length < 32; ++length) {  // URLs of 17 to 48 characters
+    for (const char* stop : {" x", "\tx", "\r", ""}) {
+      const std::string url = "http://news.test/" + std::string(length, 'p');
+      fields += url + stop + "\n";
+      want += "{\"url\": \"" + url + "\", \"list\": \"black" + line;
+    }
+  }
+  EXPECT_EQ(Urls(fields).out, want);
   std::string input;
   const char* const sites[] = {"gamble.test", "kids.test", "clean.test", "a.news.test"};
   for (int i = 0; i < 20000; ++i) {
