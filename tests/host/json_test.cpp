@@ -26,6 +26,21 @@ TEST(JsonTest, StringsAreAlwaysValidJson) {
   std::string out;
   zzhost::AppendJsonStringOrNull(out, nullptr, 0);
   EXPECT_EQ(out, "null");
+  // Every byte value at every place of a 40-byte text is escaped as it is alone.
+  const auto json = [](std::string_view text) {
+    std::string quoted;
+    zzhost::AppendJsonString(quoted, text);
+    return quoted.substr(1, quoted.size() - 2);
+  };
+  for (int c = 0; c < 256; ++c) {
+    const std::string alone = json(std::string(1, static_cast<char>(c)));
+    for (std::size_t at = 0; at < 40; ++at) {
+      const std::string text =
+          std::string(at, 'a') + static_cast<char>(c) + std::string(39 - at, 'b');
+      ASSERT_EQ(json(text), std::string(at, 'a') + alone + std::string(39 - at, 'b'))
+          << c << " " << at;
+    }
+  }
 }
 
 }  // namespace
