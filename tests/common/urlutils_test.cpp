@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <random>
 #include <set>
 #include <string>
 #include <thread>
@@ -202,6 +203,25 @@ TEST(URLUtils, SuffixTablesAgreeWithLinearReference) {
   for (const char* entry : kCommonTable) EXPECT_EQ(reference.count(entry), 1u) << entry;
   EXPECT_EQ(ascommon::FindDomainStart("a.sample.co.uk", 14, table), 2u);
   EXPECT_EQ(ascommon::FindDomainStart("uk", 2, table), 0u);
+  // Hosts of up to 50 characters with dots anywhere against the rule read from the end:
+  // the last two labels, or three under a double extension.
+  std::mt19937 random(5);
+  for (int n = 0; n < 20000; ++n) {
+    std::string host(random() % 51, 'a');
+    for (char& c : host) c = random() % 4 == 0 ? '.' : "couka"[random() % 5];
+    if (random() % 3 == 0 && host.size() > 6) host.replace(host.size() - 6, 6, ".co.uk");
+    std::size_t want = 0;
+    std::vector<std::size_t> dots;
+    for (std::size_t i = host.size(); i-- > 0;) {
+      if (host[i] == '.') dots.push_back(i);
+    }
+    if (dots.size() >= 2 && !table.Contains(host.data() + dots[1], host.size() - dots[1])) {
+      want = dots[1] + 1;
+    } else if (dots.size() >= 3) {
+      want = dots[2] + 1;
+    }
+    ASSERT_EQ(ascommon::FindDomainStart(host.data(), host.size(), table), want) << host;
+  }
 }
 
 // Eight threads race to the first use of the table: it is built exactly once and every
