@@ -137,11 +137,17 @@ void CopyNarrow(char* out, const char16_t* text, std::size_t count) noexcept {
 
 // The escaped text holds only bytes below 0x80, so whole words can be lower-cased at once.
 void LowerCaseCopy(char* out, const char* text, std::size_t count) noexcept {
-  std::size_t i = 0;
-  for (; i + 8 <= count; i += 8) {
-    const std::uint64_t word = LoadWord(text + i);
+  const auto lowerWord = [&](std::size_t at) {
+    const std::uint64_t word = LoadWord(text + at);
     const std::uint64_t lowered = word | (UpperCaseMask(word) >> 2);
-    std::memcpy(out + i, &lowered, sizeof lowered);
+    std::memcpy(out + at, &lowered, sizeof lowered);
+  };
+  std::size_t i = 0;
+  for (; i + 8 <= count; i += 8) lowerWord(i);
+  if (i == count) return;
+  if (count >= 8) {  // the last word again, overlapping the one before (the text is unchanged)
+    lowerWord(count - 8);
+    return;
   }
   for (; i < count; ++i) out[i] = ToLowerASCII(text[i]);
 }
