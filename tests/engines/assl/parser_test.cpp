@@ -64,6 +64,18 @@ TEST(AsslParserTest, TraceLinesAndTheirLevels) {
             "0 [parser] input error: text outside rules?\n");
 }
 
+// A NUL inside a string ends its value; a value that then ends in a backslash is written
+// back so that it reads back the same (a fuzzing find: the text did not parse again).
+TEST(AsslParserTest, StringCutByNulIsWrittenBackAsRead) {
+  const std::string source = std::string("rule P { condition: match(\"open\\") + '\0' +
+                             "\\(\", HTML::Script, REGEX); actions: none; metadata: none; }";
+  const Parsed first = Parse(source);
+  ASSERT_NE(first.text.find("open\\"), std::string::npos) << first.text;
+  const Parsed again = Parse(first.text);
+  EXPECT_EQ(again.diagnostics, "");
+  EXPECT_EQ(again.text, first.text);
+}
+
 // Nesting is bounded by the parser stack: 200 entries growing to 10,000.
 TEST(AsslParserTest, DeepNestingStopsAtTheStackBound) {
   auto nested = [](int depth) {

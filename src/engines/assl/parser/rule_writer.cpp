@@ -69,7 +69,16 @@ class Writer {
   }
   void Quoted(const CParsedItem& box, std::uint32_t key) {
     m_out.push_back('"');
+    const std::size_t start = m_out.size();
     Text(box, key);
+    // A value is read up to its first NUL, so it ends in an unpaired backslash only when
+    // the rule text had a NUL right after one. That NUL is written back: without it the
+    // backslash would pair with the closing quote and the string would not end there.
+    std::size_t backslashes = 0;
+    while (m_out.size() - backslashes > start && m_out[m_out.size() - 1 - backslashes] == '\\') {
+      ++backslashes;
+    }
+    if (backslashes % 2 != 0) m_out.push_back('\0');
     m_out.push_back('"');
   }
   // A CONSTANT: digits only. The one negative value a constant can hold (out-of-range
