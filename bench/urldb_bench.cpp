@@ -1,8 +1,8 @@
 // The URL database at a real list size: one million site keys. Measures the per-URL lookups
 // the BW list filter makes (site lookup and exact lookup, listed and unlisted URLs, on a
 // rotating sample that stays in the cache, and site keys of a million hosts, which do
-// not) and the time to load (with the heap the loaded keys hold) and to write a one-million-key list
-// file (streamer unscramble and digest check included).
+// not) and the time to load (with the heap the loaded keys hold) and to write a
+// one-million-key list file (streamer unscramble and digest check included).
 #include <benchmark/benchmark.h>
 
 #include <malloc.h>

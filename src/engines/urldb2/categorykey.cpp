@@ -117,7 +117,10 @@ void CompressLanes(Lane* const lanes[N], std::size_t j) noexcept {
 template <int I>
 inline void VectorStep(__m128i& a, __m128i& b, __m128i& c, __m128i& d,
                        const __m128i* w) noexcept {
-  constexpr int g = I < 16 ? I : I < 32 ? (5 * I + 1) & 15 : I < 48 ? (3 * I + 5) & 15 : (7 * I) & 15;
+  constexpr int g = I < 16   ? I
+                    : I < 32 ? (5 * I + 1) & 15
+                    : I < 48 ? (3 * I + 5) & 15
+                             : (7 * I) & 15;
   constexpr int s = kMD5Shifts[I];
   // What does not wait for b goes first.
   __m128i sum = _mm_add_epi32(_mm_add_epi32(a, w[g]),
@@ -131,7 +134,8 @@ inline void VectorStep(__m128i& a, __m128i& b, __m128i& c, __m128i& d,
   } else if constexpr (I < 48) {
     sum = _mm_add_epi32(sum, _mm_xor_si128(b, _mm_xor_si128(c, d)));
   } else {
-    sum = _mm_add_epi32(sum, _mm_xor_si128(c, _mm_or_si128(b, _mm_xor_si128(d, _mm_set1_epi32(-1)))));
+    const __m128i notD = _mm_xor_si128(d, _mm_set1_epi32(-1));
+    sum = _mm_add_epi32(sum, _mm_xor_si128(c, _mm_or_si128(b, notD)));
   }
   const __m128i rotated = _mm_or_si128(_mm_slli_epi32(sum, s), _mm_srli_epi32(sum, 32 - s));
   a = d;
