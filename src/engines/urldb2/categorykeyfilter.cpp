@@ -28,8 +28,8 @@ void CCategoryKeyFilter::Clear() noexcept {
   m_blockBits = 0;
 }
 
-const std::uint64_t* CCategoryKeyFilter::BitsOf(std::uint64_t key,
-                                                unsigned bits[4]) const noexcept {
+inline const std::uint64_t* CCategoryKeyFilter::BitsOf(std::uint64_t key,
+                                                       unsigned bits[4]) const noexcept {
   const std::uint64_t mixed = key ^ m_seed;
   const std::uint64_t block =
       m_blockBits == 0 ? 0 : (mixed * 0x9E3779B97F4A7C15ull) >> (64 - m_blockBits);
