@@ -17,11 +17,9 @@
 #include <utility>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "commands.h"
+#include "common/bytes16.h"
 #include "common/urlutils.h"
 #include "errors.h"
 #include "json.h"
@@ -79,36 +77,17 @@ void ForEachLine(std::FILE* in, const std::string& name, F&& onLine) {
   if (!pending.empty()) onLine(std::string_view(pending));
 }
 
-// Offset of the first blank, tab or carriage return in text, or its size: sixteen
-// characters at a time where there are that many (the last block overlaps the one before).
+// Offset of the first blank, tab or carriage return in text, or its size.
 std::size_t FieldEnd(std::string_view text) {
-  const char* const p = text.data();
-  const std::size_t n = text.size();
-#if defined(__SSE2__)
-  if (n >= 16) {
-    const auto stops = [](const char* at) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-      const __m128i blankOrTab = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')),
-                                              _mm_cmpeq_epi8(v, _mm_set1_epi8('\t')));
-      const __m128i hit = _mm_or_si128(blankOrTab, _mm_cmpeq_epi8(v, _mm_set1_epi8('\r')));
-      return static_cast<unsigned>(_mm_movemask_epi8(hit));
-    };
-    std::size_t i = 0;
-    for (; i + 16 <= n; i += 16) {
-      const unsigned bits = stops(p + i);
-      if (bits != 0) return i + static_cast<std::size_t>(std::countr_zero(bits));
-    }
-    if (i < n) {
-      const unsigned bits = stops(p + n - 16) >> (16 - (n - i));
-      if (bits != 0) return i + static_cast<std::size_t>(std::countr_zero(bits));
-    }
-    return n;
-  }
-#endif
-  for (std::size_t i = 0; i < n; ++i) {
-    if (p[i] == ' ' || p[i] == '\t' || p[i] == '\r') return i;
-  }
-  return n;
+  std::size_t end = text.size();
+  ascommon::bytes16::ForEachBlock(
+      text.data(), text.size(), [&](const char* block, unsigned keep, std::size_t base) {
+        const unsigned bits = ascommon::bytes16::EqualAny<' ', '\t', '\r'>(block) & keep;
+        if (bits == 0) return false;
+        end = base + static_cast<std::size_t>(std::countr_zero(bits));
+        return true;
+      });
+  return end;
 }
 
 // The URL of a request line: its first blank-separated field ("" for a blank line).

@@ -14,11 +14,9 @@
 #include <bit>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "common/astrace.h"
+#include "common/bytes16.h"
 #include "common/shared_locker.h"
 #include "common/swar.h"
 
@@ -249,41 +247,17 @@ std::size_t FindDomainStart(const char* host, std::size_t length,
     }
     return false;
   };
-#if defined(__SSE2__)
-  // Sixteen characters at a time from the end, each block's dots taken highest first; a
-  // host shorter than a block is scanned in a zero-filled copy.
-  const auto dotBits = [](const char* at) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('.'))));
-  };
-  const auto walk = [&](unsigned bits, std::size_t base) {
-    while (bits != 0) {
+  // Sixteen characters at a time from the end, each block's dots taken highest first.
+  bytes16::ForEachBlockFromEnd(host, length, [&](const char* block, unsigned keep,
+                                                 std::size_t base) {
+    for (unsigned bits = bytes16::EqualAny<'.'>(block) & keep; bits != 0;) {
       const unsigned top = 31u - static_cast<unsigned>(std::countl_zero(bits));
       if (atDot(base + top)) return true;
       bits &= ~(1u << top);
     }
     return false;
-  };
-  if (length < 16) {
-    char buffer[16] = {};
-    std::memcpy(buffer, host, length);
-    walk(dotBits(buffer), 0);
-    return result;
-  }
-  std::size_t end = length;
-  for (; end >= 16; end -= 16) {
-    if (walk(dotBits(host + end - 16), end - 16)) return result;
-  }
-  if (end != 0) {  // the first end characters: a block from the start, the rest masked off
-    walk(dotBits(host) & ((1u << end) - 1), 0);
-  }
+  });
   return result;
-#else
-  for (std::size_t i = length; i-- > 0;) {
-    if (host[i] == '.' && atDot(i)) return result;
-  }
-  return result;
-#endif
 }
 
 bool IsIPv4Literal(const char* text, std::size_t length) noexcept {

@@ -13,13 +13,11 @@
 #include <new>
 #include <optional>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "common/asfile.h"
 #include "common/astrace.h"
 #include "common/binstreamer.h"
+#include "common/bytes16.h"
 #include "common/streamer_format.h"
 #include "common/swar.h"
 
@@ -107,6 +105,12 @@ const char* FindHostStop(const char* p, const char* end) noexcept {
   return p;
 }
 
+// Whether the text starts with "www." ("w" in any case).
+bool StartsWithWww(const char* p, std::size_t length) noexcept {
+  return length >= 4 && (p[0] | 0x20) == 'w' && (p[1] | 0x20) == 'w' && (p[2] | 0x20) == 'w' &&
+         p[3] == '.';
+}
+
 }  // namespace
 
 // --- CURL ---
@@ -166,10 +170,7 @@ std::int32_t CURLDB::FindKey(const char* pURL, std::size_t length, const char*& 
     if (slashes != nullptr) begin = slashes + 2;
   }
   if (begin == end) return kNoKey;
-  if (end - begin >= 4 && (begin[0] | 0x20) == 'w' && (begin[1] | 0x20) == 'w' &&
-      (begin[2] | 0x20) == 'w' && begin[3] == '.') {
-    begin += 4;
-  }
+  if (StartsWithWww(begin, static_cast<std::size_t>(end - begin))) begin += 4;
   if (begin == end) return kNoKey;
   // The host: up to "?" or "/", after the first "@", before the first ":" behind that.
   const char* hostEnd = begin;
@@ -359,57 +360,14 @@ namespace {
 // The number of dots in the key when it holds none of the characters FindKey stops or
 // skips at ('/', '?', '@', ':', '*'), else -1.
 int DotsWithoutStops(const char* pKey, std::size_t length) noexcept {
-#if defined(__SSE2__)
-  // Sixteen characters at a time; the last block overlaps the one before it, its repeated
-  // characters masked off (a key of fewer than 16 goes through a zero-filled copy).
-  const auto scan = [](__m128i block, unsigned keep) {
-    const __m128i stops = _mm_or_si128(
-        _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('/')),
-                     _mm_cmpeq_epi8(block, _mm_set1_epi8('?'))),
-        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('@')),
-                                  _mm_cmpeq_epi8(block, _mm_set1_epi8(':'))),
-                     _mm_cmpeq_epi8(block, _mm_set1_epi8('*'))));
-    const unsigned stopBits = static_cast<unsigned>(_mm_movemask_epi8(stops)) & keep;
-    const unsigned dotBits =
-        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8('.')))) &
-        keep;
-    return stopBits != 0 ? -1 : std::popcount(dotBits);
-  };
-  if (length < 16) {
-    char buffer[16] = {};
-    std::memcpy(buffer, pKey, length);
-    return scan(_mm_loadu_si128(reinterpret_cast<const __m128i*>(buffer)), 0xFFFF);
-  }
   int dots = 0;
-  std::size_t i = 0;
-  for (; i + 16 <= length; i += 16) {
-    const int n = scan(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pKey + i)), 0xFFFF);
-    if (n < 0) return -1;
-    dots += n;
-  }
-  if (i < length) {
-    const unsigned repeated = static_cast<unsigned>(16 - (length - i));
-    const int n = scan(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pKey + length - 16)),
-                       0xFFFFu << repeated & 0xFFFFu);
-    if (n < 0) return -1;
-    dots += n;
-  }
-  return dots;
-#else
-  int dots = 0;
-  for (std::size_t i = 0; i < length; ++i) {
-    switch (pKey[i]) {
-      case '/': case '?': case '@': case ':': case '*':
-        return -1;
-      case '.':
-        ++dots;
-        break;
-      default:
-        break;
-    }
-  }
-  return dots;
-#endif
+  const bool stopped = bytes16::ForEachBlock(
+      pKey, length, [&](const char* block, unsigned keep, std::size_t) {
+        if ((bytes16::EqualAny<'/', '?', '@', ':', '*'>(block) & keep) != 0) return true;
+        dots += std::popcount(bytes16::EqualAny<'.'>(block) & keep);
+        return false;
+      });
+  return stopped ? -1 : dots;
 }
 
 }  // namespace
@@ -419,9 +377,7 @@ bool CURLDB::IsSiteKey(const char* pKey, std::size_t length) const noexcept {
   // FindKey's host as it stands: it is its own site key when it is an IPv4 address or the
   // domain rule keeps it whole (at most one dot, or a double extension under two). Most
   // keys of a list (a name and its top-level label) answer from the scan alone.
-  const bool www = length >= 4 && (pKey[0] | 0x20) == 'w' && (pKey[1] | 0x20) == 'w' &&
-                   (pKey[2] | 0x20) == 'w' && pKey[3] == '.';
-  if (length != 0 && !www) {
+  if (length != 0 && !StartsWithWww(pKey, length)) {
     const int dots = DotsWithoutStops(pKey, length);
     if (dots >= 0) {
       return dots <= 1 || IsIPv4Literal(pKey, length) ||

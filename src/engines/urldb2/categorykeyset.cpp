@@ -92,8 +92,12 @@ std::int32_t CCategoryKeySet::Insert(std::uint64_t key) noexcept {
     // Doubling keeps a run of single inserts amortised O(1).
     if (Reserve(std::max(m_count + 1, m_count * 2)) != 0) return -2;
   }
+  return InsertFrom(key, Home(key));
+}
+
+std::int32_t CCategoryKeySet::InsertFrom(std::uint64_t key, std::uint64_t home) noexcept {
   // One walk from the home slot finds the key or the free slot it goes into.
-  for (std::uint64_t i = Home(key);;) {
+  for (std::uint64_t i = home;;) {
     const std::uint64_t slot = m_slots[i];
     if (slot == key) return 1;
     if (slot == 0) {
@@ -119,11 +123,10 @@ std::int32_t CCategoryKeySet::InsertAll(const std::uint64_t* keys, std::uint64_t
       __builtin_prefetch(&m_slots[homes[i]], 1);
     }
     for (std::uint64_t i = 0; i < count; ++i) {
-      std::uint64_t at = homes[i % kAhead];
+      const std::uint64_t home = homes[i % kAhead];
       if (i + kAhead < count) {
-        const std::uint64_t home = Home(keys[i + kAhead]);
-        __builtin_prefetch(&m_slots[home], 1);
-        homes[i % kAhead] = home;
+        homes[i % kAhead] = Home(keys[i + kAhead]);
+        __builtin_prefetch(&m_slots[homes[i % kAhead]], 1);
       }
       const std::uint64_t key = keys[i];
       if (key == 0) {
@@ -131,16 +134,7 @@ std::int32_t CCategoryKeySet::InsertAll(const std::uint64_t* keys, std::uint64_t
         m_hasZero = true;
         continue;
       }
-      for (;;) {
-        const std::uint64_t slot = m_slots[at];
-        if (slot == key) break;
-        if (slot == 0) {
-          m_slots[at] = key;
-          ++m_count;
-          break;
-        }
-        if (++at == m_capacity) at = 0;
-      }
+      InsertFrom(key, home);
     }
     return 0;
   }

@@ -87,6 +87,8 @@ class CCategoryKeySet : public CASAllocated {
   // Rebuilds the table with the given number of slots. 0 or -2 (unchanged).
   std::int32_t Rehash(std::uint64_t capacity) noexcept;
   void Place(std::uint64_t key) noexcept;  // key != 0, absent, room available
+  // Insert of a key other than 0 from its home slot, with room available: 0 or 1.
+  std::int32_t InsertFrom(std::uint64_t key, std::uint64_t home) noexcept;
 
   std::uint64_t* m_slots = nullptr;  // Owned; m_capacity slots, 0 = free.
   std::uint64_t m_capacity = 0;
