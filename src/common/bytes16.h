@@ -27,6 +27,19 @@ inline unsigned EqualAny(const char* p) noexcept {
 #endif
 }
 
+// The number of bits set in a block's mask: one instruction where the target has it, else
+// a few shifts (a call into the compiler's runtime cost more than the scan).
+inline unsigned CountBits(unsigned mask) noexcept {
+#if defined(__POPCNT__)
+  return static_cast<unsigned>(__builtin_popcount(mask));
+#else
+  mask = mask - ((mask >> 1) & 0x55555555u);
+  mask = (mask & 0x33333333u) + ((mask >> 2) & 0x33333333u);
+  mask = (mask + (mask >> 4)) & 0x0F0F0F0Fu;
+  return (mask * 0x01010101u) >> 24;
+#endif
+}
+
 namespace detail {
 // A text shorter than a block, visited as a zero-filled copy.
 template <class Visit>

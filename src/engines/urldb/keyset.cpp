@@ -459,31 +459,34 @@ std::uint32_t CKeySet::Unpack(const unsigned char* pRecord, char* buffer, const 
   return size;
 }
 
+std::uint32_t CKeySet::FindIn(const unsigned char* records, std::uint32_t at,
+                              std::uint32_t end, const Probe& probe) noexcept {
+  const std::uint32_t size = probe.RecordSize();
+  const unsigned char* payload = probe.Payload();
+  // A bucket's records end at its end or at its first gap byte (planned room).
+  while (at < end) {
+    const unsigned char* record = records + at;
+    if (record[0] == kGapByte) break;
+    const std::uint32_t recordSize = RecordSize(record);
+    if (recordSize == size && record[0] == probe.header[0] &&
+        std::memcmp(record + 1, probe.header + 1, probe.headerLength - 1u) == 0) {
+      std::uint32_t length = 0;
+      if (std::memcmp(Payload(record, length), payload, probe.payloadLength) == 0) return at;
+    }
+    at += recordSize;
+  }
+  return kAbsent;
+}
+
 std::uint32_t CKeySet::Find(const Partition& part, const Probe& probe) const noexcept {
   if (part.block == nullptr) return kAbsent;
   const std::uint32_t bucket = BucketOf(probe.hash, m_bits);
   const std::uint32_t entry = part.block[bucket];
   if ((entry >> 16 & FilterBit(probe.hash)) == 0) return kAbsent;
   const unsigned char* records = Records(part);
-  const std::uint32_t size = probe.RecordSize();
-  const unsigned char* payload = probe.Payload();
-  // A bucket's records end at its end or at its first gap byte (planned room).
-  auto scan = [&](std::uint32_t at, std::uint32_t end) {
-    while (at < end) {
-      const unsigned char* record = records + at;
-      if (record[0] == kGapByte) break;
-      const std::uint32_t recordSize = RecordSize(record);
-      if (recordSize == size && record[0] == probe.header[0] &&
-          std::memcmp(record + 1, probe.header + 1, probe.headerLength - 1u) == 0) {
-        std::uint32_t length = 0;
-        if (std::memcmp(Payload(record, length), payload, probe.payloadLength) == 0) return at;
-      }
-      at += recordSize;
-    }
-    return kAbsent;
-  };
-  const std::uint32_t at = scan(entry & kOffsetMask, part.block[bucket + 1] & kOffsetMask);
-  return at != kAbsent ? at : scan(part.block[kBuckets], part.used);
+  const std::uint32_t at =
+      FindIn(records, entry & kOffsetMask, part.block[bucket + 1] & kOffsetMask, probe);
+  return at != kAbsent ? at : FindIn(records, part.block[kBuckets], part.used, probe);
 }
 
 void CKeySet::MergeTail(Partition& part, unsigned bits) noexcept {
@@ -846,6 +849,108 @@ bool CKeySet::Remove(const char* pKey, std::size_t length) noexcept {
   part.block[bucket] = (part.block[bucket] & kOffsetMask) | filter << 16;
   --m_count;
   return true;
+}
+
+std::uint32_t CKeySet::HashOrderedRefs(const Partition& part, std::uint64_t* refs) noexcept {
+  std::uint32_t n = 0;
+  const unsigned char* records = Records(part);
+  for (std::uint32_t at = 0; at < part.used;) {
+    if (records[at] == kGapByte) {
+      ++at;
+      continue;
+    }
+    refs[n++] = std::uint64_t{RecordHash(records + at)} << 32 | at;
+    at += RecordSize(records + at);
+  }
+  std::sort(refs, refs + n, [records](std::uint64_t left, std::uint64_t right) {
+    if ((left ^ right) >> 32 != 0) return left < right;
+    // Equal hashes: an order of the records' contents, so that it does not depend on
+    // where they are stored.
+    const unsigned char* pLeft = records + (left & 0xFFFF);
+    const unsigned char* pRight = records + (right & 0xFFFF);
+    if (pLeft[0] != pRight[0]) return pLeft[0] < pRight[0];
+    std::uint32_t leftLength = 0, rightLength = 0;
+    const unsigned char* pLeftPayload = Payload(pLeft, leftLength);
+    const unsigned char* pRightPayload = Payload(pRight, rightLength);
+    if (leftLength != rightLength) return leftLength < rightLength;
+    return leftLength != 0 && std::memcmp(pLeftPayload, pRightPayload, leftLength) < 0;
+  });
+  return n;
+}
+
+CKeySet::Appender::Appender(CKeySet& set, std::uint32_t expected) noexcept : m_set(set) {
+  if (set.m_count != 0) return;
+  set.Clear();
+  const unsigned bits = set.PartitionBitsFor(expected);
+  set.m_parts = as_alloc_array_nt<Partition>(std::size_t{1} << bits);
+  if (set.m_parts == nullptr) return;
+  for (std::uint32_t p = 0; p < (1u << bits); ++p) set.m_parts[p] = Partition{};
+  set.m_bits = bits;
+  m_scratch = static_cast<unsigned char*>(as_alloc_nt(kMaxPartitionBytes));
+}
+
+std::int32_t CKeySet::Appender::Flush() noexcept {
+  if (!m_open) return 0;
+  m_open = false;
+  while (m_bucket < kBuckets) m_directory[++m_bucket] = m_used;
+  auto* block = static_cast<std::uint32_t*>(as_alloc_nt(kDirectoryBytes + m_used));
+  if (block == nullptr) {
+    m_set.m_count -= m_pending;
+    return -2;
+  }
+  std::memcpy(block, m_directory, kDirectoryBytes);
+  std::memcpy(block + kBuckets + 1, m_scratch, m_used);
+  m_set.m_parts[m_part] = Partition{block, m_used, m_used, 0};
+  return 0;
+}
+
+std::int32_t CKeySet::Appender::Finish() noexcept {
+  if (m_scratch == nullptr) return 0;
+  const std::int32_t status = Flush();
+  as_free(m_scratch);
+  m_scratch = nullptr;
+  return status;
+}
+
+std::int32_t CKeySet::Appender::Append(const Probe& probe) noexcept {
+  if (m_scratch == nullptr) return kNotInOrder;
+  const unsigned bits = m_set.m_bits + kBucketBits;
+  const std::uint32_t global = probe.hash >> (32 - bits);
+  const std::uint32_t part = global >> kBucketBits;
+  const std::uint32_t bucket = global & (kBuckets - 1);
+  const std::uint32_t size = probe.RecordSize();
+  const bool follows = !m_open || part > m_part || (part == m_part && bucket >= m_bucket);
+  if (!follows || probe.headerLength != 1 ||
+      (part == m_part && m_used + size > kMaxPartitionBytes)) {
+    const std::int32_t status = Finish();
+    return status != 0 ? status : kNotInOrder;
+  }
+  if (!m_open || part != m_part) {
+    const std::int32_t status = Flush();
+    if (status != 0) {
+      Finish();
+      return status;
+    }
+    m_open = true;
+    m_part = part;
+    m_bucket = 0;
+    m_used = 0;
+    m_pending = 0;
+    m_directory[0] = 0;
+  }
+  while (m_bucket < bucket) m_directory[++m_bucket] = m_used;
+  if ((m_directory[bucket] >> 16 & FilterBit(probe.hash)) != 0 &&
+      FindIn(m_scratch, m_directory[bucket] & kOffsetMask, m_used, probe) != kAbsent) {
+    return 1;
+  }
+  unsigned char* record = m_scratch + m_used;
+  record[0] = probe.header[0];
+  std::memcpy(record + 1, probe.Payload(), probe.payloadLength);
+  m_directory[bucket] |= std::uint32_t{FilterBit(probe.hash)} << 16;
+  m_used += size;
+  ++m_pending;
+  ++m_set.m_count;
+  return 0;
 }
 
 std::int32_t CKeySet::SortedRefs(std::uint64_t*& refs) const noexcept {

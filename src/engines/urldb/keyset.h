@@ -104,6 +104,67 @@ class CKeySet : public CASAllocated {
   std::uint32_t PartitionBitsFor(std::uint32_t count) const noexcept;
   static constexpr unsigned kBucketBits = 7;
 
+  // Builds an empty set from keys that arrive in ascending hash order, as
+  // ForEachInHashOrder visits them (the order list files are written in): each partition
+  // is gathered in one scratch block and then copied once into a block of its final size,
+  // so the load needs no plan, no prefetching, no moves and no splits. Append returns 0
+  // (added), 1 (already present), -2 (memory ran out: the keys of the partition being
+  // gathered are dropped) or kNotInOrder: the key does not follow the previous one in the
+  // set's bucket order, or cannot be appended (a key kept out of line, a full partition);
+  // the appender has then finished and the caller inserts this key and the rest with
+  // Insert. A set that is not empty, or scratch memory that cannot be had, leaves the
+  // appender finished from the start. Finish (also run by the destructor) completes the
+  // last partition; 0 or -2 as Append. The set must not be used otherwise meanwhile.
+  class Appender {
+   public:
+    static constexpr std::int32_t kNotInOrder = 2;
+    Appender(CKeySet& set, std::uint32_t expected) noexcept;
+    ~Appender() { Finish(); }
+    Appender(const Appender&) = delete;
+    Appender& operator=(const Appender&) = delete;
+    bool Active() const noexcept { return m_scratch != nullptr; }
+    std::int32_t Append(const Probe& probe) noexcept;
+    std::int32_t Finish() noexcept;
+
+   private:
+    std::int32_t Flush() noexcept;  // the gathered partition into its block
+    CKeySet& m_set;
+    unsigned char* m_scratch = nullptr;  // owned; kMaxPartitionBytes of records
+    std::uint32_t m_directory[(1u << kBucketBits) + 1] = {};
+    std::uint32_t m_part = 0;     // the partition being gathered (when m_open)
+    std::uint32_t m_bucket = 0;   // its last bucket that has a start
+    std::uint32_t m_used = 0;     // record bytes gathered
+    std::uint32_t m_pending = 0;  // keys gathered
+    bool m_open = false;
+  };
+
+  // Calls visit(const char* key, std::size_t length) for every key in ascending order of
+  // its hash (equal hashes in a fixed order of their records), the order Appender takes.
+  // The same set always gives the same sequence. begin() runs once, after the sort buffer
+  // (256 KB) is ready and before the first visit. 0, or -2 when that buffer cannot be
+  // allocated: then neither begin nor visit runs.
+  template <class Begin, class Visitor>
+  std::int32_t ForEachInHashOrder(Begin&& begin, Visitor&& visit) const {
+    std::uint64_t* refs = as_alloc_array_nt<std::uint64_t>(kMaxPartitionRecords);
+    if (refs == nullptr) return -2;
+    struct Release {
+      std::uint64_t* refs;
+      ~Release() { as_free(refs); }
+    } release{refs};
+    begin();
+    char buffer[kMaxUnpacked];
+    for (std::uint32_t p = 0; p < PartitionCount(); ++p) {
+      const std::uint32_t n = HashOrderedRefs(m_parts[p], refs);
+      for (std::uint32_t i = 0; i < n; ++i) {
+        const char* pKey = nullptr;
+        std::size_t length = 0;
+        Unpack(Records(m_parts[p]) + (refs[i] & 0xFFFF), buffer, pKey, length);
+        visit(pKey, length);
+      }
+    }
+    return 0;
+  }
+
   // Removes the key; false when it was absent.
   bool Remove(const char* pKey, std::size_t length) noexcept;
   // Sorts the keys inserted since into their buckets and closes the room a plan left
@@ -242,6 +303,17 @@ class CKeySet : public CASAllocated {
   static std::int32_t Grow(Partition& part, std::uint64_t extra) noexcept;
   // Doubles the partition count (each partition split by its next hash bit). 0 or -2.
   std::int32_t Split() noexcept;
+  // Most records a partition can hold (the smallest record is one byte, the empty key,
+  // and the set holds it once; every other record has at least two).
+  static constexpr std::uint32_t kMaxPartitionRecords = kMaxPartitionBytes / 2 + 1;
+  // The partition's records as (hash << 32 | offset), sorted by hash and then by record
+  // (header, payload length, payload bytes); refs holds kMaxPartitionRecords. Returns the
+  // count.
+  static std::uint32_t HashOrderedRefs(const Partition& part, std::uint64_t* refs) noexcept;
+  // Offset of the probe's record among records[at, end) (stopping at a gap byte), or
+  // UINT32_MAX.
+  static std::uint32_t FindIn(const unsigned char* records, std::uint32_t at, std::uint32_t end,
+                              const Probe& probe) noexcept;
   // An allocated array of every record reference (see RecordAt), sorted by key.
   std::int32_t SortedRefs(std::uint64_t*& refs) const noexcept;
 

@@ -8,7 +8,6 @@
 #include "engines/urldb/urldb.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <new>
 #include <optional>
@@ -208,12 +207,15 @@ std::int32_t CURLDB::GetKey(const sstring& strURL, sstring& strKey) const {
 }
 
 // Reads a record's key as CURL::Deserialize does and applies it as ApplyItem does, with
-// the key in a stack buffer instead of an item. Packed keys are applied kDepth records
-// late: each key's directory and then its records are prefetched while the keys before it
-// are inserted, so the inserts find them in the cache.
+// the key in a stack buffer instead of an item. While the keys come in hash order into an
+// empty database, the appender writes each into place. Otherwise packed keys are applied
+// kDepth records late: each key's directory and then its records are prefetched while the
+// keys before it are inserted, so the inserts find them in the cache.
 class CURLDB::CKeyReader final : public AUpdater::IRecordReader {
  public:
-  explicit CKeyReader(CURLDB& db) noexcept : m_db(db) {}
+  // appender, when not null, takes the keys as long as they come in hash order.
+  CKeyReader(CURLDB& db, CKeySet::Appender* appender) noexcept
+      : m_db(db), m_appender(appender) {}
 
   std::int32_t ReadRecord(std::uint32_t nOperation, IStreamer& streamer,
                           std::uint64_t& nBytesRead) override {
@@ -223,19 +225,15 @@ class CURLDB::CKeyReader final : public AUpdater::IRecordReader {
     const std::size_t length = key.Length();
     if (nOperation != kURLDBOpAdd) return 0;
     const std::size_t keyLength = ItemKeyLength(pBuffer, length);
-    Pending& next = m_pending[m_read % kDepth];
-    next.probe = CKeySet::MakeProbe(pBuffer, keyLength);
-    if (!next.probe.packed) {  // the probe refers to the buffer: applied now
-      if (Finish() != 0) return -3;
-      return m_db.AddEntry(next.probe, pBuffer, keyLength) == 0 ? 0 : -3;
+    if (m_appender == nullptr || !m_appender->Active()) {
+      return Queue(CKeySet::MakeProbe(pBuffer, keyLength), pBuffer, keyLength);
     }
-    next.siteKey = m_db.IsSiteKey(pBuffer, keyLength);
-    m_db.m_entries.Prefetch(next.probe, false);
-    ++m_read;
-    if (m_read - m_applied > kDepth / 2) {
-      m_db.m_entries.Prefetch(m_pending[(m_read - 1 - kDepth / 2) % kDepth].probe, true);
-    }
-    return m_read - m_applied == kDepth ? ApplyOne() : 0;
+    const CKeySet::Probe probe = CKeySet::MakeProbe(pBuffer, keyLength);
+    const std::int32_t added = m_appender->Append(probe);
+    if (added == CKeySet::Appender::kNotInOrder) return Queue(probe, pBuffer, keyLength);
+    if (added < 0) return -3;
+    if (added == 0 && !m_db.IsSiteKey(pBuffer, keyLength)) ++m_db.m_otherKeys;
+    return 0;
   }
 
   std::int32_t Finish() override {
@@ -252,6 +250,23 @@ class CURLDB::CKeyReader final : public AUpdater::IRecordReader {
     bool siteKey;
   };
 
+  // Inserts the key of the probe made of the keyLength bytes at pBuffer, kDepth keys late.
+  std::int32_t Queue(const CKeySet::Probe& probe, const char* pBuffer, std::size_t keyLength) {
+    Pending& next = m_pending[m_read % kDepth];
+    next.probe = probe;
+    if (!next.probe.packed) {  // the probe refers to the buffer: applied now
+      if (Finish() != 0) return -3;
+      return m_db.AddEntry(next.probe, pBuffer, keyLength) == 0 ? 0 : -3;
+    }
+    next.siteKey = m_db.IsSiteKey(pBuffer, keyLength);
+    m_db.m_entries.Prefetch(next.probe, false);
+    ++m_read;
+    if (m_read - m_applied > kDepth / 2) {
+      m_db.m_entries.Prefetch(m_pending[(m_read - 1 - kDepth / 2) % kDepth].probe, true);
+    }
+    return m_read - m_applied == kDepth ? ApplyOne() : 0;
+  }
+
   // Applies the oldest pending key; when that fails, the later ones are dropped.
   std::int32_t ApplyOne() noexcept {
     const Pending& oldest = m_pending[m_applied++ % kDepth];
@@ -265,6 +280,7 @@ class CURLDB::CKeyReader final : public AUpdater::IRecordReader {
   }
 
   CURLDB& m_db;
+  CKeySet::Appender* m_appender;
   Pending m_pending[kDepth];
   std::uint32_t m_read = 0;     // keys read (the ring index of the next one)
   std::uint32_t m_applied = 0;  // keys applied or dropped
@@ -272,26 +288,37 @@ class CURLDB::CKeyReader final : public AUpdater::IRecordReader {
 
 std::int32_t CURLDB::Load(const char16_t* pszMainFile, const char16_t* pszUpdateFile,
                           const char16_t* pszTempFolder) {
-  if (pszMainFile != nullptr && pszUpdateFile != nullptr && pszTempFolder != nullptr) {
-    PlanLoad(pszMainFile);
-  }
-  CKeyReader reader(*this);
-  const std::int32_t status = LoadFiles(pszMainFile, pszUpdateFile, pszTempFolder, &reader);
+  std::uint32_t expected = 0;
+  const bool ordered = pszMainFile != nullptr && pszUpdateFile != nullptr &&
+                       pszTempFolder != nullptr && PlanLoad(pszMainFile, expected);
+  std::optional<CKeySet::Appender> appender;
+  if (ordered) appender.emplace(m_entries, expected);
+  CKeyReader reader(*this, appender ? &*appender : nullptr);
+  std::int32_t status = LoadFiles(pszMainFile, pszUpdateFile, pszTempFolder, &reader);
+  if (appender && appender->Finish() != 0 && status == 0) status = -3;
   m_entries.Compact();  // whatever was applied, failed load or not
   return status;
 }
 
-void CURLDB::PlanLoad(const char16_t* pszMainFile) noexcept {
+bool CURLDB::PlanLoad(const char16_t* pszMainFile, std::uint32_t& expected) noexcept {
   std::uint64_t size = 0;
   if (FileExists(pszMainFile, &size) != 1 || size <= kStreamerHeaderSize ||
       size > kStreamerMaxFileSize) {
-    return;  // the load refuses it anyway
+    return false;  // the load refuses it anyway
   }
   // A record takes 8 bytes plus its key, and site keys mostly run to 8 bytes or more, so
   // payload / 16 is near the record count of a real list: the bins are sized for the
   // partitions of that many keys (finer bins only cost memory during this pass). A reload
   // mostly brings the keys already held: those are not counted.
   const std::uint64_t estimate = (size - kStreamerHeaderSize) / 16 + m_entries.GetCount();
+  expected = static_cast<std::uint32_t>(std::min<std::uint64_t>(estimate, 0xFFFFFFFFu));
+  // Into an empty database, this many keys in hash order (or a whole file of fewer) make
+  // the load append instead of plan: a file in another order shows itself within a few
+  // keys.
+  constexpr std::uint32_t kOrderedKeys = 1024;
+  const bool mayAppend = m_entries.GetCount() == 0;
+  std::uint32_t lastBin = 0;
+  bool ordered = mayAppend;
   const unsigned binBits =
       m_entries.PartitionBitsFor(static_cast<std::uint32_t>(std::min<std::uint64_t>(
           estimate, 0xFFFFFFFFu))) + CKeySet::kBucketBits;
@@ -302,8 +329,8 @@ void CURLDB::PlanLoad(const char16_t* pszMainFile) noexcept {
   CKeySet::Bins bins{binBits <= kMaxBinBits ? as_alloc_array_nt<std::uint16_t>(binCount) : nullptr,
                      binBits, 0};
   if (bins.bytes == nullptr) {
-    m_entries.Reserve(static_cast<std::uint32_t>(std::min<std::uint64_t>(estimate, 0xFFFFFFFFu)));
-    return;
+    m_entries.Reserve(expected);
+    return false;
   }
   std::memset(bins.bytes, 0, binCount * sizeof(std::uint16_t));
   // The records as the load reads them, up to the first one it would stop at; keys longer
@@ -336,15 +363,22 @@ void CURLDB::PlanLoad(const char16_t* pszMainFile) noexcept {
       if (operation != kURLDBOpAdd) continue;
       const CKeySet::Probe probe = CKeySet::MakeProbe(pKey, ItemKeyLength(pKey, length));
       if (probe.headerLength == 0 || m_entries.Contains(probe)) continue;
-      std::uint16_t& bin = bins.bytes[CKeySet::Bins::Of(probe, binBits)];
+      const std::uint32_t binOf = CKeySet::Bins::Of(probe, binBits);
+      if (ordered) {
+        ordered = binOf >= lastBin;
+        lastBin = binOf;
+        if (ordered && bins.keys + 1 == kOrderedKeys) break;
+      }
+      std::uint16_t& bin = bins.bytes[binOf];
       bin = static_cast<std::uint16_t>(std::min<std::uint32_t>(bin + probe.RecordSize(), 0xFFFF));
       ++bins.keys;
     }
   } catch (...) {
     // The load reports the file's faults; what was counted still applies.
   }
-  m_entries.Plan(bins);
+  if (!ordered) m_entries.Plan(bins);
   as_free(bins.bytes);
+  return ordered;
 }
 
 std::int32_t CURLDB::AddEntry(const CKeySet::Probe& probe, const char* pKey,
@@ -364,7 +398,7 @@ int DotsWithoutStops(const char* pKey, std::size_t length) noexcept {
   const bool stopped = bytes16::ForEachBlock(
       pKey, length, [&](const char* block, unsigned keep, std::size_t) {
         if ((bytes16::EqualAny<'/', '?', '@', ':', '*'>(block) & keep) != 0) return true;
-        dots += std::popcount(bytes16::EqualAny<'.'>(block) & keep);
+        dots += bytes16::CountBits(bytes16::EqualAny<'.'>(block) & keep);
         return false;
       });
   return stopped ? -1 : dots;
@@ -475,9 +509,10 @@ std::int32_t CURLDB::UnloadURLsToFile(const char16_t* pszPath,
     const usstring strPath(pszPath);
     const usstring strTemp(pszTempFolder);
     // The sort buffer comes first: when memory is short the target file stays untouched.
-    // Sorted, so that the same set always gives the same file and a dump reads in order.
+    // In hash order: the same set always gives the same file, and a load into an empty
+    // database appends its keys straight into place.
     std::optional<CBinaryStreamer> streamer;
-    status = m_entries.ForEachSorted(
+    status = m_entries.ForEachInHashOrder(
         [&] { streamer.emplace(strPath, EStreamMode::Write, strTemp, kURLDBFileVersion); },
         [&](const char* pKey, std::size_t length) {
           streamer->WriteUInt32Raw(kURLDBOpAdd);

@@ -97,16 +97,19 @@ class CURLDB : public AUpdater {
                        std::size_t& keyLength) const noexcept;
 
   // Writes every entry as an add record into a new list file at pszPath (temporary files
-  // in pszTempFolder), in ascending byte order of the keys: the same set always gives the
-  // same bytes, and a dump of the file reads in order. Returns 0; -50 for a null argument;
+  // in pszTempFolder), in ascending order of the keys' hashes (CKeySet::ForEachInHashOrder):
+  // the same set always gives the same bytes, and a load into an empty database takes the
+  // keys straight into place. Returns 0; -50 for a null argument;
   // -2 out of memory; -3 when the file cannot be written (traced).
   std::int32_t UnloadURLsToFile(const char16_t* pszPath, const char16_t* pszTempFolder) const;
 
-  // AUpdater's Load (same statuses and traces), with the entry table laid out once first:
-  // a quick pass over the main file's records sizes every partition of the table for the
-  // keys it brings, so that loading them moves and reallocates nothing. The records are
-  // then read without item objects. The files' keys are added to the entries already held
-  // (nothing is emptied first).
+  // AUpdater's Load (same statuses and traces), with the entry table laid out once: into
+  // an empty database, a main file whose keys come in hash order (as UnloadURLsToFile
+  // writes them) is appended partition by partition; otherwise a quick pass over the main
+  // file's records sizes every partition of the table for the keys it brings, so that
+  // loading them moves and reallocates nothing. The records are read without item
+  // objects. The files' keys are added to the entries already held (nothing is emptied
+  // first).
   std::int32_t Load(const char16_t* pszMainFile, const char16_t* pszUpdateFile,
                     const char16_t* pszTempFolder) override;
 
@@ -143,8 +146,10 @@ class CURLDB : public AUpdater {
   std::int32_t AddEntry(const CKeySet::Probe& probe, const char* pKey,
                         std::size_t length) noexcept;
   // The first pass of Load over the main file (see Load). Failures only leave the table
-  // to grow as the keys come.
-  void PlanLoad(const char16_t* pszMainFile) noexcept;
+  // to grow as the keys come. Into an empty database, a file whose first keys come in
+  // hash order ends the pass early: then the table is left as it was, expected holds the
+  // estimated key count and the result is true.
+  bool PlanLoad(const char16_t* pszMainFile, std::uint32_t& expected) noexcept;
   // Whether the key is its own site key (FindKey of it gives the whole text).
   bool IsSiteKey(const char* pKey, std::size_t length) const noexcept;
 

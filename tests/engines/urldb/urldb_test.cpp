@@ -178,16 +178,22 @@ TEST_F(URLDBTest, MatchesLinearScanReference) {
   }
   std::sort(reference.begin(), reference.end());
   EXPECT_EQ(KeysOf(db), reference);
-  // Unloaded in sorted order, and loaded back whole (a last key longer than 255 bytes).
+  // Unloaded and loaded back whole (a key longer than 255 bytes, which a load in hash
+  // order cannot append: it and the keys after it are inserted), answering every lookup;
+  // the copy, built another way, unloads to the same bytes.
   Add(db, std::string(300, 'z') + ".test");
   reference.push_back(std::string(300, 'z') + ".test");
+  std::sort(reference.begin(), reference.end());
   ASSERT_EQ(Unload(db, "list.cas"), 0);
-  EXPECT_EQ(zztest::Payload(dir / "list.cas"), zztest::AddRecords(reference));
   CURLDB copy;
   for (int reload = 0; reload < 2; ++reload) {  // a reload adds nothing new
     ASSERT_EQ(Load(copy, "list.cas"), 0);
     EXPECT_EQ(KeysOf(copy), reference);
   }
+  for (const std::string& key : reference) EXPECT_TRUE(copy.HasEntry(sstring(key.c_str()))) << key;
+  EXPECT_FALSE(copy.HasEntry(sstring("absent.test")));
+  ASSERT_EQ(Unload(copy, "copy.cas"), 0);
+  EXPECT_EQ(zztest::Payload(dir / "copy.cas"), zztest::Payload(dir / "list.cas"));
 }
 
 // The key set alone: random inserts and removals against std::set, keys in each packed form
@@ -226,6 +232,65 @@ TEST(KeySetTest, MatchesSetReference) {
     Keys sorted;
     set.ForEachSorted([&](const char* p, std::size_t n) { sorted.emplace_back(p, n); });
     EXPECT_EQ(sorted, Keys(reference.begin(), reference.end()));
+  }
+  EXPECT_EQ(asfn_live_blocks(), blocks);
+}
+
+// Keys appended in hash order (as a list file is written) make the same set as inserted
+// ones: duplicates refused, every lookup answered, the same hash-order visit. A key out of
+// order ends the appending and is inserted instead, with the keys after it.
+TEST(KeySetTest, AppendedInHashOrder) {
+  const std::int64_t blocks = asfn_live_blocks();
+  {
+    using ascommon::CKeySet;
+    CKeySet inserted;
+    std::mt19937 random(7);
+    for (int i = 0; i < 20000; ++i) {  // host, 6-bit and raw forms
+      const std::string key = std::to_string(random()) + (i % 3 == 0 ? ".com" : i % 3 == 1 ? "/" : "A~");
+      inserted.Insert(key.data(), key.size());
+    }
+    Keys ordered;
+    const auto collect = [](Keys& keys) {
+      return [&keys](const char* p, std::size_t n) { keys.emplace_back(p, n); };
+    };
+    ASSERT_EQ(inserted.ForEachInHashOrder([] {}, collect(ordered)), 0);
+    ASSERT_EQ(ordered.size(), inserted.GetCount());
+    for (const std::size_t stop : {ordered.size(), ordered.size() / 2}) {
+      SCOPED_TRACE(stop);
+      CKeySet appended;
+      {
+        CKeySet::Appender appender(appended, static_cast<std::uint32_t>(ordered.size()));
+        ASSERT_TRUE(appender.Active());
+        for (std::size_t i = 0; i < stop; ++i) {
+          const CKeySet::Probe probe = CKeySet::MakeProbe(ordered[i].data(), ordered[i].size());
+          ASSERT_EQ(appender.Append(probe), 0) << i;
+          if (i % 10 == 0) {
+            ASSERT_EQ(appender.Append(probe), 1) << i;
+          }
+        }
+        if (stop != ordered.size()) {  // the first key again: out of order
+          ASSERT_EQ(appender.Append(CKeySet::MakeProbe(ordered[0].data(), ordered[0].size())),
+                    CKeySet::Appender::kNotInOrder);
+          EXPECT_FALSE(appender.Active());
+          for (std::size_t i = stop; i < ordered.size(); ++i) {
+            ASSERT_EQ(appended.Insert(ordered[i].data(), ordered[i].size()), 0) << i;
+          }
+        }
+      }
+      EXPECT_EQ(appended.GetCount(), ordered.size());
+      for (const std::string& key : ordered) ASSERT_TRUE(appended.Contains(key.data(), key.size()));
+      for (int i = 0; i < 2000; ++i) {
+        const std::string absent = std::to_string(random()) + "x.com";
+        ASSERT_EQ(appended.Contains(absent.data(), absent.size()),
+                  inserted.Contains(absent.data(), absent.size()));
+      }
+      Keys again;
+      ASSERT_EQ(appended.ForEachInHashOrder([] {}, collect(again)), 0);
+      EXPECT_EQ(again, ordered);
+    }
+    CKeySet held;  // a set that is not empty takes no appending
+    ASSERT_EQ(held.Insert("a.test", 6), 0);
+    EXPECT_FALSE(CKeySet::Appender(held, 10).Active());
   }
   EXPECT_EQ(asfn_live_blocks(), blocks);
 }
