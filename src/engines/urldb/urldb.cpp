@@ -110,6 +110,19 @@ bool StartsWithWww(const char* p, std::size_t length) noexcept {
          p[3] == '.';
 }
 
+// The number of dots in the key when it holds none of the characters FindKey stops or
+// skips at ('/', '?', '@', ':', '*'), else -1.
+int DotsWithoutStops(const char* pKey, std::size_t length) noexcept {
+  int dots = 0;
+  const bool stopped = bytes16::ForEachBlock(
+      pKey, length, [&](const char* block, unsigned keep, std::size_t) {
+        if ((bytes16::EqualAny<'/', '?', '@', ':', '*'>(block) & keep) != 0) return true;
+        dots += bytes16::CountBits(bytes16::EqualAny<'.'>(block) & keep);
+        return false;
+      });
+  return stopped ? -1 : dots;
+}
+
 }  // namespace
 
 // --- CURL ---
@@ -153,6 +166,29 @@ std::int32_t CURLDB::FindKey(const char* pURL, std::size_t length, const char*& 
   pKey = nullptr;
   keyLength = 0;
   if (pURL == nullptr || length == 0) return kNoKey;
+  // A text without ':', '*', '/', '?' or '@' (a host name, as every domain piece is) has
+  // no scheme, wildcard, user information, port or path: its host is what follows "www.",
+  // and one pass over it counts the dots that the domain rule needs.
+  if (int dots = DotsWithoutStops(pURL, length); dots >= 0) {
+    const char* host = pURL;
+    std::size_t hostLength = length;
+    if (StartsWithWww(host, hostLength)) {
+      host += 4;
+      hostLength -= 4;
+      --dots;
+    }
+    if (hostLength == 0) return kNoKey;
+    // At most one dot: the domain rule keeps the whole host (and it is no IPv4 address).
+    if (dots >= 2 && !IsIPv4Literal(host, hostLength)) {
+      const std::size_t domainStart = FindDomainStart(host, hostLength, m_doubleExtensions);
+      host += domainStart;
+      hostLength -= domainStart;
+      if (hostLength == 0) return kNoKey;
+    }
+    pKey = host;
+    keyLength = hostLength;
+    return 0;
+  }
   const char* begin = pURL;
   const char* const end = pURL + length;
   // A scheme anywhere in the text: what follows its first occurrence is the address.
@@ -389,35 +425,8 @@ std::int32_t CURLDB::AddEntry(const CKeySet::Probe& probe, const char* pKey,
   return 0;
 }
 
-namespace {
-
-// The number of dots in the key when it holds none of the characters FindKey stops or
-// skips at ('/', '?', '@', ':', '*'), else -1.
-int DotsWithoutStops(const char* pKey, std::size_t length) noexcept {
-  int dots = 0;
-  const bool stopped = bytes16::ForEachBlock(
-      pKey, length, [&](const char* block, unsigned keep, std::size_t) {
-        if ((bytes16::EqualAny<'/', '?', '@', ':', '*'>(block) & keep) != 0) return true;
-        dots += bytes16::CountBits(bytes16::EqualAny<'.'>(block) & keep);
-        return false;
-      });
-  return stopped ? -1 : dots;
-}
-
-}  // namespace
 
 bool CURLDB::IsSiteKey(const char* pKey, std::size_t length) const noexcept {
-  // A key without anything FindKey stops or skips at and without "www." in front is
-  // FindKey's host as it stands: it is its own site key when it is an IPv4 address or the
-  // domain rule keeps it whole (at most one dot, or a double extension under two). Most
-  // keys of a list (a name and its top-level label) answer from the scan alone.
-  if (length != 0 && !StartsWithWww(pKey, length)) {
-    const int dots = DotsWithoutStops(pKey, length);
-    if (dots >= 0) {
-      return dots <= 1 || IsIPv4Literal(pKey, length) ||
-             FindDomainStart(pKey, length, m_doubleExtensions) == 0;
-    }
-  }
   const char* pSite = nullptr;
   std::size_t siteLength = 0;
   return FindKey(pKey, length, pSite, siteLength) == 0 && pSite == pKey && siteLength == length;

@@ -69,8 +69,18 @@ TEST_F(URLDBTest, SiteKeys) {
       {"http://long-user-name@v@w.test:1/x", "v@w.test"},  // the first "@" ends the user part
       {"ftp://files.sample.test/", "ftp"},  // only http(s) is stripped; ":" ends the host
       {"", "-450"}, {"http://", "-450"}, {"user@/x", "-450"}, {":8080", "-450"}, {"*x//", "-450"},
+      {"www.", "-450"}, {"WWW.www.a.b.test", "b.test"}, {"www.1.2.3.4", "1.2.3.4"},
   };
   for (const auto& [url, key] : cases) EXPECT_EQ(KeyOf(db, url), key) << '"' << url << '"';
+  // A bare host (read without looking for schemes, users or ports) has the key of the same
+  // host with a path.
+  std::mt19937 random(5);
+  const char* const labels[] = {"www", "a", "1", "co", "uk", "sample", "abcdefghijklmno", ""};
+  for (int i = 0; i < 3000; ++i) {
+    std::string host = labels[random() % 8];
+    for (std::size_t n = random() % 6; n > 0; --n) host += std::string(".") + labels[random() % 8];
+    ASSERT_EQ(KeyOf(db, host), KeyOf(db, host + "/")) << '"' << host << '"';
+  }
   // A list of one entry holds an entry that is not its own site key exactly when the
   // entry's site key differs from it (lengths around 16, a stop in the last 16 characters).
   std::vector<std::string> entries = {"a.co.uk", "a.b.test", "1.2.3.4", "1.2.3", "www.x.test",
