@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "engines/urldb/keyset.h"
 #include "engines/urldb/urldb.h"
 #include "zzplat/paths.h"
 
@@ -144,6 +145,21 @@ void BM_SiteKeysCold(benchmark::State& state) {
   PerURL(state);
 }
 BENCHMARK(BM_SiteKeysCold);
+
+// Packing and hashing one key (CKeySet::MakeProbe), as the load does for every key and a
+// lookup for every site key: a rotating sample of list keys, in the cache.
+void BM_MakeProbe(benchmark::State& state) {
+  const Workload& workload = GetWorkload();
+  std::size_t i = 0;
+  std::uint32_t sum = 0;
+  for (auto _ : state) {
+    const std::string& key = workload.keys[i++ % kURLs];
+    sum += ascommon::CKeySet::MakeProbe(key.data(), key.size()).hash;
+  }
+  benchmark::DoNotOptimize(sum);
+  PerURL(state);
+}
+BENCHMARK(BM_MakeProbe);
 
 void BM_Unload1M(benchmark::State& state) {
   const Workload& workload = GetWorkload();

@@ -76,9 +76,28 @@ inline std::uint64_t MulFold(std::uint64_t a, std::uint64_t b) noexcept {
   return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
 }
 
+// HashKeyBytes in steps, for a caller that has the bytes' words in registers: Whole for
+// each 8 bytes, Tail for the last 1-7 (little-endian, zero above them), then Result.
+class KeyHash {
+ public:
+  explicit KeyHash(std::size_t length) noexcept : m_h(0x243F6A8885A308D3ull ^ length) {}
+  void Whole(std::uint64_t word) noexcept { m_h = MulFold(m_h ^ word, 0x9E3779B97F4A7C15ull); }
+  void Tail(std::uint64_t word) noexcept { m_h = MulFold(m_h ^ word, 0xBF58476D1CE4E5B9ull); }
+  std::uint32_t Result() const noexcept {
+    const std::uint64_t h = MulFold(m_h, 0x94D049BB133111EBull);
+    return static_cast<std::uint32_t>(h) ^ static_cast<std::uint32_t>(h >> 32);
+  }
+
+ private:
+  std::uint64_t m_h;
+};
+
+// What a record's header adds to the hash of its payload.
+inline std::uint32_t HeaderHash(unsigned header) noexcept { return header * 0x9E3779B1u; }
+
 inline std::uint32_t RecordHashOf(unsigned header, const unsigned char* pPayload,
                                   std::uint32_t length) noexcept {
-  return HashKeyBytes(reinterpret_cast<const char*>(pPayload), length) + header * 0x9E3779B1u;
+  return HashKeyBytes(reinterpret_cast<const char*>(pPayload), length) + HeaderHash(header);
 }
 
 constexpr std::uint32_t kAbsent = 0xFFFFFFFFu;
@@ -184,11 +203,14 @@ unsigned HostSymbolsSse2(const char* pKey, std::size_t length, unsigned char* sy
 }
 #endif
 
-// Codes the key in host symbols into bits (three symbols per big-endian 16-bit word);
-// false when it has no host form. The symbols are found first and then packed three at a
-// time, which keeps the multiplications independent.
+// Codes the key in host symbols into bits (three symbols per big-endian 16-bit word) and
+// hashes the coded bytes as HashKeyBytes does; false when it has no host form. The symbols
+// are found first and then packed three at a time, which keeps the multiplications
+// independent. The words are gathered eight bytes at a time in a register, stored with one
+// store and hashed from the register: the hash reading back bytes just stored one by one
+// would wait for them. bits must hold 8 bytes past the coded ones.
 bool PackHost(const char* pKey, std::size_t length, unsigned char* bits, unsigned& symbols,
-              std::uint32_t& bytes) noexcept {
+              std::uint32_t& bytes, std::uint32_t& hash) noexcept {
   unsigned char symbol[kMaxSymbols + 3];
   unsigned n;
 #if defined(__SSE2__)
@@ -200,15 +222,29 @@ bool PackHost(const char* pKey, std::size_t length, unsigned char* bits, unsigne
 #endif
   if (n == 0) return false;
   symbol[n] = symbol[n + 1] = 0;  // unused places of the last word are symbol 0
-  std::uint32_t out = 0;
+  const std::uint32_t out = 2 * ((n + 2) / 3);
+  KeyHash keyHash(out);
+  std::uint64_t gathered = 0;
+  unsigned words = 0;  // in gathered
   for (unsigned j = 0; j < n; j += 3) {
     const unsigned word =
         symbol[j] * (kSymbols * kSymbols) + symbol[j + 1] * kSymbols + symbol[j + 2];
-    bits[out++] = static_cast<unsigned char>(word >> 8);
-    bits[out++] = static_cast<unsigned char>(word);
+    gathered |= std::uint64_t{(word >> 8) | (word & 0xFF) << 8} << (16 * words);
+    if (++words == 4) {
+      std::memcpy(bits, &gathered, 8);
+      bits += 8;
+      keyHash.Whole(gathered);
+      gathered = 0;
+      words = 0;
+    }
+  }
+  if (words != 0) {
+    std::memcpy(bits, &gathered, 8);
+    keyHash.Tail(gathered);
   }
   symbols = n;
   bytes = out;
+  hash = keyHash.Result();
   return true;
 }
 
@@ -305,21 +341,35 @@ constexpr std::size_t kDirectoryBytes = (128 + 1) * sizeof(std::uint32_t);
 }  // namespace
 
 std::uint32_t HashKeyBytes(const char* pKey, std::size_t length) noexcept {
-  std::uint64_t h = 0x243F6A8885A308D3ull ^ length;
-  while (length >= 8) {
+  KeyHash hash(length);
+  const bool whole = length >= 8;
+  const char* const end = pKey + length;
+  for (; length >= 8; pKey += 8, length -= 8) {
     std::uint64_t word;
     std::memcpy(&word, pKey, 8);
-    h = MulFold(h ^ word, 0x9E3779B97F4A7C15ull);
-    pKey += 8;
-    length -= 8;
+    hash.Whole(word);
   }
   if (length > 0) {
-    std::uint64_t word = 0;
-    std::memcpy(&word, pKey, length);
-    h = MulFold(h ^ word, 0xBF58476D1CE4E5B9ull);
+    // The last length bytes as a little-endian word, read with loads that stay inside the
+    // key (bytes gathered through memory would make the load wait for their stores).
+    std::uint64_t word;
+    if (whole) {
+      std::memcpy(&word, end - 8, 8);
+      word >>= 8 * (8 - length);
+    } else if (length >= 4) {
+      std::uint32_t low, high;
+      std::memcpy(&low, pKey, 4);
+      std::memcpy(&high, pKey + length - 4, 4);
+      word = low | std::uint64_t{high} << (8 * (length - 4));
+    } else {
+      const auto byte = [&](std::size_t i) {
+        return std::uint64_t{static_cast<unsigned char>(pKey[i])} << (8 * i);
+      };
+      word = byte(0) | byte(length / 2) | byte(length - 1);
+    }
+    hash.Tail(word);
   }
-  h = MulFold(h, 0x94D049BB133111EBull);
-  return static_cast<std::uint32_t>(h) ^ static_cast<std::uint32_t>(h >> 32);
+  return hash.Result();
 }
 
 CKeySet::~CKeySet() { Clear(); }
@@ -343,10 +393,11 @@ CKeySet::Probe CKeySet::MakeProbe(const char* pKey, std::size_t length) noexcept
   probe.headerLength = 1;
   unsigned symbols = 0;
   std::uint32_t bytes = 0;
-  if (PackHost(pKey, length, probe.bits, symbols, bytes)) {
+  std::uint32_t payloadHash = 0;
+  if (PackHost(pKey, length, probe.bits, symbols, bytes, payloadHash)) {
     probe.header[0] = static_cast<unsigned char>(symbols - 1);
     probe.payloadLength = bytes;
-    probe.hash = RecordHashOf(probe.header[0], probe.bits, bytes);
+    probe.hash = payloadHash + HeaderHash(probe.header[0]);
     return probe;
   }
   // The 6-bit form, packed while checking: a character without a code switches to the

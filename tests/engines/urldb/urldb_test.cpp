@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <random>
 #include <set>
 #include <string>
@@ -303,6 +304,32 @@ TEST(KeySetTest, AppendedInHashOrder) {
     EXPECT_FALSE(CKeySet::Appender(held, 10).Active());
   }
   EXPECT_EQ(asfn_live_blocks(), blocks);
+}
+
+// The key hash is part of the list file's order: it must stay the function it is (8-byte
+// little-endian words, the last zero-extended), whatever loads read the tail.
+TEST(KeySetTest, KeyHashIsStable) {
+  const auto mulFold = [](std::uint64_t a, std::uint64_t b) {
+    const unsigned __int128 p = static_cast<unsigned __int128>(a) * b;
+    return static_cast<std::uint64_t>(p) ^ static_cast<std::uint64_t>(p >> 64);
+  };
+  const auto reference = [&](const char* p, std::size_t n) {
+    std::uint64_t h = 0x243F6A8885A308D3ull ^ n;
+    for (std::size_t at = 0; at < n; at += 8) {
+      std::uint64_t word = 0;
+      std::memcpy(&word, p + at, std::min<std::size_t>(8, n - at));
+      h = mulFold(h ^ word, n - at >= 8 ? 0x9E3779B97F4A7C15ull : 0xBF58476D1CE4E5B9ull);
+    }
+    h = mulFold(h, 0x94D049BB133111EBull);
+    return static_cast<std::uint32_t>(h) ^ static_cast<std::uint32_t>(h >> 32);
+  };
+  char bytes[48];
+  for (std::size_t i = 0; i < sizeof bytes; ++i) bytes[i] = static_cast<char>(i * 37 + 11);
+  for (std::size_t offset = 0; offset < 8; ++offset) {
+    for (std::size_t n = 0; n <= 40; ++n) {
+      ASSERT_EQ(ascommon::HashKeyBytes(bytes + offset, n), reference(bytes + offset, n)) << n;
+    }
+  }
 }
 
 // A load's plan of the bytes per bucket (Plan) only saves moves: planned too little, too
