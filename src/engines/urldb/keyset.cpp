@@ -533,7 +533,7 @@ std::uint32_t CKeySet::Find(const Partition& part, const Probe& probe) const noe
   if (part.block == nullptr) return kAbsent;
   const std::uint32_t bucket = BucketOf(probe.hash, m_bits);
   const std::uint32_t entry = part.block[bucket];
-  if ((entry >> 16 & FilterBit(probe.hash)) == 0) return kAbsent;
+  if (!FilterHolds(entry, probe.hash)) return kAbsent;
   const unsigned char* records = Records(part);
   const std::uint32_t at =
       FindIn(records, entry & kOffsetMask, part.block[bucket + 1] & kOffsetMask, probe);
@@ -701,7 +701,7 @@ std::int32_t CKeySet::Split() noexcept {
       const std::uint32_t bucket = BucketOf(hash, bits);
       std::uint32_t& to = fill[child][bucket];
       Partition& part = parts[2 * p + child];
-      part.block[bucket] |= std::uint32_t{FilterBit(hash)} << 16;
+      part.block[bucket] |= std::uint32_t{FilterBits(hash)} << 16;
       std::memcpy(MutableRecords(part) + to, records + at, size);
       to += size;
       at += size;
@@ -834,7 +834,7 @@ std::int32_t CKeySet::Place(const Probe& probe, std::uint32_t size,
     } else {
       std::memcpy(record + probe.headerLength, probe.Payload(), probe.payloadLength);
     }
-    part.block[bucket] |= std::uint32_t{FilterBit(probe.hash)} << 16;
+    part.block[bucket] |= std::uint32_t{FilterBits(probe.hash)} << 16;
   };
   if (part.gaps != 0) {
     // Planned: the key goes into the room at the end of its bucket when it fits there
@@ -895,7 +895,7 @@ bool CKeySet::Remove(const char* pKey, std::size_t length) noexcept {
   std::uint32_t filter = 0;
   for (std::uint32_t i = part.block[bucket] & kOffsetMask;
        i < (part.block[bucket + 1] & kOffsetMask); i += RecordSize(records + i)) {
-    filter |= FilterBit(RecordHash(records + i));
+    filter |= FilterBits(RecordHash(records + i));
   }
   part.block[bucket] = (part.block[bucket] & kOffsetMask) | filter << 16;
   --m_count;
@@ -990,14 +990,14 @@ std::int32_t CKeySet::Appender::Append(const Probe& probe) noexcept {
     m_directory[0] = 0;
   }
   while (m_bucket < bucket) m_directory[++m_bucket] = m_used;
-  if ((m_directory[bucket] >> 16 & FilterBit(probe.hash)) != 0 &&
+  if (FilterHolds(m_directory[bucket], probe.hash) &&
       FindIn(m_scratch, m_directory[bucket] & kOffsetMask, m_used, probe) != kAbsent) {
     return 1;
   }
   unsigned char* record = m_scratch + m_used;
   record[0] = probe.header[0];
   std::memcpy(record + 1, probe.Payload(), probe.payloadLength);
-  m_directory[bucket] |= std::uint32_t{FilterBit(probe.hash)} << 16;
+  m_directory[bucket] |= std::uint32_t{FilterBits(probe.hash)} << 16;
   m_used += size;
   ++m_pending;
   ++m_set.m_count;
