@@ -181,7 +181,7 @@ class UrlAnswerer {
   // filter raises leaves as HostError.
   void Answer(std::string_view url, std::string& out) {
     const ListVerdicts verdicts = m_decider.Decide(url, m_filters, m_session);
-    out += "{\"url\": ";
+    out += R"({"url": )";
     AppendJsonString(out, url);
     AppendListVerdictsJson(out, verdicts);
     out += "}\n";

@@ -34,13 +34,16 @@ int ExtByte(const ascommon::CBlackBox& ext, std::uint32_t key) {
 
 }  // namespace
 
+const char ListVerdicts::kWhite[] = "white";
+const char ListVerdicts::kBlack[] = "black";
+
 ListVerdicts ReadListVerdicts(const ascommon::CBlackBox& item, const ascommon::CBlackBox& ext,
                               bool advancedActive) {
   ListVerdicts verdicts;
   if (item.GetKind(kWhiteListHit) != 0) {
-    verdicts.list = "white";
+    verdicts.list = ListVerdicts::kWhite;
   } else if (item.GetKind(kBlackListHit) != 0) {
-    verdicts.list = "black";
+    verdicts.list = ListVerdicts::kBlack;
   }
   verdicts.advancedActive = advancedActive;
   verdicts.flag = ExtByte(ext, kListSummaryFlag);
@@ -57,13 +60,30 @@ ListVerdicts ReadListVerdicts(const ascommon::CBlackBox& item, const ascommon::C
 }
 
 void AppendListVerdictsJson(std::string& out, const ListVerdicts& verdicts) {
-  out += ", \"list\": ";
+  using namespace std::string_view_literals;
+  if (!verdicts.advancedActive && verdicts.flag < 0) {
+    // The BW list filter alone (every URL of a plain run): one of three fixed endings.
+    constexpr std::string_view kNone = R"(, "list": null, "categories": null, "flag": null)";
+    constexpr std::string_view kOnWhite =
+        R"(, "list": "white", "categories": null, "flag": null)";
+    constexpr std::string_view kOnBlack =
+        R"(, "list": "black", "categories": null, "flag": null)";
+    const std::string_view ending = verdicts.list == nullptr                ? kNone
+                                    : verdicts.list == ListVerdicts::kWhite ? kOnWhite
+                                    : verdicts.list == ListVerdicts::kBlack ? kOnBlack
+                                                                            : std::string_view();
+    if (!ending.empty()) {
+      out += ending;
+      return;
+    }
+  }
+  out += ", \"list\": "sv;
   if (verdicts.list == nullptr) {
-    out += "null";
+    out += "null"sv;
   } else {
     AppendJsonString(out, verdicts.list);
   }
-  out += ", \"categories\": ";
+  out += ", \"categories\": "sv;
   if (!verdicts.advancedActive) {
     out += "null";
   } else {

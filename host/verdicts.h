@@ -19,7 +19,9 @@ namespace zzhost {
 inline constexpr int kVerdictListCount = 18;
 
 struct ListVerdicts {
-  // "white" (31050 present; white wins), "black" (31051 present) or null.
+  static const char kWhite[];
+  static const char kBlack[];
+  // kWhite (31050 present; white wins), kBlack (31051 present) or null.
   const char* list = nullptr;
   // False when the advanced filter was not active: categories are then not reported.
   bool advancedActive = false;
