@@ -6,6 +6,7 @@
 // few-byte copy through CASFile's buffer. Tested by tests/common/binstreamer_test.cpp.
 #include "common/binstreamer.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdarg>
 #include <cstring>
@@ -148,8 +149,9 @@ void CBinaryStreamer::OpenForWrite() {
 
 void CBinaryStreamer::OpenForRead() {
   AS_TRACE(3, "Opening file [%S] for read", m_strPath.c_str());
-  TransformFile(m_strPath, m_strTempFile);
-  VerifyDigest();
+  Digests digests;
+  const std::uint64_t size = TransformFile(m_strPath, m_strTempFile, &digests);
+  VerifyDigest(size, digests.stored, digests.computed);
   m_pFile = new CASFile(m_strTempFile.c_str(), u"rb");
   m_fileSize = m_pFile->GetSize();
   ReadHeader();
@@ -182,7 +184,8 @@ void CBinaryStreamer::ReadHeader() {
 // 20 MB on top of what it loads into.
 constexpr std::size_t kTransformBlock = std::size_t{1} << 20;
 
-void CBinaryStreamer::TransformFile(const usstring& strSource, const usstring& strTarget) {
+std::uint64_t CBinaryStreamer::TransformFile(const usstring& strSource, const usstring& strTarget,
+                                             Digests* pDigest) {
   std::uint64_t size = 0;
   if (!FileSize(strSource, size)) {
     AS_THROW_CODE(0, ASFileException, -3, "Could not access file [%S]", strSource.c_str());
@@ -207,12 +210,22 @@ void CBinaryStreamer::TransformFile(const usstring& strSource, const usstring& s
   std::optional<CASFile> separateTarget;
   if (!inPlace) separateTarget.emplace(strTarget.c_str(), u"wb");
   CASFile& target = inPlace ? source : *separateTarget;
+  CMD5 md5;
   for (std::size_t done = 0; done < length;) {
     const std::size_t n = length - done < blockSize ? length - done : blockSize;
     if (source.read(pBytes, 1, n) != n) {
       AS_THROW_CODE(0, ASFileException, -3, "Could not read entire file [%S]", strSource.c_str());
     }
     Unscramble(pBytes, n);
+    if (pDigest != nullptr) {
+      if (done < kStreamerDigestSize) {
+        std::memcpy(pDigest->stored + done, pBytes, std::min(n, kStreamerDigestSize - done));
+      }
+      if (done + n > kStreamerPayloadOffset) {
+        const std::size_t from = done < kStreamerPayloadOffset ? kStreamerPayloadOffset - done : 0;
+        md5.Update(pBytes + from, n - from);
+      }
+    }
     if ((inPlace && target.seek(static_cast<std::int64_t>(done), 0) != 0) ||
         target.write(pBytes, 1, n) != n) {
       AS_THROW(0, ASException, "Could not write to file [%S]", strTarget.c_str());
@@ -225,6 +238,8 @@ void CBinaryStreamer::TransformFile(const usstring& strSource, const usstring& s
   if (target.flush() != 0) {
     AS_THROW(0, ASException, "Could not write to file [%S]", strTarget.c_str());
   }
+  if (pDigest != nullptr) md5.Final(pDigest->computed);
+  return size;
 }
 
 // MD5 of the bytes from the payload offset to the end of an open file, read block by block.
@@ -253,22 +268,10 @@ static bool DigestPayload(CASFile& file, std::uint64_t size, std::uint8_t digest
   return true;
 }
 
-void CBinaryStreamer::VerifyDigest() {
-  CASFile file(m_strTempFile.c_str(), u"rb");
-  std::uint8_t stored[kStreamerDigestSize];
-  const std::uint64_t size = file.GetSize();
-  if (size < kStreamerHeaderSize || file.read(stored, 1, sizeof(stored)) != sizeof(stored)) {
+void CBinaryStreamer::VerifyDigest(std::uint64_t size, const std::uint8_t stored[16],
+                                   const std::uint8_t computed[16]) {
+  if (size < kStreamerHeaderSize) {
     AS_THROW(0, ASException, "Could not read header component from file");
-  }
-  std::uint8_t computed[kStreamerDigestSize];
-  bool allocationFailed = false;
-  if (!DigestPayload(file, size, computed, allocationFailed)) {
-    if (allocationFailed) {
-      AS_THROW(0, ASException,
-               "Cannot allocate enough memory for the entire file [%S], size needed: %d",
-               m_strPath.c_str(), static_cast<int>(size - kStreamerHeaderSize));
-    }
-    AS_THROW(0, ASException, "Unable to read from file [%S]", m_strPath.c_str());
   }
   for (std::size_t i = 0; i < kStreamerDigestSize; ++i) {
     if (computed[i] != stored[i]) {

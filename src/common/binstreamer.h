@@ -146,10 +146,20 @@ class CBinaryStreamer : public IStreamer {
   void WriteHeader();
   void ReadHeader();
   void StoreDigest();
-  void VerifyDigest();
+  // Compares the digest stored in an unscrambled file of size bytes with the one computed
+  // over its payload.
+  void VerifyDigest(std::uint64_t size, const std::uint8_t stored[16],
+                    const std::uint8_t computed[16]);
   // XORs every byte of strSource with the key and writes the result to strTarget (the
-  // same path scrambles in place).
-  void TransformFile(const usstring& strSource, const usstring& strTarget);
+  // same path scrambles in place). When pDigest is given, it also takes the result's
+  // stored digest (its first 16 bytes, zero when shorter) and computes the MD5 of its
+  // payload, so that a read need not read the copy back for it. Returns the size.
+  struct Digests {
+    std::uint8_t stored[16] = {};
+    std::uint8_t computed[16] = {};
+  };
+  std::uint64_t TransformFile(const usstring& strSource, const usstring& strTarget,
+                              Digests* pDigest = nullptr);
   void CloseImpl();
   void DiscardFiles() noexcept;
 

@@ -159,6 +159,15 @@ TEST_F(BinStreamerTest, TruncatedAndOversizedFiles) {
   }
   EXPECT_EQ(OpenError("none.dat"),
             "ASFileException - CODE: -3 MESSAGE: Could not access file [" + Shown("none.dat") + "]");
+  // A file of several transform blocks: its digest is taken block by block, its stored
+  // digest from the first.
+  std::string big(3 << 20, 'y');
+  big[(3 << 20) - 1] = 'z';
+  WritePlainFile("big.dat", big);
+  EXPECT_EQ(OpenError("big.dat"), "(no exception)");
+  big[(3 << 20) - 1] = 'y';
+  WriteFile("big.dat", Scramble(Header(big, 0) + big.substr(0, big.size() - 1) + "z"));
+  EXPECT_EQ(OpenError("big.dat").rfind(crc, 0), 0u);
   EXPECT_EQ(TempFilesLeft(), 0);
 }
 
