@@ -4,7 +4,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
+
+#include "common/swar.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -41,11 +44,22 @@ inline unsigned CountBits(unsigned mask) noexcept {
 }
 
 namespace detail {
-// A text shorter than a block, visited as a zero-filled copy.
+// A text shorter than a block, visited as a zero-filled copy. The copy is made in registers
+// and stored at once: a byte-wise copy would make the visitor's 16-byte load wait.
 template <class Visit>
 bool VisitShort(const char* text, std::size_t length, Visit& visit) {
-  char copy[16] = {};
-  if (length != 0) std::memcpy(copy, text, length);
+  const std::uint64_t low =
+      length >= 8 ? swar::LoadWord(text) : swar::LoadPartialWord(text, length);
+  const std::uint64_t high =
+      length > 8 ? swar::LoadWord(text + length - 8) >> (8 * (16 - length)) : 0;
+  alignas(16) char copy[16];
+#if defined(__SSE2__)
+  _mm_store_si128(reinterpret_cast<__m128i*>(copy),
+                  _mm_set_epi64x(static_cast<long long>(high), static_cast<long long>(low)));
+#else
+  std::memcpy(copy, &low, 8);
+  std::memcpy(copy + 8, &high, 8);
+#endif
   return visit(static_cast<const char*>(copy), (1u << length) - 1, std::size_t{0});
 }
 }  // namespace detail

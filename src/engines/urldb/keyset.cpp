@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/swar.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -350,24 +352,10 @@ std::uint32_t HashKeyBytes(const char* pKey, std::size_t length) noexcept {
     hash.Whole(word);
   }
   if (length > 0) {
-    // The last length bytes as a little-endian word, read with loads that stay inside the
-    // key (bytes gathered through memory would make the load wait for their stores).
-    std::uint64_t word;
-    if (whole) {
-      std::memcpy(&word, end - 8, 8);
-      word >>= 8 * (8 - length);
-    } else if (length >= 4) {
-      std::uint32_t low, high;
-      std::memcpy(&low, pKey, 4);
-      std::memcpy(&high, pKey + length - 4, 4);
-      word = low | std::uint64_t{high} << (8 * (length - 4));
-    } else {
-      const auto byte = [&](std::size_t i) {
-        return std::uint64_t{static_cast<unsigned char>(pKey[i])} << (8 * i);
-      };
-      word = byte(0) | byte(length / 2) | byte(length - 1);
-    }
-    hash.Tail(word);
+    // The last length bytes as a little-endian word, read inside the key (bytes gathered
+    // through memory would make the hash wait for their stores).
+    hash.Tail(whole ? swar::LoadWord(end - 8) >> (8 * (8 - length))
+                    : swar::LoadPartialWord(pKey, length));
   }
   return hash.Result();
 }
