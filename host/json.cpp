@@ -7,6 +7,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "common/bytes16.h"
 #include "common/swar.h"
 #include "zzplat/paths.h"
 
@@ -48,27 +49,35 @@ constexpr bool AllPlainMatchesTable() {
 static_assert(AllPlainMatchesTable());
 
 // The end of the run of plain bytes that starts at text[i]: sixteen bytes at a time where
-// SSE2 is there (a byte below 0x20 or from 0x80 up is below 0x20 as a signed byte), then
+// SSE2 is there (a byte below 0x20 or from 0x80 up is below 0x20 as a signed byte; the
+// last block overlaps the one before, a text under sixteen bytes is one block), else
 // eight, then one.
 std::size_t PlainRunEnd(std::string_view text, std::size_t i) {
-  std::size_t run = i;
 #if defined(__SSE2__)
-  for (; run + 16 <= text.size(); run += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + run));
-    const __m128i controlOrHigh = _mm_or_si128(_mm_cmplt_epi8(v, _mm_set1_epi8(0x20)),
-                                               _mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F)));
-    const __m128i quoteOrBackslash = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')),
-                                                  _mm_cmpeq_epi8(v, _mm_set1_epi8('\\')));
-    const unsigned bits =
-        static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(controlOrHigh, quoteOrBackslash)));
-    if (bits != 0) return run + static_cast<std::size_t>(std::countr_zero(bits));
-  }
-#endif
+  std::size_t end = text.size();
+  ascommon::bytes16::ForEachBlock(
+      text.data() + i, text.size() - i, [&](const char* block, unsigned keep, std::size_t base) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
+        const __m128i controlOrHigh = _mm_or_si128(_mm_cmplt_epi8(v, _mm_set1_epi8(0x20)),
+                                                   _mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F)));
+        const __m128i quoteOrBackslash = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')),
+                                                      _mm_cmpeq_epi8(v, _mm_set1_epi8('\\')));
+        const unsigned bits = static_cast<unsigned>(
+                                  _mm_movemask_epi8(_mm_or_si128(controlOrHigh, quoteOrBackslash))) &
+                              keep;
+        if (bits == 0) return false;
+        end = i + base + static_cast<std::size_t>(std::countr_zero(bits));
+        return true;
+      });
+  return end;
+#else
+  std::size_t run = i;
   while (run + 8 <= text.size() && AllPlain(ascommon::swar::LoadWord(text.data() + run))) {
     run += 8;
   }
   while (run < text.size() && kPlain.plain[static_cast<unsigned char>(text[run])]) ++run;
   return run;
+#endif
 }
 
 }  // namespace
