@@ -94,14 +94,6 @@ class KeyHash {
   std::uint64_t m_h;
 };
 
-// What a record's header adds to the hash of its payload.
-inline std::uint32_t HeaderHash(unsigned header) noexcept { return header * 0x9E3779B1u; }
-
-inline std::uint32_t RecordHashOf(unsigned header, const unsigned char* pPayload,
-                                  std::uint32_t length) noexcept {
-  return HashKeyBytes(reinterpret_cast<const char*>(pPayload), length) + HeaderHash(header);
-}
-
 constexpr std::uint32_t kAbsent = 0xFFFFFFFFu;
 
 // The host symbol of each of the length characters at pKey, written to symbol, with ".com"
@@ -205,14 +197,13 @@ unsigned HostSymbolsSse2(const char* pKey, std::size_t length, unsigned char* sy
 }
 #endif
 
-// Codes the key in host symbols into bits (three symbols per big-endian 16-bit word) and
-// hashes the coded bytes as HashKeyBytes does; false when it has no host form. The symbols
-// are found first and then packed three at a time, which keeps the multiplications
-// independent. The words are gathered eight bytes at a time in a register, stored with one
-// store and hashed from the register: the hash reading back bytes just stored one by one
-// would wait for them. bits must hold 8 bytes past the coded ones.
+// Codes the key in host symbols into bits (three symbols per big-endian 16-bit word); false
+// when it has no host form. The symbols are found first and then packed three at a time,
+// which keeps the multiplications independent; the words are gathered eight bytes at a
+// time and stored at once (a lookup's comparison reads them back right away). bits must
+// hold 8 bytes past the coded ones.
 bool PackHost(const char* pKey, std::size_t length, unsigned char* bits, unsigned& symbols,
-              std::uint32_t& bytes, std::uint32_t& hash) noexcept {
+              std::uint32_t& bytes) noexcept {
   unsigned char symbol[kMaxSymbols + 3];
   unsigned n;
 #if defined(__SSE2__)
@@ -224,8 +215,6 @@ bool PackHost(const char* pKey, std::size_t length, unsigned char* bits, unsigne
 #endif
   if (n == 0) return false;
   symbol[n] = symbol[n + 1] = 0;  // unused places of the last word are symbol 0
-  const std::uint32_t out = 2 * ((n + 2) / 3);
-  KeyHash keyHash(out);
   std::uint64_t gathered = 0;
   unsigned words = 0;  // in gathered
   for (unsigned j = 0; j < n; j += 3) {
@@ -235,18 +224,13 @@ bool PackHost(const char* pKey, std::size_t length, unsigned char* bits, unsigne
     if (++words == 4) {
       std::memcpy(bits, &gathered, 8);
       bits += 8;
-      keyHash.Whole(gathered);
       gathered = 0;
       words = 0;
     }
   }
-  if (words != 0) {
-    std::memcpy(bits, &gathered, 8);
-    keyHash.Tail(gathered);
-  }
+  if (words != 0) std::memcpy(bits, &gathered, 8);
   symbols = n;
-  bytes = out;
-  hash = keyHash.Result();
+  bytes = 2 * ((n + 2) / 3);
   return true;
 }
 
@@ -374,33 +358,52 @@ void CKeySet::Clear() noexcept {
   m_count = 0;
 }
 
-CKeySet::Probe CKeySet::MakeProbe(const char* pKey, std::size_t length) noexcept {
+CKeySet::Probe CKeySet::MakeLookupProbe(const char* pKey, std::size_t length) noexcept {
   Probe probe;
   probe.key = pKey;
+  probe.keyLength = length;
+  probe.lookupOnly = true;
+  probe.packed = false;
+  probe.payloadLength = 0;
+  if (length > 0xFFFFFFFFu - 5) {  // cannot be stored, so never a member
+    probe.headerLength = 0;
+    probe.hash = 0;
+    return probe;
+  }
+  probe.headerLength = 1;
+  probe.hash = HashKeyBytes(pKey, length);
+  return probe;
+}
+
+CKeySet::Probe CKeySet::MakeProbe(const char* pKey, std::size_t length) noexcept {
+  Probe probe = MakeLookupProbe(pKey, length);
+  if (probe.headerLength != 0) Pack(probe);
+  return probe;
+}
+
+void CKeySet::Pack(Probe& probe) noexcept {
+  const char* const pKey = probe.key;
+  const std::size_t length = probe.keyLength;
+  probe.lookupOnly = false;
   probe.packed = true;
   probe.headerLength = 1;
   unsigned symbols = 0;
   std::uint32_t bytes = 0;
-  std::uint32_t payloadHash = 0;
-  if (PackHost(pKey, length, probe.bits, symbols, bytes, payloadHash)) {
+  if (PackHost(pKey, length, probe.bits, symbols, bytes)) {
     probe.header[0] = static_cast<unsigned char>(symbols - 1);
     probe.payloadLength = bytes;
-    probe.hash = payloadHash + HeaderHash(probe.header[0]);
-    return probe;
+    return;
   }
   // The 6-bit form, packed while checking: a character without a code switches to the
   // raw form.
-  bool sixBit = length != 0 && length <= kMaxSixBit;
-  if (sixBit) {
+  if (length != 0 && length <= kMaxSixBit) {
     std::uint32_t acc = 0;
     unsigned bits = 0;
     std::uint32_t out = 0;
-    for (std::size_t i = 0; i < length; ++i) {
+    std::size_t i = 0;
+    for (; i < length; ++i) {
       const unsigned code = kTables.code[static_cast<unsigned char>(pKey[i])];
-      if (code == 0xFF) {
-        sixBit = false;
-        break;
-      }
+      if (code == 0xFF) break;
       acc = (acc << 6) | code;
       bits += 6;
       if (bits >= 8) {
@@ -408,34 +411,24 @@ CKeySet::Probe CKeySet::MakeProbe(const char* pKey, std::size_t length) noexcept
         probe.bits[out++] = static_cast<unsigned char>(acc >> bits);
       }
     }
-    if (bits != 0) probe.bits[out++] = static_cast<unsigned char>(acc << (8 - bits));
-    probe.header[0] = static_cast<unsigned char>(kSixBitHeader - 1 + length);
-    probe.payloadLength = out;
+    if (i == length) {
+      if (bits != 0) probe.bits[out++] = static_cast<unsigned char>(acc << (8 - bits));
+      probe.header[0] = static_cast<unsigned char>(kSixBitHeader - 1 + length);
+      probe.payloadLength = out;
+      return;
+    }
   }
-  if (sixBit) {
-    probe.hash = RecordHashOf(probe.header[0], probe.bits, probe.payloadLength);
-    return probe;
-  }
+  probe.packed = false;
   if (length <= kMaxShortRaw) {
-    probe.packed = false;
     probe.header[0] = static_cast<unsigned char>(kRawHeader + length);
     probe.payloadLength = static_cast<std::uint32_t>(length);
-  } else if (length <= 0xFFFFFFFFu - 5) {
-    probe.packed = false;
+  } else {
     probe.header[0] = static_cast<unsigned char>(kLongHeader);
     const auto longLength = static_cast<std::uint32_t>(length);
     std::memcpy(probe.header + 1, &longLength, 4);
     probe.headerLength = 5;
     probe.payloadLength = longLength;
-  } else {  // cannot be stored, so never a member
-    probe.packed = false;
-    probe.headerLength = 0;
-    probe.payloadLength = 0;
-    probe.hash = 0;
-    return probe;
   }
-  probe.hash = RecordHashOf(probe.header[0], probe.Payload(), probe.payloadLength);
-  return probe;
 }
 
 std::uint32_t CKeySet::RecordSize(const unsigned char* pRecord) noexcept {
@@ -455,9 +448,11 @@ const unsigned char* CKeySet::Payload(const unsigned char* pRecord,
 }
 
 std::uint32_t CKeySet::RecordHash(const unsigned char* pRecord) noexcept {
-  std::uint32_t length = 0;
-  const unsigned char* pPayload = Payload(pRecord, length);
-  return RecordHashOf(pRecord[0], pPayload, length);
+  char buffer[kMaxUnpacked];
+  const char* pKey = nullptr;
+  std::size_t length = 0;
+  Unpack(pRecord, buffer, pKey, length);
+  return HashKeyBytes(pKey, length);
 }
 
 void CKeySet::ReleaseLongKeys(const Partition& part) noexcept {
@@ -595,12 +590,19 @@ void CKeySet::Compact() noexcept {
 
 bool CKeySet::Contains(const Probe& probe) const noexcept {
   if (m_count == 0 || probe.headerLength == 0) return false;
-  return Find(m_parts[PartitionOf(probe.hash)], probe) != kAbsent;
+  const Partition& part = m_parts[PartitionOf(probe.hash)];
+  if (!probe.lookupOnly) return Find(part, probe) != kAbsent;
+  if (part.block == nullptr || !FilterHolds(part.block[BucketOf(probe.hash, m_bits)], probe.hash)) {
+    return false;
+  }
+  Probe packed = probe;
+  Pack(packed);
+  return Find(part, packed) != kAbsent;
 }
 
 bool CKeySet::Contains(const char* pKey, std::size_t length) const noexcept {
   if (m_count == 0) return false;
-  return Contains(MakeProbe(pKey, length));
+  return Contains(MakeLookupProbe(pKey, length));
 }
 
 std::int32_t CKeySet::Reallocate(Partition& part, std::uint64_t capacity) noexcept {
@@ -789,6 +791,11 @@ std::int32_t CKeySet::Insert(const char* pKey, std::size_t length) noexcept {
 
 std::int32_t CKeySet::Insert(const Probe& probe) noexcept {
   if (probe.headerLength == 0 || m_count == 0xFFFFFFFFu) return -2;
+  if (probe.lookupOnly) {
+    Probe packed = probe;
+    Pack(packed);
+    return Insert(packed);
+  }
   if (Contains(probe)) return 1;
   // Growing past the partitions is not an error: a failed split only leaves them fuller.
   if (Reserve(m_count + 1) != 0 && m_parts == nullptr) return -2;

@@ -49,14 +49,17 @@ class CKeySet : public CASAllocated {
   // already present, -2 when memory (or a limit above) runs out; the set is then unchanged.
   std::int32_t Insert(const char* pKey, std::size_t length) noexcept;
 
-  // A key packed and hashed once, to be looked up in any number of sets. It refers to the
-  // caller's text for keys that are stored unpacked; that text must outlive the probe.
+  // A key hashed (and, unless made for lookups only, packed) once, to be looked up in any
+  // number of sets. It refers to the caller's text, which must outlive the probe. A key's
+  // hash is that of its text (HashKeyBytes), whatever form its record takes.
   struct Probe {
     const char* key;
+    std::size_t keyLength;
     std::uint32_t hash;
     std::uint32_t payloadLength;
     std::uint8_t headerLength;  // 0: the key cannot be stored (never a member)
     bool packed;
+    bool lookupOnly;  // header, payload and bits not made yet (MakeLookupProbe)
     unsigned char header[5];
     unsigned char bits[96];  // the packed payload (packed keys only)
     const unsigned char* Payload() const noexcept {
@@ -68,7 +71,10 @@ class CKeySet : public CASAllocated {
     }
   };
   static Probe MakeProbe(const char* pKey, std::size_t length) noexcept;
-  // Insert of a probe's key (the same results).
+  // A probe for Contains only, hashed but not packed: a lookup packs the key when the
+  // bucket's filter lets it pass, so a key that is plainly absent costs its hash alone.
+  static Probe MakeLookupProbe(const char* pKey, std::size_t length) noexcept;
+  // Insert of a probe's key (the same results); not of a lookup probe.
   std::int32_t Insert(const Probe& probe) noexcept;
   // Asks the processor to fetch what a lookup or insert of the probe reads: first its
   // bucket's directory and filter, then (once those have arrived) its records. A load
@@ -236,11 +242,12 @@ class CKeySet : public CASAllocated {
   // One block: kBuckets + 1 directory entries, then capacity bytes for records. Entry b
   // holds the offset of bucket b's records in its low 16 bits and the bucket's filter in
   // its high 16 bits (the FilterBits of its keys, so most absent keys are told from the
-  // filter alone); a lookup finds filter and range in one cache line. The last entry is where the bucketed records end and the tail of recent,
-  // unsorted ones begins. A planned partition holds gap bytes at the end of its buckets
-  // (gaps counts them; they are part of used) and no tail. Records are at most 87 bytes
-  // (longer keys are kept out of line), so a partition of a few hundred keys stays far
-  // below kMaxPartitionBytes; one that reaches it makes the set split.
+  // filter alone); a lookup finds filter and range in one cache line. The last entry is
+  // where the bucketed records end and the tail of recent, unsorted ones begins. A
+  // planned partition holds gap bytes at the end of its buckets (gaps counts them; they
+  // are part of used) and no tail. Records are at most 87 bytes (longer keys are kept out
+  // of line), so a partition of a few hundred keys stays far below kMaxPartitionBytes;
+  // one that reaches it makes the set split.
   struct Partition {
     std::uint32_t* block = nullptr;  // Owned; null while the partition is empty.
     std::uint32_t used = 0;          // bytes of records (and gaps)
@@ -297,7 +304,10 @@ class CKeySet : public CASAllocated {
   // into its partition, splitting the set when that partition is full. 0 or -2.
   std::int32_t Place(const Probe& probe, std::uint32_t size,
                      const unsigned char* pLong) noexcept;
+  // The hash of a record's key (its text unpacked).
   static std::uint32_t RecordHash(const unsigned char* pRecord) noexcept;
+  // Makes the header and payload of a probe's key.
+  static void Pack(Probe& probe) noexcept;
   // A sorted reference: the key's first 28 bits, its partition (20 bits), its offset (16).
   static constexpr unsigned kRefPrefixShift = 36;
   const unsigned char* RecordAt(std::uint64_t ref) const noexcept {

@@ -70,10 +70,11 @@ class CURLDB : public AUpdater {
   bool HasEntry(const char* pText, std::size_t length) const noexcept;
 
   // A text hashed once for HasEntry in several databases (the filters look one URL piece
-  // up in a white and a black list). The text must outlive the probe.
+  // up in a white and a black list); packed only by a lookup whose bucket may hold it.
+  // The text must outlive the probe.
   using KeyProbe = CKeySet::Probe;
   static KeyProbe MakeProbe(const char* pText, std::size_t length) noexcept {
-    return CKeySet::MakeProbe(pText, length);
+    return CKeySet::MakeLookupProbe(pText, length);
   }
   bool HasEntry(const KeyProbe& probe) const noexcept { return m_entries.Contains(probe); }
   // HasEntry for a text that is not its own site key (FindKey of the text gives another
