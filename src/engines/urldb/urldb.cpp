@@ -8,6 +8,7 @@
 #include "engines/urldb/urldb.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <new>
 #include <optional>
@@ -110,17 +111,31 @@ bool StartsWithWww(const char* p, std::size_t length) noexcept {
          p[3] == '.';
 }
 
-// The number of dots in the key when it holds none of the characters FindKey stops or
-// skips at ('/', '?', '@', ':', '*'), else -1.
-int DotsWithoutStops(const char* pKey, std::size_t length) noexcept {
-  int dots = 0;
-  const bool stopped = bytes16::ForEachBlock(
-      pKey, length, [&](const char* block, unsigned keep, std::size_t) {
-        if ((bytes16::EqualAny<'/', '?', '@', ':', '*'>(block) & keep) != 0) return true;
-        dots += bytes16::CountBits(bytes16::EqualAny<'.'>(block) & keep);
-        return false;
+// What FindKey needs to know of a text without a scheme, wildcard or port: where its host
+// ends (its first '/', '?' or '@', or its end) and the dots before that. One pass over the
+// text; nullopt when it holds a ':' or a '*' anywhere (FindKey then searches for schemes,
+// wildcards and ports) or when its first stop is an '@' (user information).
+struct PlainHost {
+  std::size_t end;
+  int dots;
+};
+std::optional<PlainHost> FindPlainHost(const char* pText, std::size_t length) noexcept {
+  PlainHost host{length, 0};
+  bool ended = false;
+  const bool refused = bytes16::ForEachBlock(
+      pText, length, [&](const char* block, unsigned keep, std::size_t base) {
+        if ((bytes16::EqualAny<':', '*'>(block) & keep) != 0) return true;
+        if (ended) return false;
+        const unsigned stops = bytes16::EqualAny<'/', '?', '@'>(block) & keep;
+        const unsigned before = stops == 0 ? keep : keep & ((stops & (0u - stops)) - 1);
+        host.dots += static_cast<int>(bytes16::CountBits(bytes16::EqualAny<'.'>(block) & before));
+        if (stops == 0) return false;
+        host.end = base + static_cast<std::size_t>(std::countr_zero(stops));
+        ended = true;
+        return pText[host.end] == '@';
       });
-  return stopped ? -1 : dots;
+  if (refused) return std::nullopt;
+  return host;
 }
 
 }  // namespace
@@ -166,12 +181,14 @@ std::int32_t CURLDB::FindKey(const char* pURL, std::size_t length, const char*& 
   pKey = nullptr;
   keyLength = 0;
   if (pURL == nullptr || length == 0) return kNoKey;
-  // A text without ':', '*', '/', '?' or '@' (a host name, as every domain piece is) has
-  // no scheme, wildcard, user information, port or path: its host is what follows "www.",
-  // and one pass over it counts the dots that the domain rule needs.
-  if (int dots = DotsWithoutStops(pURL, length); dots >= 0) {
+  // A text without ':' or '*' (a host name, as every domain piece is, and most paths) has
+  // no scheme, wildcard or port: unless user information comes first, its host runs from
+  // after "www." to the first '/' or '?', and the pass that found that counted the dots
+  // that the domain rule needs.
+  if (const std::optional<PlainHost> plain = FindPlainHost(pURL, length)) {
     const char* host = pURL;
-    std::size_t hostLength = length;
+    std::size_t hostLength = plain->end;
+    int dots = plain->dots;
     if (StartsWithWww(host, hostLength)) {
       host += 4;
       hostLength -= 4;

@@ -73,14 +73,16 @@ TEST_F(URLDBTest, SiteKeys) {
       {"www.", "-450"}, {"WWW.www.a.b.test", "b.test"}, {"www.1.2.3.4", "1.2.3.4"},
   };
   for (const auto& [url, key] : cases) EXPECT_EQ(KeyOf(db, url), key) << '"' << url << '"';
-  // A bare host (read without looking for schemes, users or ports) has the key of the same
-  // host with a path.
+  // A text without ':' or '*' (read without looking for schemes, wildcards or ports) has
+  // the key of the same text behind "http://".
   std::mt19937 random(5);
   const char* const labels[] = {"www", "a", "1", "co", "uk", "sample", "abcdefghijklmno", ""};
-  for (int i = 0; i < 3000; ++i) {
+  const char* const tails[] = {"", "/", "/x.y.z", "?a.b.c", "@h.co.uk/p", "/p@q.r.s"};
+  for (int i = 0; i < 5000; ++i) {
     std::string host = labels[random() % 8];
     for (std::size_t n = random() % 6; n > 0; --n) host += std::string(".") + labels[random() % 8];
-    ASSERT_EQ(KeyOf(db, host), KeyOf(db, host + "/")) << '"' << host << '"';
+    const std::string text = host + tails[random() % 6];
+    ASSERT_EQ(KeyOf(db, text), KeyOf(db, "http://" + text)) << '"' << text << '"';
   }
   // A list of one entry holds an entry that is not its own site key exactly when the
   // entry's site key differs from it (lengths around 16, a stop in the last 16 characters).
