@@ -2,6 +2,8 @@
 // tests/host/urls_test.cpp and tests/host/squid_helper_test.cpp.
 #include "url_decider.h"
 
+#include <bit>
+
 #include "itemfields.h"
 #include "parentalbwlistadvancedfilter/categories.h"
 
@@ -31,7 +33,9 @@ ListVerdicts CUrlDecider::Decide(std::string_view url, const ListFilters& filter
     CModuleHost::Call("Process", [&] { filter->Process(session, &m_item, 0); });
   }
   KeepResults(filters.advanced != nullptr);
-  return ReadListVerdicts(bb, m_ext, filters.advanced != nullptr);
+  const ListVerdicts verdicts = ReadListVerdicts(bb, m_ext, filters.advanced != nullptr);
+  m_hitLists = verdicts.categoryBits;
+  return verdicts;
 }
 
 // Between URLs the item and bbext lose what the filters wrote, except what the advanced
@@ -55,10 +59,11 @@ bool CUrlDecider::EmptyItem(bool keepUrl) {
   }
   m_allResultsThere = allKept && m_keptInItem == nsHttpModules::kListCount;
   m_countAfterEmpty = bb.GetCount();
-  for (const nsHttpModules::CategoryList& list : nsHttpModules::kCategoryLists) {
-    if (m_ext.GetCount() <= m_keptInExt) break;
-    m_ext.RemoveObject(list.resultKey);
+  // The hits the verdicts showed; anything else there is caught by the count.
+  for (std::uint32_t rest = m_hitLists; rest != 0; rest &= rest - 1) {
+    m_ext.RemoveObject(nsHttpModules::kCategoryLists[std::countr_zero(rest)].resultKey);
   }
+  m_hitLists = 0;
   if (m_ext.GetCount() != m_keptInExt) m_ext.RemoveAll();
   return urlKept;
 }

@@ -59,6 +59,7 @@ class CUrlDecider {
   std::uint32_t m_keptInExt = 0;   // 1 when the flag was left in bbext
   std::uint32_t m_countAfterEmpty = 0;  // keys in the item when the filters started
   bool m_allResultsThere = false;  // every result key was in the item when they started
+  std::uint32_t m_hitLists = 0;  // bit i: list i's result key is in bbext (the last verdicts)
 };
 
 }  // namespace zzhost

@@ -52,6 +52,7 @@ ListVerdicts ReadListVerdicts(const ascommon::CBlackBox& item, const ascommon::C
   if (advancedActive && ext.GetCount() > (verdicts.flag < 0 ? 0u : 1u)) {
     for (const nsHttpModules::CategoryList& list : nsHttpModules::kCategoryLists) {
       if (ExtByte(ext, list.resultKey) == 1) {
+        verdicts.categoryBits |= 1u << (&list - nsHttpModules::kCategoryLists);
         verdicts.categories[verdicts.categoryCount++] = list.traceName;
       }
     }
@@ -77,26 +78,31 @@ void AppendListVerdictsJson(std::string& out, const ListVerdicts& verdicts) {
       return;
     }
   }
-  out += ", \"list\": "sv;
   if (verdicts.list == nullptr) {
-    out += "null"sv;
+    out += R"(, "list": null)"sv;
+  } else if (verdicts.list == ListVerdicts::kWhite) {
+    out += R"(, "list": "white")"sv;
+  } else if (verdicts.list == ListVerdicts::kBlack) {
+    out += R"(, "list": "black")"sv;
   } else {
+    out += R"(, "list": )"sv;
     AppendJsonString(out, verdicts.list);
   }
-  out += ", \"categories\": "sv;
   if (!verdicts.advancedActive) {
-    out += "null";
+    out += R"(, "categories": null)"sv;
+  } else if (verdicts.categoryCount == 0) {
+    out += R"(, "categories": [])"sv;
   } else {
-    out += '[';
+    out += R"(, "categories": [)"sv;
     for (int i = 0; i < verdicts.categoryCount; ++i) {
-      if (i != 0) out += ", ";
+      if (i != 0) out += ", "sv;
       AppendJsonString(out, verdicts.categories[i]);
     }
     out += ']';
   }
-  out += verdicts.flag < 0    ? ", \"flag\": null"
-         : verdicts.flag == 1 ? ", \"flag\": 1"
-                              : ", \"flag\": 0";
+  out += verdicts.flag < 0    ? R"(, "flag": null)"sv
+         : verdicts.flag == 1 ? R"(, "flag": 1)"sv
+                              : R"(, "flag": 0)"sv;
 }
 
 BayesVerdict ReadBayesVerdict(const ascommon::CBlackBox& item) {
