@@ -15,7 +15,7 @@
 #include "common/md5.h"
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include <immintrin.h>
 #include <utility>
 #endif
 
@@ -150,42 +150,106 @@ inline void VectorSteps(std::integer_sequence<int, I...>, __m128i& a, __m128i& b
   (VectorStep<I>(a, b, c, d, w), ...);
 }
 
-// The MD5 compression of block j of n lanes (2 to 4), each lane a 32-bit part of the
-// registers. Missing lanes digest lane 0's block again; their results are dropped.
-void CompressVector(Lane* const lanes[], int n, std::size_t j) noexcept {
+// Block j of n lanes (2 to 4) as the compression reads it: w[k] holds word k of every
+// lane (lane l in 32-bit part l), state[k] the lanes' state word k. Missing lanes take
+// lane 0's block again; their results are dropped.
+struct VectorBlock {
+  __m128i w[16];
   alignas(16) std::uint32_t state[4][4];  // [word][lane]
-  __m128i rows[4][4];                     // [lane][quarter of the block]
+};
+void LoadLanes(Lane* const lanes[], int n, std::size_t j, VectorBlock& block) noexcept {
+  __m128i rows[4][4];  // [lane][quarter of the block]
   for (int l = 0; l < 4; ++l) {
     const Lane& lane = *lanes[l < n ? l : 0];
-    const auto* block = reinterpret_cast<const __m128i*>(lane.Block(j));
-    for (int q = 0; q < 4; ++q) rows[l][q] = _mm_loadu_si128(block + q);
-    for (int k = 0; k < 4; ++k) state[k][l] = lane.state[k];
+    const auto* bytes = reinterpret_cast<const __m128i*>(lane.Block(j));
+    for (int q = 0; q < 4; ++q) rows[l][q] = _mm_loadu_si128(bytes + q);
+    for (int k = 0; k < 4; ++k) block.state[k][l] = lane.state[k];
   }
-  __m128i w[16];
   for (int q = 0; q < 4; ++q) {  // 4x4 transposes: w[4q + k] holds word 4q + k of each lane
     const __m128i t0 = _mm_unpacklo_epi32(rows[0][q], rows[1][q]);
     const __m128i t1 = _mm_unpacklo_epi32(rows[2][q], rows[3][q]);
     const __m128i t2 = _mm_unpackhi_epi32(rows[0][q], rows[1][q]);
     const __m128i t3 = _mm_unpackhi_epi32(rows[2][q], rows[3][q]);
-    w[4 * q + 0] = _mm_unpacklo_epi64(t0, t1);
-    w[4 * q + 1] = _mm_unpackhi_epi64(t0, t1);
-    w[4 * q + 2] = _mm_unpacklo_epi64(t2, t3);
-    w[4 * q + 3] = _mm_unpackhi_epi64(t2, t3);
-  }
-  const __m128i a0 = _mm_load_si128(reinterpret_cast<const __m128i*>(state[0]));
-  const __m128i b0 = _mm_load_si128(reinterpret_cast<const __m128i*>(state[1]));
-  const __m128i c0 = _mm_load_si128(reinterpret_cast<const __m128i*>(state[2]));
-  const __m128i d0 = _mm_load_si128(reinterpret_cast<const __m128i*>(state[3]));
-  __m128i a = a0, b = b0, c = c0, d = d0;
-  VectorSteps(std::make_integer_sequence<int, 64>(), a, b, c, d, w);
-  _mm_store_si128(reinterpret_cast<__m128i*>(state[0]), _mm_add_epi32(a, a0));
-  _mm_store_si128(reinterpret_cast<__m128i*>(state[1]), _mm_add_epi32(b, b0));
-  _mm_store_si128(reinterpret_cast<__m128i*>(state[2]), _mm_add_epi32(c, c0));
-  _mm_store_si128(reinterpret_cast<__m128i*>(state[3]), _mm_add_epi32(d, d0));
-  for (int l = 0; l < n; ++l) {
-    for (int k = 0; k < 4; ++k) lanes[l]->state[k] = state[k][l];
+    block.w[4 * q + 0] = _mm_unpacklo_epi64(t0, t1);
+    block.w[4 * q + 1] = _mm_unpackhi_epi64(t0, t1);
+    block.w[4 * q + 2] = _mm_unpacklo_epi64(t2, t3);
+    block.w[4 * q + 3] = _mm_unpackhi_epi64(t2, t3);
   }
 }
+// Adds the compression's result (a, b, c, d) to the lanes' states.
+void StoreLanes(Lane* const lanes[], int n, VectorBlock& block, __m128i a, __m128i b, __m128i c,
+                __m128i d) noexcept {
+  const __m128i result[4] = {a, b, c, d};
+  for (int k = 0; k < 4; ++k) {
+    auto* word = reinterpret_cast<__m128i*>(block.state[k]);
+    _mm_store_si128(word, _mm_add_epi32(result[k], _mm_load_si128(word)));
+  }
+  for (int l = 0; l < n; ++l) {
+    for (int k = 0; k < 4; ++k) lanes[l]->state[k] = block.state[k][l];
+  }
+}
+__m128i StateWord(const VectorBlock& block, int k) noexcept {
+  return _mm_load_si128(reinterpret_cast<const __m128i*>(block.state[k]));
+}
+
+// The MD5 compression of block j of n lanes (2 to 4), each lane a 32-bit part of the
+// registers.
+void CompressVector(Lane* const lanes[], int n, std::size_t j) noexcept {
+  VectorBlock block;
+  LoadLanes(lanes, n, j, block);
+  __m128i a = StateWord(block, 0), b = StateWord(block, 1), c = StateWord(block, 2),
+          d = StateWord(block, 3);
+  VectorSteps(std::make_integer_sequence<int, 64>(), a, b, c, d, block.w);
+  StoreLanes(lanes, n, block, a, b, c, d);
+}
+
+#if defined(__GNUC__) && defined(__x86_64__)
+#define ZZ_AVX512_LANES 1
+// The same steps with AVX-512 (VL) on the same registers, where the processor has it: each
+// round function is one ternary-logic instruction and each rotation one instruction, which
+// shortens every step's chain of dependent operations from six to four.
+template <int I>
+__attribute__((target("avx512f,avx512vl"))) inline void WideStep(__m128i& a, __m128i& b,
+                                                                 __m128i& c, __m128i& d,
+                                                                 const __m128i* w) noexcept {
+  constexpr int g = I < 16   ? I
+                    : I < 32 ? (5 * I + 1) & 15
+                    : I < 48 ? (3 * I + 5) & 15
+                             : (7 * I) & 15;
+  // The round functions as truth tables of (b, c, d): F = b ? c : d, G = d ? b : c,
+  // H = b ^ c ^ d, I = c ^ (b | ~d).
+  constexpr int kLogic = I < 16 ? 0xCA : I < 32 ? 0xE4 : I < 48 ? 0x96 : 0x39;
+  __m128i sum = _mm_add_epi32(_mm_add_epi32(a, w[g]),
+                              _mm_set1_epi32(static_cast<int>(kMD5Sines[I])));
+  // Made before b is known, so that after it come only the round function, one addition,
+  // the rotation and the addition of b (the compiler would otherwise add the constant
+  // behind the round function).
+  asm("" : "+x"(sum));
+  const __m128i f = _mm_ternarylogic_epi32(b, c, d, kLogic);
+  a = d;
+  d = c;
+  c = b;
+  b = _mm_add_epi32(b, _mm_rol_epi32(_mm_add_epi32(sum, f), kMD5Shifts[I]));
+}
+
+template <int... I>
+__attribute__((target("avx512f,avx512vl"))) inline void WideSteps(
+    std::integer_sequence<int, I...>, __m128i& a, __m128i& b, __m128i& c, __m128i& d,
+    const __m128i* w) noexcept {
+  (WideStep<I>(a, b, c, d, w), ...);
+}
+
+__attribute__((target("avx512f,avx512vl"))) void CompressWide(Lane* const lanes[], int n,
+                                                               std::size_t j) noexcept {
+  VectorBlock block;
+  LoadLanes(lanes, n, j, block);
+  __m128i a = StateWord(block, 0), b = StateWord(block, 1), c = StateWord(block, 2),
+          d = StateWord(block, 3);
+  WideSteps(std::make_integer_sequence<int, 64>(), a, b, c, d, block.w);
+  StoreLanes(lanes, n, block, a, b, c, d);
+}
+#endif
+
 #endif
 
 // Digests up to kMaxLanes texts together.
@@ -204,6 +268,12 @@ void DigestLanes(const CategoryText* texts, std::size_t count, std::uint64_t* ke
     }
 #if defined(__SSE2__)
     if (n > 1) {
+#if defined(ZZ_AVX512_LANES)
+      if (g_categoryKeysWide) {
+        CompressWide(active, n, j);
+        continue;
+      }
+#endif
       CompressVector(active, n, j);
     } else {
       CompressLanes<1>(active, j);
@@ -226,6 +296,15 @@ void DigestLanes(const CategoryText* texts, std::size_t count, std::uint64_t* ke
 }
 
 }  // namespace
+
+#if defined(ZZ_AVX512_LANES)
+bool g_categoryKeysWide = [] {
+  __builtin_cpu_init();  // static initialisers may run before the runtime's own
+  return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512vl") != 0;
+}();
+#else
+bool g_categoryKeysWide = false;
+#endif
 
 std::uint64_t CategoryKeyOf(const char* text, std::size_t length) noexcept {
   std::uint8_t digest[CMD5::kDigestSize];

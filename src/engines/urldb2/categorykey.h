@@ -30,6 +30,9 @@ struct CategoryText {
 std::uint64_t CategoryKeyOf(const char* text, std::size_t length) noexcept;
 // keys[i] = CategoryKeyOf(texts[i]) for i < count (any count; three at a time).
 void CategoryKeysOf(const CategoryText* texts, std::size_t count, std::uint64_t* keys) noexcept;
+// Whether CategoryKeysOf uses the AVX-512 steps: set at start-up when the processor has
+// them. Tests turn it off to check the SSE2 steps too; nothing else writes it.
+extern bool g_categoryKeysWide;
 
 // The keys of a URL's pieces. A piece that is absent (null text) gets no key and is looked
 // up nowhere; pieces with identical text share one digest.

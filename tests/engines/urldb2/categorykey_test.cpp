@@ -18,8 +18,12 @@ TEST(CategoryKeyTest, LockStepDigestsMatchCMD5) {
   std::string text;
   for (int i = 0; i < 300; ++i) text += static_cast<char>('a' + (i * 7) % 26);
   // Every length from 0 to 200 in the first lane, beside partners whose block counts
-  // differ (so lanes drop out of the lock-step at different blocks).
+  // differ (so lanes drop out of the lock-step at different blocks); with the AVX-512
+  // steps where the processor has them, and with the SSE2 steps.
+  const bool wide = ascommon::g_categoryKeysWide;
+  for (const bool useWide : {wide, false})
   for (std::size_t length = 0; length <= 200; ++length) {
+    ascommon::g_categoryKeysWide = useWide;
     const std::size_t others[] = {(length * 5 + 3) % 130, 200 - length};
     const CategoryText texts[] = {{text.data(), length},
                                   {text.data() + 1, others[0]},
@@ -29,10 +33,11 @@ TEST(CategoryKeyTest, LockStepDigestsMatchCMD5) {
       CategoryKeysOf(texts, count, keys);
       for (std::size_t l = 0; l < count; ++l) {
         ASSERT_EQ(keys[l], CategoryKeyOf(texts[l].text, texts[l].length))
-            << "length " << length << " lane " << l << " of " << count;
+            << "length " << length << " lane " << l << " of " << count << " wide " << useWide;
       }
     }
   }
+  ascommon::g_categoryKeysWide = wide;
 }
 
 }  // namespace
