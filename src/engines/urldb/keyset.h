@@ -151,20 +151,16 @@ class CKeySet : public CASAllocated {
   // allocated: then neither begin nor visit runs.
   template <class Begin, class Visitor>
   std::int32_t ForEachInHashOrder(Begin&& begin, Visitor&& visit) const {
-    std::uint64_t* refs = as_alloc_array_nt<std::uint64_t>(kMaxPartitionRecords);
-    if (refs == nullptr) return -2;
-    struct Release {
-      std::uint64_t* refs;
-      ~Release() { as_free(refs); }
-    } release{refs};
+    const Refs refs{as_alloc_array_nt<std::uint64_t>(kMaxPartitionRecords)};
+    if (refs.p == nullptr) return -2;
     begin();
     char buffer[kMaxUnpacked];
     for (std::uint32_t p = 0; p < PartitionCount(); ++p) {
-      const std::uint32_t n = HashOrderedRefs(m_parts[p], refs);
+      const std::uint32_t n = HashOrderedRefs(m_parts[p], refs.p);
       for (std::uint32_t i = 0; i < n; ++i) {
         const char* pKey = nullptr;
         std::size_t length = 0;
-        Unpack(Records(m_parts[p]) + (refs[i] & 0xFFFF), buffer, pKey, length);
+        Unpack(Records(m_parts[p]) + (refs.p[i] & 0xFFFF), buffer, pKey, length);
         visit(pKey, length);
       }
     }
@@ -206,19 +202,15 @@ class CKeySet : public CASAllocated {
   // allocated: then neither begin nor visit runs. O(n log n) comparisons.
   template <class Begin, class Visitor>
   std::int32_t ForEachSorted(Begin&& begin, Visitor&& visit) const {
-    std::uint64_t* refs = nullptr;
-    const std::int32_t status = SortedRefs(refs);
+    Refs refs;
+    const std::int32_t status = SortedRefs(refs.p);
     if (status != 0) return status;
-    struct Release {
-      std::uint64_t* refs;
-      ~Release() { as_free(refs); }
-    } release{refs};
     begin();
     char buffer[kMaxUnpacked];
     for (std::uint32_t i = 0; i < m_count; ++i) {
       const char* pKey = nullptr;
       std::size_t length = 0;
-      Unpack(RecordAt(refs[i]), buffer, pKey, length);
+      Unpack(RecordAt(refs.p[i]), buffer, pKey, length);
       visit(pKey, length);
     }
     return 0;
@@ -320,6 +312,11 @@ class CKeySet : public CASAllocated {
   static std::int32_t Grow(Partition& part, std::uint64_t extra) noexcept;
   // Doubles the partition count (each partition split by its next hash bit). 0 or -2.
   std::int32_t Split() noexcept;
+  // A sort buffer of record references, freed when it goes out of scope.
+  struct Refs {
+    std::uint64_t* p = nullptr;  // Owned (host allocator).
+    ~Refs() { as_free(p); }
+  };
   // Most records a partition can hold (the smallest record is one byte, the empty key,
   // and the set holds it once; every other record has at least two).
   static constexpr std::uint32_t kMaxPartitionRecords = kMaxPartitionBytes / 2 + 1;

@@ -194,17 +194,8 @@ std::int32_t CURLDB::FindKey(const char* pURL, std::size_t length, const char*& 
       hostLength -= 4;
       --dots;
     }
-    if (hostLength == 0) return kNoKey;
     // At most one dot: the domain rule keeps the whole host (and it is no IPv4 address).
-    if (dots >= 2 && !IsIPv4Literal(host, hostLength)) {
-      const std::size_t domainStart = FindDomainStart(host, hostLength, m_doubleExtensions);
-      host += domainStart;
-      hostLength -= domainStart;
-      if (hostLength == 0) return kNoKey;
-    }
-    pKey = host;
-    keyLength = hostLength;
-    return 0;
+    return SiteOfHost(host, hostLength, dots >= 2, pKey, keyLength);
   }
   const char* begin = pURL;
   const char* const end = pURL + length;
@@ -238,9 +229,13 @@ std::int32_t CURLDB::FindKey(const char* pURL, std::size_t length, const char*& 
       hostEnd = static_cast<const char*>(colon);
     }
   }
-  std::size_t hostLength = static_cast<std::size_t>(hostEnd - host);
+  return SiteOfHost(host, static_cast<std::size_t>(hostEnd - host), true, pKey, keyLength);
+}
+
+std::int32_t CURLDB::SiteOfHost(const char* host, std::size_t hostLength, bool applyRule,
+                                const char*& pKey, std::size_t& keyLength) const noexcept {
   if (hostLength == 0) return kNoKey;
-  if (!IsIPv4Literal(host, hostLength)) {
+  if (applyRule && !IsIPv4Literal(host, hostLength)) {
     const std::size_t domainStart = FindDomainStart(host, hostLength, m_doubleExtensions);
     host += domainStart;
     hostLength -= domainStart;

@@ -151,6 +151,10 @@ class CURLDB : public AUpdater {
   // hash order ends the pass early: then the table is left as it was, expected holds the
   // estimated key count and the result is true.
   bool PlanLoad(const char16_t* pszMainFile, std::uint32_t& expected) noexcept;
+  // The end of FindKey: the site key of a host (kNoKey when empty): itself when it is an
+  // IPv4 address or applyRule is false, else what the domain rule keeps of it.
+  std::int32_t SiteOfHost(const char* host, std::size_t hostLength, bool applyRule,
+                          const char*& pKey, std::size_t& keyLength) const noexcept;
   // Whether the key is its own site key (FindKey of it gives the whole text).
   bool IsSiteKey(const char* pKey, std::size_t length) const noexcept;
 
