@@ -219,6 +219,7 @@ __attribute__((target("avx512f,avx512vl"))) inline void WideStep(__m128i& a, __m
   // The round functions as truth tables of (b, c, d): F = b ? c : d, G = d ? b : c,
   // H = b ^ c ^ d, I = c ^ (b | ~d).
   constexpr int kLogic = I < 16 ? 0xCA : I < 32 ? 0xE4 : I < 48 ? 0x96 : 0x39;
+  constexpr int kShift = kMD5Shifts[I];
   __m128i sum = _mm_add_epi32(_mm_add_epi32(a, w[g]),
                               _mm_set1_epi32(static_cast<int>(kMD5Sines[I])));
   // Made before b is known, so that after it come only the round function, one addition,
@@ -229,7 +230,7 @@ __attribute__((target("avx512f,avx512vl"))) inline void WideStep(__m128i& a, __m
   a = d;
   d = c;
   c = b;
-  b = _mm_add_epi32(b, _mm_rol_epi32(_mm_add_epi32(sum, f), kMD5Shifts[I]));
+  b = _mm_add_epi32(b, _mm_rol_epi32(_mm_add_epi32(sum, f), kShift));
 }
 
 template <int... I>
