@@ -898,6 +898,7 @@ bool CKeySet::Remove(const char* pKey, std::size_t length) noexcept {
 }
 
 std::uint32_t CKeySet::HashOrderedRefs(const Partition& part, std::uint64_t* refs) noexcept {
+  if (part.block == nullptr) return 0;
   std::uint32_t n = 0;
   const unsigned char* records = Records(part);
   for (std::uint32_t at = 0; at < part.used;) {
