@@ -304,6 +304,11 @@ TEST(KeySetTest, AppendedInHashOrder) {
     CKeySet held;  // a set that is not empty takes no appending
     ASSERT_EQ(held.Insert("a.test", 6), 0);
     EXPECT_FALSE(CKeySet::Appender(held, 10).Active());
+    // Partitions without a key (a set reserved for more) are passed over.
+    ASSERT_EQ(held.Reserve(100000), 0);
+    Keys few;
+    ASSERT_EQ(held.ForEachInHashOrder([] {}, collect(few)), 0);
+    EXPECT_EQ(few, Keys{"a.test"});
   }
   EXPECT_EQ(asfn_live_blocks(), blocks);
 }
