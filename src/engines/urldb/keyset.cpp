@@ -1,7 +1,8 @@
 // CKeySet: keys packed into canonical records (40 symbols three per 16 bits for host
 // names, 6 bits per character for other short URL-like keys, raw bytes otherwise), spread
 // over 2^k hash partitions, each a bucket directory and its records in bucket order.
-// Lookup: pack, hash, one directory entry, a few records; expected O(1 + key length).
+// Lookup: hash the key's text, one directory entry, and (when the bucket's filter lets the
+// key pass) pack it and compare a few records; expected O(1 + key length).
 // Insert/remove: shift one partition's tail, amortised O(1 + length) with splits; a
 // planned load writes each record once into room left in its bucket. About 11 bytes per
 // host-name key. Tested by tests/engines/urldb/urldb_test.cpp (against std::set and a
@@ -77,22 +78,6 @@ inline std::uint64_t MulFold(std::uint64_t a, std::uint64_t b) noexcept {
   const unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
   return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
 }
-
-// HashKeyBytes in steps, for a caller that has the bytes' words in registers: Whole for
-// each 8 bytes, Tail for the last 1-7 (little-endian, zero above them), then Result.
-class KeyHash {
- public:
-  explicit KeyHash(std::size_t length) noexcept : m_h(0x243F6A8885A308D3ull ^ length) {}
-  void Whole(std::uint64_t word) noexcept { m_h = MulFold(m_h ^ word, 0x9E3779B97F4A7C15ull); }
-  void Tail(std::uint64_t word) noexcept { m_h = MulFold(m_h ^ word, 0xBF58476D1CE4E5B9ull); }
-  std::uint32_t Result() const noexcept {
-    const std::uint64_t h = MulFold(m_h, 0x94D049BB133111EBull);
-    return static_cast<std::uint32_t>(h) ^ static_cast<std::uint32_t>(h >> 32);
-  }
-
- private:
-  std::uint64_t m_h;
-};
 
 constexpr std::uint32_t kAbsent = 0xFFFFFFFFu;
 
@@ -327,21 +312,21 @@ constexpr std::size_t kDirectoryBytes = (128 + 1) * sizeof(std::uint32_t);
 }  // namespace
 
 std::uint32_t HashKeyBytes(const char* pKey, std::size_t length) noexcept {
-  KeyHash hash(length);
+  std::uint64_t h = 0x243F6A8885A308D3ull ^ length;
   const bool whole = length >= 8;
   const char* const end = pKey + length;
   for (; length >= 8; pKey += 8, length -= 8) {
-    std::uint64_t word;
-    std::memcpy(&word, pKey, 8);
-    hash.Whole(word);
+    h = MulFold(h ^ swar::LoadWord(pKey), 0x9E3779B97F4A7C15ull);
   }
   if (length > 0) {
     // The last length bytes as a little-endian word, read inside the key (bytes gathered
     // through memory would make the hash wait for their stores).
-    hash.Tail(whole ? swar::LoadWord(end - 8) >> (8 * (8 - length))
-                    : swar::LoadPartialWord(pKey, length));
+    const std::uint64_t word = whole ? swar::LoadWord(end - 8) >> (8 * (8 - length))
+                                     : swar::LoadPartialWord(pKey, length);
+    h = MulFold(h ^ word, 0xBF58476D1CE4E5B9ull);
   }
-  return hash.Result();
+  h = MulFold(h, 0x94D049BB133111EBull);
+  return static_cast<std::uint32_t>(h) ^ static_cast<std::uint32_t>(h >> 32);
 }
 
 CKeySet::~CKeySet() { Clear(); }

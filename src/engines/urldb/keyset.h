@@ -7,11 +7,12 @@
 // most 64 characters of the 64 characters of host names and URL punctuation takes 6 bits
 // per character; any other key is stored raw. The form and the ".com" symbols (taken left
 // to right) are fixed by the key, so two keys are equal exactly when their records are.
-// Records are spread over 2^k partitions by the top k bits of their hash; a partition is
-// one block holding a directory of 128 bucket offsets (the next 7 hash bits) followed by
-// its records in bucket order. A lookup packs the caller's key, reads one partition's
-// directory entry and compares the few records of one bucket: expected O(1 + length) at
-// any set size, with the partitions kept at 384-768 keys (3-6 per bucket). An insert or
+// Records are spread over 2^k partitions by the top k bits of their key's hash (the hash
+// of its text); a partition is one block holding a directory of 128 bucket offsets and
+// filters (the next 7 hash bits) followed by its records in bucket order. A lookup hashes
+// the caller's key, reads one partition's directory entry and, when the bucket's filter
+// lets the key pass, packs it and compares the few records of that bucket: expected
+// O(1 + length) at any set size, with the partitions kept at 384-768 keys (3-6 per bucket). An insert or
 // removal shifts the rest of one partition (a few kilobytes); when the set outgrows its
 // partitions they are all split in two: amortised O(1 + length). A split holds the old
 // and the new blocks until it is complete, so a large load reserves its partitions first.
