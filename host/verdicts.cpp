@@ -62,22 +62,6 @@ ListVerdicts ReadListVerdicts(const ascommon::CBlackBox& item, const ascommon::C
 
 void AppendListVerdictsJson(std::string& out, const ListVerdicts& verdicts) {
   using namespace std::string_view_literals;
-  if (!verdicts.advancedActive && verdicts.flag < 0) {
-    // The BW list filter alone (every URL of a plain run): one of three fixed endings.
-    constexpr std::string_view kNone = R"(, "list": null, "categories": null, "flag": null)";
-    constexpr std::string_view kOnWhite =
-        R"(, "list": "white", "categories": null, "flag": null)";
-    constexpr std::string_view kOnBlack =
-        R"(, "list": "black", "categories": null, "flag": null)";
-    const std::string_view ending = verdicts.list == nullptr                ? kNone
-                                    : verdicts.list == ListVerdicts::kWhite ? kOnWhite
-                                    : verdicts.list == ListVerdicts::kBlack ? kOnBlack
-                                                                            : std::string_view();
-    if (!ending.empty()) {
-      out += ending;
-      return;
-    }
-  }
   if (verdicts.list == nullptr) {
     out += R"(, "list": null)"sv;
   } else if (verdicts.list == ListVerdicts::kWhite) {
@@ -87,6 +71,11 @@ void AppendListVerdictsJson(std::string& out, const ListVerdicts& verdicts) {
   } else {
     out += R"(, "list": )"sv;
     AppendJsonString(out, verdicts.list);
+  }
+  if (!verdicts.advancedActive && verdicts.flag < 0) {
+    // The BW list filter alone (every URL of a plain run): one fixed ending.
+    out += R"(, "categories": null, "flag": null)"sv;
+    return;
   }
   if (!verdicts.advancedActive) {
     out += R"(, "categories": null)"sv;

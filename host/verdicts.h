@@ -28,7 +28,7 @@ struct ListVerdicts {
   // Trace names ("Gambling", ..., "White") of the lists whose result key is 1 in bbext, in
   // the filter's table order: the first categoryCount entries. categoryBits: bit i set
   // when list i is among them.
-  const char* categories[kVerdictListCount];
+  const char* categories[kVerdictListCount] = {};
   int categoryCount = 0;
   std::uint32_t categoryBits = 0;
   // 31052 in bbext: 0 or 1, -1 when absent.

@@ -48,8 +48,7 @@ namespace detail {
 // and stored at once: a byte-wise copy would make the visitor's 16-byte load wait.
 template <class Visit>
 bool VisitShort(const char* text, std::size_t length, Visit& visit) {
-  const std::uint64_t low =
-      length >= 8 ? swar::LoadWord(text) : swar::LoadPartialWord(text, length);
+  const std::uint64_t low = swar::LoadPartialWord(text, length < 8 ? length : 8);
   const std::uint64_t high =
       length > 8 ? swar::LoadWord(text + length - 8) >> (8 * (16 - length)) : 0;
   alignas(16) char copy[16];

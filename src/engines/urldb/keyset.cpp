@@ -502,6 +502,11 @@ std::uint32_t CKeySet::Find(const Partition& part, const Probe& probe) const noe
   const std::uint32_t bucket = BucketOf(probe.hash, m_bits);
   const std::uint32_t entry = part.block[bucket];
   if (!FilterHolds(entry, probe.hash)) return kAbsent;
+  return FindInBucket(part, bucket, entry, probe);
+}
+
+std::uint32_t CKeySet::FindInBucket(const Partition& part, std::uint32_t bucket,
+                                    std::uint32_t entry, const Probe& probe) noexcept {
   const unsigned char* records = Records(part);
   const std::uint32_t at =
       FindIn(records, entry & kOffsetMask, part.block[bucket + 1] & kOffsetMask, probe);
@@ -577,12 +582,13 @@ bool CKeySet::Contains(const Probe& probe) const noexcept {
   if (m_count == 0 || probe.headerLength == 0) return false;
   const Partition& part = m_parts[PartitionOf(probe.hash)];
   if (!probe.lookupOnly) return Find(part, probe) != kAbsent;
-  if (part.block == nullptr || !FilterHolds(part.block[BucketOf(probe.hash, m_bits)], probe.hash)) {
-    return false;
-  }
+  if (part.block == nullptr) return false;
+  const std::uint32_t bucket = BucketOf(probe.hash, m_bits);
+  const std::uint32_t entry = part.block[bucket];
+  if (!FilterHolds(entry, probe.hash)) return false;
   Probe packed = probe;
   Pack(packed);
-  return Find(part, packed) != kAbsent;
+  return FindInBucket(part, bucket, entry, packed) != kAbsent;
 }
 
 bool CKeySet::Contains(const char* pKey, std::size_t length) const noexcept {
@@ -952,7 +958,7 @@ std::int32_t CKeySet::Appender::Append(const Probe& probe) noexcept {
   const std::uint32_t bucket = global & (kBuckets - 1);
   const std::uint32_t size = probe.RecordSize();
   const bool follows = !m_open || part > m_part || (part == m_part && bucket >= m_bucket);
-  if (!follows || probe.headerLength != 1 ||
+  if (!follows || probe.lookupOnly || probe.headerLength != 1 ||
       (part == m_part && m_used + size > kMaxPartitionBytes)) {
     const std::int32_t status = Finish();
     return status != 0 ? status : kNotInOrder;

@@ -12,10 +12,11 @@
 // filters (the next 7 hash bits) followed by its records in bucket order. A lookup hashes
 // the caller's key, reads one partition's directory entry and, when the bucket's filter
 // lets the key pass, packs it and compares the few records of that bucket: expected
-// O(1 + length) at any set size, with the partitions kept at 384-768 keys (3-6 per bucket). An insert or
-// removal shifts the rest of one partition (a few kilobytes); when the set outgrows its
-// partitions they are all split in two: amortised O(1 + length). A split holds the old
-// and the new blocks until it is complete, so a large load reserves its partitions first.
+// O(1 + length) at any set size, with the partitions kept at 384-768 keys (3-6 per
+// bucket). An insert or removal shifts the rest of one partition (a few kilobytes); when
+// the set outgrows its partitions they are all split in two: amortised O(1 + length). A
+// split holds the old and the new blocks until it is complete, so a large load reserves
+// its partitions first.
 // A load that knows its keys' hashes and sizes beforehand (Plan) allocates every
 // partition once at its final size with room left at the end of each bucket, so that its
 // inserts neither move records nor reallocate.
@@ -325,6 +326,10 @@ class CKeySet : public CASAllocated {
   // (header, payload length, payload bytes); refs holds kMaxPartitionRecords. Returns the
   // count.
   static std::uint32_t HashOrderedRefs(const Partition& part, std::uint64_t* refs) noexcept;
+  // Offset of the probe's record in bucket `bucket` of the partition (whose directory entry
+  // is entry) or in its tail, or UINT32_MAX.
+  static std::uint32_t FindInBucket(const Partition& part, std::uint32_t bucket,
+                                    std::uint32_t entry, const Probe& probe) noexcept;
   // Offset of the probe's record among records[at, end) (stopping at a gap byte), or
   // UINT32_MAX.
   static std::uint32_t FindIn(const unsigned char* records, std::uint32_t at, std::uint32_t end,

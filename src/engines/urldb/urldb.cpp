@@ -13,7 +13,6 @@
 #include <new>
 #include <optional>
 
-
 #include "common/asfile.h"
 #include "common/astrace.h"
 #include "common/binstreamer.h"
@@ -280,7 +279,7 @@ class CURLDB::CKeyReader final : public AUpdater::IRecordReader {
     const std::int32_t added = m_appender->Append(probe);
     if (added == CKeySet::Appender::kNotInOrder) return Queue(probe, pBuffer, keyLength);
     if (added < 0) return -3;
-    if (added == 0 && !m_db.IsSiteKey(pBuffer, keyLength)) ++m_db.m_otherKeys;
+    m_db.CountAdded(added, pBuffer, keyLength);
     return 0;
   }
 
@@ -367,9 +366,7 @@ bool CURLDB::PlanLoad(const char16_t* pszMainFile, std::uint32_t& expected) noex
   const bool mayAppend = m_entries.GetCount() == 0;
   std::uint32_t lastBin = 0;
   bool ordered = mayAppend;
-  const unsigned binBits =
-      m_entries.PartitionBitsFor(static_cast<std::uint32_t>(std::min<std::uint64_t>(
-          estimate, 0xFFFFFFFFu))) + CKeySet::kBucketBits;
+  const unsigned binBits = m_entries.PartitionBitsFor(expected) + CKeySet::kBucketBits;
   const std::size_t binCount = std::size_t{1} << binBits;
   // At most 2 MB of bins: enough for the largest file the streamer reads (6 million keys);
   // only a database already holding more goes without a plan.
@@ -433,10 +430,13 @@ std::int32_t CURLDB::AddEntry(const CKeySet::Probe& probe, const char* pKey,
                               std::size_t length) noexcept {
   const std::int32_t added = m_entries.Insert(probe);
   if (added < 0) return -10;
-  if (added == 0 && !IsSiteKey(pKey, length)) ++m_otherKeys;
+  CountAdded(added, pKey, length);
   return 0;
 }
 
+void CURLDB::CountAdded(std::int32_t added, const char* pKey, std::size_t length) noexcept {
+  if (added == 0 && !IsSiteKey(pKey, length)) ++m_otherKeys;
+}
 
 bool CURLDB::IsSiteKey(const char* pKey, std::size_t length) const noexcept {
   const char* pSite = nullptr;

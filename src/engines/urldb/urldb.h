@@ -155,6 +155,9 @@ class CURLDB : public AUpdater {
   // IPv4 address or applyRule is false, else what the domain rule keeps of it.
   std::int32_t SiteOfHost(const char* host, std::size_t hostLength, bool applyRule,
                           const char*& pKey, std::size_t& keyLength) const noexcept;
+  // Counts a key just added (added: the insert's result, 0 when new) that is not its own
+  // site key (HoldsOtherEntries).
+  void CountAdded(std::int32_t added, const char* pKey, std::size_t length) noexcept;
   // Whether the key is its own site key (FindKey of it gives the whole text).
   bool IsSiteKey(const char* pKey, std::size_t length) const noexcept;
 

@@ -62,6 +62,11 @@ struct Lane {
   }
 };
 
+// The message word that step i of the compression adds.
+constexpr int MessageIndex(int i) noexcept {
+  return i < 16 ? i : i < 32 ? (5 * i + 1) & 15 : i < 48 ? (3 * i + 5) & 15 : (7 * i) & 15;
+}
+
 inline std::uint32_t RotateLeft(std::uint32_t x, int n) noexcept {
   return (x << n) | (x >> (32 - n));
 }
@@ -83,21 +88,16 @@ void CompressLanes(Lane* const lanes[N], std::size_t j) noexcept {
 #pragma GCC unroll 3
     for (int l = 0; l < N; ++l) {
       std::uint32_t f;
-      int g;
       if (i < 16) {
         f = d[l] ^ (b[l] & (c[l] ^ d[l]));
-        g = i;
       } else if (i < 32) {
         f = c[l] ^ (d[l] & (b[l] ^ c[l]));
-        g = (5 * i + 1) & 15;
       } else if (i < 48) {
         f = b[l] ^ c[l] ^ d[l];
-        g = (3 * i + 5) & 15;
       } else {
         f = c[l] ^ (b[l] | ~d[l]);
-        g = (7 * i) & 15;
       }
-      const std::uint32_t sum = a[l] + f + kMD5Sines[i] + w[l][g];
+      const std::uint32_t sum = a[l] + f + kMD5Sines[i] + w[l][MessageIndex(i)];
       a[l] = d[l];
       d[l] = c[l];
       c[l] = b[l];
@@ -117,10 +117,7 @@ void CompressLanes(Lane* const lanes[N], std::size_t j) noexcept {
 template <int I>
 inline void VectorStep(__m128i& a, __m128i& b, __m128i& c, __m128i& d,
                        const __m128i* w) noexcept {
-  constexpr int g = I < 16   ? I
-                    : I < 32 ? (5 * I + 1) & 15
-                    : I < 48 ? (3 * I + 5) & 15
-                             : (7 * I) & 15;
+  constexpr int g = MessageIndex(I);
   constexpr int s = kMD5Shifts[I];
   // What does not wait for b goes first.
   __m128i sum = _mm_add_epi32(_mm_add_epi32(a, w[g]),
@@ -212,10 +209,7 @@ template <int I>
 __attribute__((target("avx512f,avx512vl"))) inline void WideStep(__m128i& a, __m128i& b,
                                                                  __m128i& c, __m128i& d,
                                                                  const __m128i* w) noexcept {
-  constexpr int g = I < 16   ? I
-                    : I < 32 ? (5 * I + 1) & 15
-                    : I < 48 ? (3 * I + 5) & 15
-                             : (7 * I) & 15;
+  constexpr int g = MessageIndex(I);
   // The round functions as truth tables of (b, c, d): F = b ? c : d, G = d ? b : c,
   // H = b ^ c ^ d, I = c ^ (b | ~d).
   constexpr int kLogic = I < 16 ? 0xCA : I < 32 ? 0xE4 : I < 48 ? 0x96 : 0x39;

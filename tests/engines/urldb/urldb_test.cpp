@@ -128,20 +128,32 @@ TEST_F(URLDBTest, LoadAddsToWhatIsHeld) {
 }
 
 // Every allocation of construction, load and unload failing in turn: no crash, no leak (a
-// skipped item is destroyed too), and the load reports -3 or -10, or 0 (a failed CreateItem
-// ends the load quietly).
+// skipped item is destroyed too), the load reports -3 or -10, or 0 (a failed CreateItem
+// ends the load quietly), and the count is that of the keys held. Both files: one in any
+// order, one in hash order as the database writes it (the load appends it).
 TEST_F(URLDBTest, SurvivesEveryAllocationFailure) {
   zztest::WriteListFile(dir / "list.cas", zztest::AddRecords({"a.test", "b.test"}) +
                                               zztest::Record(0xFFFFFFFF, "x.test") +
                                               zztest::AddRecords({"c.test"}));
+  {
+    CURLDB ordered;
+    for (int i = 0; i < 50; ++i) Add(ordered, "site" + std::to_string(i) + ".test");
+    ASSERT_EQ(Unload(ordered, "ordered.cas"), 0);
+  }
   const std::int64_t blocks = asfn_live_blocks();
   auto round = [&] {
-    try {
-      CURLDB list;
-      const std::int32_t status = Load(list, "list.cas");
-      EXPECT_TRUE(status == 0 || status == -3 || status == -10) << status;
-      Unload(list, "copy.cas");
-    } catch (const ASMemException&) {  // the suffix table could not be built
+    for (const char* file : {"list.cas", "ordered.cas"}) {
+      try {
+        CURLDB list;
+        const std::int32_t status = Load(list, file);
+        EXPECT_TRUE(status == 0 || status == -3 || status == -10) << status;
+        std::uint32_t visited = 0;
+        if (list.VisitKeysInOrder([&](const char*, std::size_t) { ++visited; }) == 0) {
+          EXPECT_EQ(visited, list.GetCount()) << file;
+        }
+        Unload(list, "copy.cas");
+      } catch (const ASMemException&) {  // the suffix table could not be built
+      }
     }
   };
   std::uint64_t allocations = asfn_allocation_count();
@@ -259,7 +271,8 @@ TEST(KeySetTest, AppendedInHashOrder) {
     CKeySet inserted;
     std::mt19937 random(7);
     for (int i = 0; i < 20000; ++i) {  // host, 6-bit and raw forms
-      const std::string key = std::to_string(random()) + (i % 3 == 0 ? ".com" : i % 3 == 1 ? "/" : "A~");
+      const char* const endings[] = {".com", "/", "A~"};
+      const std::string key = std::to_string(random()) + endings[i % 3];
       inserted.Insert(key.data(), key.size());
     }
     Keys ordered;
