@@ -205,11 +205,13 @@ void CompressVector(Lane* const lanes[], int n, std::size_t j) noexcept {
 // The same steps with AVX-512 (VL) on the same registers, where the processor has it: each
 // round function is one ternary-logic instruction and each rotation one instruction, which
 // shortens every step's chain of dependent operations from six to four.
-template <int I>
+// kSliced: w holds word g of the lanes at w[(g % 4) * 4 + g / 4] (as ShortWide lays them out)
+// instead of w[g].
+template <int I, bool kSliced>
 __attribute__((target("avx512f,avx512vl"))) inline void WideStep(__m128i& a, __m128i& b,
                                                                  __m128i& c, __m128i& d,
                                                                  const __m128i* w) noexcept {
-  constexpr int g = MessageIndex(I);
+  constexpr int g = kSliced ? MessageIndex(I) % 4 * 4 + MessageIndex(I) / 4 : MessageIndex(I);
   // The round functions as truth tables of (b, c, d): F = b ? c : d, G = d ? b : c,
   // H = b ^ c ^ d, I = c ^ (b | ~d).
   constexpr int kLogic = I < 16 ? 0xCA : I < 32 ? 0xE4 : I < 48 ? 0x96 : 0x39;
@@ -227,11 +229,11 @@ __attribute__((target("avx512f,avx512vl"))) inline void WideStep(__m128i& a, __m
   b = _mm_add_epi32(b, _mm_rol_epi32(_mm_add_epi32(sum, f), kShift));
 }
 
-template <int... I>
+template <bool kSliced, int... I>
 __attribute__((target("avx512f,avx512vl"))) inline void WideSteps(
     std::integer_sequence<int, I...>, __m128i& a, __m128i& b, __m128i& c, __m128i& d,
     const __m128i* w) noexcept {
-  (WideStep<I>(a, b, c, d, w), ...);
+  (WideStep<I, kSliced>(a, b, c, d, w), ...);
 }
 
 __attribute__((target("avx512f,avx512vl"))) void CompressWide(Lane* const lanes[], int n,
@@ -240,15 +242,68 @@ __attribute__((target("avx512f,avx512vl"))) void CompressWide(Lane* const lanes[
   LoadLanes(lanes, n, j, block);
   __m128i a = StateWord(block, 0), b = StateWord(block, 1), c = StateWord(block, 2),
           d = StateWord(block, 3);
-  WideSteps(std::make_integer_sequence<int, 64>(), a, b, c, d, block.w);
+  WideSteps<false>(std::make_integer_sequence<int, 64>(), a, b, c, d, block.w);
   StoreLanes(lanes, n, block, a, b, c, d);
 }
+
+// GCC 12's 512-bit unpack intrinsics start from an "undefined" register it then warns about.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+// The keys of up to four texts of at most 55 bytes each (one padded block apiece, nearly
+// every URL piece) without staging them in memory: each block is made in a 64-byte
+// register (a masked load of the text, which reads nothing past its end, the 0x80 marker
+// and the bit length merged in), four blocks are transposed into the lanes' message words,
+// and the keys come straight out of the final a and b.
+__attribute__((target("avx512f,avx512vl,avx512bw"))) void ShortWide(const CategoryText* texts,
+                                                                     std::size_t count,
+                                                                     std::uint64_t* keys) noexcept {
+  __m512i rows[4];
+  for (std::size_t l = 0; l < 4; ++l) {
+    const CategoryText& text = texts[l < count ? l : 0];
+    const __mmask64 bytes = (std::uint64_t{1} << text.length) - 1;
+    __m512i block = _mm512_maskz_loadu_epi8(bytes, text.text);
+    block = _mm512_mask_set1_epi8(block, std::uint64_t{1} << text.length,
+                                  static_cast<char>(0x80));
+    rows[l] = _mm512_mask_set1_epi64(block, 0x80, static_cast<long long>(text.length * 8));
+  }
+  // Within each 16-byte quarter q, the 4x4 transposes of the SSE2 path: w[k] quarter q holds
+  // word 4q + k of every lane.
+  const __m512i t0 = _mm512_unpacklo_epi32(rows[0], rows[1]);
+  const __m512i t1 = _mm512_unpacklo_epi32(rows[2], rows[3]);
+  const __m512i t2 = _mm512_unpackhi_epi32(rows[0], rows[1]);
+  const __m512i t3 = _mm512_unpackhi_epi32(rows[2], rows[3]);
+  __m512i w[4];
+  w[0] = _mm512_unpacklo_epi64(t0, t1);
+  w[1] = _mm512_unpackhi_epi64(t0, t1);
+  w[2] = _mm512_unpacklo_epi64(t2, t3);
+  w[3] = _mm512_unpackhi_epi64(t2, t3);
+  const __m128i a0 = _mm_set1_epi32(0x67452301);
+  const __m128i b0 = _mm_set1_epi32(static_cast<int>(0xefcdab89));
+  __m128i a = a0, b = b0, c = _mm_set1_epi32(static_cast<int>(0x98badcfe)),
+          d = _mm_set1_epi32(0x10325476);
+  WideSteps<true>(std::make_integer_sequence<int, 64>(), a, b, c, d,
+                  reinterpret_cast<const __m128i*>(w));
+  a = _mm_add_epi32(a, a0);
+  b = _mm_add_epi32(b, b0);
+  alignas(16) std::uint64_t out[4];  // a key is state words 0 and 1 of its lane
+  _mm_store_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi32(a, b));
+  _mm_store_si128(reinterpret_cast<__m128i*>(out + 2), _mm_unpackhi_epi32(a, b));
+  std::memcpy(keys, out, count * sizeof *keys);
+}
+#pragma GCC diagnostic pop
 #endif
 
 #endif
 
 // Digests up to kMaxLanes texts together.
 void DigestLanes(const CategoryText* texts, std::size_t count, std::uint64_t* keys) noexcept {
+#if defined(ZZ_AVX512_LANES)
+  if (g_categoryKeysWide) {
+    bool short_ = true;
+    for (std::size_t l = 0; l < count; ++l) short_ = short_ && texts[l].length < 56;
+    if (short_) return ShortWide(texts, count, keys);
+  }
+#endif
   Lane lanes[kMaxLanes];
   std::size_t mostBlocks = 0;
   for (std::size_t l = 0; l < count; ++l) {
@@ -295,7 +350,8 @@ void DigestLanes(const CategoryText* texts, std::size_t count, std::uint64_t* ke
 #if defined(ZZ_AVX512_LANES)
 bool g_categoryKeysWide = [] {
   __builtin_cpu_init();  // static initialisers may run before the runtime's own
-  return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512vl") != 0;
+  return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512vl") != 0 &&
+         __builtin_cpu_supports("avx512bw") != 0;
 }();
 #else
 bool g_categoryKeysWide = false;
