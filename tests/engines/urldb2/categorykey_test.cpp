@@ -18,13 +18,15 @@ TEST(CategoryKeyTest, LockStepDigestsMatchCMD5) {
   std::string text;
   for (int i = 0; i < 300; ++i) text += static_cast<char>('a' + (i * 7) % 26);
   // Every length from 0 to 200 in the first lane, beside partners whose block counts
-  // differ (so lanes drop out of the lock-step at different blocks); with the AVX-512
-  // steps where the processor has them, and with the SSE2 steps.
+  // differ (so lanes drop out of the lock-step at different blocks) or that fit one block
+  // like it (every third length); with the AVX-512 steps where the processor has them
+  // (lanes all of one block are digested from registers), and with the SSE2 steps.
   const bool wide = ascommon::g_categoryKeysWide;
   for (const bool useWide : {wide, false})
   for (std::size_t length = 0; length <= 200; ++length) {
     ascommon::g_categoryKeysWide = useWide;
-    const std::size_t others[] = {(length * 5 + 3) % 130, 200 - length};
+    const std::size_t others[] = {length % 3 == 0 ? 55 - length % 56 : (length * 5 + 3) % 130,
+                                  length % 3 == 0 ? length % 56 : 200 - length};
     const CategoryText texts[] = {{text.data(), length},
                                   {text.data() + 1, others[0]},
                                   {text.data() + 2, others[1]}};
