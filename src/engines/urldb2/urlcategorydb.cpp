@@ -1,6 +1,7 @@
 // The category database: three CCategoryKeySet of digest keys (addresses, subdomains,
-// domains). LoadFile reads a file's keys into one buffer, sizes the sets from the counts,
-// then inserts: O(n) and all-or-nothing. BuildFromText parses each text line (O(line)),
+// domains). LoadFile reads each piece's keys into a block that an empty set keeps when they
+// are in order; other sets are sized from the counts, then inserted into: O(n) and
+// all-or-nothing. BuildFromText parses each text line (O(line)),
 // digests its pieces and writes the sets sorted, O(n log n).
 // Tested by tests/engines/urldb2/urlcategorydb_test.cpp.
 #include "engines/urldb2/urlcategorydb.h"
@@ -105,24 +106,36 @@ std::int32_t CURLCategoryDB::LoadFile(const char16_t* pszPath, const char16_t* p
   if (total * kCategoryKeySize > payload - kCategoryPayloadHeaderSize) {
     AS_THROW(0, ASException, "cannot read from file");
   }
-  KeyBuffer buffer(total);
-  if (buffer.keys == nullptr) return -2;
-  if (total != 0) {
-    streamer.ReadString(reinterpret_cast<char*>(buffer.keys),
-                        static_cast<std::size_t>(total * kCategoryKeySize));
+  // Each piece's keys in a block of its own, which an empty set takes over as it is when
+  // they are in order (as written).
+  KeyBuffer buffers[kCategoryPieceCount] = {KeyBuffer(counts[0]), KeyBuffer(counts[1]),
+                                            KeyBuffer(counts[2])};
+  for (std::size_t p = 0; p < kCategoryPieceCount; ++p) {
+    if (buffers[p].keys == nullptr) return -2;
+    if (counts[p] != 0) {
+      streamer.ReadString(reinterpret_cast<char*>(buffers[p].keys),
+                          static_cast<std::size_t>(counts[p] * kCategoryKeySize));
+    }
   }
   streamer.Close();
-  // Room first, keys second: once every set has its room no insert can fail, so the load
-  // is all or nothing.
-  for (std::size_t p = 0; p < kCategoryPieceCount; ++p) {
-    if (m_sets[p].Reserve(m_sets[p].GetCount() + counts[p]) != 0) return -2;
+  // All or nothing: the sets that take their blocks were empty (a failure after it empties
+  // them again), and the others get their room before any key goes in, so no insert fails.
+  bool adopted[kCategoryPieceCount] = {};
+  std::int32_t status = 0;
+  for (std::size_t p = 0; p < kCategoryPieceCount && status == 0; ++p) {
+    status = m_sets[p].AdoptSorted(buffers[p].keys, counts[p]);
+    adopted[p] = status == 1;
+    if (adopted[p]) buffers[p].keys = nullptr;
+    status = status < 0 ? status : 0;
   }
-  const std::uint64_t* keys = buffer.keys;
-  for (std::size_t p = 0; p < kCategoryPieceCount; ++p) {
-    m_sets[p].InsertAll(keys, counts[p]);
-    keys += counts[p];
+  for (std::size_t p = 0; p < kCategoryPieceCount && status == 0; ++p) {
+    if (!adopted[p]) status = m_sets[p].Reserve(m_sets[p].GetCount() + counts[p]);
   }
-  return 0;
+  for (std::size_t p = 0; p < kCategoryPieceCount; ++p) {
+    if (status != 0 && adopted[p]) m_sets[p].Clear();
+    if (status == 0 && !adopted[p]) m_sets[p].InsertAll(buffers[p].keys, counts[p]);
+  }
+  return status;
 }
 
 std::int32_t CURLCategoryDB::LoadFiles(const CArray<usstring>& arrPaths,

@@ -6,11 +6,12 @@
 // docs/category_format.md.
 //
 // Cost: a lookup is one digest of the piece (HasURL and friends) or none (Lookup with the
-// keys of a CCategoryProbe, computed once for any number of lists), then one probe of a flat
-// hash set: a cache miss or two, no allocation (CCategoryIndex spares a caller with many
-// lists all of them). LoadFile of n keys is O(n) with one temporary buffer of 8n
-// bytes; the sets are sized from the file's counts before any key goes in. Writing sorts
-// the keys, O(n log n).
+// keys of a CCategoryProbe, computed once for any number of lists), then one probe of a
+// set: a cache miss or two, no allocation (CCategoryIndex spares a caller with many lists
+// all of them). LoadFile of n keys is O(n): each piece's keys are read into a block of 8n
+// bytes that an empty set keeps as its sorted form when they are in order (as written);
+// other sets are sized from the file's counts before any key goes in. Writing sorts the
+// keys, O(n log n) (O(n) for a set still as loaded).
 //
 // Ownership: the database owns its three sets. Paths and texts passed in are the caller's.
 // Threads: the lookups, GetCount and GetSet are const and safe for any number of
