@@ -1,7 +1,8 @@
 // CCategoryIndex: 16-byte (key, mask) slots, linear probing, home slot by multiply-high.
-// Build sizes the table from the lists' counts, then adds every key of every set, each
-// placed kAhead keys after its home slot was prefetched; Prefetch starts loading the
-// home slots of all pieces before Holders reads any.
+// Build sizes the table from the lists' counts, then adds every key of every list (the
+// three sets of a list merged when they are sorted), each placed kAhead keys after its home
+// slot was prefetched; Prefetch starts loading the home slots of all pieces before Holders
+// reads any.
 // Tested by tests/engines/urldb2/categoryindex_test.cpp.
 #include "engines/urldb2/categoryindex.h"
 
@@ -17,6 +18,51 @@ namespace {
 constexpr std::uint64_t kMinCapacity = 16;
 // Keys whose home slots are being fetched while an earlier key is placed.
 constexpr std::size_t kAhead = 16;
+
+// Calls enter(key, bits) for every key of the list's sets, bits holding the key's (list,
+// piece) bits: once per distinct key when the three sets are in their sorted form (merged;
+// a listed domain is usually its own host and address too, so a third of the calls), else
+// once per set holding it.
+template <class Enter>
+void ForEachKeyOf(const CURLCategoryDB& list, std::size_t index, Enter&& enter) {
+  const std::uint64_t* keys[kCategoryPieceCount];
+  std::uint64_t left[kCategoryPieceCount];
+  bool sorted = true;
+  for (std::size_t p = 0; p < kCategoryPieceCount; ++p) {
+    const CCategoryKeySet& set = list.GetSet(static_cast<ECategoryPiece>(p));
+    keys[p] = set.SortedKeys();
+    left[p] = set.GetCount();
+    sorted = sorted && (keys[p] != nullptr || left[p] == 0);
+  }
+  const auto bitOf = [&](std::size_t p) {
+    return std::uint64_t{1} << (p * CCategoryIndex::kMaxLists + index);
+  };
+  if (!sorted) {
+    for (std::size_t p = 0; p < kCategoryPieceCount; ++p) {
+      list.GetSet(static_cast<ECategoryPiece>(p)).ForEach([&](std::uint64_t key) {
+        enter(key, bitOf(p));
+      });
+    }
+    return;
+  }
+  for (;;) {
+    bool any = false;
+    std::uint64_t least = ~std::uint64_t{0};
+    for (std::size_t p = 0; p < kCategoryPieceCount; ++p) {
+      if (left[p] != 0 && (!any || *keys[p] < least)) least = *keys[p];
+      any = any || left[p] != 0;
+    }
+    if (!any) return;
+    std::uint64_t bits = 0;
+    for (std::size_t p = 0; p < kCategoryPieceCount; ++p) {
+      if (left[p] == 0 || *keys[p] != least) continue;
+      bits |= bitOf(p);
+      ++keys[p];
+      --left[p];
+    }
+    enter(least, bits);
+  }
+}
 
 }  // namespace
 
@@ -105,37 +151,15 @@ std::int32_t CCategoryIndex::Build(const CURLCategoryDB* const* lists, std::size
     first = (first + 1) % kAhead;
     --pending;
   };
+  const auto enter = [&](std::uint64_t key, std::uint64_t bits) {
+    if (pending == kAhead) placeFirst();
+    const std::uint64_t home = Home(key);
+    __builtin_prefetch(&m_slots[home], 1);
+    ring[(first + pending) % kAhead] = Pending{key, home, bits};
+    ++pending;
+  };
   for (std::size_t i = 0; i < count && !failed; ++i) {
-    if (lists[i] == nullptr) continue;
-    for (std::size_t p = 0; p < kCategoryPieceCount && !failed; ++p) {
-      const std::uint64_t bits = std::uint64_t{1} << (p * kMaxLists + i);
-      const CCategoryKeySet& set = lists[i]->GetSet(static_cast<ECategoryPiece>(p));
-      if ((m_count + pending + set.GetCount()) * 4 <= m_capacity * 3) {
-        // Room for every key of the set: the same pipeline without a room check per key.
-        while (pending != 0 && !failed) placeFirst();
-        if (failed) break;
-        std::uint64_t keys[kAhead], homes[kAhead];
-        std::uint64_t seen = 0;
-        set.ForEach([&](std::uint64_t key) {
-          const std::uint64_t at = seen++ % kAhead;
-          if (seen > kAhead) Add(keys[at], homes[at], bits);
-          keys[at] = key;
-          homes[at] = Home(key);
-          __builtin_prefetch(&m_slots[homes[at]], 1);
-        });
-        for (std::uint64_t k = seen > kAhead ? seen - kAhead : 0; k < seen; ++k) {
-          Add(keys[k % kAhead], homes[k % kAhead], bits);
-        }
-        continue;
-      }
-      set.ForEach([&](std::uint64_t key) {
-        if (pending == kAhead) placeFirst();
-        const std::uint64_t home = Home(key);
-        __builtin_prefetch(&m_slots[home], 1);
-        ring[(first + pending) % kAhead] = Pending{key, home, bits};
-        ++pending;
-      });
-    }
+    if (lists[i] != nullptr) ForEachKeyOf(*lists[i], i, enter);
   }
   while (pending != 0 && !failed) placeFirst();
   if (failed) {

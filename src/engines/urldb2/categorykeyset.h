@@ -83,6 +83,9 @@ class CCategoryKeySet : public CASAllocated {
 
   // Writes the GetCount() keys into out in ascending order.
   void CopySorted(std::uint64_t* out) const noexcept;
+  // The keys in ascending order while the set is in its sorted form (GetCount() of them),
+  // else null.
+  const std::uint64_t* SortedKeys() const noexcept { return m_sorted; }
   // Calls visit(std::uint64_t key) for every key, in table (or ascending) order.
   template <class Visitor>
   void ForEach(Visitor&& visit) const {

@@ -1,6 +1,7 @@
 // CCategoryIndex against the databases it was built over: exactly the lists holding each
 // key, for keys shared between lists and pieces, the key 0, and lists larger than the
-// estimate the table is first sized from.
+// estimate the table is first sized from; over lists as inserted and as loaded from files
+// (whose sorted sets are merged while the index is built).
 #include "engines/urldb2/categoryindex.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "engines/urldb2/urlcategorydb.h"
+#include "support/scratch_dir.h"
 
 namespace {
 
@@ -49,28 +51,43 @@ TEST(CategoryIndexTest, NamesExactlyTheListsHoldingEachKey) {
   all.push_back(0);
   for (int n = 0; n < 1000; ++n) all.push_back(random());  // on no list
 
-  CCategoryIndex index;
-  ASSERT_EQ(index.Build(lists, 6), 0);
-  for (std::uint64_t key : all) {
-    std::uint32_t holders[3];
-    index.Holders(Probe(key), holders);
-    for (int p = 0; p < 3; ++p) {
-      std::uint32_t want = 0;
-      for (int i = 0; i < 6; ++i) {
-        if (lists[i] == nullptr) continue;
-        if (lists[i]->GetSet(static_cast<ECategoryPiece>(p)).Contains(key)) want |= 1u << i;
-      }
-      ASSERT_EQ(holders[p], want) << key << " piece " << p;
-    }
+  // The same lists written and loaded back: their sets in the sorted form.
+  zztest::ScratchDir dir;
+  std::vector<std::unique_ptr<CURLCategoryDB>> loaded;
+  const CURLCategoryDB* loadedLists[6] = {};
+  for (int i = 0; i < 6; ++i) {
+    if (lists[i] == nullptr) continue;
+    const std::u16string path = zztest::Wide(dir / ("list" + std::to_string(i)));
+    ASSERT_EQ(lists[i]->WriteFile(path.c_str(), dir.Wide().c_str()), 0);
+    loaded.push_back(std::make_unique<CURLCategoryDB>());
+    ASSERT_EQ(loaded.back()->LoadFile(path.c_str(), dir.Wide().c_str()), 0);
+    ASSERT_NE(loaded.back()->GetSet(ECategoryPiece::kAddress).SortedKeys(), nullptr);
+    loadedLists[i] = loaded.back().get();
   }
-  // An absent piece is held by no list.
-  CCategoryProbe probe = Probe(all[0]);
-  probe.present[0] = false;
-  std::uint32_t holders[3];
-  index.Holders(probe, holders);
-  EXPECT_EQ(holders[0], 0u);
-  EXPECT_EQ(holders[1], 1u);
-  EXPECT_EQ(index.Build(lists, CCategoryIndex::kMaxLists + 1), -1);
+  for (const CURLCategoryDB* const* built : {lists, loadedLists}) {
+    CCategoryIndex index;
+    ASSERT_EQ(index.Build(built, 6), 0);
+    for (std::uint64_t key : all) {
+      std::uint32_t holders[3];
+      index.Holders(Probe(key), holders);
+      for (int p = 0; p < 3; ++p) {
+        std::uint32_t want = 0;
+        for (int i = 0; i < 6; ++i) {
+          if (lists[i] == nullptr) continue;
+          if (lists[i]->GetSet(static_cast<ECategoryPiece>(p)).Contains(key)) want |= 1u << i;
+        }
+        ASSERT_EQ(holders[p], want) << key << " piece " << p;
+      }
+    }
+    // An absent piece is held by no list.
+    CCategoryProbe probe = Probe(all[0]);
+    probe.present[0] = false;
+    std::uint32_t holders[3];
+    index.Holders(probe, holders);
+    EXPECT_EQ(holders[0], 0u);
+    EXPECT_EQ(holders[1], 1u);
+    EXPECT_EQ(index.Build(lists, CCategoryIndex::kMaxLists + 1), -1);
+  }
 }
 
 }  // namespace
