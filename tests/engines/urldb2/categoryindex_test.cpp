@@ -90,4 +90,30 @@ TEST(CategoryIndexTest, NamesExactlyTheListsHoldingEachKey) {
   }
 }
 
+TEST(CategoryIndexTest, GrowsItsBucketsWhenTheListsHoldMoreThanEstimated) {
+  // Three sets of distinct keys: three times the estimate (the largest set), so buckets
+  // sized from it fill up and the overflow grows until the buckets double.
+  std::mt19937_64 random(9);
+  CURLCategoryDB list;
+  std::vector<std::uint64_t> keys;
+  for (int p = 0; p < 3; ++p) {
+    for (int n = 0; n < 150000; ++n) {
+      keys.push_back(random());
+      ASSERT_EQ(list.AddKey(static_cast<ECategoryPiece>(p), keys.back()), 0);
+    }
+  }
+  const CURLCategoryDB* lists[2] = {nullptr, &list};
+  CCategoryIndex index;
+  ASSERT_EQ(index.Build(lists, 2), 0);
+  EXPECT_EQ(index.GetCount(), keys.size());
+  EXPECT_LE(index.GetOverflowCount() * 16, index.GetCount());
+  for (std::size_t k = 0; k < keys.size(); ++k) {
+    std::uint32_t holders[3];
+    index.Holders(Probe(keys[k]), holders);
+    for (std::size_t p = 0; p < 3; ++p) ASSERT_EQ(holders[p], p == k / 150000 ? 2u : 0u) << k;
+    index.Holders(Probe(random()), holders);
+    ASSERT_EQ(holders[0] | holders[1] | holders[2], 0u);
+  }
+}
+
 }  // namespace
