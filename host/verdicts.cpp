@@ -22,16 +22,6 @@ using nsHttpModules::ItemField::kWhiteListHit;
 
 static_assert(kVerdictListCount == nsHttpModules::kListCount);
 
-// A one-byte value the advanced filter wrote into bbext: 0 or 1, -1 when absent.
-int ExtByte(const ascommon::CBlackBox& ext, std::uint32_t key) {
-  if (ext.GetKind(key) != ascommon::CBlackBox::kScalar) return -1;
-  try {
-    return ext.GetBool(key) ? 1 : 0;
-  } catch (const std::exception&) {
-    return -1;  // a scalar of another width: not the filter's
-  }
-}
-
 }  // namespace
 
 const char ListVerdicts::kWhite[] = "white";
@@ -46,12 +36,12 @@ ListVerdicts ReadListVerdicts(const ascommon::CBlackBox& item, const ascommon::C
     verdicts.list = ListVerdicts::kBlack;
   }
   verdicts.advancedActive = advancedActive;
-  verdicts.flag = ExtByte(ext, kListSummaryFlag);
+  verdicts.flag = ext.PeekBool(kListSummaryFlag);
   // bbext holds the flag and one key per category hit: with the flag alone (most URLs)
   // there is no category to look for.
   if (advancedActive && ext.GetCount() > (verdicts.flag < 0 ? 0u : 1u)) {
     for (const nsHttpModules::CategoryList& list : nsHttpModules::kCategoryLists) {
-      if (ExtByte(ext, list.resultKey) == 1) {
+      if (ext.PeekBool(list.resultKey) == 1) {
         verdicts.categoryBits |= 1u << (&list - nsHttpModules::kCategoryLists);
         verdicts.categories[verdicts.categoryCount++] = list.traceName;
       }

@@ -181,6 +181,13 @@ class CBlackBox : public CABlackBox {
     const MElement* element = Locate(id);
     return element == nullptr ? static_cast<std::uint32_t>(kNone) : element->kind;
   }
+  // The value SetBool stored under id: 0 or 1; -1 when id holds nothing or another kind or
+  // width of value (where GetBool would throw).
+  int PeekBool(std::uint32_t id) const noexcept {
+    const MElement* element = Locate(id);
+    if (element == nullptr || element->kind != kScalar || element->detail != 1) return -1;
+    return element->cell[0] != 0 ? 1 : 0;
+  }
   // The container stored under id (kind 3: IntArray, UInt64Array, DoubleArray, TextArray or
   // WideTextArray), or null for an absent id or another kind. Owned by the bag.
   const CBlackBoxObject* GetContainer(std::uint32_t id) const noexcept;

@@ -149,6 +149,15 @@ TEST(BlackBoxTest, ReplacementRulesAndGetters) {
     EXPECT_TRUE(c.level == lines[0].level && lines[0].text.rfind("[VEVOZOVI EXCEPTION] blackbox.cpp:", 0) == 0 &&
                 lines[0].text.find(" -" + c.message + "\n") != std::string::npos) << i << lines[0].text;
   }
+  // PeekBool answers what GetBool would, and -1 where GetBool throws.
+  CBlackBox bag;
+  Fill(bag);
+  EXPECT_EQ(bag.PeekBool(kIdBool), 1);
+  bag.SetBool(false, kIdBool, true);
+  EXPECT_EQ(bag.PeekBool(kIdBool), 0);
+  for (std::uint32_t id : {std::uint32_t{kIdInt}, std::uint32_t{kIdText}, std::uint32_t{kIdObject}, 42u}) {
+    EXPECT_EQ(bag.PeekBool(id), -1) << id;
+  }
 }
 
 // Generic objects stay the caller's: removing them, emptying or destroying the bag leaves
