@@ -191,25 +191,20 @@ bool CCategoryKeySet::SortedContains(std::uint64_t key) const noexcept {
 
 std::int32_t CCategoryKeySet::Unsort(std::uint64_t count) noexcept {
   const std::uint64_t held = std::max(count, m_count);
-  const std::uint64_t capacity = std::max(kMinCapacity, held + held / 3 + 1);
-  std::uint64_t* slots = as_alloc_array_nt<std::uint64_t>(capacity);
-  if (slots == nullptr) return -2;
-  std::memset(slots, 0, capacity * sizeof(std::uint64_t));
   std::uint64_t* const sorted = m_sorted;
-  const std::uint64_t n = m_count;
-  m_sorted = nullptr;
+  m_sorted = nullptr;  // the rehash then makes an empty table, the count unchanged
+  if (Rehash(std::max(kMinCapacity, held + held / 3 + 1)) != 0) {
+    m_sorted = sorted;
+    return -2;
+  }
   as_free(m_runs);
   m_runs = nullptr;
   m_runBits = 0;
-  m_slots = slots;
-  m_capacity = capacity;
-  m_count = 0;
-  for (std::uint64_t i = 0; i < n; ++i) {
+  for (std::uint64_t i = 0; i < m_count; ++i) {
     if (sorted[i] == 0) {
       m_hasZero = true;
-      ++m_count;
     } else {
-      InsertFrom(sorted[i], Home(sorted[i]));
+      Place(sorted[i]);
     }
   }
   as_free(sorted);
