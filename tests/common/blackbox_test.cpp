@@ -155,7 +155,8 @@ TEST(BlackBoxTest, ReplacementRulesAndGetters) {
   EXPECT_EQ(bag.PeekBool(kIdBool), 1);
   bag.SetBool(false, kIdBool, true);
   EXPECT_EQ(bag.PeekBool(kIdBool), 0);
-  for (std::uint32_t id : {std::uint32_t{kIdInt}, std::uint32_t{kIdText}, std::uint32_t{kIdObject}, 42u}) {
+  const std::uint32_t notBools[] = {kIdInt, kIdText, kIdObject, 42};
+  for (std::uint32_t id : notBools) {
     EXPECT_EQ(bag.PeekBool(id), -1) << id;
   }
 }

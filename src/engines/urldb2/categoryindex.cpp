@@ -42,7 +42,8 @@ unsigned BitsFor(std::uint64_t count) noexcept {
 }
 
 // The bits of list 0's three pieces.
-constexpr std::uint64_t kOneListPieces = 1 | std::uint64_t{1} << kLists | std::uint64_t{1} << (2 * kLists);
+constexpr std::uint64_t kOneListPieces =
+    1 | std::uint64_t{1} << kLists | std::uint64_t{1} << (2 * kLists);
 // The (list, piece) bits of list with the pieces set in the three bits of pieces.
 constexpr std::uint64_t SingleListMask(std::size_t list, std::uint64_t pieces) {
   std::uint64_t mask = 0;

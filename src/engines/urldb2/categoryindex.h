@@ -105,7 +105,9 @@ class CCategoryIndex : public CASAllocated {
   std::int32_t Add(std::uint64_t key, std::uint64_t mixed, std::uint64_t bits) noexcept;
   // The code of a mask, given out when new; 0 when the codes are used up or memory runs out.
   std::uint64_t CodeOf(std::uint64_t mask) noexcept;
-  // Moves every key into 2^bits buckets (and a new overflow table). 0 or -2 (unchanged).
+  // Moves every key into 2^bits buckets (and a new overflow table). 0, or -2 when memory
+  // or codes run out (nothing lost when the buckets cannot be allocated; later, keys may be,
+  // and the caller clears the index).
   std::int32_t Rebucket(unsigned bits) noexcept;
   // Rebuckets when the overflow holds too many keys. 0 or -2.
   std::int32_t Balance() noexcept;
