@@ -16,7 +16,8 @@
 //   seventeen lists loads millions of keys it mostly asks CCategoryIndex about), and the
 //   set takes 9 bytes a key instead of 10.7 to 21.3. A lookup reads the key's directory
 //   entry and searches its run (binary search, so crafted keys that share their top bits
-//   cost O(log n), not O(n)). The first insert turns the set into the hashed form.
+//   cost O(log n), not O(n)). The first insert of a new key, or a Reserve, turns the set
+//   into the hashed form.
 // Cost: Contains O(1) expected; Insert amortised O(1); Reserve O(capacity); AdoptSorted
 // O(n); CopySorted O(n log n) hashed, O(n) sorted.
 // Limit: kCategoryMaxKeysPerSet keys; beyond it inserts and reserves fail with -2.

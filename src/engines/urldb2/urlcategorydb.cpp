@@ -1,8 +1,8 @@
 // The category database: three CCategoryKeySet of digest keys (addresses, subdomains,
 // domains). LoadFile reads each piece's keys into a block that an empty set keeps when they
 // are in order; other sets are sized from the counts, then inserted into: O(n) and
-// all-or-nothing. BuildFromText parses each text line (O(line)),
-// digests its pieces and writes the sets sorted, O(n log n).
+// all-or-nothing. BuildFromText parses each text line (O(line)), digests its pieces and
+// writes the sets sorted, O(n log n).
 // Tested by tests/engines/urldb2/urlcategorydb_test.cpp.
 #include "engines/urldb2/urlcategorydb.h"
 
@@ -118,7 +118,7 @@ std::int32_t CURLCategoryDB::LoadFile(const char16_t* pszPath, const char16_t* p
     }
   }
   streamer.Close();
-  // All or nothing: the sets that take their blocks were empty (a failure after it empties
+  // All or nothing: the sets that take their blocks were empty (a later failure empties
   // them again), and the others get their room before any key goes in, so no insert fails.
   bool adopted[kCategoryPieceCount] = {};
   std::int32_t status = 0;
