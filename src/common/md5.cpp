@@ -14,10 +14,7 @@ inline std::uint32_t RotateLeft(std::uint32_t x, int n) { return (x << n) | (x >
 }  // namespace
 
 void CMD5::Init() {
-  m_state[0] = 0x67452301;
-  m_state[1] = 0xefcdab89;
-  m_state[2] = 0x98badcfe;
-  m_state[3] = 0x10325476;
+  for (int k = 0; k < 4; ++k) m_state[k] = kMD5Initial[k];
   m_bytes = 0;
 }
 

@@ -9,8 +9,9 @@
 
 namespace ascommon {
 
-// The round constants of MD5 (the sine table and the per-step rotations), shared by CMD5
-// and the multi-message digest of the category keys.
+// The constants of MD5 (the initial state, the sine table and the per-step rotations),
+// shared by CMD5 and the multi-message digest of the category keys.
+inline constexpr std::uint32_t kMD5Initial[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
 inline constexpr std::uint32_t kMD5Sines[64] = {
     0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613,
     0xfd469501, 0x698098d8, 0x8b44f7af, 0xffff5bb1, 0x895cd7be, 0x6b901122, 0xfd987193,

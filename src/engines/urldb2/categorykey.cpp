@@ -49,10 +49,7 @@ struct Lane {
     tail[rest] = 0x80;
     const std::uint64_t bits = static_cast<std::uint64_t>(length) * 8;
     std::memcpy(tail + tailBlocks * 64 - 8, &bits, 8);
-    state[0] = 0x67452301;
-    state[1] = 0xefcdab89;
-    state[2] = 0x98badcfe;
-    state[3] = 0x10325476;
+    std::memcpy(state, kMD5Initial, sizeof state);
   }
   const std::uint8_t* Block(std::size_t j) const noexcept {
     return j < wholeBlocks ? text + j * 64 : tail + (j - wholeBlocks) * 64;
@@ -277,10 +274,10 @@ __attribute__((target("avx512f,avx512vl,avx512bw"))) void ShortWide(const Catego
   w[1] = _mm512_unpackhi_epi64(t0, t1);
   w[2] = _mm512_unpacklo_epi64(t2, t3);
   w[3] = _mm512_unpackhi_epi64(t2, t3);
-  const __m128i a0 = _mm_set1_epi32(0x67452301);
-  const __m128i b0 = _mm_set1_epi32(static_cast<int>(0xefcdab89));
-  __m128i a = a0, b = b0, c = _mm_set1_epi32(static_cast<int>(0x98badcfe)),
-          d = _mm_set1_epi32(0x10325476);
+  const __m128i a0 = _mm_set1_epi32(static_cast<int>(kMD5Initial[0]));
+  const __m128i b0 = _mm_set1_epi32(static_cast<int>(kMD5Initial[1]));
+  __m128i a = a0, b = b0, c = _mm_set1_epi32(static_cast<int>(kMD5Initial[2])),
+          d = _mm_set1_epi32(static_cast<int>(kMD5Initial[3]));
   WideSteps<true>(std::make_integer_sequence<int, 64>(), a, b, c, d,
                   reinterpret_cast<const __m128i*>(w));
   a = _mm_add_epi32(a, a0);

@@ -167,7 +167,9 @@ TEST_F(CategoryDBTest, LoadUnderAllocationFailureIsAllOrNothing) {
   for (const std::uint64_t held : {0, 50}) {
     const auto prepare = [&](CURLCategoryDB& db) {
       ASSERT_EQ(db.AddKey(ECategoryPiece::kDomain, 42), 0);
-      if (held != 0) ASSERT_EQ(Load(db, "first.dat"), 0);
+      if (held != 0) {
+        ASSERT_EQ(Load(db, "first.dat"), 0);
+      }
     };
     // Every allocation of the load fails once in turn (some are only trace buffers, whose
     // failure the load survives).
