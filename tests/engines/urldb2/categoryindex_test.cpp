@@ -116,4 +116,29 @@ TEST(CategoryIndexTest, GrowsItsBucketsWhenTheListsHoldMoreThanEstimated) {
   }
 }
 
+TEST(CategoryIndexTest, RefusesListsWithMoreMaskCodesThanEntriesHold) {
+  // Key k on list i for every bit i of k: 2^17 keys in as many combinations of lists, more
+  // than the 65,535 codes an entry's 16 bits can name. The build fails rather than store a
+  // code that does not fit, and the index then holds nothing.
+  std::vector<std::unique_ptr<CURLCategoryDB>> owned;
+  const CURLCategoryDB* lists[17] = {};
+  for (int i = 0; i < 17; ++i) {
+    owned.push_back(std::make_unique<CURLCategoryDB>());
+    lists[i] = owned.back().get();
+  }
+  for (std::uint64_t k = 1; k < (1u << 17); ++k) {
+    for (int i = 0; i < 17; ++i) {
+      if (((k >> i) & 1) != 0) {
+        ASSERT_EQ(owned[i]->AddKey(ECategoryPiece::kDomain, k * 977), 0);
+      }
+    }
+  }
+  CCategoryIndex index;
+  EXPECT_EQ(index.Build(lists, 17), -2);
+  EXPECT_EQ(index.GetCount(), 0u);
+  std::uint32_t holders[3];
+  index.Holders(Probe(977), holders);
+  EXPECT_EQ(holders[2], 0u);
+}
+
 }  // namespace
