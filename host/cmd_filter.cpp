@@ -238,12 +238,15 @@ class PageFilterRun {
     block += "\ncategories  ";
     if (!verdicts.advancedActive) {
       block += "-";
-    } else if (verdicts.categoryCount == 0) {
+    } else if (verdicts.categoryBits == 0) {
       block += "(none)";
     }
-    for (int i = 0; i < verdicts.categoryCount; ++i) {
-      block += (i != 0 ? ", " : "") + std::string(verdicts.categories[i]);
-    }
+    const char* separator = "";
+    verdicts.ForEachCategory([&](int, const char* name) {
+      block += separator;
+      block += name;
+      separator = ", ";
+    });
     block += "\nflag        ";
     block += verdicts.flag < 0 ? "-" : std::to_string(verdicts.flag);
     block += "\nbayes       ";

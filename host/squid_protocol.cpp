@@ -150,14 +150,14 @@ SquidVerdict MakeSquidVerdict(const ListVerdicts& verdicts, std::string site) {
   verdict.site = std::move(site);
   bool white = verdicts.list != nullptr && std::strcmp(verdicts.list, "white") == 0;
   std::string categories;
-  for (int i = 0; i < verdicts.categoryCount; ++i) {
-    if (std::strcmp(verdicts.categories[i], "White") == 0) {
+  verdicts.ForEachCategory([&](int list, const char* name) {
+    if (list == kVerdictWhiteList) {
       white = true;
-      continue;
+      return;
     }
     if (!categories.empty()) categories += ", ";
-    categories += verdicts.categories[i];
-  }
+    categories += name;
+  });
   if (white) return verdict;
   if (verdicts.list != nullptr && std::strcmp(verdicts.list, "black") == 0) {
     verdict.blocked = true;

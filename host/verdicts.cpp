@@ -1,7 +1,6 @@
 #include "verdicts.h"
 
 #include <array>
-#include <bit>
 #include <exception>
 
 #include "itemfields.h"
@@ -23,11 +22,16 @@ using nsHttpModules::ItemField::kSignatureScore;
 using nsHttpModules::ItemField::kWhiteListHit;
 
 static_assert(kVerdictListCount == nsHttpModules::kListCount);
+static_assert(kVerdictWhiteList == nsHttpModules::kWhiteListIndex);
 
 }  // namespace
 
 const char ListVerdicts::kWhite[] = "white";
 const char ListVerdicts::kBlack[] = "black";
+
+const char* ListVerdicts::CategoryName(int list) {
+  return nsHttpModules::kCategoryLists[list].traceName;
+}
 
 ListVerdicts ReadListVerdicts(const ascommon::CBlackBox& item, const ascommon::CBlackBox& ext,
                               bool advancedActive) {
@@ -45,7 +49,6 @@ ListVerdicts ReadListVerdicts(const ascommon::CBlackBox& item, const ascommon::C
     for (const nsHttpModules::CategoryList& list : nsHttpModules::kCategoryLists) {
       if (ext.PeekBool(list.resultKey) == 1) {
         verdicts.categoryBits |= 1u << (&list - nsHttpModules::kCategoryLists);
-        verdicts.categories[verdicts.categoryCount++] = list.traceName;
       }
     }
   }
@@ -71,7 +74,7 @@ void AppendListVerdictsJson(std::string& out, const ListVerdicts& verdicts) {
   }
   if (!verdicts.advancedActive) {
     out += R"(, "categories": null)"sv;
-  } else if (verdicts.categoryCount == 0) {
+  } else if (verdicts.categoryBits == 0) {
     out += R"(, "categories": [])"sv;
   } else {
     // The names as JSON strings, made once: a third of the URLs of a run name one or two.
@@ -83,10 +86,10 @@ void AppendListVerdictsJson(std::string& out, const ListVerdicts& verdicts) {
       return quoted;
     }();
     out += R"(, "categories": [)"sv;
-    for (std::uint32_t rest = verdicts.categoryBits; rest != 0; rest &= rest - 1) {
-      if (rest != verdicts.categoryBits) out += ", "sv;
-      out += kQuoted[std::countr_zero(rest)];
-    }
+    verdicts.ForEachCategory([&](int list, const char*) {
+      if (out.back() != '[') out += ", "sv;
+      out += kQuoted[list];
+    });
     out += ']';
   }
   out += verdicts.flag < 0    ? R"(, "flag": null)"sv

@@ -6,6 +6,7 @@
 // its own copy of the name. Pure functions, thread-safe.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -15,8 +16,9 @@
 
 namespace zzhost {
 
-// Lists of the advanced filter (seventeen categories and the white list).
+// Lists of the advanced filter (seventeen categories and the white list, the last).
 inline constexpr int kVerdictListCount = 18;
+inline constexpr int kVerdictWhiteList = 17;
 
 struct ListVerdicts {
   static const char kWhite[];
@@ -25,14 +27,22 @@ struct ListVerdicts {
   const char* list = nullptr;
   // False when the advanced filter was not active: categories are then not reported.
   bool advancedActive = false;
-  // Trace names ("Gambling", ..., "White") of the lists whose result key is 1 in bbext, in
-  // the filter's table order: the first categoryCount entries. categoryBits: bit i set
-  // when list i is among them.
-  const char* categories[kVerdictListCount] = {};
-  int categoryCount = 0;
+  // Bit i set when list i of the advanced filter (its table order) has 1 under its result
+  // key in bbext.
   std::uint32_t categoryBits = 0;
   // 31052 in bbext: 0 or 1, -1 when absent.
   int flag = -1;
+
+  // The trace name of list i ("Gambling", ..., "White").
+  static const char* CategoryName(int list);
+  // Calls visit(int list, const char* name) for the lists in categoryBits, in table order.
+  template <class Visitor>
+  void ForEachCategory(Visitor&& visit) const {
+    for (std::uint32_t rest = categoryBits; rest != 0; rest &= rest - 1) {
+      const int list = std::countr_zero(rest);
+      visit(list, CategoryName(list));
+    }
+  }
 };
 
 ListVerdicts ReadListVerdicts(const ascommon::CBlackBox& item, const ascommon::CBlackBox& ext,

@@ -1,6 +1,7 @@
 #include "page_judge.h"
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <fstream>
 #include <sstream>
@@ -20,8 +21,6 @@ constexpr std::u16string_view kSignaturesName = u"Http Parental Signatures Filte
 constexpr std::u16string_view kPageFilters[] = {kAdvancedName, kBayesName, kSignaturesName};
 constexpr char16_t kBayesThresholdKey[] = u"/http/filter/bayes/Threshold";
 constexpr std::uint32_t kDefaultBayesThreshold = 50;
-// The advanced filter's name for its white list (verdicts.h reports it among the categories).
-constexpr std::string_view kWhiteCategory = "White";
 
 // Used when no template is configured and none was installed beside the service.
 constexpr std::string_view kFallbackTemplate =
@@ -110,11 +109,10 @@ PageVerdict CPageJudge::Judge(std::string_view bytes, const std::string& url,
   const ascommon::CBlackBox& bb = item.GetBlackBox();
 
   const ListVerdicts lists = ReadListVerdicts(bb, page.Ext(), filters.advancedActive);
-  const char* const* categoriesEnd = lists.categories + lists.categoryCount;
-  if (std::find(lists.categories, categoriesEnd, kWhiteCategory) != categoriesEnd) return verdict;
-  if (lists.categoryCount > 0) {
+  if (((lists.categoryBits >> kVerdictWhiteList) & 1) != 0) return verdict;
+  if (lists.categoryBits != 0) {
     verdict.blocked = true;
-    verdict.reason = lists.categories[0];
+    verdict.reason = ListVerdicts::CategoryName(std::countr_zero(lists.categoryBits));
     verdict.rule = "category list";
     return verdict;
   }

@@ -69,6 +69,13 @@ TEST_F(PageCommandsTest, FilterReportsTheVerdictsOfTheSamplePages) {
   const std::string poker = (zztest::SourceDir() / "data" / "pages" / "poker-palace.html").string();
   EXPECT_NE(Run({"filter", "--no-hits", poker}).out.find("\"rule\": \"GamblingSite\", \"hits\": null}"),
             std::string::npos);
+  // The text report names the lists too, or says there are none.
+  EXPECT_NE(Run({"filter", "--text", "--url", "http://poker-palace.test/", poker}).out.find(
+                "\ncategories  Gambling\n"),
+            std::string::npos);
+  EXPECT_NE(Run({"filter", "--text", "--url", "http://other.test/", poker}).out.find(
+                "\ncategories  (none)\n"),
+            std::string::npos);
 }
 
 // The page text is the text runs one after the other with named entities replaced; an

@@ -62,16 +62,14 @@ TEST(SquidProtocolTest, Answers) {
   ListVerdicts lists;
   lists.list = "black";
   lists.advancedActive = true;
-  lists.categories[0] = "Social Networks";
-  lists.categoryCount = 1;
+  lists.categoryBits = 1u << 10;  // "Social Networks"
   const SquidVerdict black = MakeSquidVerdict(lists, "a\"b.test");
   EXPECT_EQ(FormatAclAnswer("5", black),
             "5 OK message=black%20list,%20Social%20Networks tag=black site=a%22b.test\n");
   EXPECT_EQ(FormatRewriteAnswer("", black, "http://block.test/p?x=1", "http://a b/", 3),
             "OK status=302 url=http://block.test/p?x=1&reason=black%2520list%252C%2520Social%2520"
             "Networks&site=a%2522b.test&url=http%253A%252F%252Fa%2520b%252F&session=3\n");
-  lists.categories[1] = "White";  // a white list wins over every other
-  lists.categoryCount = 2;
+  lists.categoryBits |= 1u << zzhost::kVerdictWhiteList;  // a white list wins over every other
   EXPECT_EQ(FormatAclAnswer("", MakeSquidVerdict(lists, "x")), "ERR\n");
   EXPECT_EQ(FormatBrokenAnswer("9", "a\\b\n%"), "9 BH message=a%5Cb%0A%25\n");
 }

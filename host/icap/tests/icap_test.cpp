@@ -105,6 +105,13 @@ TEST(IcapPageJudgeThreadTest, SamplePagesFromFourThreads) {
   const std::string page = judge.RenderBlock(poker, url);
   EXPECT_NE(page.find("GamblingSite"), std::string::npos);
   EXPECT_NE(page.find("poker?a=&lt;b&gt;"), std::string::npos);
+  // The category lists come before the signatures: a clean page on a listed site is blocked
+  // with the list's name; the poker page on the category white list passes.
+  const zzhost::PageVerdict listed = judge.Judge(bodies[1], "http://poker-palace.test/");
+  EXPECT_TRUE(listed.blocked);
+  EXPECT_EQ(listed.reason, "Gambling");
+  EXPECT_EQ(listed.rule, "category list");
+  EXPECT_FALSE(judge.Judge(bodies[0], "http://kids-encyclopedia.test/").blocked);
 
   std::vector<std::thread> threads;
   std::vector<int> wrong(4, 0);
