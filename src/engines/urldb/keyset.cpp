@@ -334,8 +334,9 @@ CKeySet::~CKeySet() { Clear(); }
 void CKeySet::Clear() noexcept {
   for (std::uint32_t p = 0; p < PartitionCount(); ++p) {
     if (m_longKeys != 0) ReleaseLongKeys(m_parts[p]);
-    as_free(m_parts[p].block);
+    FreeBlock(m_parts[p].block);
   }
+  m_arena.Clear();
   m_longKeys = 0;
   as_free(m_parts);
   m_parts = nullptr;
@@ -596,6 +597,15 @@ bool CKeySet::Contains(const char* pKey, std::size_t length) const noexcept {
   return Contains(MakeLookupProbe(pKey, length));
 }
 
+std::uint32_t* CKeySet::NewBlock(std::size_t bytes) noexcept {
+  void* block = m_arena.Carve(bytes);
+  return static_cast<std::uint32_t*>(block != nullptr ? block : as_alloc_nt(bytes));
+}
+
+void CKeySet::FreeBlock(std::uint32_t* block) noexcept {
+  if (!m_arena.Release(block)) as_free(block);
+}
+
 std::int32_t CKeySet::Reallocate(Partition& part, std::uint64_t capacity) noexcept {
   if (capacity > kMaxPartitionBytes) return -2;
   auto* block = static_cast<std::uint32_t*>(as_alloc_nt(kDirectoryBytes + capacity));
@@ -605,7 +615,7 @@ std::int32_t CKeySet::Reallocate(Partition& part, std::uint64_t capacity) noexce
   } else {
     std::memset(block, 0, kDirectoryBytes);
   }
-  as_free(part.block);
+  FreeBlock(part.block);
   part.block = block;
   part.capacity = static_cast<std::uint32_t>(capacity);
   return 0;
@@ -653,7 +663,7 @@ std::int32_t CKeySet::Split() noexcept {
       if (total == 0) continue;
       Partition& part = parts[2 * p + child];
       if (Grow(part, total) != 0) {
-        for (std::uint32_t q = 0; q <= 2 * p + child; ++q) as_free(parts[q].block);
+        for (std::uint32_t q = 0; q <= 2 * p + child; ++q) FreeBlock(parts[q].block);
         as_free(parts);
         return -2;
       }
@@ -688,7 +698,7 @@ std::int32_t CKeySet::Split() noexcept {
       at += size;
     }
   }
-  for (std::uint32_t p = 0; p < oldCount; ++p) as_free(m_parts[p].block);
+  for (std::uint32_t p = 0; p < oldCount; ++p) FreeBlock(m_parts[p].block);
   as_free(m_parts);
   m_parts = parts;
   m_bits = bits;
@@ -721,7 +731,15 @@ std::int32_t CKeySet::Plan(const Bins& bins) noexcept {
   if (bins.binBits > 24 || m_bits + kBucketBits > bins.binBits) return 0;
   const unsigned shift = bins.binBits - m_bits - kBucketBits;  // bins per bucket: 2^shift
   std::int32_t status = 0;
-  // Partitions are allocated once each, in order, so the blocks lie side by side.
+  // Partitions are allocated once each, in order, so the blocks lie side by side. Into an
+  // empty set they are carved from one arena chunk when the planned bytes make one worth
+  // it (a set that holds keys reallocates one partition at a time instead, so that its
+  // peak memory does not double).
+  if (m_count == 0) {
+    std::uint64_t planned = std::uint64_t{PartitionCount()} * kDirectoryBytes;
+    for (std::size_t i = 0; i < (std::size_t{1} << bins.binBits); ++i) planned += bins.bytes[i];
+    m_arena.StartChunk(planned);
+  }
   for (std::uint32_t p = 0; p < PartitionCount(); ++p) {
     std::uint32_t extra[kBuckets];
     std::uint64_t sum = 0;
@@ -737,7 +755,7 @@ std::int32_t CKeySet::Plan(const Bins& bins) noexcept {
     MergeTail(part, m_bits);
     const std::uint64_t capacity = std::uint64_t{part.used} + sum;
     if (capacity > kMaxPartitionBytes) continue;
-    auto* block = static_cast<std::uint32_t*>(as_alloc_nt(kDirectoryBytes + capacity));
+    std::uint32_t* block = NewBlock(kDirectoryBytes + capacity);
     if (block == nullptr) {
       status = -2;
       continue;
@@ -758,7 +776,7 @@ std::int32_t CKeySet::Plan(const Bins& bins) noexcept {
       to += extra[b];
     }
     block[kBuckets] = planned.used;
-    as_free(part.block);
+    FreeBlock(part.block);
     part = planned;
   }
   return status;
@@ -916,7 +934,9 @@ std::uint32_t CKeySet::HashOrderedRefs(const Partition& part, std::uint64_t* ref
   return n;
 }
 
-CKeySet::Appender::Appender(CKeySet& set, std::uint32_t expected) noexcept : m_set(set) {
+CKeySet::Appender::Appender(CKeySet& set, std::uint32_t expected,
+                            std::uint64_t recordBytes) noexcept
+    : m_set(set) {
   if (set.m_count != 0) return;
   set.Clear();
   const unsigned bits = set.PartitionBitsFor(expected);
@@ -925,13 +945,16 @@ CKeySet::Appender::Appender(CKeySet& set, std::uint32_t expected) noexcept : m_s
   for (std::uint32_t p = 0; p < (1u << bits); ++p) set.m_parts[p] = Partition{};
   set.m_bits = bits;
   m_scratch = static_cast<unsigned char*>(as_alloc_nt(kMaxPartitionBytes));
+  if (m_scratch != nullptr && recordBytes != 0) {
+    set.m_arena.StartChunk(recordBytes + (std::uint64_t{kDirectoryBytes} << bits));
+  }
 }
 
 std::int32_t CKeySet::Appender::Flush() noexcept {
   if (!m_open) return 0;
   m_open = false;
   while (m_bucket < kBuckets) m_directory[++m_bucket] = m_used;
-  auto* block = static_cast<std::uint32_t*>(as_alloc_nt(kDirectoryBytes + m_used));
+  std::uint32_t* const block = m_set.NewBlock(kDirectoryBytes + m_used);
   if (block == nullptr) {
     m_set.m_count -= m_pending;
     return -2;

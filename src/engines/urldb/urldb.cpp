@@ -336,10 +336,12 @@ class CURLDB::CKeyReader final : public AUpdater::IRecordReader {
 std::int32_t CURLDB::Load(const char16_t* pszMainFile, const char16_t* pszUpdateFile,
                           const char16_t* pszTempFolder) {
   std::uint32_t expected = 0;
+  std::uint64_t payload = 0;
   const bool ordered = pszMainFile != nullptr && pszUpdateFile != nullptr &&
-                       pszTempFolder != nullptr && PlanLoad(pszMainFile, expected);
+                       pszTempFolder != nullptr && PlanLoad(pszMainFile, expected, payload);
   std::optional<CKeySet::Appender> appender;
-  if (ordered) appender.emplace(m_entries, expected);
+  // A record in memory is never longer than in the file: the payload bounds their bytes.
+  if (ordered) appender.emplace(m_entries, expected, payload);
   CKeyReader reader(*this, appender ? &*appender : nullptr);
   std::int32_t status = LoadFiles(pszMainFile, pszUpdateFile, pszTempFolder, &reader);
   if (appender && appender->Finish() != 0 && status == 0) status = -3;
@@ -347,12 +349,14 @@ std::int32_t CURLDB::Load(const char16_t* pszMainFile, const char16_t* pszUpdate
   return status;
 }
 
-bool CURLDB::PlanLoad(const char16_t* pszMainFile, std::uint32_t& expected) noexcept {
+bool CURLDB::PlanLoad(const char16_t* pszMainFile, std::uint32_t& expected,
+                      std::uint64_t& payload) noexcept {
   std::uint64_t size = 0;
   if (FileExists(pszMainFile, &size) != 1 || size <= kStreamerHeaderSize ||
       size > kStreamerMaxFileSize) {
     return false;  // the load refuses it anyway
   }
+  payload = size - kStreamerHeaderSize;
   // A record takes 8 bytes plus its key, and site keys mostly run to 8 bytes or more, so
   // payload / 16 is near the record count of a real list: the bins are sized for the
   // partitions of that many keys (finer bins only cost memory during this pass). A reload

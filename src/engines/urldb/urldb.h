@@ -149,8 +149,9 @@ class CURLDB : public AUpdater {
   // The first pass of Load over the main file (see Load). Failures only leave the table
   // to grow as the keys come. Into an empty database, a file whose first keys come in
   // hash order ends the pass early: then the table is left as it was, expected holds the
-  // estimated key count and the result is true.
-  bool PlanLoad(const char16_t* pszMainFile, std::uint32_t& expected) noexcept;
+  // estimated key count, payload the file's bytes after its header, and the result is true.
+  bool PlanLoad(const char16_t* pszMainFile, std::uint32_t& expected,
+                std::uint64_t& payload) noexcept;
   // The end of FindKey: the site key of a host (kNoKey when empty): itself when it is an
   // IPv4 address or applyRule is false, else what the domain rule keeps of it.
   std::int32_t SiteOfHost(const char* host, std::size_t hostLength, bool applyRule,

@@ -10,6 +10,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "asfn/asfn.h"
@@ -263,7 +264,8 @@ TEST(KeySetTest, MatchesSetReference) {
 
 // Keys appended in hash order (as a list file is written) make the same set as inserted
 // ones: duplicates refused, every lookup answered, the same hash-order visit. A key out of
-// order ends the appending and is inserted instead, with the keys after it.
+// order ends the appending and is inserted instead, with the keys after it. Partitions
+// carved from an arena chunk survive growing, removals and splits.
 TEST(KeySetTest, AppendedInHashOrder) {
   const std::int64_t blocks = asfn_live_blocks();
   {
@@ -281,11 +283,16 @@ TEST(KeySetTest, AppendedInHashOrder) {
     };
     ASSERT_EQ(inserted.ForEachInHashOrder([] {}, collect(ordered)), 0);
     ASSERT_EQ(ordered.size(), inserted.GetCount());
-    for (const std::size_t stop : {ordered.size(), ordered.size() / 2}) {
+    const std::uint64_t kArenaBytes = ascommon::CBlockArena::kMinChunkBytes;
+    for (const auto& [stop, recordBytes] :
+         {std::pair{ordered.size(), std::uint64_t{0}}, std::pair{ordered.size() / 2, kArenaBytes},
+          std::pair{ordered.size(), kArenaBytes}}) {
       SCOPED_TRACE(stop);
       CKeySet appended;
+      const std::int64_t before = asfn_live_blocks();
       {
-        CKeySet::Appender appender(appended, static_cast<std::uint32_t>(ordered.size()));
+        CKeySet::Appender appender(appended, static_cast<std::uint32_t>(ordered.size()),
+                                   recordBytes);
         ASSERT_TRUE(appender.Active());
         for (std::size_t i = 0; i < stop; ++i) {
           const CKeySet::Probe probe = CKeySet::MakeProbe(ordered[i].data(), ordered[i].size());
@@ -304,6 +311,9 @@ TEST(KeySetTest, AppendedInHashOrder) {
         }
       }
       EXPECT_EQ(appended.GetCount(), ordered.size());
+      if (recordBytes != 0 && stop == ordered.size()) {  // partitions array and chunk
+        EXPECT_EQ(asfn_live_blocks() - before, 2);
+      }
       for (const std::string& key : ordered) ASSERT_TRUE(appended.Contains(key.data(), key.size()));
       for (int i = 0; i < 2000; ++i) {
         const std::string absent = std::to_string(random()) + "x.com";
@@ -313,6 +323,20 @@ TEST(KeySetTest, AppendedInHashOrder) {
       Keys again;
       ASSERT_EQ(appended.ForEachInHashOrder([] {}, collect(again)), 0);
       EXPECT_EQ(again, ordered);
+      if (recordBytes == 0) continue;
+      // Every partition grows out of its block, then the set splits.
+      for (int i = 0; i < 20000; ++i) {
+        const std::string key = std::to_string(i) + ".more";
+        ASSERT_EQ(appended.Insert(key.data(), key.size()), 0) << i;
+      }
+      for (std::size_t i = 0; i < ordered.size(); i += 2) {
+        ASSERT_TRUE(appended.Remove(ordered[i].data(), ordered[i].size())) << i;
+      }
+      ASSERT_EQ(appended.Reserve(1000000), 0);
+      for (std::size_t i = 0; i < ordered.size(); ++i) {
+        ASSERT_EQ(appended.Contains(ordered[i].data(), ordered[i].size()), i % 2 != 0) << i;
+      }
+      EXPECT_TRUE(appended.Contains("19999.more", 10));
     }
     CKeySet held;  // a set that is not empty takes no appending
     ASSERT_EQ(held.Insert("a.test", 6), 0);
@@ -357,14 +381,27 @@ TEST(KeySetTest, KeyHashIsStable) {
 // them before the room left over is closed (Compact) and after. Records of 87 bytes fill a
 // partition's 64 KB before its key count splits it.
 TEST(KeySetTest, AnyPlanGivesTheSameKeys) {
-  for (const std::uint16_t perBucket : {0, 1, 12, 200}) {
-    SCOPED_TRACE(perBucket);
+  // 4 partitions of 128 buckets around a held key; and 1,024 partitions planned into an
+  // empty set, which carves them from an arena chunk.
+  struct Case {
+    std::uint16_t perBucket;
+    unsigned binBits;
+    std::uint32_t keys;
+  };
+  for (const Case c : {Case{0, 9, 3000}, Case{1, 9, 3000}, Case{12, 9, 3000},
+                       Case{200, 9, 3000}, Case{40, 17, 400000}}) {
+    SCOPED_TRACE(c.perBucket);
     ascommon::CKeySet set;
-    std::set<std::string> reference{"held.test"};
-    ASSERT_EQ(set.Insert("held.test", 9), 0);
-    std::vector<std::uint16_t> bins(512, perBucket);  // 4 partitions of 128 buckets
-    ASSERT_EQ(set.Plan({bins.data(), 9, 3000}), 0);
-    EXPECT_EQ(set.Insert("held.test", 9), 1);
+    std::set<std::string> reference;
+    if (c.binBits == 9) {
+      reference.insert("held.test");
+      ASSERT_EQ(set.Insert("held.test", 9), 0);
+    }
+    std::vector<std::uint16_t> bins(std::size_t{1} << c.binBits, c.perBucket);
+    ASSERT_EQ(set.Plan({bins.data(), c.binBits, c.keys}), 0);
+    if (c.binBits == 9) {
+      EXPECT_EQ(set.Insert("held.test", 9), 1);
+    }
     for (int i = 0; i < 3000; ++i) {
       const std::string key = (i % 3 != 0 ? "k" : "k.com-") + std::to_string(i * 7919 % 2500);
       EXPECT_EQ(set.Insert(key.data(), key.size()), reference.insert(key).second ? 0 : 1);
