@@ -10,14 +10,17 @@
 # white.txt the category white list. Needs GNU time (Debian package "time"). Prints, per
 # run, the time to start and answer the stream (wall clock and CPU time), URLs per second
 # and peak memory, the ratio of the two runs' CPU times, and checks that both runs give the
-# same BW verdicts. ZAZOZOR_THREADS, when set, is passed to "urls --threads". The ratio to
-# quote comes last: ZAZOZOR_PAIRS (default 9) alternating pairs of the two runs, their
-# median ratio (the single runs above can fall in minutes of different machine speed).
+# same BW verdicts. ZAZOZOR_THREADS, when set, is passed to "urls --threads". The ratios to
+# quote come last: ZAZOZOR_PAIRS (default 9) alternating pairs of the two runs, their
+# median ratio (the single runs above can fall in minutes of different machine speed); then
+# what each filter costs on its own: ZAZOZOR_ROUNDS (default 7) rounds of a run with no
+# filter, one with the BW filter alone and one with the advanced filter alone, the median
+# ratio of the two filters' CPU times once the no-filter run's is taken off each.
 set -euo pipefail
 bin=$(cd "$1" && pwd)
 workload=$(cd "$2" && pwd)
 work=${3:-$(mktemp -d /tmp/zz-catbench.XXXXXX)}
-mkdir -p "$work/bw" "$work/both" "$work/parts"
+mkdir -p "$work/bw" "$work/both" "$work/adv" "$work/none" "$work/parts"
 urls="$workload/urls.txt"
 n=$(wc -l < "$urls")
 export ZAZOZOR_TRACE_LEVEL=off
@@ -42,17 +45,24 @@ for i in "${!categories[@]}"; do
     "$work/parts/part.$(printf %02d "$i")" "$work/both/pc_${categories[$i]}.dat" >/dev/null
 done
 "$bin/zazozor" categories build "$workload/white.txt" "$work/both/pc_white.dat" >/dev/null
+cp "$work/both/"pc_*.dat "$work/adv/"
 
-for run in bw both; do
-  advanced=$([ "$run" = both ] && echo 1 || echo 0)
-  cat > "$work/$run/settings.conf" <<CONF
+settings() {  # folder, BW filter on (0/1), advanced filter on (0/1)
+  cat > "$work/$1/settings.conf" <<CONF
 /http/global/SharedDataPath = .
 /http/global/GlobalTempPath = .
 /http/global/AllParentalFiltersEnabled = 0
-/http/filter/parentalbwlist/Enabled = 1
+/http/filter/parentalbwlist/Enabled = $2
 /http/filter/bayes/Enabled = 0
-/http/filter/parentalbwlistadvanced/Enabled = $advanced
+/http/filter/parentalbwlistadvanced/Enabled = $3
 CONF
+}
+settings none 0 0
+settings bw 1 0
+settings adv 0 1
+settings both 1 1
+
+for run in bw both; do
   measure "run_$run" "$bin/zazozor" --config "$work/$run/settings.conf" urls \
     ${ZAZOZOR_THREADS:+--threads "$ZAZOZOR_THREADS"} "$urls" > "$work/$run/out.txt"
 done
@@ -67,7 +77,7 @@ report() {  # label, time file
 echo "$n request lines from $urls"
 report "zazozor urls, BW list filter" "$work/run_bw.time"
 report "zazozor urls, BW + advanced filter" "$work/run_both.time"
-awk 'NR == FNR { bw = $3; next } { printf "advanced/BW CPU ratio: %.2f\n", $3 / bw }' \
+awk 'NR == FNR { bw = $3; next } { printf "BW+advanced/BW CPU ratio, one run each: %.2f\n", $3 / bw }' \
   "$work/run_bw.time" "$work/run_both.time"
 total=0
 for c in "${categories[@]}"; do total=$(awk -v t="$total" '{ print t + $1 }' "$work/build_$c.time"); done
@@ -88,3 +98,5 @@ run_command() {  # the urls run in folder $1, as a shell command line
     "${ZAZOZOR_THREADS:+--threads $ZAZOZOR_THREADS} '$urls'"
 }
 paired_cpu_ratio "${ZAZOZOR_PAIRS:-9}" BW BW+advanced "$(run_command bw)" "$(run_command both)"
+filter_cost_ratio "${ZAZOZOR_ROUNDS:-7}" BW advanced "$(run_command none)" "$(run_command bw)" \
+  "$(run_command adv)"
