@@ -67,11 +67,6 @@ void AppendListVerdictsJson(std::string& out, const ListVerdicts& verdicts) {
     out += R"(, "list": )"sv;
     AppendJsonString(out, verdicts.list);
   }
-  if (!verdicts.advancedActive && verdicts.flag < 0) {
-    // The BW list filter alone (every URL of a plain run): one fixed ending.
-    out += R"(, "categories": null, "flag": null)"sv;
-    return;
-  }
   if (!verdicts.advancedActive) {
     out += R"(, "categories": null)"sv;
   } else if (verdicts.categoryBits == 0) {

@@ -17,8 +17,6 @@ namespace ascommon {
 
 namespace {
 
-constexpr std::uint64_t kMinCapacity = 16;
-
 std::uint64_t SplitMix64(std::uint64_t x) noexcept {
   x += 0x9E3779B97F4A7C15ull;
   x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
@@ -82,7 +80,7 @@ std::int32_t CCategoryKeySet::Rehash(std::uint64_t capacity) noexcept {
 std::int32_t CCategoryKeySet::Reserve(std::uint64_t count) noexcept {
   if (count > kCategoryMaxKeysPerSet) return -2;
   if (m_sorted != nullptr) return Unsort(count);
-  const std::uint64_t needed = std::max(kMinCapacity, count + count / 3 + 1);
+  const std::uint64_t needed = CapacityFor(count);
   if (needed <= m_capacity) return 0;
   return Rehash(needed);
 }
@@ -190,10 +188,9 @@ bool CCategoryKeySet::SortedContains(std::uint64_t key) const noexcept {
 }
 
 std::int32_t CCategoryKeySet::Unsort(std::uint64_t count) noexcept {
-  const std::uint64_t held = std::max(count, m_count);
   std::uint64_t* const sorted = m_sorted;
   m_sorted = nullptr;  // the rehash then makes an empty table, the count unchanged
-  if (Rehash(std::max(kMinCapacity, held + held / 3 + 1)) != 0) {
+  if (Rehash(CapacityFor(std::max(count, m_count))) != 0) {
     m_sorted = sorted;
     return -2;
   }

@@ -68,7 +68,7 @@ class CCategoryKeySet : public CASAllocated {
 
   std::uint64_t GetCount() const noexcept { return m_count; }
 
-  // The hashing of these tables, shared with CCategoryIndex: a fresh seed for each table
+  // The hashing and sizing of these tables, shared with CCategoryIndex: a fresh seed for each table
   // (so a file of crafted, non-digest keys cannot pile its keys onto one run of slots), and
   // a key's home slot among capacity slots: the key mixed with the seed, multiplied by an
   // odd constant, the product's high bits scaled onto [0, capacity) (multiply-high: no
@@ -78,6 +78,11 @@ class CCategoryKeySet : public CASAllocated {
                               std::uint64_t capacity) noexcept {
     const std::uint64_t mixed = (key ^ seed) * 0x9E3779B97F4A7C15ull;
     return static_cast<std::uint64_t>((static_cast<unsigned __int128>(mixed) * capacity) >> 64);
+  }
+  // The slots for count keys: load at most 3/4 (and a table never full), 16 at least.
+  static std::uint64_t CapacityFor(std::uint64_t count) noexcept {
+    const std::uint64_t slots = count + count / 3 + 1;
+    return slots < 16 ? 16 : slots;
   }
   // Drops every key and releases the slot array.
   void Clear() noexcept;

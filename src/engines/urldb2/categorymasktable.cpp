@@ -8,12 +8,6 @@
 
 namespace ascommon {
 
-namespace {
-
-constexpr std::uint64_t kMinCapacity = 16;
-
-}  // namespace
-
 void CCategoryMaskTable::Clear() noexcept {
   as_free(m_slots);
   m_slots = nullptr;
@@ -55,7 +49,7 @@ std::int32_t CCategoryMaskTable::Rehash(std::uint64_t capacity) noexcept {
 }
 
 std::int32_t CCategoryMaskTable::Reserve(std::uint64_t count) noexcept {
-  const std::uint64_t needed = std::max(kMinCapacity, count + count / 3 + 1);
+  const std::uint64_t needed = CCategoryKeySet::CapacityFor(count);
   return needed <= m_capacity ? 0 : Rehash(needed);
 }
 
